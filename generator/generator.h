@@ -1,0 +1,35 @@
+// The generator: a four-word xorshift register with the "xorwow" shift
+// triple (2, 1, 4) and a Weyl counter added to every output.
+#pragma once
+
+#include <cstdint>
+
+struct GeneratorState {
+    uint32_t word[4]; // word[0] newest ... word[3] oldest
+    uint32_t counter; // Weyl counter
+};
+
+constexpr uint32_t weyl_increment = 362437;
+constexpr uint32_t seed_multiplier = 65599;
+constexpr uint32_t block_words = 4096;
+constexpr uint32_t block_bytes = block_words * 4;
+
+// Seeds all five words from the thread and process identifiers and the
+// clocks; the counter starts at 0.
+void gather_seed(GeneratorState* state);
+
+// Advances the state by one step and returns one output.
+inline uint32_t next_word(GeneratorState* state) {
+    uint32_t t = state->word[3] ^ (state->word[3] >> 2);
+    uint32_t n = t ^ (t << 1) ^ state->word[0] ^ (state->word[0] << 4);
+    state->word[3] = state->word[2];
+    state->word[2] = state->word[1];
+    state->word[1] = state->word[0];
+    state->word[0] = n;
+    state->counter += weyl_increment;
+    return state->counter + n;
+}
+
+// Writes the next block_words outputs into block, least significant byte
+// first.
+void fill_block(GeneratorState* state, unsigned char* block);
