@@ -6,7 +6,7 @@
 #include "stream_check.h"
 
 #include <cerrno>
-#include <chrono>
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
@@ -18,16 +18,15 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
 #endif
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr size_t read_size = 1 << 20;
-constexpr auto progress_interval = std::chrono::milliseconds(250);
+constexpr double progress_interval = 0.25; // seconds
 
 const char usage_text[] =
     "usage: sprayl-check [FILE]\n"
@@ -41,9 +40,25 @@ StreamCheck check;
 
 struct Progress {
     bool enabled;
-    Clock::time_point started;
-    Clock::time_point last_shown;
+    double started; // seconds on a monotonic clock
+    double last_shown;
 };
+
+// Seconds from some fixed point. Not std::chrono: with mingw-w64 that pulls
+// in a thread library that needs a later Windows than XP.
+double monotonic_seconds() {
+#if defined(_WIN32)
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER count;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&count);
+    return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
+#else
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+#endif
+}
 
 bool stderr_is_terminal() {
 #if defined(_WIN32)
@@ -72,16 +87,16 @@ void enlarge_pipe(std::FILE* file) {
 #endif
 }
 
-void show_progress(Progress* progress, Clock::time_point now) {
-    double seconds = std::chrono::duration<double>(now - progress->started).count();
+void show_progress(Progress* progress, double now) {
+    double seconds = now - progress->started;
     char checked[32];
     char rate[32];
     format_size(check.bytes_read, checked, sizeof checked);
     double per_second = seconds > 0 ? static_cast<double>(check.bytes_read) / seconds : 0;
     format_size(static_cast<uint64_t>(per_second), rate, sizeof rate);
     // Padded so that a shorter line covers the previous one completely.
-    std::fprintf(stderr, "\rchecked %-12s %12s/s   differing bytes: %-20llu", checked, rate,
-                 static_cast<unsigned long long>(check.bytes_differing));
+    std::fprintf(stderr, "\rchecked %-12s %12s/s   differing bytes: %-20" PRIu64, checked, rate,
+                 check.bytes_differing);
     std::fflush(stderr);
     progress->last_shown = now;
 }
@@ -90,7 +105,7 @@ void tick_progress(Progress* progress) {
     if (!progress->enabled) {
         return;
     }
-    Clock::time_point now = Clock::now();
+    double now = monotonic_seconds();
     if (now - progress->last_shown >= progress_interval) {
         show_progress(progress, now);
     }
@@ -98,7 +113,7 @@ void tick_progress(Progress* progress) {
 
 void end_progress(Progress* progress) {
     if (progress->enabled) {
-        show_progress(progress, Clock::now());
+        show_progress(progress, monotonic_seconds());
         std::fputc('\n', stderr);
     }
 }
@@ -149,7 +164,8 @@ int main(int argc, char** argv) {
     // Reads go straight into input_buffer, without a copy through stdio's.
     std::setvbuf(input, nullptr, _IONBF, 0);
 
-    Progress progress = {stderr_is_terminal(), Clock::now(), Clock::now()};
+    double now = monotonic_seconds();
+    Progress progress = {stderr_is_terminal(), now, now};
     check_start(&check);
     bool read_to_end = check_input(input, &progress);
     int read_error = errno;
@@ -158,16 +174,16 @@ int main(int argc, char** argv) {
     print_report(stdout, &check, read_to_end);
     std::fflush(stdout);
     if (!read_to_end) {
-        std::fprintf(stderr, "sprayl-check: cannot read \"%s\" past offset %llu: %s\n", name,
-                     static_cast<unsigned long long>(check.bytes_read), std::strerror(read_error));
+        std::fprintf(stderr, "sprayl-check: cannot read \"%s\" past offset %" PRIu64 ": %s\n", name,
+                     check.bytes_read, std::strerror(read_error));
         return exit_unverifiable;
     }
     if (!check_is_conclusive(&check)) {
         std::fprintf(stderr,
-                     "sprayl-check: \"%s\" is too short to check: %llu bytes read, at least "
+                     "sprayl-check: \"%s\" is too short to check: %" PRIu64 " bytes read, at least "
                      "%u needed, as the first %u define the stream\n",
-                     name, static_cast<unsigned long long>(check.bytes_read),
-                     static_cast<unsigned>(header_bytes + 1), static_cast<unsigned>(header_bytes));
+                     name, check.bytes_read, static_cast<unsigned>(header_bytes + 1),
+                     static_cast<unsigned>(header_bytes));
         return exit_unverifiable;
     }
     return check_exit_code(&check);

@@ -26,30 +26,83 @@ void predict_first_block(StreamCheck* check) {
     check->expected_used = header_bytes;
 }
 
-void note_bad_byte(StreamCheck* check, uint64_t offset) {
-    ++check->bytes_differing;
-    bool joins = check->range_count > 0 && offset - check->last_range_end < range_join_gap;
-    if (!joins) {
-        ++check->range_count;
-        if (check->range_count <= kept_ranges) {
-            check->ranges[check->range_count - 1].start = offset;
-        }
-    }
-    check->last_range_end = offset + 1;
-    if (check->range_count <= kept_ranges) {
-        check->ranges[check->range_count - 1].end = offset + 1;
-    }
+// The input is compared eight bytes at a time as a little-endian word, so
+// that byte k of the word is byte k of the input.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the slow path assumes little-endian");
+
+uint64_t load_eight(const unsigned char* bytes) {
+    uint64_t value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
 }
 
-// The slow path, for a span that memcmp found to differ somewhere.
-void note_differences(StreamCheck* check, const unsigned char* data, const unsigned char* predicted,
-                      size_t size) {
-    uint64_t base = check->bytes_read;
-    for (size_t i = 0; i < size; ++i) {
-        if (data[i] != predicted[i]) {
-            note_bad_byte(check, base + i);
+// The number of non-zero bytes in x.
+uint32_t nonzero_bytes(uint64_t x) {
+    x |= x >> 4;
+    x |= x >> 2;
+    x |= x >> 1;
+    // Sums the eight 0-or-1 bytes into the top byte; no popcount instruction
+    // needed.
+    return static_cast<uint32_t>(((x & 0x0101010101010101ull) * 0x0101010101010101ull) >> 56);
+}
+
+// The counts of note_differences, kept in locals while it runs.
+struct Tally {
+    uint64_t differing;
+    uint64_t range_count;
+    uint64_t range_end;
+};
+
+// Notes the differences x (the xor of input and prediction) of the word at
+// offset. Differences within one word are always less than range_join_gap
+// apart, so they all belong to one range.
+inline void note_word(StreamCheck* check, Tally* tally, uint64_t offset, uint64_t x) {
+    uint64_t first = offset + static_cast<uint64_t>(__builtin_ctzll(x) / 8);
+    uint64_t last = offset + 7 - static_cast<uint64_t>(__builtin_clzll(x) / 8);
+    tally->differing += nonzero_bytes(x);
+    if (tally->range_count == 0 || first - tally->range_end >= range_join_gap) {
+        if (tally->range_count > 0 && tally->range_count <= kept_ranges) {
+            check->ranges[tally->range_count - 1].end = tally->range_end;
+        }
+        ++tally->range_count;
+        if (tally->range_count <= kept_ranges) {
+            check->ranges[tally->range_count - 1].start = first;
         }
     }
+    tally->range_end = last + 1;
+}
+
+// The slow path, for a span that memcmp found to differ somewhere. Eight
+// bytes at a time and on locals, as a damaged area is often long: on a drive
+// that lost its data, everything from some offset on differs.
+void note_differences(StreamCheck* check, const unsigned char* data, const unsigned char* predicted,
+                      size_t size) {
+    const uint64_t base = check->bytes_read;
+    Tally tally = {check->bytes_differing, check->range_count, check->last_range_end};
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t x = load_eight(data + i) ^ load_eight(predicted + i);
+        if (x != 0) {
+            note_word(check, &tally, base + i, x);
+        }
+    }
+    if (i < size) {
+        // The last few bytes, as a word whose missing bytes match.
+        uint64_t tail_data = 0;
+        uint64_t tail_predicted = 0;
+        std::memcpy(&tail_data, data + i, size - i);
+        std::memcpy(&tail_predicted, predicted + i, size - i);
+        uint64_t x = tail_data ^ tail_predicted;
+        if (x != 0) {
+            note_word(check, &tally, base + i, x);
+        }
+    }
+    if (tally.range_count > 0 && tally.range_count <= kept_ranges) {
+        check->ranges[tally.range_count - 1].end = tally.range_end;
+    }
+    check->bytes_differing = tally.differing;
+    check->range_count = tally.range_count;
+    check->last_range_end = tally.range_end;
 }
 
 } // namespace
