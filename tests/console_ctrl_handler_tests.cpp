@@ -9,9 +9,9 @@ TEST(ConsoleCtrlHandler, StoppingTypesSignalTheEvent) {
     struct {
         DWORD ctrl_type;
         BOOL handled;
-    } const table[] = {{0, TRUE},  {1, TRUE},  {2, TRUE},  {3, FALSE},         {4, FALSE},
-                       {5, TRUE},  {6, TRUE},  {7, FALSE}, {8, FALSE},         {100, FALSE},
-                       {0x7FFFFFFF, FALSE},    {0xFFFFFFFF, FALSE}};
+    } const table[] = {{0, TRUE},  {1, TRUE},    {2, TRUE},           {3, FALSE},
+                       {4, FALSE}, {5, TRUE},    {6, TRUE},           {7, FALSE},
+                       {8, FALSE}, {100, FALSE}, {0x7FFFFFFF, FALSE}, {0xFFFFFFFF, FALSE}};
     for (const auto& row : table) {
         SCOPED_TRACE(testing::Message() << "control type " << row.ctrl_type);
         reset_fake_platform();

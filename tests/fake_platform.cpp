@@ -42,8 +42,9 @@ void GetSystemTimeAsFileTime(FILETIME* system_time) {
 
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
     fake.calls.push_back("QueryPerformanceCounter");
-    count->QuadPart = static_cast<int64_t>(
-        (static_cast<uint64_t>(current_sample().counter_high) << 32) | current_sample().counter_low);
+    count->QuadPart =
+        static_cast<int64_t>((static_cast<uint64_t>(current_sample().counter_high) << 32) |
+                             current_sample().counter_low);
     return TRUE;
 }
 

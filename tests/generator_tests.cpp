@@ -137,8 +137,8 @@ TEST(Generator, GatherSeedAsksIdentityOnceThenTheClocksInOrder) {
     GeneratorState state{};
     gather_seed(&state);
     const std::vector<std::string> expected = {
-        "GetCurrentThreadId",      "GetCurrentProcessId",     "GetSystemTimeAsFileTime",
-        "QueryPerformanceCounter", "GetTickCount",            "GetSystemTimeAsFileTime",
+        "GetCurrentThreadId",      "GetCurrentProcessId", "GetSystemTimeAsFileTime",
+        "QueryPerformanceCounter", "GetTickCount",        "GetSystemTimeAsFileTime",
         "QueryPerformanceCounter", "GetTickCount"};
     EXPECT_EQ(fake.calls, expected);
 }

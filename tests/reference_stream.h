@@ -43,7 +43,7 @@ inline bool is_reference_stream(const std::vector<unsigned char>& bytes) {
     if (bytes.size() < 16) {
         return false;
     }
-    std::vector<unsigned char> rest = reference_bytes(state_after_first_words(bytes.data()),
-                                                      bytes.size() - 16);
+    std::vector<unsigned char> rest =
+        reference_bytes(state_after_first_words(bytes.data()), bytes.size() - 16);
     return std::equal(rest.begin(), rest.end(), bytes.begin() + 16);
 }

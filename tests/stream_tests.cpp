@@ -125,9 +125,8 @@ TEST_F(StreamMain, ZeroByteWriteEndsAnOutputThatIsNoPipe) {
 TEST_F(StreamMain, PartialWritesDeliverTheStreamExactly) {
     // Awkward sizes, zero-byte writes on the pipe, and writes that end
     // exactly on a block boundary or one byte short of it.
-    fake.writes = {{1},    {16382}, {1},    {0}, {3},         {take_all}, {16383}, {0},
-                   {1},    {5000},  {0},    {0}, {take_all},  {7},        {7},     {7},
-                   {8191}, {8192},  {take_all}};
+    fake.writes = {{1}, {16382},    {1}, {0}, {3}, {take_all}, {16383}, {0},       {1}, {5000}, {0},
+                   {0}, {take_all}, {7}, {7}, {7}, {8191},     {8192},  {take_all}};
     fake.after_writes = write_fails;
     EXPECT_EQ(run_stream(), 0);
     std::vector<unsigned char> expected = expected_stream(fake.output.size());
@@ -156,7 +155,8 @@ TEST_F(StreamMain, ZeroByteBackOffOnAPipe) {
     struct {
         uint32_t zero_write;
         DWORD sleep_ms;
-    } const expected[] = {{2, 0}, {3, 0}, {255, 0}, {256, 1}, {257, 1}, {511, 1}, {512, 2}, {600, 2}};
+    } const expected[] = {{2, 0},   {3, 0},   {255, 0}, {256, 1},
+                          {257, 1}, {511, 1}, {512, 2}, {600, 2}};
     for (const auto& e : expected) {
         EXPECT_EQ(fake.sleeps[e.zero_write - 2], e.sleep_ms) << "zero-byte write " << e.zero_write;
     }
@@ -202,11 +202,7 @@ TEST_F(StreamMain, StopIsPolledAtTheStartOfEvery256thBlock) {
         size_t blocks_written;
         size_t polls;
     } const cases[] = {
-        {1, 255, 1},
-        {255, 255, 1},
-        {256, 511, 2},
-        {300, 511, 2},
-        {512, 767, 3},
+        {1, 255, 1}, {255, 255, 1}, {256, 511, 2}, {300, 511, 2}, {512, 767, 3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "stop at write " << c.stop_at_write);
