@@ -40,8 +40,10 @@ void install_signal_handlers() {
     for (const SignalEvent& entry : signal_events) {
         sigaction(entry.signal_number, &action, nullptr);
     }
-    // A reader that has gone must end the run through a failed write.
+    // A reader that has gone, or a file that may grow no more, must end the
+    // run through a failed write, not by a signal.
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 } // namespace

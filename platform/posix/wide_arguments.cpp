@@ -8,14 +8,15 @@ namespace {
 
 constexpr WCHAR replacement_character = 0xFFFD;
 
-// Decodes one sequence at text; stores the code point and returns the number
-// of bytes consumed, or 0 when the sequence is invalid (one byte is then
-// replaced).
-size_t decode_one(const unsigned char* text, uint32_t* code_point) {
+// Decodes one sequence at text into *code_point and returns the number of
+// bytes it takes. An invalid sequence gives U+FFFD and takes its lead byte
+// with the continuation bytes that follow it, so each bad sequence becomes
+// a single replacement character; nothing is read past a terminating zero.
+size_t decode_one(const unsigned char* text, WCHAR* code_point) {
     unsigned char lead = text[0];
-    size_t length;
-    uint32_t value;
-    uint32_t minimum;
+    size_t length = 0;
+    uint32_t value = 0;
+    uint32_t minimum = 0;
     if (lead < 0x80) {
         *code_point = lead;
         return 1;
@@ -26,19 +27,18 @@ size_t decode_one(const unsigned char* text, uint32_t* code_point) {
     } else if (lead >= 0xF0 && lead <= 0xF4) {
         length = 4, value = lead & 0x07u, minimum = 0x10000;
     } else {
-        return 0;
+        *code_point = replacement_character;
+        return 1;
     }
     for (size_t i = 1; i < length; ++i) {
-        // A terminating zero fails this test too, so nothing is read past it.
         if ((text[i] & 0xC0u) != 0x80u) {
-            return 0;
+            *code_point = replacement_character;
+            return i;
         }
         value = (value << 6) | (text[i] & 0x3Fu);
     }
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-        return 0;
-    }
-    *code_point = value;
+    bool valid = value >= minimum && value <= 0x10FFFF && !(value >= 0xD800 && value <= 0xDFFF);
+    *code_point = valid ? static_cast<WCHAR>(value) : replacement_character;
     return length;
 }
 
@@ -48,15 +48,8 @@ size_t utf8_to_wide(const char* text, WCHAR* wide, size_t capacity) {
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
     size_t count = 0;
     while (*bytes != 0 && count + 1 < capacity) {
-        uint32_t code_point = 0;
-        size_t used = decode_one(bytes, &code_point);
-        if (used == 0) {
-            wide[count++] = replacement_character;
-            ++bytes;
-        } else {
-            wide[count++] = static_cast<WCHAR>(code_point);
-            bytes += used;
-        }
+        bytes += decode_one(bytes, &wide[count]);
+        ++count;
     }
     wide[count] = 0;
     return count;

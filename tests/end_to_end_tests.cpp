@@ -1,0 +1,230 @@
+// Runs the built sprayl program as a user would: at the head of a pipe, into
+// files, with its output closed, and stopped by signals.
+#include "reference_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const std::string help_text =
+    "sprayl v1.2.1 [Aug 10 2020], by the sprayl authors\n\n"
+    "Fast generator of pseudo-random bytes, using the \"xorwow\" method.\n"
+    "Output has been verified to pass the Dieharder test suite.\n\n";
+
+// How the child's standard output is set up.
+struct Launch {
+    std::vector<std::string> arguments;
+    int output = -1; // descriptor for standard output; -1 leaves it closed
+    int error = -1;  // descriptor for standard error; -1 inherits ours
+    rlim_t file_size_limit = RLIM_INFINITY;
+};
+
+pid_t launch(const Launch& how) {
+    std::vector<char*> argv;
+    std::string program = SPRAYL_PATH;
+    argv.push_back(program.data());
+    std::vector<std::string> arguments = how.arguments;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+
+    pid_t child = fork();
+    if (child == 0) {
+        if (how.output >= 0) {
+            dup2(how.output, STDOUT_FILENO);
+        } else {
+            close(STDOUT_FILENO);
+        }
+        if (how.error >= 0) {
+            dup2(how.error, STDERR_FILENO);
+        }
+        for (int descriptor = 3; descriptor < 256; ++descriptor) {
+            close(descriptor);
+        }
+        if (how.file_size_limit != RLIM_INFINITY) {
+            rlimit limit{how.file_size_limit, how.file_size_limit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        signal(SIGPIPE, SIG_DFL);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return child;
+}
+
+// The exit code, or -signal when a signal ended the process.
+int wait_for(pid_t child) {
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+// Reads `count` bytes, or until end of input when count is 0.
+std::vector<unsigned char> read_bytes(int descriptor, size_t count = 0) {
+    std::vector<unsigned char> bytes;
+    unsigned char chunk[65536];
+    while (count == 0 || bytes.size() < count) {
+        size_t want = count == 0 ? sizeof chunk : std::min(sizeof chunk, count - bytes.size());
+        ssize_t got = read(descriptor, chunk, want);
+        if (got <= 0) {
+            break;
+        }
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    return bytes;
+}
+
+std::string read_text(int descriptor) {
+    std::vector<unsigned char> bytes = read_bytes(descriptor);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+struct Pipe {
+    int read_end;
+    int write_end;
+};
+
+Pipe make_pipe() {
+    int ends[2] = {-1, -1};
+    EXPECT_EQ(pipe(ends), 0);
+    return {ends[0], ends[1]};
+}
+
+// Runs sprayl into a pipe and reads `count` bytes of its stream, then closes
+// the pipe. Returns the exit code.
+int stream_from_pipe(size_t count, std::vector<unsigned char>* bytes) {
+    Pipe output = make_pipe();
+    pid_t child = launch({{}, output.write_end});
+    close(output.write_end);
+    *bytes = read_bytes(output.read_end, count);
+    close(output.read_end);
+    return wait_for(child);
+}
+
+TEST(EndToEnd, HelpGoesToStandardError) {
+    for (const char* word : {"-h", "-?", "/?"}) {
+        SCOPED_TRACE(word);
+        Pipe output = make_pipe();
+        Pipe error = make_pipe();
+        pid_t child = launch({{word, "more"}, output.write_end, error.write_end});
+        close(output.write_end);
+        close(error.write_end);
+        EXPECT_EQ(read_text(error.read_end), help_text);
+        EXPECT_EQ(read_text(output.read_end), "");
+        EXPECT_EQ(wait_for(child), 1);
+        close(output.read_end);
+        close(error.read_end);
+    }
+}
+
+TEST(EndToEnd, PipeCarriesTheReferenceStreamUntilTheReaderGoes) {
+    // Not a whole number of blocks or words: the reader may stop anywhere.
+    const size_t count = 8 * 1024 * 1024 + 5;
+    std::vector<unsigned char> bytes;
+    EXPECT_EQ(stream_from_pipe(count, &bytes), 0);
+    ASSERT_EQ(bytes.size(), count);
+    EXPECT_TRUE(is_reference_stream(bytes));
+}
+
+TEST(EndToEnd, TwoRunsGiveDifferentStreams) {
+    std::vector<unsigned char> first;
+    std::vector<unsigned char> second;
+    EXPECT_EQ(stream_from_pipe(64, &first), 0);
+    EXPECT_EQ(stream_from_pipe(64, &second), 0);
+    EXPECT_NE(first, second);
+}
+
+TEST(EndToEnd, StopSignalsEndTheRunWith130) {
+    const size_t block = 16384;
+    for (int signal_number : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) {
+        SCOPED_TRACE(strsignal(signal_number));
+        Pipe output = make_pipe();
+        int pipe_capacity = fcntl(output.read_end, F_GETPIPE_SZ);
+        pid_t child = launch({{}, output.write_end});
+        close(output.write_end);
+        std::vector<unsigned char> before = read_bytes(output.read_end, 3 * block);
+        kill(child, signal_number);
+        std::vector<unsigned char> after = read_bytes(output.read_end);
+        close(output.read_end);
+        EXPECT_EQ(wait_for(child), 130);
+
+        // The pipe may still hold what was written before the signal, one
+        // block may be under way, and 256 more may follow before the poll.
+        // The pipe may have been enlarged after we asked its size.
+        size_t allowed =
+            std::max<size_t>(static_cast<size_t>(pipe_capacity), 1 << 20) + 257 * block;
+        EXPECT_LE(after.size(), allowed);
+        before.insert(before.end(), after.begin(), after.end());
+        EXPECT_EQ(before.size() % block, 0u); // the run ended between blocks
+        EXPECT_TRUE(is_reference_stream(before));
+    }
+}
+
+TEST(EndToEnd, ClosedOutputIsRefused) {
+    Pipe error = make_pipe();
+    pid_t child = launch({{}, -1, error.write_end});
+    close(error.write_end);
+    EXPECT_EQ(read_text(error.read_end), "Error: Failed to initialize output stream!\n");
+    EXPECT_EQ(wait_for(child), 1);
+    close(error.read_end);
+}
+
+TEST(EndToEnd, FullDeviceEndsWithZero) {
+    int full = open("/dev/full", O_WRONLY);
+    ASSERT_GE(full, 0);
+    Pipe error = make_pipe();
+    pid_t child = launch({{}, full, error.write_end});
+    close(full);
+    close(error.write_end);
+    EXPECT_EQ(read_text(error.read_end), "");
+    EXPECT_EQ(wait_for(child), 0);
+    close(error.read_end);
+}
+
+TEST(EndToEnd, FileThatCanGrowNoMoreHoldsAPrefixOfTheStream) {
+    // The limit is not a whole number of blocks, so the last write is partial.
+    const rlim_t limit = 3 * 1024 * 1024 + 1000;
+    char name[] = "/tmp/sprayl-file-XXXXXX";
+    int file = mkstemp(name);
+    ASSERT_GE(file, 0);
+    pid_t child = launch({{}, file, -1, limit});
+    EXPECT_EQ(wait_for(child), 0);
+    lseek(file, 0, SEEK_SET);
+    std::vector<unsigned char> bytes = read_bytes(file);
+    close(file);
+    unlink(name);
+    EXPECT_EQ(bytes.size(), limit);
+    EXPECT_TRUE(is_reference_stream(bytes));
+}
+
+TEST(EndToEnd, NonBlockingPipeBacksOffAndLosesNothing) {
+    Pipe output = make_pipe();
+    fcntl(output.write_end, F_SETFL, O_NONBLOCK);
+    pid_t child = launch({{}, output.write_end});
+    close(output.write_end);
+    // A slow reader: the writer keeps finding the pipe full.
+    std::vector<unsigned char> bytes;
+    for (int i = 0; i < 20; ++i) {
+        usleep(5000);
+        std::vector<unsigned char> chunk = read_bytes(output.read_end, 100000);
+        bytes.insert(bytes.end(), chunk.begin(), chunk.end());
+    }
+    close(output.read_end);
+    EXPECT_EQ(wait_for(child), 0);
+    EXPECT_EQ(bytes.size(), 20u * 100000u);
+    EXPECT_TRUE(is_reference_stream(bytes));
+}
+
+} // namespace

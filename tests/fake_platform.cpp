@@ -1,0 +1,136 @@
+#include "fake_platform.h"
+
+#include <algorithm>
+#include <cstring>
+
+FakePlatform fake;
+
+namespace {
+int event_object;
+}
+
+void reset_fake_platform() {
+    fake = FakePlatform{};
+}
+
+HANDLE fake_event_handle() {
+    return &event_object;
+}
+
+DWORD GetCurrentThreadId() {
+    fake.calls.push_back("GetCurrentThreadId");
+    return fake.thread_id;
+}
+
+DWORD GetCurrentProcessId() {
+    fake.calls.push_back("GetCurrentProcessId");
+    return fake.process_id;
+}
+
+namespace {
+const ClockSample& current_sample() {
+    size_t index = std::min<size_t>(fake.clock_samples_taken, fake.clock_samples.size() - 1);
+    return fake.clock_samples[index];
+}
+} // namespace
+
+void GetSystemTimeAsFileTime(FILETIME* system_time) {
+    fake.calls.push_back("GetSystemTimeAsFileTime");
+    system_time->dwLowDateTime = current_sample().filetime_low;
+    system_time->dwHighDateTime = current_sample().filetime_high;
+}
+
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
+    fake.calls.push_back("QueryPerformanceCounter");
+    count->QuadPart =
+        static_cast<int64_t>((static_cast<uint64_t>(current_sample().counter_high) << 32) |
+                             current_sample().counter_low);
+    return TRUE;
+}
+
+DWORD GetTickCount() {
+    fake.calls.push_back("GetTickCount");
+    DWORD ticks = current_sample().ticks;
+    ++fake.clock_samples_taken; // the tick count is the last clock of a sample
+    return ticks;
+}
+
+HANDLE CreateEventW(void*, BOOL manual_reset, BOOL initial_state, const WCHAR* name) {
+    fake.calls.push_back("CreateEventW");
+    if (fake.event_creation_fails || !manual_reset || initial_state || name != nullptr) {
+        return nullptr;
+    }
+    return fake_event_handle();
+}
+
+BOOL SetEvent(HANDLE event) {
+    if (event != fake_event_handle()) {
+        return FALSE;
+    }
+    fake.event_signalled = true;
+    return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+    fake.calls.push_back("WaitForSingleObject");
+    fake.polls_after_write.push_back(fake.output_write_calls);
+    if (milliseconds != 0 || object != fake_event_handle()) {
+        return WAIT_FAILED;
+    }
+    return fake.event_signalled ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+void Sleep(DWORD milliseconds) {
+    fake.sleeps.push_back(milliseconds);
+}
+
+HANDLE GetStdHandle(DWORD which) {
+    fake.calls.push_back(which == STD_OUTPUT_HANDLE ? "GetStdHandle(output)"
+                                                    : "GetStdHandle(error)");
+    if (which == STD_OUTPUT_HANDLE) {
+        return fake.output_handle;
+    }
+    return which == STD_ERROR_HANDLE ? fake.error_handle : INVALID_HANDLE_VALUE;
+}
+
+DWORD GetFileType(HANDLE file) {
+    fake.calls.push_back("GetFileType");
+    return file == fake.output_handle ? fake.output_file_type : FILE_TYPE_UNKNOWN;
+}
+
+BOOL WriteFile(HANDLE file, const void* bytes, DWORD count, DWORD* written, void* overlapped) {
+    const unsigned char* data = static_cast<const unsigned char*>(bytes);
+    if (file == fake.error_handle && file != fake.output_handle) {
+        fake.error_text.append(reinterpret_cast<const char*>(data), count);
+        *written = count;
+        return TRUE;
+    }
+    if (file != fake.output_handle || overlapped != nullptr) {
+        return FALSE;
+    }
+    ++fake.output_write_calls;
+    fake.write_addresses.push_back(bytes);
+    fake.write_lengths.push_back(count);
+    if (fake.output_write_calls == fake.stop_at_write) {
+        console_ctrl_handler(CTRL_C_EVENT);
+    }
+    WriteStep step = fake.output_write_calls <= fake.writes.size()
+                         ? fake.writes[fake.output_write_calls - 1]
+                         : fake.after_writes;
+    if (step.take < 0) {
+        return FALSE;
+    }
+    DWORD taken = static_cast<DWORD>(std::min<int64_t>(step.take, count));
+    fake.output.insert(fake.output.end(), data, data + taken);
+    *written = taken;
+    return TRUE;
+}
+
+int lstrlenA(const char* text) {
+    return static_cast<int>(strlen(text));
+}
+
+int lstrcmpW(const WCHAR* a, const WCHAR* b) {
+    int result = wcscmp(a, b);
+    return result < 0 ? -1 : (result > 0 ? 1 : 0);
+}
