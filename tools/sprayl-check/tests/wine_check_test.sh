@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# sprayl.exe checked by sprayl-check.exe, both under wine: a bounded stream
+# through a pipe, a file with one damaged byte, and inputs it must refuse.
+# Usage: wine_check_test.sh WINE SPRAYL_EXE SPRAYL_CHECK_EXE
+set -uo pipefail
+wine=$1
+sprayl=$2
+check=$3
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+failures=0
+
+fail() {
+    echo "FAILED: $*"
+    failures=$((failures + 1))
+}
+
+# expect NAME CODE LINE: the last run ended with CODE and printed LINE. The
+# report is text, so on Windows its lines end with CR LF.
+expect() {
+    [ "$code" -eq "$2" ] || fail "$1: exit code $code, expected $2"
+    tr -d '\r' < "$scratch/out" | grep -qxF -- "$3" ||
+        fail "$1: no line \"$3\" in: $(cat "$scratch/out")"
+}
+
+run_check() {
+    "$wine" "$check" "$@" > "$scratch/out" 2> "$scratch/err"
+    code=$?
+}
+
+"$wine" "$sprayl" | head -c 50000005 | "$wine" "$check" > "$scratch/out" 2> "$scratch/err"
+code=$?
+expect "pipe" 0 "result: intact"
+expect "pipe" 0 "bytes read: 50000005 (47.68 MiB)"
+[ -s "$scratch/err" ] && fail "pipe: standard error not empty: $(cat "$scratch/err")"
+
+"$wine" "$sprayl" | head -c 100000 > "$scratch/damaged.bin"
+byte=$(od -An -tu1 -j 50000 -N 1 "$scratch/damaged.bin" | tr -d ' ')
+printf "\\$(printf %o $((byte ^ 1)))" |
+    dd of="$scratch/damaged.bin" bs=1 seek=50000 conv=notrunc status=none
+run_check "$scratch/damaged.bin"
+expect "damaged file" 1 "first bad byte: offset 50000, 48.83 KiB in (block 4, offset 848 in the block)"
+expect "damaged file" 1 "bytes differing: 1"
+
+head -c 16 "$scratch/damaged.bin" > "$scratch/short.bin"
+run_check "$scratch/short.bin"
+expect "16 bytes" 2 "result: NOT CHECKED, too short"
+
+run_check "$scratch/missing.bin"
+[ "$code" -eq 2 ] || fail "missing file: exit code $code, expected 2"
+grep -qF "cannot open \"$scratch/missing.bin\"" "$scratch/err" ||
+    fail "missing file: message does not name it: $(cat "$scratch/err")"
+
+[ "$failures" -eq 0 ] && echo "all wine checks passed"
+exit $((failures > 0))
