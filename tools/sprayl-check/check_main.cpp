@@ -27,6 +27,7 @@ namespace {
 
 constexpr size_t read_size = 1 << 20;
 constexpr double progress_interval = 0.25; // seconds
+constexpr int exit_help = 0;
 
 const char usage_text[] =
     "usage: sprayl-check [FILE]\n"
@@ -118,15 +119,16 @@ void end_progress(Progress* progress) {
     }
 }
 
-// Reads the whole input into the check. Returns false on a read error,
-// with errno describing it.
-bool check_input(std::FILE* input, Progress* progress) {
+// Reads the whole input into the check. Returns 0 at the end of the input,
+// or the error number of a failed read.
+int check_input(std::FILE* input, Progress* progress) {
     for (;;) {
         size_t got = std::fread(input_buffer, 1, read_size, input);
+        int read_error = std::ferror(input) ? errno : 0;
         check_bytes(&check, input_buffer, got);
         tick_progress(progress);
         if (got < read_size) {
-            return std::ferror(input) == 0;
+            return read_error;
         }
     }
 }
@@ -136,44 +138,47 @@ int report_usage_error(const char* problem, const char* argument) {
     return exit_unverifiable;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+// The path to read ("-" for standard input), or null when the arguments
+// asked for help or were wrong; *exit_code then holds the exit code.
+const char* input_path(int argc, char** argv, int* exit_code) {
     if (argc > 2) {
-        return report_usage_error("too many arguments, from", argv[2]);
+        *exit_code = report_usage_error("too many arguments, from", argv[2]);
+        return nullptr;
     }
     const char* path = argc == 2 ? argv[1] : "-";
     if (std::strcmp(path, "-h") == 0 || std::strcmp(path, "-?") == 0 ||
         std::strcmp(path, "--help") == 0) {
         std::fputs(usage_text, stdout);
-        return exit_intact;
+        *exit_code = exit_help;
+        return nullptr;
     }
     if (path[0] == '-' && path[1] != '\0') {
-        return report_usage_error("unknown option", path);
+        *exit_code = report_usage_error("unknown option", path);
+        return nullptr;
     }
+    return path;
+}
 
-    bool from_stdin = std::strcmp(path, "-") == 0;
-    const char* name = from_stdin ? "standard input" : path;
-    std::FILE* input = from_stdin ? stdin : std::fopen(path, "rb");
+// Opens the input for large binary reads, or says why it cannot.
+std::FILE* open_input(const char* path, const char* name) {
+    std::FILE* input = std::strcmp(path, "-") == 0 ? stdin : std::fopen(path, "rb");
     if (input == nullptr) {
         std::fprintf(stderr, "sprayl-check: cannot open \"%s\": %s\n", name, std::strerror(errno));
-        return exit_unverifiable;
+        return nullptr;
     }
     set_binary_mode(input);
     enlarge_pipe(input);
     // Reads go straight into input_buffer, without a copy through stdio's.
     std::setvbuf(input, nullptr, _IONBF, 0);
+    return input;
+}
 
-    double now = monotonic_seconds();
-    Progress progress = {stderr_is_terminal(), now, now};
-    check_start(&check);
-    bool read_to_end = check_input(input, &progress);
-    int read_error = errno;
-    end_progress(&progress);
-
-    print_report(stdout, &check, read_to_end);
+// Prints the report, and the reason when the input could not be checked;
+// returns the exit code.
+int report_outcome(const char* name, int read_error) {
+    print_report(stdout, &check, read_error == 0);
     std::fflush(stdout);
-    if (!read_to_end) {
+    if (read_error != 0) {
         std::fprintf(stderr, "sprayl-check: cannot read \"%s\" past offset %" PRIu64 ": %s\n", name,
                      check.bytes_read, std::strerror(read_error));
         return exit_unverifiable;
@@ -187,4 +192,25 @@ int main(int argc, char** argv) {
         return exit_unverifiable;
     }
     return check_exit_code(&check);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int exit_code = exit_unverifiable;
+    const char* path = input_path(argc, argv, &exit_code);
+    if (path == nullptr) {
+        return exit_code;
+    }
+    const char* name = std::strcmp(path, "-") == 0 ? "standard input" : path;
+    std::FILE* input = open_input(path, name);
+    if (input == nullptr) {
+        return exit_unverifiable;
+    }
+    double now = monotonic_seconds();
+    Progress progress = {stderr_is_terminal(), now, now};
+    check_start(&check);
+    int read_error = check_input(input, &progress);
+    end_progress(&progress);
+    return report_outcome(name, read_error);
 }
