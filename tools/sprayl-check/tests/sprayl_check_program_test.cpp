@@ -139,6 +139,19 @@ TEST(CheckFile, IntactAndDamagedFiles) {
     EXPECT_EQ(damaged.err, "");
 }
 
+TEST(CheckFile, ProgressOnATerminalEndsWithANewline) {
+    // script gives the program a terminal and copies what it shows there.
+    Bytes stream = test_stream(5 * block_bytes);
+    stream[1000] ^= 1;
+    std::string path = write_file("progress.bin", stream);
+    ProgramRun run = run_shell("script -qec '" + sprayl_check + " " + path +
+                               " > /dev/null' /dev/null < /dev/null");
+    EXPECT_EQ(run.out.rfind("\rchecked 80.00 KiB ", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find("/s   differing bytes: 1 "), std::string::npos) << run.out;
+    ASSERT_GE(run.out.size(), 2u);
+    EXPECT_EQ(run.out.back(), '\n') << run.out;
+}
+
 TEST(CheckFile, ShortInputsAreNeverIntact) {
     struct Case {
         size_t length;
