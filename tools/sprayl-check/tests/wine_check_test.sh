@@ -39,7 +39,8 @@ byte=$(od -An -tu1 -j 50000 -N 1 "$scratch/damaged.bin" | tr -d ' ')
 printf "\\$(printf %o $((byte ^ 1)))" |
     dd of="$scratch/damaged.bin" bs=1 seek=50000 conv=notrunc status=none
 run_check "$scratch/damaged.bin"
-expect "damaged file" 1 "first bad byte: offset 50000, 48.83 KiB in (block 4, offset 848 in the block)"
+expect "damaged file" 1 \
+    "first bad byte: offset 50000, 48.83 KiB in (block 4, offset 848 in the block)"
 expect "damaged file" 1 "bytes differing: 1"
 
 head -c 16 "$scratch/damaged.bin" > "$scratch/short.bin"
