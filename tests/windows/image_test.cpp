@@ -511,6 +511,8 @@ ChildRun run_sprayl(const std::wstring& arguments, HANDLE output) {
     return run;
 }
 
+// Windows hands the child INVALID_HANDLE_VALUE as given; wine hands it a null
+// handle for both. Either must be refused with the output error.
 TEST(UnusableOutput, NullOrInvalidOutputGivesTheOutputErrorAndOne) {
     const HANDLE outputs[] = {nullptr, INVALID_HANDLE_VALUE};
     for (HANDLE output : outputs) {
