@@ -1,0 +1,360 @@
+// End-to-end tests of sprayl.exe, run under wine from Linux: the program's
+// standard streams are real pipes and files, its stop request a real SIGINT.
+//
+// Usage: wine_end_to_end_test <wine> <sprayl.exe> [gtest options]
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::string wine_command;
+std::string sprayl_path;
+
+using Clock = std::chrono::steady_clock;
+constexpr auto run_time_limit = std::chrono::seconds(60);
+
+const std::string banner_start = "sprayl v1.2.1 [Aug 10 2020], by ";
+const std::string about = "Fast generator of pseudo-random bytes, using the \"xorwow\" method.\n";
+const std::string verified = "Output has been verified to pass the Dieharder test suite.\n\n";
+
+// ---- the reference stream -------------------------------------------------
+
+constexpr uint32_t weyl = 362437;
+
+struct Reference {
+    uint32_t word[4];
+    uint32_t counter;
+    uint64_t checked; // bytes compared so far, the first 16 included
+};
+
+uint32_t reference_step(Reference* r) {
+    uint32_t t = r->word[3] ^ (r->word[3] >> 2);
+    uint32_t n = t ^ (t << 1) ^ r->word[0] ^ (r->word[0] << 4);
+    r->word[3] = r->word[2];
+    r->word[2] = r->word[1];
+    r->word[1] = r->word[0];
+    r->word[0] = n;
+    r->counter += weyl;
+    return r->counter + n;
+}
+
+uint32_t little_endian_word(const unsigned char* bytes) {
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+// The first four outputs o1..o4 reveal the register: o_i = counter_i + n_i
+// with counter_i = i * 362437, and after four steps the register holds
+// n4, n3, n2, n1.
+Reference recover_reference(const unsigned char* first_16_bytes) {
+    Reference r{};
+    for (uint32_t i = 0; i < 4; ++i) {
+        uint32_t output = little_endian_word(first_16_bytes + 4 * i);
+        r.word[3 - i] = output - (i + 1) * weyl;
+    }
+    r.counter = 4 * weyl;
+    r.checked = 16;
+    return r;
+}
+
+// Compares whole words following the 16 bytes of recovery; returns the
+// offset of the first difference, or -1 when all of them agree. A trailing
+// part word is compared as far as it goes.
+int64_t compare_with_reference(Reference* r, const unsigned char* bytes, size_t count) {
+    for (size_t offset = 0; offset < count; offset += 4) {
+        uint32_t expected = reference_step(r);
+        unsigned char expected_bytes[4] = {
+            static_cast<unsigned char>(expected), static_cast<unsigned char>(expected >> 8),
+            static_cast<unsigned char>(expected >> 16), static_cast<unsigned char>(expected >> 24)};
+        size_t length = count - offset < 4 ? count - offset : 4;
+        if (std::memcmp(bytes + offset, expected_bytes, length) != 0) {
+            return static_cast<int64_t>(r->checked + offset);
+        }
+    }
+    r->checked += count;
+    return -1;
+}
+
+// Checks a whole stream: recovery from its first 16 bytes, then every byte.
+void expect_reference_stream(const std::vector<unsigned char>& stream) {
+    ASSERT_GE(stream.size(), 16u);
+    Reference r = recover_reference(stream.data());
+    EXPECT_EQ(compare_with_reference(&r, stream.data() + 16, stream.size() - 16), -1);
+}
+
+// ---- running the program --------------------------------------------------
+
+struct Child {
+    pid_t pid;
+    int output_read_end; // -1 when the output goes to a file
+};
+
+struct Outputs {
+    int output_fd; // a file, or -1 for a pipe to the test
+    int error_fd;
+    rlim_t file_size_limit; // RLIM_INFINITY for none
+};
+
+Child start_sprayl(const std::vector<std::string>& arguments, const Outputs& outputs) {
+    int pipe_ends[2] = {-1, -1};
+    if (outputs.output_fd < 0 && pipe(pipe_ends) != 0) {
+        ADD_FAILURE() << "pipe: " << std::strerror(errno);
+        return {-1, -1};
+    }
+    std::vector<std::string> words = {wine_command, sprayl_path};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null_input = open("/dev/null", O_RDONLY);
+        dup2(null_input, 0);
+        dup2(outputs.output_fd < 0 ? pipe_ends[1] : outputs.output_fd, 1);
+        dup2(outputs.error_fd, 2);
+        if (pipe_ends[0] >= 0) {
+            close(pipe_ends[0]);
+            close(pipe_ends[1]);
+        }
+        signal(SIGPIPE, SIG_DFL);
+        if (outputs.file_size_limit != RLIM_INFINITY) {
+            // A write beyond the limit then fails with EFBIG instead of
+            // killing the process.
+            signal(SIGXFSZ, SIG_IGN);
+            struct rlimit limit = {outputs.file_size_limit, outputs.file_size_limit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    if (pipe_ends[1] >= 0) {
+        close(pipe_ends[1]);
+    }
+    return {pid, pipe_ends[0]};
+}
+
+// Waits for the end of the run; returns its exit code, or -1 (with a test
+// failure) when it did not end in time or ended by a signal.
+int wait_for_exit(pid_t pid, Clock::time_point deadline) {
+    for (;;) {
+        int status = 0;
+        pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) {
+            if (WIFEXITED(status)) {
+                return WEXITSTATUS(status);
+            }
+            ADD_FAILURE() << "ended by signal " << WTERMSIG(status);
+            return -1;
+        }
+        if (Clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            ADD_FAILURE() << "did not end in time";
+            return -1;
+        }
+        usleep(10000);
+    }
+}
+
+// Reads up to count bytes, fewer when the pipe ends or the deadline passes.
+std::vector<unsigned char> read_from(int fd, size_t count, Clock::time_point deadline) {
+    std::vector<unsigned char> bytes(count);
+    size_t have = 0;
+    while (have < count && Clock::now() < deadline) {
+        struct pollfd ready = {fd, POLLIN, 0};
+        if (poll(&ready, 1, 100) <= 0) {
+            continue;
+        }
+        ssize_t got = read(fd, bytes.data() + have, count - have);
+        if (got <= 0) {
+            break;
+        }
+        have += static_cast<size_t>(got);
+    }
+    bytes.resize(have);
+    return bytes;
+}
+
+int temporary_file() {
+    char name[] = "/tmp/sprayl-wine-XXXXXX";
+    int fd = mkstemp(name);
+    unlink(name);
+    return fd;
+}
+
+std::string file_contents(int fd) {
+    std::string text;
+    char chunk[4096];
+    ssize_t got;
+    lseek(fd, 0, SEEK_SET);
+    while ((got = read(fd, chunk, sizeof chunk)) > 0) {
+        text.append(chunk, static_cast<size_t>(got));
+    }
+    return text;
+}
+
+// ---- help -----------------------------------------------------------------
+
+class Help : public testing::TestWithParam<const char*> {};
+
+TEST_P(Help, PrintsTheThreeTextsOnStandardErrorAndExitsWithOne) {
+    int output = temporary_file();
+    int error = temporary_file();
+    Child run = start_sprayl({GetParam()}, {output, error, RLIM_INFINITY});
+    ASSERT_GT(run.pid, 0);
+    EXPECT_EQ(wait_for_exit(run.pid, Clock::now() + run_time_limit), 1);
+
+    std::string text = file_contents(error);
+    std::string tail = "\n\n" + about + verified;
+    ASSERT_GT(text.size(), banner_start.size() + tail.size()) << text;
+    EXPECT_EQ(text.substr(0, banner_start.size()), banner_start);
+    EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+    std::string credit =
+        text.substr(banner_start.size(), text.size() - banner_start.size() - tail.size());
+    EXPECT_FALSE(credit.empty());
+    EXPECT_EQ(credit.find('\n'), std::string::npos) << credit;
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+    EXPECT_EQ(file_contents(output), "");
+    close(output);
+    close(error);
+}
+
+INSTANTIATE_TEST_SUITE_P(HelpWords, Help, testing::Values("-h", "-?", "/?"));
+
+// ---- streaming into a pipe ------------------------------------------------
+
+struct PipeCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    size_t bytes;
+};
+
+class PipeStream : public testing::TestWithParam<PipeCase> {};
+
+// The reader takes the stream, checks every byte and closes its end: the
+// next write fails and the program ends with 0, without a message.
+TEST_P(PipeStream, IsTheReferenceStreamAndEndsWithZeroWhenTheReaderCloses) {
+    int error = temporary_file();
+    Child run = start_sprayl(GetParam().arguments, {-1, error, RLIM_INFINITY});
+    ASSERT_GT(run.pid, 0);
+    auto deadline = Clock::now() + run_time_limit;
+
+    std::vector<unsigned char> first = read_from(run.output_read_end, 16, deadline);
+    ASSERT_EQ(first.size(), 16u);
+    Reference reference = recover_reference(first.data());
+    std::vector<unsigned char> chunk;
+    size_t remaining = GetParam().bytes - 16;
+    while (remaining > 0 && !HasFailure()) {
+        chunk =
+            read_from(run.output_read_end, remaining < (1u << 20) ? remaining : 1u << 20, deadline);
+        ASSERT_FALSE(chunk.empty()) << "stream ended early, " << remaining << " bytes short";
+        EXPECT_EQ(compare_with_reference(&reference, chunk.data(), chunk.size()), -1);
+        remaining -= chunk.size();
+    }
+    close(run.output_read_end);
+    EXPECT_EQ(wait_for_exit(run.pid, deadline), 0);
+    EXPECT_EQ(file_contents(error), "");
+    close(error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, PipeStream,
+    testing::Values(PipeCase{"NoArguments", {}, 64u << 20},
+                    // Upper case is no help word, and only the first argument counts.
+                    PipeCase{"UpperCaseH", {"-H"}, 1u << 20},
+                    PipeCase{"HelpAsSecondArgument", {"x", "-h"}, 1u << 20}),
+    [](const testing::TestParamInfo<PipeCase>& case_info) {
+        return std::string(case_info.param.name);
+    });
+
+// ---- stop request ---------------------------------------------------------
+
+// Wine turns SIGINT into CTRL_C_EVENT for the program's console control
+// handler.
+TEST(StopRequest, SigintsEndTheStreamWithOneHundredThirty) {
+    int error = temporary_file();
+    Child run = start_sprayl({}, {-1, error, RLIM_INFINITY});
+    ASSERT_GT(run.pid, 0);
+    auto deadline = Clock::now() + run_time_limit;
+
+    // Once bytes flow, the stop event exists.
+    std::vector<unsigned char> chunk = read_from(run.output_read_end, 1u << 20, deadline);
+    ASSERT_EQ(chunk.size(), 1u << 20);
+    Reference reference = recover_reference(chunk.data());
+    EXPECT_EQ(compare_with_reference(&reference, chunk.data() + 16, chunk.size() - 16), -1);
+    // Two presses act as one; neither falls through to wine's default
+    // handling, which would end the process otherwise.
+    kill(run.pid, SIGINT);
+    usleep(20000);
+    kill(run.pid, SIGINT);
+
+    // Keep reading, so that the program never waits on a full pipe, until
+    // the pipe ends with the process. A stop that is never seen shows as a
+    // stream that goes on far beyond the 4 MiB between two polls.
+    size_t after_stop = 0;
+    do {
+        chunk = read_from(run.output_read_end, 1u << 20, deadline);
+        EXPECT_EQ(compare_with_reference(&reference, chunk.data(), chunk.size()), -1);
+        after_stop += chunk.size();
+    } while (!chunk.empty() && after_stop < (256u << 20) && !HasFailure());
+    EXPECT_LT(after_stop, 256u << 20);
+    close(run.output_read_end);
+    EXPECT_EQ(wait_for_exit(run.pid, deadline), 130);
+    EXPECT_EQ(file_contents(error), "");
+    close(error);
+}
+
+// ---- a file that can grow no more -----------------------------------------
+
+TEST(FileOutput, EndsWithZeroWhenTheFileIsFullAndHoldsAPrefixOfTheStream) {
+    // Not a whole number of blocks, so that the last write is cut short.
+    const rlim_t limit = (8u << 20) + 5000;
+    int output = temporary_file();
+    int error = temporary_file();
+    Child run = start_sprayl({}, {output, error, limit});
+    ASSERT_GT(run.pid, 0);
+    EXPECT_EQ(wait_for_exit(run.pid, Clock::now() + run_time_limit), 0);
+
+    struct stat status {};
+    fstat(output, &status);
+    // Every byte up to the limit is there: the part of a block that still
+    // fitted was written.
+    EXPECT_EQ(static_cast<rlim_t>(status.st_size), limit);
+    std::string bytes = file_contents(output);
+    expect_reference_stream(std::vector<unsigned char>(bytes.begin(), bytes.end()));
+    EXPECT_EQ(file_contents(error), "");
+    close(output);
+    close(error);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s <wine> <sprayl.exe> [gtest options]\n", argv[0]);
+        return 2;
+    }
+    wine_command = argv[1];
+    sprayl_path = argv[2];
+    // A closed pipe must show up as a failed read here, not end the driver.
+    signal(SIGPIPE, SIG_IGN);
+    return RUN_ALL_TESTS();
+}
