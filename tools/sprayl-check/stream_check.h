@@ -35,7 +35,7 @@ struct BadRange {
 
 struct StreamCheck {
     GeneratorState generator;            // state after the predicted block
-    unsigned char expected[block_bytes]; // the predicted block
+    unsigned char expected[block_bytes]; // the predicted block (the header until it is whole)
     uint32_t expected_used;              // bytes of expected already compared
     uint64_t bytes_read;                 // header included
     uint64_t bytes_differing;
