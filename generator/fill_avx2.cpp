@@ -1,5 +1,5 @@
 // The eight-lane AVX2 block fill. Lane j produces words j*512 ... j*512+511
-// of the block from the state jumped ahead by j*512 steps; every eight steps
+// of the block from the state jumped ahead by j*512 steps; every few steps
 // the eight lanes' outputs are transposed into place.
 #include "fill_paths.h"
 #include "jump.h"
@@ -51,8 +51,15 @@ AVX2_INLINE void jump_lanes(const GeneratorState* state, __m256i reg[4]) {
     reg[3] = r3;
 }
 
-// v[k] holds step k of every lane; afterwards v[j] holds steps 0..7 of lane j.
-AVX2_INLINE void transpose(__m256i v[8]) {
+#if defined(__x86_64__)
+
+// Eight steps at a time, then a full transpose: with 16 vector registers the
+// eight outputs stay in registers.
+constexpr uint32_t group_steps = 8;
+
+// v[k] holds step k of every lane. Transposes, so that v[j] holds steps
+// 0..7 of lane j, and stores them at block + 4 * j * segment.
+AVX2_INLINE void store_steps(__m256i v[8], unsigned char* block) {
     __m256i t0 = _mm256_unpacklo_epi32(v[0], v[1]);
     __m256i t1 = _mm256_unpackhi_epi32(v[0], v[1]);
     __m256i t2 = _mm256_unpacklo_epi32(v[2], v[3]);
@@ -77,7 +84,36 @@ AVX2_INLINE void transpose(__m256i v[8]) {
     v[5] = _mm256_permute2x128_si256(u1, u5, 0x31);
     v[6] = _mm256_permute2x128_si256(u2, u6, 0x31);
     v[7] = _mm256_permute2x128_si256(u3, u7, 0x31);
+    for (uint32_t j = 0; j < lanes; ++j) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(block + 4 * j * segment), v[j]);
+    }
 }
+
+#else
+
+// 32-bit code has only 8 vector registers: four steps at a time keep the
+// outputs out of memory (half again as fast there as eight steps).
+constexpr uint32_t group_steps = 4;
+
+// v[k] holds step k of every lane. Stores steps 0..3 of lane j at
+// block + 4 * j * segment; lanes j and j + 4 share one register after the
+// shuffles, in its low and high half.
+AVX2_INLINE void store_steps(const __m256i v[4], unsigned char* block) {
+    __m256i t0 = _mm256_unpacklo_epi32(v[0], v[1]);
+    __m256i t1 = _mm256_unpackhi_epi32(v[0], v[1]);
+    __m256i t2 = _mm256_unpacklo_epi32(v[2], v[3]);
+    __m256i t3 = _mm256_unpackhi_epi32(v[2], v[3]);
+    __m256i u[4] = {_mm256_unpacklo_epi64(t0, t2), _mm256_unpackhi_epi64(t0, t2),
+                    _mm256_unpacklo_epi64(t1, t3), _mm256_unpackhi_epi64(t1, t3)};
+    for (uint32_t j = 0; j < 4; ++j) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 4 * j * segment),
+                         _mm256_castsi256_si128(u[j]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 4 * (j + 4) * segment),
+                         _mm256_extracti128_si256(u[j], 1));
+    }
+}
+
+#endif
 
 AVX2_INLINE uint32_t last_lane(__m256i v) {
     return static_cast<uint32_t>(_mm256_extract_epi32(v, 7));
@@ -102,12 +138,12 @@ AVX2_FUNCTION void fill_block_avx2(GeneratorState* state, unsigned char* block) 
                           static_cast<int>(c + 6 * lane_step), static_cast<int>(c + 7 * lane_step));
     const __m256i increment = _mm256_set1_epi32(static_cast<int>(weyl_increment));
 
-    for (uint32_t i = 0; i < segment; i += 8) {
-        __m256i v[8];
+    for (uint32_t i = 0; i < segment; i += group_steps) {
+        __m256i v[group_steps];
 #pragma GCC unroll 8
-        for (uint32_t k = 0; k < 8; ++k) {
+        for (uint32_t k = 0; k < group_steps; ++k) {
             __m256i t = _mm256_xor_si256(w3, _mm256_srli_epi32(w3, 2));
-            t = _mm256_xor_si256(t, _mm256_slli_epi32(t, 1));
+            t = _mm256_xor_si256(t, _mm256_add_epi32(t, t)); // t ^ (t << 1)
             __m256i n = _mm256_xor_si256(_mm256_xor_si256(t, w0), _mm256_slli_epi32(w0, 4));
             w3 = w2;
             w2 = w1;
@@ -116,11 +152,7 @@ AVX2_FUNCTION void fill_block_avx2(GeneratorState* state, unsigned char* block) 
             counter = _mm256_add_epi32(counter, increment);
             v[k] = _mm256_add_epi32(n, counter);
         }
-        transpose(v);
-        for (uint32_t lane = 0; lane < lanes; ++lane) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(block + 4 * (lane * segment + i)),
-                                v[lane]);
-        }
+        store_steps(v, block + 4 * i);
     }
     // The last lane ends where the block ends.
     state->word[0] = last_lane(w0);
