@@ -98,19 +98,21 @@ constexpr uint32_t group_steps = 4;
 // v[k] holds step k of every lane. Stores steps 0..3 of lane j at
 // block + 4 * j * segment; lanes j and j + 4 share one register after the
 // shuffles, in its low and high half.
+AVX2_INLINE void store_pair(__m256i u, unsigned char* low, unsigned char* high) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(low), _mm256_castsi256_si128(u));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(high), _mm256_extracti128_si256(u, 1));
+}
+
 AVX2_INLINE void store_steps(const __m256i v[4], unsigned char* block) {
+    constexpr uint32_t lane_bytes = 4 * segment;
     __m256i t0 = _mm256_unpacklo_epi32(v[0], v[1]);
     __m256i t1 = _mm256_unpackhi_epi32(v[0], v[1]);
     __m256i t2 = _mm256_unpacklo_epi32(v[2], v[3]);
     __m256i t3 = _mm256_unpackhi_epi32(v[2], v[3]);
-    __m256i u[4] = {_mm256_unpacklo_epi64(t0, t2), _mm256_unpackhi_epi64(t0, t2),
-                    _mm256_unpacklo_epi64(t1, t3), _mm256_unpackhi_epi64(t1, t3)};
-    for (uint32_t j = 0; j < 4; ++j) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 4 * j * segment),
-                         _mm256_castsi256_si128(u[j]));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 4 * (j + 4) * segment),
-                         _mm256_extracti128_si256(u[j], 1));
-    }
+    store_pair(_mm256_unpacklo_epi64(t0, t2), block, block + 4 * lane_bytes);
+    store_pair(_mm256_unpackhi_epi64(t0, t2), block + lane_bytes, block + 5 * lane_bytes);
+    store_pair(_mm256_unpacklo_epi64(t1, t3), block + 2 * lane_bytes, block + 6 * lane_bytes);
+    store_pair(_mm256_unpackhi_epi64(t1, t3), block + 3 * lane_bytes, block + 7 * lane_bytes);
 }
 
 #endif
