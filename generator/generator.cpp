@@ -1,5 +1,7 @@
 #include "generator.h"
 
+#include "fill_paths.h"
+
 #include "platform.h"
 
 void gather_seed(GeneratorState* state) {
@@ -22,7 +24,7 @@ void gather_seed(GeneratorState* state) {
     state->counter = 0;
 }
 
-void fill_block(GeneratorState* state, unsigned char* block) {
+void fill_block_scalar(GeneratorState* state, unsigned char* block) {
     // Work on a local copy: stores through the byte pointer could alias
     // *state and would force a reload of every word on every step.
     GeneratorState local = *state;

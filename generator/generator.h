@@ -31,5 +31,6 @@ inline uint32_t next_word(GeneratorState* state) {
 }
 
 // Writes the next block_words outputs into block, least significant byte
-// first.
+// first. Runs the fastest of the equivalent paths in fill_paths.h that the
+// machine supports, chosen on the first call.
 void fill_block(GeneratorState* state, unsigned char* block);

@@ -1,11 +1,13 @@
 // The process frame on POSIX systems: signals stand in for console control
 // events, and the byte arguments for the wide command line.
+#include "output_pipe.h"
 #include "platform.h"
 #include "stream.h"
 #include "wide_arguments.h"
 
 #include <csignal>
 #include <cstdlib>
+#include <unistd.h>
 
 namespace {
 
@@ -50,6 +52,7 @@ void install_signal_handlers() {
 
 int main(int argc, char** argv) {
     install_signal_handlers();
+    enlarge_output_pipe(STDOUT_FILENO);
     WCHAR** wide_argv = build_wide_arguments(argc, argv);
     if (wide_argv == nullptr) {
         return -1;

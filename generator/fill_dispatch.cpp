@@ -1,0 +1,121 @@
+// fill_block and the choice of its path: once per run, on the first call,
+// the fastest path that the processor and the operating system support.
+#include "fill_paths.h"
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
+namespace {
+
+typedef void (*FillFunction)(GeneratorState*, unsigned char*);
+
+void fill_block_first(GeneratorState* state, unsigned char* block);
+
+// A plain pointer set once, so that the block loop pays one indirect call
+// per block and no test of its own. It starts at the chooser.
+FillFunction fill_function = fill_block_first;
+FillPathId fill_path = fill_path_count;
+
+const FillFunction path_functions[fill_path_count] = {fill_block_scalar, fill_block_sse2,
+                                                      fill_block_avx2};
+
+const char* const path_names[fill_path_count] = {"scalar", "sse2", "avx2"};
+
+#if defined(__i386__) || defined(__x86_64__)
+
+struct CpuFeatures {
+    bool sse2;
+    bool avx2;
+};
+
+// The register state that the operating system saves on a task switch.
+uint32_t read_xcr0() {
+    uint32_t low = 0;
+    uint32_t high = 0;
+    __asm__ __volatile__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    return low;
+}
+
+CpuFeatures detect_cpu_features() {
+    CpuFeatures features{false, false};
+    unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
+    // __get_cpuid fails where CPUID or its leaf is missing (old 32-bit
+    // processors).
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
+        return features;
+    }
+    features.sse2 = (edx & bit_SSE2) != 0;
+    const bool avx = (ecx & bit_AVX) != 0;
+    // XGETBV exists only where the operating system has enabled XSAVE; the
+    // upper halves of the ymm registers survive a task switch only where it
+    // saves the SSE (bit 1) and AVX (bit 2) state.
+    const bool os_saves_ymm = (ecx & bit_OSXSAVE) != 0 && (read_xcr0() & 0x6u) == 0x6u;
+    if (avx && os_saves_ymm && __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) {
+        features.avx2 = (ebx & bit_AVX2) != 0;
+    }
+    return features;
+}
+
+#endif
+
+bool path_supported(FillPathId path) {
+    if (path == fill_path_scalar) {
+        return true;
+    }
+#if defined(__i386__) || defined(__x86_64__)
+    const CpuFeatures features = detect_cpu_features();
+    if (path == fill_path_sse2) {
+        return features.sse2;
+    }
+    if (path == fill_path_avx2) {
+        return features.avx2;
+    }
+#endif
+    return false;
+}
+
+void fill_block_first(GeneratorState* state, unsigned char* block) {
+    select_fill_path(best_fill_path());
+    fill_function(state, block);
+}
+
+} // namespace
+
+bool fill_path_supported(FillPathId path) {
+    return path_supported(path);
+}
+
+FillPathId best_fill_path() {
+    if (path_supported(fill_path_avx2)) {
+        return fill_path_avx2;
+    }
+    if (path_supported(fill_path_sse2)) {
+        return fill_path_sse2;
+    }
+    return fill_path_scalar;
+}
+
+bool select_fill_path(FillPathId path) {
+    if (path < fill_path_scalar || path >= fill_path_count || !path_supported(path)) {
+        return false;
+    }
+    fill_function = path_functions[path];
+    fill_path = path;
+    return true;
+}
+
+FillPathId selected_fill_path() {
+    return fill_path;
+}
+
+const char* fill_path_name(FillPathId path) {
+    if (path < fill_path_scalar || path >= fill_path_count) {
+        return "none";
+    }
+    return path_names[path];
+}
+
+void fill_block(GeneratorState* state, unsigned char* block) {
+    fill_function(state, block);
+}

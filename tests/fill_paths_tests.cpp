@@ -1,0 +1,260 @@
+// The lane paths of fill_block against the scalar reference, the jump
+// matrices against plain stepping, and the choice of path.
+#include "fill_paths.h"
+#include "generator.h"
+#include "jump.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr FillPathId lane_paths[] = {fill_path_sse2, fill_path_avx2};
+
+GeneratorState make_state(uint32_t w0, uint32_t w1, uint32_t w2, uint32_t w3, uint32_t counter) {
+    GeneratorState state{};
+    state.word[0] = w0;
+    state.word[1] = w1;
+    state.word[2] = w2;
+    state.word[3] = w3;
+    state.counter = counter;
+    return state;
+}
+
+uint32_t word_at(const unsigned char* block, uint32_t index) {
+    const unsigned char* p = block + 4 * index;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+void expect_same_state(const GeneratorState& expected, const GeneratorState& actual, int block) {
+    for (int w = 0; w < 4; ++w) {
+        EXPECT_EQ(expected.word[w], actual.word[w]) << "word " << w << " after block " << block;
+    }
+    EXPECT_EQ(expected.counter, actual.counter) << "counter after block " << block;
+}
+
+// Runs blocks consecutive blocks of the path and of the reference from the
+// same state and compares every byte and the state after each block.
+void expect_path_matches_reference(FillPathId path, GeneratorState start, int blocks) {
+    GeneratorState reference = start;
+    GeneratorState lanes = start;
+    std::vector<unsigned char> expected(block_bytes);
+    // One byte in front, so that the path also meets an unaligned block.
+    std::vector<unsigned char> actual_storage(block_bytes + 1);
+    unsigned char* actual = actual_storage.data() + 1;
+    for (int block = 0; block < blocks; ++block) {
+        fill_block_scalar(&reference, expected.data());
+        std::memset(actual, 0xA5, block_bytes);
+        select_fill_path(path);
+        fill_block(&lanes, actual);
+        ASSERT_EQ(0, std::memcmp(expected.data(), actual, block_bytes))
+            << fill_path_name(path) << ": first difference in block " << block;
+        expect_same_state(reference, lanes, block);
+    }
+}
+
+uint32_t random_word(std::mt19937& random) {
+    return static_cast<uint32_t>(random());
+}
+
+struct KnownBlock {
+    GeneratorState start;
+    std::vector<uint32_t> first_words;
+    uint32_t last_word;
+    GeneratorState end;
+};
+
+const KnownBlock known_blocks[] = {
+    {make_state(1, 2, 3, 4, 0),
+     {0x000587E3, 0x000B1185, 0x0010B59C, 0x001819B2, 0x0039FA2E, 0x021C9328, 0x1E73BCAB,
+      0xFACC2CAB},
+     0x2ADB8EA5,
+     make_state(0xD25F3EA5, 0x32C3CDFD, 0xE7E6B10B, 0xB2F5C899, 0x587C5000)},
+    {make_state(0x12345678, 0x9ABCDEF0, 0x0FEDCBA9, 0x87654321, 0xFFFFFFF0),
+     {0xDABA8D78, 0x65E9A1B0, 0xFC1421C1, 0x0807058C},
+     0x6B367FF9,
+     make_state(0x12BA3009, 0x436BD1C9, 0x51DB5D53, 0x7A61E0F8, 0x587C4FF0)},
+};
+
+class EveryPath : public ::testing::TestWithParam<FillPathId> {};
+
+TEST_P(EveryPath, GivesTheKnownBlocks) {
+    const FillPathId path = GetParam();
+    if (!fill_path_supported(path)) {
+        GTEST_SKIP() << fill_path_name(path) << " is not supported here";
+    }
+    ASSERT_TRUE(select_fill_path(path));
+    for (const KnownBlock& known : known_blocks) {
+        GeneratorState state = known.start;
+        std::vector<unsigned char> block(block_bytes);
+        fill_block(&state, block.data());
+        for (uint32_t i = 0; i < known.first_words.size(); ++i) {
+            EXPECT_EQ(known.first_words[i], word_at(block.data(), i)) << "output " << i;
+        }
+        EXPECT_EQ(known.last_word, word_at(block.data(), block_words - 1));
+        expect_same_state(known.end, state, 0);
+    }
+}
+
+TEST_P(EveryPath, StoresTheWordsLeastSignificantByteFirst) {
+    const FillPathId path = GetParam();
+    if (!fill_path_supported(path)) {
+        GTEST_SKIP() << fill_path_name(path) << " is not supported here";
+    }
+    ASSERT_TRUE(select_fill_path(path));
+    GeneratorState state = make_state(1, 2, 3, 4, 0);
+    unsigned char block[block_bytes];
+    fill_block(&state, block);
+    const unsigned char expected[16] = {0xe3, 0x87, 0x05, 0x00, 0x85, 0x11, 0x0b, 0x00,
+                                        0x9c, 0xb5, 0x10, 0x00, 0xb2, 0x19, 0x18, 0x00};
+    EXPECT_EQ(0, std::memcmp(expected, block, sizeof expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(FillPaths, EveryPath,
+                         ::testing::Values(fill_path_scalar, fill_path_sse2, fill_path_avx2),
+                         [](const ::testing::TestParamInfo<FillPathId>& param_info) {
+                             return std::string(fill_path_name(param_info.param));
+                         });
+
+class LanePath : public ::testing::TestWithParam<FillPathId> {};
+
+TEST_P(LanePath, MatchesTheReferenceOverManyBlocksFromTheKnownStates) {
+    const FillPathId path = GetParam();
+    if (!fill_path_supported(path)) {
+        GTEST_SKIP() << fill_path_name(path) << " is not supported here";
+    }
+    for (const KnownBlock& known : known_blocks) {
+        expect_path_matches_reference(path, known.start, 64);
+    }
+}
+
+TEST_P(LanePath, MatchesTheReferenceFromRandomStates) {
+    const FillPathId path = GetParam();
+    if (!fill_path_supported(path)) {
+        GTEST_SKIP() << fill_path_name(path) << " is not supported here";
+    }
+    std::mt19937 random(20201008u);
+    for (int round = 0; round < 32; ++round) {
+        GeneratorState start =
+            make_state(random_word(random), random_word(random), random_word(random),
+                       random_word(random), random_word(random));
+        expect_path_matches_reference(path, start, 4);
+    }
+}
+
+TEST_P(LanePath, MatchesTheReferenceFromSparseRegisters) {
+    // A single register bit set exercises each column of the jump alone.
+    const FillPathId path = GetParam();
+    if (!fill_path_supported(path)) {
+        GTEST_SKIP() << fill_path_name(path) << " is not supported here";
+    }
+    for (uint32_t bit = 0; bit < register_bits; ++bit) {
+        GeneratorState start = make_state(0, 0, 0, 0, 0xFFFFFFFFu - bit);
+        start.word[bit / 32] = 1u << (bit % 32);
+        expect_path_matches_reference(path, start, 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(FillPaths, LanePath, ::testing::ValuesIn(lane_paths),
+                         [](const ::testing::TestParamInfo<FillPathId>& param_info) {
+                             return std::string(fill_path_name(param_info.param));
+                         });
+
+TEST(JumpMatrix, JumpsAsFarAsThatManySteps) {
+    std::mt19937 random(4096u);
+    const uint32_t distances[] = {0, 1, 2, 3, 4, 5, 31, 32, 33, 255, 256, 512, 1000, 1024, 4095};
+    for (uint32_t steps : distances) {
+        const JumpMatrix matrix = make_jump_matrix(steps);
+        for (int round = 0; round < 8; ++round) {
+            uint32_t from[4] = {random_word(random), random_word(random), random_word(random),
+                                random_word(random)};
+            uint32_t stepped[4] = {from[0], from[1], from[2], from[3]};
+            for (uint32_t s = 0; s < steps; ++s) {
+                step_register(stepped);
+            }
+            uint32_t jumped[4] = {};
+            apply_jump(matrix, from, jumped);
+            for (int w = 0; w < 4; ++w) {
+                EXPECT_EQ(stepped[w], jumped[w]) << steps << " steps, word " << w;
+            }
+        }
+    }
+}
+
+TEST(JumpMatrix, StepRegisterIsTheRegisterPartOfNextWord) {
+    GeneratorState state = make_state(0x12345678, 0x9ABCDEF0, 0x0FEDCBA9, 0x87654321, 0);
+    uint32_t word[4] = {state.word[0], state.word[1], state.word[2], state.word[3]};
+    for (int s = 0; s < 100; ++s) {
+        next_word(&state);
+        step_register(word);
+    }
+    for (int w = 0; w < 4; ++w) {
+        EXPECT_EQ(state.word[w], word[w]);
+    }
+}
+
+template <uint32_t lanes> void expect_lane_table_holds_the_jumps() {
+    constexpr uint32_t segment = block_words / lanes;
+    static const LaneJumpTable<lanes> table = make_lane_jump_table<lanes>();
+    for (uint32_t lane = 0; lane < lanes; ++lane) {
+        const JumpMatrix matrix = make_jump_matrix(lane * segment);
+        for (uint32_t i = 0; i < register_bits; ++i) {
+            for (uint32_t w = 0; w < 4; ++w) {
+                ASSERT_EQ(matrix.column[i][w], table.entry[(4 * i + w) * lanes + lane])
+                    << lanes << " lanes, lane " << lane << ", bit " << i << ", word " << w;
+            }
+        }
+    }
+}
+
+TEST(JumpMatrix, LaneTablesHoldTheJumpsToEachSegment) {
+    expect_lane_table_holds_the_jumps<4>();
+    expect_lane_table_holds_the_jumps<8>();
+}
+
+TEST(FillDispatch, FirstBlockChoosesTheBestSupportedPath) {
+    EXPECT_EQ(fill_path_count, selected_fill_path());
+    GeneratorState state = make_state(1, 2, 3, 4, 0);
+    unsigned char block[block_bytes];
+    fill_block(&state, block);
+    EXPECT_EQ(best_fill_path(), selected_fill_path());
+    EXPECT_TRUE(fill_path_supported(selected_fill_path()));
+    EXPECT_EQ(0x000587E3u, word_at(block, 0));
+}
+
+TEST(FillDispatch, SupportAgreesWithTheCompilersOwnDetection) {
+    EXPECT_TRUE(fill_path_supported(fill_path_scalar));
+#if defined(__i386__) || defined(__x86_64__)
+    // GCC's run-time check also asks the operating system about the AVX
+    // state.
+    EXPECT_EQ(__builtin_cpu_supports("sse2") != 0, fill_path_supported(fill_path_sse2));
+    EXPECT_EQ(__builtin_cpu_supports("avx2") != 0, fill_path_supported(fill_path_avx2));
+#endif
+    EXPECT_FALSE(fill_path_supported(fill_path_count));
+}
+
+TEST(FillDispatch, PrefersTheWidestSupportedPath) {
+    FillPathId widest = fill_path_scalar;
+    for (FillPathId path : {fill_path_sse2, fill_path_avx2}) {
+        if (fill_path_supported(path)) {
+            widest = path;
+        }
+    }
+    EXPECT_EQ(widest, best_fill_path());
+}
+
+TEST(FillDispatch, RefusesUnsupportedPathsAndKeepsTheCurrentOne) {
+    ASSERT_TRUE(select_fill_path(fill_path_scalar));
+    EXPECT_FALSE(select_fill_path(fill_path_count));
+    EXPECT_EQ(fill_path_scalar, selected_fill_path());
+    for (FillPathId path : {fill_path_sse2, fill_path_avx2}) {
+        EXPECT_EQ(fill_path_supported(path), select_fill_path(path)) << fill_path_name(path);
+        EXPECT_TRUE(fill_path_supported(selected_fill_path()));
+    }
+}
+
+} // namespace
