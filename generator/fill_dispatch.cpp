@@ -59,7 +59,9 @@ CpuFeatures detect_cpu_features() {
 
 #endif
 
-bool path_supported(FillPathId path) {
+} // namespace
+
+bool fill_path_supported(FillPathId path) {
     if (path == fill_path_scalar) {
         return true;
     }
@@ -75,6 +77,8 @@ bool path_supported(FillPathId path) {
     return false;
 }
 
+namespace {
+
 void fill_block_first(GeneratorState* state, unsigned char* block) {
     select_fill_path(best_fill_path());
     fill_function(state, block);
@@ -82,22 +86,18 @@ void fill_block_first(GeneratorState* state, unsigned char* block) {
 
 } // namespace
 
-bool fill_path_supported(FillPathId path) {
-    return path_supported(path);
-}
-
 FillPathId best_fill_path() {
-    if (path_supported(fill_path_avx2)) {
+    if (fill_path_supported(fill_path_avx2)) {
         return fill_path_avx2;
     }
-    if (path_supported(fill_path_sse2)) {
+    if (fill_path_supported(fill_path_sse2)) {
         return fill_path_sse2;
     }
     return fill_path_scalar;
 }
 
 bool select_fill_path(FillPathId path) {
-    if (path < fill_path_scalar || path >= fill_path_count || !path_supported(path)) {
+    if (path < fill_path_scalar || path >= fill_path_count || !fill_path_supported(path)) {
         return false;
     }
     fill_function = path_functions[path];
