@@ -18,16 +18,21 @@ constexpr uint32_t block_bytes = block_words * 4;
 // clocks; the counter starts at 0.
 void gather_seed(GeneratorState* state);
 
+// Advances the register word[0] (newest) ... word[3] (oldest) by one step.
+constexpr void step_register(uint32_t word[4]) {
+    uint32_t t = word[3] ^ (word[3] >> 2);
+    uint32_t n = t ^ (t << 1) ^ word[0] ^ (word[0] << 4);
+    word[3] = word[2];
+    word[2] = word[1];
+    word[1] = word[0];
+    word[0] = n;
+}
+
 // Advances the state by one step and returns one output.
 inline uint32_t next_word(GeneratorState* state) {
-    uint32_t t = state->word[3] ^ (state->word[3] >> 2);
-    uint32_t n = t ^ (t << 1) ^ state->word[0] ^ (state->word[0] << 4);
-    state->word[3] = state->word[2];
-    state->word[2] = state->word[1];
-    state->word[1] = state->word[0];
-    state->word[0] = n;
+    step_register(state->word);
     state->counter += weyl_increment;
-    return state->counter + n;
+    return state->counter + state->word[0];
 }
 
 // Writes the next block_words outputs into block, least significant byte

@@ -9,16 +9,6 @@
 
 constexpr uint32_t register_bits = 128;
 
-// The register part of next_word.
-constexpr void step_register(uint32_t word[4]) {
-    uint32_t t = word[3] ^ (word[3] >> 2);
-    uint32_t n = t ^ (t << 1) ^ word[0] ^ (word[0] << 4);
-    word[3] = word[2];
-    word[2] = word[1];
-    word[1] = word[0];
-    word[0] = n;
-}
-
 // column[i] is the register k steps after the register holding bit i alone.
 struct JumpMatrix {
     uint32_t column[register_bits][4];
