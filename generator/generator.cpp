@@ -24,7 +24,12 @@ void gather_seed(GeneratorState* state) {
     state->counter = 0;
 }
 
-void fill_block_scalar(GeneratorState* state, unsigned char* block) {
+// GCC's reassociation regroups the exclusive-ors of the step so that the
+// newest word goes through four operations before the next step can use it,
+// where two suffice as written; kept as written, the loop runs about 1.5
+// times as fast.
+__attribute__((optimize("no-tree-reassoc"))) void fill_block_scalar(GeneratorState* state,
+                                                                    unsigned char* block) {
     // Work on a local copy: stores through the byte pointer could alias
     // *state and would force a reload of every word on every step.
     GeneratorState local = *state;
