@@ -96,8 +96,8 @@ void show_progress(Progress* progress, double now) {
     double per_second = seconds > 0 ? static_cast<double>(check.bytes_read) / seconds : 0;
     format_size(static_cast<uint64_t>(per_second), rate, sizeof rate);
     // Padded so that a shorter line covers the previous one completely.
-    std::fprintf(stderr, "\rchecked %-12s %12s/s   differing bytes: %-20" PRIu64, checked, rate,
-                 check.bytes_differing);
+    std::fprintf(stderr, "\rchecked %-12s %12s/s   damaged bytes: %-20" PRIu64, checked, rate,
+                 bytes_damaged(&check));
     std::fflush(stderr);
     progress->last_shown = now;
 }
@@ -176,20 +176,18 @@ std::FILE* open_input(const char* path, const char* name) {
 // Prints the report, and the reason when the input could not be checked;
 // returns the exit code.
 int report_outcome(const char* name, int read_error) {
-    print_report(stdout, &check, read_error == 0);
+    check_finish(&check, read_error == 0 ? check_end_of_input : check_end_read_failed, 0);
+    print_report(stdout, &check);
     std::fflush(stdout);
     if (read_error != 0) {
         std::fprintf(stderr, "sprayl-check: cannot read \"%s\" past offset %" PRIu64 ": %s\n", name,
                      check.bytes_read, std::strerror(read_error));
-        return exit_unverifiable;
-    }
-    if (!check_is_conclusive(&check)) {
+    } else if (!check_is_conclusive(&check)) {
         std::fprintf(stderr,
                      "sprayl-check: \"%s\" is too short to check: %" PRIu64 " bytes read, at least "
                      "%u needed, as the first %u define the stream\n",
-                     name, check.bytes_read, static_cast<unsigned>(header_bytes + 1),
+                     name, check.bytes_read, static_cast<unsigned>(header_bytes + min_checked_bytes),
                      static_cast<unsigned>(header_bytes));
-        return exit_unverifiable;
     }
     return check_exit_code(&check);
 }

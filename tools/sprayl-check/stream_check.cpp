@@ -1,34 +1,164 @@
 #include "stream_check.h"
 
+#include "stream_position.h"
+
 #include <cstring>
 
 namespace {
+
+// A jump of the stream by at most slip_limit bytes that then holds for
+// slip_confirmation bytes, or to the end of the input, is a slip: bytes lost
+// or repeated on the way. A drive misplaces whole sectors, so a jump by a
+// part of a sector is always a slip. Larger jumps are misplaced data.
+constexpr uint64_t slip_limit = 1 << 20;
+constexpr uint64_t slip_confirmation = 1 << 20;
+
+// Eight words at any of the four byte alignments.
+constexpr uint32_t recognise_bytes = recognised_words * 4 + 3;
 
 uint32_t load_word(const unsigned char* bytes) {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
-void store_word(unsigned char* bytes, uint32_t value) {
-    bytes[0] = static_cast<unsigned char>(value);
-    bytes[1] = static_cast<unsigned char>(value >> 8);
-    bytes[2] = static_cast<unsigned char>(value >> 16);
-    bytes[3] = static_cast<unsigned char>(value >> 24);
+uint64_t min_u64(uint64_t a, uint64_t b) {
+    return a < b ? a : b;
 }
 
-// The header sits in expected[0..15]; the rest of the first block continues
-// from the recovered state, after which whole blocks follow.
-void predict_first_block(StreamCheck* check) {
-    check->generator = recover_generator_state(check->expected);
-    for (uint32_t i = header_bytes / 4; i < block_words; ++i) {
-        store_word(check->expected + 4 * i, next_word(&check->generator));
+// ---- The prediction ----
+
+// Makes the block hold stream offset offset (not negative): by filling on
+// from the block before when it is near, else by a jump of the run.
+void predict_at(StreamCheck* check, int64_t offset) {
+    int64_t start = check->block_start;
+    if (start >= 0 && offset >= start && offset < start + block_bytes) {
+        return;
     }
-    check->expected_used = header_bytes;
+    if (start >= 0 && offset >= start + block_bytes && offset < start + 64 * int64_t{block_bytes}) {
+        while (offset >= check->block_start + block_bytes) {
+            fill_block(&check->block_end_state, check->block);
+            check->block_start += block_bytes;
+        }
+        return;
+    }
+    uint64_t outputs = static_cast<uint64_t>(offset) / 4;
+    check->block_end_state = state_after_outputs(&check->run, outputs);
+    fill_block(&check->block_end_state, check->block);
+    check->block_start = static_cast<int64_t>(outputs * 4);
 }
 
-// The input is compared eight bytes at a time as a little-endian word, so
-// that byte k of the word is byte k of the input.
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the slow path assumes little-endian");
+// The run's bytes for input [at, at + size) when its data stands delta
+// bytes off; false when some of them would come before the stream's start.
+bool expected_bytes(StreamCheck* check, uint64_t at, int64_t delta, unsigned char* out,
+                    uint32_t size) {
+    int64_t offset = static_cast<int64_t>(at) + delta;
+    if (offset < 0) {
+        return false;
+    }
+    while (size > 0) {
+        predict_at(check, offset);
+        uint32_t in_block = static_cast<uint32_t>(offset - check->block_start);
+        uint32_t piece = block_bytes - in_block < size ? block_bytes - in_block : size;
+        std::memcpy(out, check->block + in_block, piece);
+        out += piece;
+        offset += piece;
+        size -= piece;
+    }
+    return true;
+}
+
+// ---- What was found where ----
+
+void add_stretch(StreamCheck* check, const Stretch& stretch) {
+    if (stretch.end <= stretch.start) {
+        return;
+    }
+    check->totals.bytes[stretch.kind] += stretch.end - stretch.start;
+    if (check->stretch_count > 0 && check->stretch_count <= kept_stretches) {
+        Stretch* last = &check->stretches[check->stretch_count - 1];
+        bool continues = last->end == stretch.start && last->kind == stretch.kind &&
+                         (stretch.kind != damage_misplaced ||
+                          last->source + (last->end - last->start) == stretch.source) &&
+                         (stretch.kind != damage_blank || last->source == stretch.source);
+        if (continues) {
+            last->end = stretch.end;
+            last->bits += stretch.bits;
+            return;
+        }
+    }
+    ++check->stretch_count;
+    ++check->totals.stretches;
+    if (check->stretch_count <= kept_stretches) {
+        check->stretches[check->stretch_count - 1] = stretch;
+    }
+}
+
+void add_slip(StreamCheck* check, uint64_t offset, int64_t shift) {
+    if (check->slip_count < kept_slips) {
+        check->slips[check->slip_count] = {offset, shift};
+    }
+    ++check->slip_count;
+    ++check->totals.slips;
+    check->slip_total += shift;
+}
+
+// Counts the matching data [run_start, run_end): intact where the run's
+// data belongs, else a slip or misplaced data.
+void settle_run(StreamCheck* check, bool input_ends) {
+    if (!check->run_open) {
+        return;
+    }
+    check->run_open = false;
+    uint64_t length = check->run_end - check->run_start;
+    if (length == 0) {
+        return;
+    }
+    if (length >= min_checked_bytes) {
+        check->run_confirmed = true;
+    }
+    int64_t shift = check->run_delta - check->expected_delta;
+    if (shift != 0) {
+        uint64_t distance =
+            shift > 0 ? static_cast<uint64_t>(shift) : 0 - static_cast<uint64_t>(shift);
+        bool slip = distance % sector_bytes != 0 ||
+                    (distance <= slip_limit && (length >= slip_confirmation || input_ends));
+        if (!slip) {
+            uint64_t source =
+                static_cast<uint64_t>(static_cast<int64_t>(check->run_start) + check->run_delta);
+            add_stretch(check, {check->run_start, check->run_end, damage_misplaced, source, 0});
+            return;
+        }
+        add_slip(check, check->run_start, shift);
+        check->expected_delta = check->run_delta;
+    }
+    check->bytes_intact += length;
+}
+
+// The input [start, end) matches the run at check->delta.
+void extend_run(StreamCheck* check, uint64_t start, uint64_t end) {
+    if (check->run_open && check->run_delta == check->delta && check->run_end == start) {
+        check->run_end = end;
+        return;
+    }
+    settle_run(check, false);
+    check->run_open = true;
+    check->run_start = start;
+    check->run_end = end;
+    check->run_delta = check->delta;
+}
+
+void note_damage(StreamCheck* check, uint64_t start, uint64_t end, DamageKind kind,
+                 uint64_t source, uint64_t bits) {
+    settle_run(check, false);
+    add_stretch(check, {start, end, kind, source, bits});
+}
+
+bool run_is_confirmed(const StreamCheck* check) {
+    return check->run_confirmed ||
+           (check->run_open && check->run_end - check->run_start >= min_checked_bytes);
+}
+
+// ---- A closer look at data that does not match ----
 
 uint64_t load_eight(const unsigned char* bytes) {
     uint64_t value;
@@ -36,73 +166,342 @@ uint64_t load_eight(const unsigned char* bytes) {
     return value;
 }
 
-// The number of non-zero bytes in x.
-uint32_t nonzero_bytes(uint64_t x) {
-    x |= x >> 4;
-    x |= x >> 2;
-    x |= x >> 1;
-    // Sums the eight 0-or-1 bytes into the top byte; no popcount instruction
-    // needed.
-    return static_cast<uint32_t>(((x & 0x0101010101010101ull) * 0x0101010101010101ull) >> 56);
+// The set bits of x, without a popcount instruction (not every x86 has one).
+uint64_t bit_count(uint64_t x) {
+    x -= (x >> 1) & 0x5555555555555555ull;
+    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return (x * 0x0101010101010101ull) >> 56;
 }
 
-// The counts of note_differences, kept in locals while it runs.
-struct Tally {
-    uint64_t differing;
-    uint64_t range_count;
-    uint64_t range_end;
+bool is_blank(const unsigned char* bytes, uint32_t size, unsigned char* value) {
+    if (bytes[0] != 0x00 && bytes[0] != 0xFF) {
+        return false;
+    }
+    uint64_t pattern = bytes[0] == 0 ? 0 : ~0ull;
+    uint32_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        if (load_eight(bytes + i) != pattern) {
+            return false;
+        }
+    }
+    for (; i < size; ++i) {
+        if (bytes[i] != bytes[0]) {
+            return false;
+        }
+    }
+    *value = bytes[0];
+    return true;
+}
+
+struct Difference {
+    uint64_t bits;
+    uint32_t first; // first and last differing byte
+    uint32_t last;
 };
 
-// Notes the differences x (the xor of input and prediction) of the word at
-// offset. Differences within one word are always less than range_join_gap
-// apart, so they all belong to one range.
-inline void note_word(StreamCheck* check, Tally* tally, uint64_t offset, uint64_t x) {
-    uint64_t first = offset + static_cast<uint64_t>(__builtin_ctzll(x) / 8);
-    uint64_t last = offset + 7 - static_cast<uint64_t>(__builtin_clzll(x) / 8);
-    tally->differing += nonzero_bytes(x);
-    if (tally->range_count == 0 || first - tally->range_end >= range_join_gap) {
-        if (tally->range_count > 0 && tally->range_count <= kept_ranges) {
-            check->ranges[tally->range_count - 1].end = tally->range_end;
-        }
-        ++tally->range_count;
-        if (tally->range_count <= kept_ranges) {
-            check->ranges[tally->range_count - 1].start = first;
+// Eight bytes at a time; the order of bytes within a word does not matter
+// to the count, and the first and last differing bytes are found bytewise.
+// Stops counting past bit_limit: then the data is not the predicted one.
+Difference difference(const unsigned char* a, const unsigned char* b, uint32_t size,
+                      uint64_t bit_limit) {
+    Difference d = {0, size, 0};
+    uint32_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t x = load_eight(a + i) ^ load_eight(b + i);
+        if (x != 0) {
+            d.bits += bit_count(x);
+            d.first = d.first < i ? d.first : i;
+            d.last = i + 7;
+            if (d.bits > bit_limit) {
+                return d;
+            }
         }
     }
-    tally->range_end = last + 1;
+    for (; i < size; ++i) {
+        unsigned x = static_cast<unsigned>(a[i] ^ b[i]);
+        if (x != 0) {
+            d.bits += bit_count(x);
+            d.first = d.first < i ? d.first : i;
+            d.last = i;
+        }
+    }
+    if (d.bits > 0) {
+        while (a[d.first] == b[d.first]) {
+            ++d.first;
+        }
+        while (a[d.last] == b[d.last]) {
+            --d.last;
+        }
+    }
+    return d;
 }
 
-// The slow path, for a span that memcmp found to differ somewhere. Eight
-// bytes at a time and on locals, as a damaged area is often long: on a drive
-// that lost its data, everything from some offset on differs.
-void note_differences(StreamCheck* check, const unsigned char* data, const unsigned char* predicted,
-                      size_t size) {
-    const uint64_t base = check->bytes_read;
-    Tally tally = {check->bytes_differing, check->range_count, check->last_range_end};
-    size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        uint64_t x = load_eight(data + i) ^ load_eight(predicted + i);
-        if (x != 0) {
-            note_word(check, &tally, base + i, x);
+// The right data with some bits changed: between the first and the last
+// differing byte, far fewer differing bits than the half that unrelated data
+// has. Counting stops early where even the whole size would be too many.
+uint64_t altered_bit_limit(uint32_t size) {
+    return uint64_t{size} * 8 / 4;
+}
+
+bool is_altered(const Difference& d) {
+    return d.bits <= altered_bit_limit(d.last - d.first + 1);
+}
+
+DamageKind kind_of_bytes(const unsigned char* bytes, uint32_t size, uint64_t* source) {
+    unsigned char value = 0;
+    if (size > 0 && is_blank(bytes, size, &value)) {
+        *source = value;
+        return damage_blank;
+    }
+    *source = 0;
+    return damage_foreign;
+}
+
+// Recognises sprayl data in the last bytes of bytes[0..size): *at is where
+// the recognised words begin.
+bool recognise_at_end(const unsigned char* bytes, uint32_t size, uint32_t* at, WordPlace* place) {
+    if (size < recognise_bytes) {
+        return false;
+    }
+    for (uint32_t alignment = 0; alignment < 4; ++alignment) {
+        uint32_t start = size - recognised_words * 4 - alignment;
+        uint32_t words[recognised_words];
+        for (uint32_t m = 0; m < recognised_words; ++m) {
+            words[m] = load_word(bytes + start + 4 * m);
+        }
+        if (recognise_words(words, place)) {
+            *at = start;
+            return true;
         }
     }
-    if (i < size) {
-        // The last few bytes, as a word whose missing bytes match.
-        uint64_t tail_data = 0;
-        uint64_t tail_predicted = 0;
-        std::memcpy(&tail_data, data + i, size - i);
-        std::memcpy(&tail_predicted, predicted + i, size - i);
-        uint64_t x = tail_data ^ tail_predicted;
-        if (x != 0) {
-            note_word(check, &tally, base + i, x);
+    return false;
+}
+
+bool same_register(const GeneratorState& a, const GeneratorState& b) {
+    return a.word[0] == b.word[0] && a.word[1] == b.word[1] && a.word[2] == b.word[2] &&
+           a.word[3] == b.word[3];
+}
+
+// Whether the unit continues the data of another run recognised before:
+// its words are predicted from that run's state, far cheaper than
+// recognising them anew in every sector of a stale area.
+bool continues_stale(StreamCheck* check, const unsigned char* bytes, uint32_t size, uint64_t at) {
+    if (!check->stale_known || at < check->stale_input_end ||
+        at - check->stale_input_end > block_bytes) {
+        return false;
+    }
+    GeneratorState state = check->stale_state;
+    uint64_t skipped = at - check->stale_input_end;
+    for (uint64_t i = 0; i < skipped / 4; ++i) {
+        next_word(&state);
+    }
+    uint32_t phase = static_cast<uint32_t>(skipped % 4);
+    unsigned char expected[unit_capacity + 8];
+    uint32_t words = (phase + size + 3) / 4;
+    GeneratorState after = state;
+    for (uint32_t i = 0; i < words; ++i) {
+        uint32_t word = next_word(&after);
+        expected[4 * i] = static_cast<unsigned char>(word);
+        expected[4 * i + 1] = static_cast<unsigned char>(word >> 8);
+        expected[4 * i + 2] = static_cast<unsigned char>(word >> 16);
+        expected[4 * i + 3] = static_cast<unsigned char>(word >> 24);
+        if (i + 1 == (phase + size) / 4) {
+            state = after; // the last whole word within the unit
         }
     }
-    if (tally.range_count > 0 && tally.range_count <= kept_ranges) {
-        check->ranges[tally.range_count - 1].end = tally.range_end;
+    if (std::memcmp(expected + phase, bytes, size) != 0) {
+        return false;
     }
-    check->bytes_differing = tally.differing;
-    check->range_count = tally.range_count;
-    check->last_range_end = tally.range_end;
+    uint32_t whole = (phase + size) / 4;
+    check->stale_input_end = at - phase + 4 * uint64_t{whole};
+    check->stale_state = whole > 0 ? state : check->stale_state;
+    return true;
+}
+
+// Whether the recognised data is this run's; *offset is then its stream
+// offset. The index is known modulo 2^32 outputs (16 GiB), so each 16 GiB
+// that the input spans is one more candidate.
+bool belongs_to_run(const StreamCheck* check, const WordPlace& place, uint64_t* offset) {
+    uint64_t span =
+        check->bytes_read > check->expected_size ? check->bytes_read : check->expected_size;
+    for (uint64_t lap = 0; lap <= span >> 34; ++lap) {
+        uint64_t index = place.index + (lap << 32);
+        GeneratorState state = state_after_outputs(&check->run, index + recognised_words);
+        if (same_register(state, place.after)) {
+            *offset = 4 * index;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The data after the header belongs to a run other than the one the header
+// gives: the header is damaged, and the run is the one found. The header
+// then counts as damage of its own kind.
+void adopt_run(StreamCheck* check, const WordPlace& place, int64_t delta) {
+    // The few bytes after the header that matched the header's run did so
+    // by no evidence: they go back into the unit, to be judged again. They
+    // are what that run predicted.
+    if (check->run_open && check->run_end > check->run_start) {
+        uint32_t early = static_cast<uint32_t>(check->run_end - check->run_start);
+        unsigned char bytes[min_checked_bytes];
+        expected_bytes(check, check->run_start, check->run_delta, bytes, early);
+        std::memmove(check->unit + early, check->unit, check->unit_used);
+        std::memcpy(check->unit, bytes, early);
+        check->unit_used += early;
+        check->unit_start -= early;
+    }
+    check->run_open = false;
+
+    GeneratorState start = place.after;
+    jump_register(start.word, -static_cast<int64_t>(uint64_t{place.index} + recognised_words - 4));
+    start.counter = 4 * weyl_increment;
+    check->run = start;
+    check->block_start = -1;
+    check->header_damaged = true;
+    check->run_confirmed = true;
+
+    if (check->stretch_count > 0 && check->stretches[0].start < header_bytes) {
+        return; // the header was unreadable, and is counted so already
+    }
+    unsigned char expected[header_bytes];
+    Stretch stretch = {0, header_bytes, damage_foreign, 0, 0};
+    if (expected_bytes(check, 0, delta, expected, header_bytes) &&
+        std::memcmp(expected, check->header, header_bytes) == 0) {
+        stretch.kind = damage_misplaced;
+        stretch.source = static_cast<uint64_t>(delta);
+    } else {
+        expected_bytes(check, 0, 0, expected, header_bytes);
+        Difference d = difference(check->header, expected, header_bytes, altered_bit_limit(header_bytes));
+        if (is_altered(d)) {
+            stretch = {d.first, d.last + 1u, damage_altered, 0, d.bits};
+        } else {
+            stretch.kind = kind_of_bytes(check->header, header_bytes, &stretch.source);
+        }
+    }
+    // The header comes first: make room at the front.
+    uint64_t kept = min_u64(check->stretch_count, kept_stretches - 1);
+    std::memmove(check->stretches + 1, check->stretches, static_cast<size_t>(kept) * sizeof(Stretch));
+    uint64_t count = check->stretch_count;
+    check->stretch_count = 0;
+    add_stretch(check, stretch);
+    check->stretch_count = count + 1;
+}
+
+// Follows this run's data found at delta: the part of the unit before it is
+// damage, the rest matches.
+bool follow_found_data(StreamCheck* check, int64_t delta) {
+    const unsigned char* bytes = check->unit;
+    uint32_t size = check->unit_used;
+    unsigned char expected[unit_capacity];
+    if (!expected_bytes(check, check->unit_start, delta, expected, size)) {
+        return false;
+    }
+    uint32_t from = size;
+    while (from > 0 && bytes[from - 1] == expected[from - 1]) {
+        --from;
+    }
+    if (from == size) {
+        return false;
+    }
+    uint64_t source = 0;
+    DamageKind kind = kind_of_bytes(bytes, from, &source);
+    note_damage(check, check->unit_start, check->unit_start + from, kind, source, 0);
+    check->delta = delta;
+    extend_run(check, check->unit_start + from, check->unit_start + size);
+    return true;
+}
+
+// Sorts the gathered unit into its kind; leaves the slow path when the input
+// matches the followed data again.
+void look_at_unit(StreamCheck* check) {
+    const unsigned char* bytes = check->unit;
+    uint32_t size = check->unit_used;
+    uint64_t at = check->unit_start;
+    if (size == 0) {
+        return;
+    }
+    uint64_t source = 0;
+    DamageKind kind = kind_of_bytes(bytes, size, &source);
+    unsigned char expected[unit_capacity];
+    if (kind == damage_foreign && expected_bytes(check, at, check->delta, expected, size)) {
+        Difference d = difference(bytes, expected, size, altered_bit_limit(size));
+        if (d.bits == 0) {
+            extend_run(check, at, at + size);
+            check->slow = false;
+            return;
+        }
+        if (is_altered(d)) {
+            extend_run(check, at, at + d.first);
+            note_damage(check, at + d.first, at + d.last + 1, damage_altered, 0, d.bits);
+            extend_run(check, at + d.last + 1, at + size);
+            check->slow = false;
+            return;
+        }
+    }
+    uint32_t found_at = 0;
+    WordPlace place;
+    if (kind == damage_foreign && continues_stale(check, bytes, size, at)) {
+        kind = damage_stale;
+    } else if (kind == damage_foreign && recognise_at_end(bytes, size, &found_at, &place)) {
+        uint64_t offset = 0;
+        {
+            if (belongs_to_run(check, place, &offset)) {
+                int64_t delta = static_cast<int64_t>(offset) - static_cast<int64_t>(at + found_at);
+                if (follow_found_data(check, delta)) {
+                    check->slow = false;
+                    return;
+                }
+            } else if (!check->run_known && !check->header_damaged && !run_is_confirmed(check)) {
+                int64_t delta =
+                    4 * static_cast<int64_t>(place.index) - static_cast<int64_t>(at + found_at);
+                adopt_run(check, place, delta);
+                if (follow_found_data(check, delta)) {
+                    check->slow = false;
+                    return;
+                }
+            }
+        }
+        check->stale_known = true;
+        check->stale_input_end = at + found_at + 4 * recognised_words;
+        check->stale_state = place.after;
+        kind = damage_stale;
+    }
+    note_damage(check, at, at + size, kind, source, 0);
+}
+
+// Gathers the input from the current offset to the end of its sector (and
+// the next, where too little is left to recognise data in).
+void begin_unit(StreamCheck* check) {
+    check->slow = true;
+    check->unit_start = check->bytes_read;
+    check->unit_used = 0;
+    uint32_t to_sector_end = sector_bytes - static_cast<uint32_t>(check->bytes_read % sector_bytes);
+    check->unit_size =
+        to_sector_end >= recognise_bytes ? to_sector_end : to_sector_end + sector_bytes;
+}
+
+void begin_following(StreamCheck* check, uint64_t at) {
+    check->block_start = -1;
+    check->delta = 0;
+    check->expected_delta = 0;
+    check->slow = false;
+    extend_run(check, at, at);
+}
+
+void start(StreamCheck* check) {
+    std::memset(check, 0, sizeof *check);
+    check->block_start = -1;
+}
+
+// Where the slow path stops: what is gathered is looked at as it is.
+void flush_unit(StreamCheck* check) {
+    if (check->slow) {
+        look_at_unit(check);
+        check->slow = false;
+        extend_run(check, check->bytes_read, check->bytes_read);
+    }
 }
 
 } // namespace
@@ -120,48 +519,147 @@ GeneratorState recover_generator_state(const unsigned char* header) {
 }
 
 void check_start(StreamCheck* check) {
-    std::memset(check, 0, sizeof *check);
+    start(check);
+}
+
+void check_start_run(StreamCheck* check, const GeneratorState* seed) {
+    start(check);
+    check->run = *seed;
+    for (int i = 0; i < 4; ++i) {
+        next_word(&check->run);
+    }
+    check->run_known = true;
+    begin_following(check, 0);
 }
 
 void check_bytes(StreamCheck* check, const unsigned char* data, size_t size) {
-    while (size > 0 && check->bytes_read < header_bytes) {
-        check->expected[check->bytes_read] = *data;
+    while (size > 0 && !check->run_known && check->bytes_read < header_bytes) {
+        check->header[check->bytes_read] = *data;
         ++check->bytes_read;
         ++data;
         --size;
         if (check->bytes_read == header_bytes) {
-            predict_first_block(check);
+            check->run = recover_generator_state(check->header);
+            begin_following(check, header_bytes);
         }
     }
     while (size > 0) {
-        if (check->expected_used == block_bytes) {
-            fill_block(&check->generator, check->expected);
-            check->expected_used = 0;
+        if (check->slow) {
+            size_t room = check->unit_size - check->unit_used;
+            size_t take = size < room ? size : room;
+            std::memcpy(check->unit + check->unit_used, data, take);
+            check->unit_used += static_cast<uint32_t>(take);
+            check->bytes_read += take;
+            data += take;
+            size -= take;
+            if (check->unit_used == check->unit_size) {
+                look_at_unit(check);
+                if (check->slow) {
+                    begin_unit(check);
+                }
+            }
+            continue;
         }
-        size_t room = block_bytes - check->expected_used;
-        size_t span = size < room ? size : room;
-        const unsigned char* predicted = check->expected + check->expected_used;
-        if (std::memcmp(data, predicted, span) != 0) {
-            note_differences(check, data, predicted, span);
+        // The fast path: the input matches the followed data block by block.
+        int64_t offset = static_cast<int64_t>(check->bytes_read) + check->delta;
+        predict_at(check, offset);
+        uint32_t in_block = static_cast<uint32_t>(offset - check->block_start);
+        size_t span = block_bytes - in_block < size ? block_bytes - in_block : size;
+        const unsigned char* expected = check->block + in_block;
+        size_t same = span;
+        if (std::memcmp(data, expected, span) != 0) {
+            same = 0;
+            while (data[same] == expected[same]) {
+                ++same;
+            }
         }
-        check->expected_used += static_cast<uint32_t>(span);
-        check->bytes_read += span;
-        data += span;
-        size -= span;
+        check->bytes_read += same;
+        check->run_end = check->bytes_read;
+        data += same;
+        size -= same;
+        if (same < span) {
+            begin_unit(check);
+        }
     }
+}
+
+void check_unreadable(StreamCheck* check, uint64_t length) {
+    if (!check->run_known && check->bytes_read < header_bytes) {
+        // Without its header the run must come from the data after it.
+        std::memset(check->header + check->bytes_read, 0,
+                    static_cast<size_t>(header_bytes - check->bytes_read));
+        check->run = recover_generator_state(check->header);
+        note_damage(check, check->bytes_read, check->bytes_read + length, damage_unreadable, 0, 0);
+        check->bytes_read += length;
+        begin_following(check, check->bytes_read);
+        return;
+    }
+    flush_unit(check);
+    note_damage(check, check->bytes_read, check->bytes_read + length, damage_unreadable, 0, 0);
+    check->bytes_read += length;
+    extend_run(check, check->bytes_read, check->bytes_read);
+}
+
+void check_finish(StreamCheck* check, CheckEnd end, uint64_t expected_size) {
+    check->expected_size = expected_size;
+    flush_unit(check);
+    settle_run(check, end == check_end_of_input);
+    check->end = end;
 }
 
 uint64_t bytes_checked(const StreamCheck* check) {
+    if (check->run_known) {
+        return check->bytes_read;
+    }
     return check->bytes_read > header_bytes ? check->bytes_read - header_bytes : 0;
 }
 
+uint64_t bytes_damaged(const StreamCheck* check) {
+    uint64_t sum = 0;
+    for (int kind = 0; kind < damage_kind_count; ++kind) {
+        sum += check->totals.bytes[kind];
+    }
+    return sum;
+}
+
+uint64_t bytes_missing(const StreamCheck* check) {
+    return check->expected_size > check->bytes_read ? check->expected_size - check->bytes_read : 0;
+}
+
 bool check_is_conclusive(const StreamCheck* check) {
-    return check->bytes_read > header_bytes;
+    return bytes_checked(check) >= min_checked_bytes;
+}
+
+void damage_between(const StreamCheck* check, uint64_t start, uint64_t end, DamageTotals* totals) {
+    std::memset(totals, 0, sizeof *totals);
+    uint64_t kept = min_u64(check->stretch_count, kept_stretches);
+    for (uint64_t i = 0; i < kept; ++i) {
+        const Stretch& s = check->stretches[i];
+        uint64_t from = s.start > start ? s.start : start;
+        uint64_t to = s.end < end ? s.end : end;
+        if (from < to) {
+            totals->bytes[s.kind] += to - from;
+            ++totals->stretches;
+        }
+    }
+    uint64_t slips = min_u64(check->slip_count, kept_slips);
+    for (uint64_t i = 0; i < slips; ++i) {
+        if (check->slips[i].offset >= start && check->slips[i].offset < end) {
+            ++totals->slips;
+        }
+    }
+}
+
+bool check_found_damage(const StreamCheck* check) {
+    return check->stretch_count > 0 || check->slip_count > 0 || bytes_missing(check) > 0;
 }
 
 int check_exit_code(const StreamCheck* check) {
-    if (!check_is_conclusive(check)) {
+    if (check->end == check_end_interrupted) {
+        return exit_interrupted;
+    }
+    if (check->end == check_end_read_failed || !check_is_conclusive(check)) {
         return exit_unverifiable;
     }
-    return check->bytes_differing == 0 ? exit_intact : exit_differs;
+    return check_found_damage(check) ? exit_differs : exit_intact;
 }

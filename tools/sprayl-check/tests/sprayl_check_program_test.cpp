@@ -99,7 +99,7 @@ TEST(SprayInPipe, BoundedStreamChecksIntact) {
     ProgramRun run = run_shell(sprayl + " | head -c 67108869 | " + sprayl_check);
     EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
     EXPECT_TRUE(has_line(run.out, "bytes read: 67108869 (64.00 MiB)")) << run.out;
-    EXPECT_TRUE(has_line(run.out, "bytes matching: 67108853")) << run.out;
+    EXPECT_TRUE(has_line(run.out, "bytes intact: 67108853 (64.00 MiB)")) << run.out;
     EXPECT_TRUE(has_line(run.out, "result: intact")) << run.out;
     // No progress display when standard error is not a terminal.
     EXPECT_EQ(run.err, "");
@@ -132,7 +132,7 @@ TEST(CheckFile, IntactAndDamagedFiles) {
     stream[70000] ^= 0x08;
     ProgramRun damaged = run_shell(sprayl_check + " " + write_file("damaged.bin", stream));
     EXPECT_EQ(damaged.exit_code, 1) << damaged.out << damaged.err;
-    EXPECT_TRUE(has_line(damaged.out, "bytes differing: 1")) << damaged.out;
+    EXPECT_TRUE(has_line(damaged.out, "bytes altered: 1 (1 byte)")) << damaged.out;
     EXPECT_TRUE(has_line(damaged.out, "first bad byte: offset 70000, 68.36 KiB in (block 5, "
                                       "offset 4464 in the block)"))
         << damaged.out;
@@ -147,7 +147,7 @@ TEST(CheckFile, ProgressOnATerminalEndsWithANewline) {
     ProgramRun run = run_shell("script -qec '" + sprayl_check + " " + path +
                                " > /dev/null' /dev/null < /dev/null");
     EXPECT_EQ(run.out.rfind("\rchecked 80.00 KiB ", 0), 0u) << run.out;
-    EXPECT_NE(run.out.find("/s   differing bytes: 1 "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("/s   damaged bytes: 1 "), std::string::npos) << run.out;
     ASSERT_GE(run.out.size(), 2u);
     EXPECT_EQ(run.out.back(), '\n') << run.out;
 }
@@ -157,7 +157,7 @@ TEST(CheckFile, ShortInputsAreNeverIntact) {
         size_t length;
         int exit_code;
     };
-    const Case cases[] = {{0, 2}, {15, 2}, {16, 2}, {17, 0}};
+    const Case cases[] = {{0, 2}, {15, 2}, {16, 2}, {31, 2}, {32, 0}};
     for (const Case& c : cases) {
         std::string path =
             write_file("short-" + std::to_string(c.length) + ".bin", test_stream(c.length));
@@ -166,7 +166,7 @@ TEST(CheckFile, ShortInputsAreNeverIntact) {
         if (c.exit_code == 2) {
             EXPECT_EQ(run.err, "sprayl-check: \"" + path +
                                    "\" is too short to check: " + std::to_string(c.length) +
-                                   " bytes read, at least 17 needed, as the first 16 define "
+                                   " bytes read, at least 32 needed, as the first 16 define "
                                    "the stream\n");
             EXPECT_TRUE(has_line(run.out, "result: NOT CHECKED, too short")) << run.out;
         }

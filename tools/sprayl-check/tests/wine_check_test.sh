@@ -41,7 +41,7 @@ printf "\\$(printf %o $((byte ^ 1)))" |
 run_check "$scratch/damaged.bin"
 expect "damaged file" 1 \
     "first bad byte: offset 50000, 48.83 KiB in (block 4, offset 848 in the block)"
-expect "damaged file" 1 "bytes differing: 1"
+expect "damaged file" 1 "bytes altered: 1 (1 byte)"
 
 head -c 16 "$scratch/damaged.bin" > "$scratch/short.bin"
 run_check "$scratch/short.bin"

@@ -1,0 +1,208 @@
+#include "stream_position.h"
+
+namespace {
+
+// The multiplicative inverse of the Weyl increment mod 2^32: output index
+// i has the counter (i + 1) * weyl_increment.
+constexpr uint32_t increment_inverse() {
+    uint32_t x = weyl_increment; // correct to 3 bits; each round doubles them
+    for (int i = 0; i < 5; ++i) {
+        x *= 2 - weyl_increment * x;
+    }
+    return x;
+}
+static_assert(increment_inverse() * weyl_increment == 1, "the increment is odd");
+
+uint32_t step_function(uint32_t oldest, uint32_t newest) {
+    uint32_t t = oldest ^ (oldest >> 2);
+    return t ^ (t << 1) ^ newest ^ (newest << 4);
+}
+
+// The four relations n_m = f(n_(m-4), n_(m-1)), m = 4..7, for the register
+// words n_m = x[m] - counter; the bits where they fail.
+uint32_t relation_errors(const uint32_t x[recognised_words], uint32_t counter, int m) {
+    return (x[m] - counter) ^ step_function(x[m - 4] - counter, x[m - 1] - counter);
+}
+
+// Completes the counter from its two lowest bits; false when no counter
+// with those bits fits.
+bool solve_counter(const uint32_t x[recognised_words], uint32_t* counter) {
+    uint32_t c = *counter;
+    for (uint32_t j = 0; j < 32; ++j) {
+        uint32_t bit = 1u << j;
+        int first_unsettled = 4;
+        if (j + 2 < 32) {
+            // Bit j + 2 of the counter enters bit j of the relation once,
+            // through the oldest word's shift by 2: the first relation sets it.
+            c ^= (relation_errors(x, c, 4) & bit) << 2;
+            first_unsettled = 5;
+        }
+        for (int m = first_unsettled; m < 8; ++m) {
+            if ((relation_errors(x, c, m) & bit) != 0) {
+                return false;
+            }
+        }
+    }
+    *counter = c;
+    return true;
+}
+
+// Bit 0 of relation m, with the counter's low bits low, asks for the
+// counter's bit 2 to be x[m]_0 ^ x[m-4]_0 ^ x[m-1]_0 ^ x[m-4]_2 ^ low_0 ^ b,
+// where b is the borrow into bit 2 of x[m-4] - counter. All four relations
+// must ask for the same bit: a cheap test that random data fails seven
+// times in eight, before the full solution.
+bool low_bits_agree(const uint32_t x[recognised_words], uint32_t low) {
+    uint32_t wanted[4];
+    for (int m = 4; m < 8; ++m) {
+        uint32_t borrow = (x[m - 4] & 3u) < low ? 1u : 0u;
+        wanted[m - 4] = (x[m] ^ x[m - 4] ^ x[m - 1] ^ (x[m - 4] >> 2) ^ borrow) & 1u;
+    }
+    return wanted[0] == wanted[1] && wanted[0] == wanted[2] && wanted[0] == wanted[3];
+}
+
+// A 128 x 128 matrix over GF(2): column i is the image of register bit i
+// (bit i % 32 of word i / 32).
+struct BitMatrix {
+    uint32_t column[128][4];
+};
+
+constexpr int jump_powers = 64;
+
+struct JumpTables {
+    int powers_built;
+    BitMatrix forward[jump_powers];  // the step to the power 2^e
+    BitMatrix backward[jump_powers]; // the step back to the power 2^e
+};
+
+JumpTables tables;
+
+void apply_matrix(const BitMatrix* matrix, uint32_t word[4]) {
+    uint32_t result[4] = {0, 0, 0, 0};
+    for (int i = 0; i < 128; ++i) {
+        uint32_t mask = 0u - ((word[i / 32] >> (i % 32)) & 1u);
+        for (int k = 0; k < 4; ++k) {
+            result[k] ^= matrix->column[i][k] & mask;
+        }
+    }
+    for (int k = 0; k < 4; ++k) {
+        word[k] = result[k];
+    }
+}
+
+void matrix_of(void (*step)(uint32_t*), BitMatrix* matrix) {
+    for (int i = 0; i < 128; ++i) {
+        uint32_t* column = matrix->column[i];
+        for (int k = 0; k < 4; ++k) {
+            column[k] = 0;
+        }
+        column[i / 32] = 1u << (i % 32);
+        step(column);
+    }
+}
+
+void square(const BitMatrix* matrix, BitMatrix* squared) {
+    for (int i = 0; i < 128; ++i) {
+        for (int k = 0; k < 4; ++k) {
+            squared->column[i][k] = matrix->column[i][k];
+        }
+        apply_matrix(matrix, squared->column[i]);
+    }
+}
+
+void step_forward(uint32_t* word) {
+    step_register(word);
+}
+
+// Builds the powers of the step up to 2^(powers - 1), as far as not yet
+// built: a jump needs only as many as its distance has bits.
+void build_powers(int powers) {
+    if (tables.powers_built == 0) {
+        matrix_of(step_forward, &tables.forward[0]);
+        matrix_of(step_register_back, &tables.backward[0]);
+        tables.powers_built = 1;
+    }
+    for (int e = tables.powers_built; e < powers; ++e) {
+        square(&tables.forward[e - 1], &tables.forward[e]);
+        square(&tables.backward[e - 1], &tables.backward[e]);
+    }
+    if (powers > tables.powers_built) {
+        tables.powers_built = powers;
+    }
+}
+
+// Shorter distances are stepped: faster than building the tables.
+constexpr uint64_t stepped_distance = 1024;
+
+} // namespace
+
+bool recognise_words(const uint32_t words[recognised_words], WordPlace* place) {
+    // x[m] = n_m + counter, where counter belongs to words[0].
+    uint32_t x[recognised_words];
+    for (uint32_t m = 0; m < recognised_words; ++m) {
+        x[m] = words[m] - m * weyl_increment;
+    }
+    for (uint32_t low = 0; low < 4; ++low) {
+        uint32_t counter = low;
+        if (!low_bits_agree(x, low) || !solve_counter(x, &counter)) {
+            continue;
+        }
+        place->index = counter * increment_inverse() - 1;
+        for (int k = 0; k < 4; ++k) {
+            place->after.word[k] = x[7 - k] - counter;
+        }
+        place->after.counter = counter + 7 * weyl_increment;
+        return true;
+    }
+    return false;
+}
+
+void step_register_back(uint32_t word[4]) {
+    // n = t ^ (t << 1) ^ w0 ^ (w0 << 4), t = w3 ^ (w3 >> 2), with w0 now in
+    // word[1]. Undo x ^ (x << 1) by a running xor from the low bit up, and
+    // x ^ (x >> 2) by one from the high bits down.
+    uint32_t newest = word[1];
+    uint32_t t = word[0] ^ newest ^ (newest << 4);
+    t ^= t << 1;
+    t ^= t << 2;
+    t ^= t << 4;
+    t ^= t << 8;
+    t ^= t << 16;
+    uint32_t oldest = t;
+    oldest ^= oldest >> 2;
+    oldest ^= oldest >> 4;
+    oldest ^= oldest >> 8;
+    oldest ^= oldest >> 16;
+    word[0] = word[1];
+    word[1] = word[2];
+    word[2] = word[3];
+    word[3] = oldest;
+}
+
+void jump_register(uint32_t word[4], int64_t steps) {
+    uint64_t count = steps >= 0 ? static_cast<uint64_t>(steps) : 0 - static_cast<uint64_t>(steps);
+    if (count <= stepped_distance) {
+        for (uint64_t i = 0; i < count; ++i) {
+            if (steps > 0) {
+                step_register(word);
+            } else {
+                step_register_back(word);
+            }
+        }
+        return;
+    }
+    build_powers(64 - __builtin_clzll(count));
+    const BitMatrix* powers = steps >= 0 ? tables.forward : tables.backward;
+    for (int e = 0; count != 0; ++e, count >>= 1) {
+        if ((count & 1) != 0) {
+            apply_matrix(&powers[e], word);
+        }
+    }
+}
+
+GeneratorState state_after_outputs(const GeneratorState* header_state, uint64_t outputs) {
+    GeneratorState state = *header_state;
+    jump_register(state.word, static_cast<int64_t>(outputs) - 4);
+    state.counter = static_cast<uint32_t>(outputs) * weyl_increment;
+    return state;
+}
