@@ -200,33 +200,21 @@ struct Difference {
     uint32_t last;
 };
 
-// Eight bytes at a time; the order of bytes within a word does not matter
-// to the count, and the first and last differing bytes are found bytewise.
-// Stops counting past bit_limit: then the data is not the predicted one.
+// Eight bytes at a time, without branches; the order of bytes within a word
+// does not matter to the count. The first and last differing bytes are only
+// looked for where the bits are few enough for altered data (else the span
+// is the whole size).
 Difference difference(const unsigned char* a, const unsigned char* b, uint32_t size,
                       uint64_t bit_limit) {
-    Difference d = {0, size, 0};
+    Difference d = {0, 0, size - 1};
     uint32_t i = 0;
     for (; i + 8 <= size; i += 8) {
-        uint64_t x = load_eight(a + i) ^ load_eight(b + i);
-        if (x != 0) {
-            d.bits += bit_count(x);
-            d.first = d.first < i ? d.first : i;
-            d.last = i + 7;
-            if (d.bits > bit_limit) {
-                return d;
-            }
-        }
+        d.bits += bit_count(load_eight(a + i) ^ load_eight(b + i));
     }
     for (; i < size; ++i) {
-        unsigned x = static_cast<unsigned>(a[i] ^ b[i]);
-        if (x != 0) {
-            d.bits += bit_count(x);
-            d.first = d.first < i ? d.first : i;
-            d.last = i;
-        }
+        d.bits += bit_count(static_cast<uint64_t>(a[i] ^ b[i]));
     }
-    if (d.bits > 0) {
+    if (d.bits > 0 && d.bits <= bit_limit) {
         while (a[d.first] == b[d.first]) {
             ++d.first;
         }

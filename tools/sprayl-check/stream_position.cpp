@@ -51,14 +51,24 @@ bool solve_counter(const uint32_t x[recognised_words], uint32_t* counter) {
 // counter's bit 2 to be x[m]_0 ^ x[m-4]_0 ^ x[m-1]_0 ^ x[m-4]_2 ^ low_0 ^ b,
 // where b is the borrow into bit 2 of x[m-4] - counter. All four relations
 // must ask for the same bit: a cheap test that random data fails seven
-// times in eight, before the full solution.
-bool low_bits_agree(const uint32_t x[recognised_words], uint32_t low) {
-    uint32_t wanted[4];
+// times in eight, before the full solution. Returns the lows that pass, as
+// bits 0 to 3.
+uint32_t agreeing_lows(const uint32_t x[recognised_words]) {
+    uint32_t parity[4];
+    uint32_t low_bits[4];
     for (int m = 4; m < 8; ++m) {
-        uint32_t borrow = (x[m - 4] & 3u) < low ? 1u : 0u;
-        wanted[m - 4] = (x[m] ^ x[m - 4] ^ x[m - 1] ^ (x[m - 4] >> 2) ^ borrow) & 1u;
+        parity[m - 4] = (x[m] ^ x[m - 4] ^ x[m - 1] ^ (x[m - 4] >> 2)) & 1u;
+        low_bits[m - 4] = x[m - 4] & 3u;
     }
-    return wanted[0] == wanted[1] && wanted[0] == wanted[2] && wanted[0] == wanted[3];
+    uint32_t passing = 0;
+    for (uint32_t low = 0; low < 4; ++low) {
+        uint32_t wanted = 0;
+        for (int r = 0; r < 4; ++r) {
+            wanted |= (parity[r] ^ (low_bits[r] < low ? 1u : 0u)) << r;
+        }
+        passing |= (wanted == 0 || wanted == 15 ? 1u : 0u) << low;
+    }
+    return passing;
 }
 
 // A 128 x 128 matrix over GF(2): column i is the image of register bit i
@@ -142,9 +152,10 @@ bool recognise_words(const uint32_t words[recognised_words], WordPlace* place) {
     for (uint32_t m = 0; m < recognised_words; ++m) {
         x[m] = words[m] - m * weyl_increment;
     }
+    uint32_t lows = agreeing_lows(x);
     for (uint32_t low = 0; low < 4; ++low) {
         uint32_t counter = low;
-        if (!low_bits_agree(x, low) || !solve_counter(x, &counter)) {
+        if (((lows >> low) & 1u) == 0 || !solve_counter(x, &counter)) {
             continue;
         }
         place->index = counter * increment_inverse() - 1;
