@@ -1,11 +1,13 @@
 #include "stream.h"
+#include "sprayl_version.h"
 
 HANDLE volatile stop_event = nullptr;
 alignas(64) unsigned char output_buffer[block_bytes];
 
 namespace {
 
-const char banner[] = "sprayl v1.2.1 [Aug 10 2020], by the sprayl authors\n\n";
+const char banner[] =
+    "sprayl v" SPRAYL_VERSION " [" SPRAYL_BUILD_DATE "], by the sprayl authors\n\n";
 const char about[] = "Fast generator of pseudo-random bytes, using the \"xorwow\" method.\n";
 const char verified[] = "Output has been verified to pass the Dieharder test suite.\n\n";
 const char output_error[] = "Error: Failed to initialize output stream!\n";

@@ -1,11 +1,15 @@
 // Runs the built sprayl program as a user would: at the head of a pipe, into
-// files, with its output closed, and stopped by signals.
+// files, with its output closed or a terminal, and stopped by signals, alone
+// and in a shell loop.
 #include "reference_stream.h"
+#include "sprayl_version.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/resource.h>
@@ -17,7 +21,7 @@
 namespace {
 
 const std::string help_text =
-    "sprayl v1.2.1 [Aug 10 2020], by the sprayl authors\n\n"
+    "sprayl v" SPRAYL_VERSION " [" SPRAYL_BUILD_DATE "], by the sprayl authors\n\n"
     "Fast generator of pseudo-random bytes, using the \"xorwow\" method.\n"
     "Output has been verified to pass the Dieharder test suite.\n\n";
 
@@ -27,6 +31,7 @@ struct Launch {
     int output = -1; // descriptor for standard output; -1 leaves it closed
     int error = -1;  // descriptor for standard error; -1 inherits ours
     rlim_t file_size_limit = RLIM_INFINITY;
+    unsigned time_limit = 0; // seconds until SIGALRM ends the child; 0 for none
 };
 
 pid_t launch(const Launch& how) {
@@ -57,18 +62,35 @@ pid_t launch(const Launch& how) {
             setrlimit(RLIMIT_FSIZE, &limit);
         }
         signal(SIGPIPE, SIG_DFL);
+        alarm(how.time_limit);
         execv(argv[0], argv.data());
         _exit(127);
     }
     return child;
 }
 
-// The exit code, or -signal when a signal ended the process.
-int wait_for(pid_t child) {
+int wait_status(pid_t child) {
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+    return status;
+}
+
+// The exit code, or -signal when a signal ended the process.
+int wait_for(pid_t child) {
+    int status = wait_status(child);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+// Reads to the end of input, but no more than limit bytes; returns the count.
+size_t count_bytes(int descriptor, size_t limit) {
+    size_t count = 0;
+    char chunk[65536];
+    ssize_t got = 0;
+    while (count < limit && (got = read(descriptor, chunk, sizeof chunk)) > 0) {
+        count += static_cast<size_t>(got);
+    }
+    return count;
 }
 
 // Reads `count` bytes, or until end of input when count is 0.
@@ -146,7 +168,7 @@ TEST(EndToEnd, TwoRunsGiveDifferentStreams) {
     EXPECT_NE(first, second);
 }
 
-TEST(EndToEnd, StopSignalsEndTheRunWith130) {
+TEST(EndToEnd, StopSignalsEndTheRunByThatSignal) {
     const size_t block = 16384;
     for (int signal_number : {SIGINT, SIGQUIT, SIGHUP, SIGTERM}) {
         SCOPED_TRACE(strsignal(signal_number));
@@ -158,7 +180,12 @@ TEST(EndToEnd, StopSignalsEndTheRunWith130) {
         kill(child, signal_number);
         std::vector<unsigned char> after = read_bytes(output.read_end);
         close(output.read_end);
-        EXPECT_EQ(wait_for(child), 130);
+        // Ended by the signal itself, as a shell needs to see it: its status
+        // is then 128 + the signal's number (130 for SIGINT).
+        int status = wait_status(child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "exit code " << WEXITSTATUS(status);
+        EXPECT_EQ(WTERMSIG(status), signal_number);
+        EXPECT_FALSE(WCOREDUMP(status));
 
         // The pipe may still hold what was written before the signal, one
         // block may be under way, and 256 more may follow before the poll.
@@ -169,6 +196,115 @@ TEST(EndToEnd, StopSignalsEndTheRunWith130) {
         before.insert(before.end(), after.begin(), after.end());
         EXPECT_EQ(before.size() % block, 0u); // the run ended between blocks
         EXPECT_TRUE(is_reference_stream(before));
+    }
+}
+
+TEST(EndToEnd, StopSignalToTheProcessGroupEndsAShellLoop) {
+    struct Case {
+        int signal_number;
+        int shell_status;
+    };
+    for (Case expected : {Case{SIGINT, 130}, Case{SIGTERM, 143}}) {
+        SCOPED_TRACE(strsignal(expected.signal_number));
+        Pipe output = make_pipe();
+        // Three runs in a process group of their own, like a job that an
+        // interactive shell starts: Ctrl+C signals the whole group.
+        pid_t shell = fork();
+        if (shell == 0) {
+            setpgid(0, 0);
+            dup2(output.write_end, STDOUT_FILENO);
+            for (int descriptor = 3; descriptor < 256; ++descriptor) {
+                close(descriptor);
+            }
+            // Whatever the test runner ignores, the loop's shell must not.
+            signal(SIGINT, SIG_DFL);
+            signal(SIGTERM, SIG_DFL);
+            execl("/bin/bash", "bash", "-c", "for run in 1 2 3; do \"$0\"; done", SPRAYL_PATH,
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        setpgid(shell, shell);
+        close(output.write_end);
+        // Once the stream flows, the first run has its signal handlers.
+        EXPECT_EQ(read_bytes(output.read_end, 65536).size(), 65536u);
+        kill(-shell, expected.signal_number);
+        // The stopped run writes at most 4 MiB more (and what the pipe
+        // holds); a loop that went on would stream its next run for ever.
+        const size_t limit = 64 << 20;
+        size_t after = count_bytes(output.read_end, limit);
+        if (after >= limit) {
+            kill(-shell, SIGKILL);
+        }
+        close(output.read_end);
+        int status = wait_status(shell);
+        EXPECT_LT(after, limit) << "the loop went on to its next run";
+        ASSERT_TRUE(WIFSIGNALED(status)) << "exit code " << WEXITSTATUS(status);
+        EXPECT_EQ(128 + WTERMSIG(status), expected.shell_status);
+    }
+}
+
+// A pseudo-terminal: the controller side and the terminal device.
+struct Terminal {
+    int controller;
+    int device;
+};
+
+// Empty on success, otherwise why no terminal could be had.
+std::string open_terminal(Terminal* terminal) {
+    terminal->controller = posix_openpt(O_RDWR | O_NOCTTY);
+    if (terminal->controller < 0) {
+        return std::string("posix_openpt: ") + strerror(errno);
+    }
+    const char* name = nullptr;
+    if (grantpt(terminal->controller) != 0 || unlockpt(terminal->controller) != 0 ||
+        (name = ptsname(terminal->controller)) == nullptr) {
+        std::string why = std::string("grantpt, unlockpt or ptsname: ") + strerror(errno);
+        close(terminal->controller);
+        return why;
+    }
+    terminal->device = open(name, O_RDWR | O_NOCTTY);
+    if (terminal->device < 0) {
+        std::string why = std::string("open ") + name + ": " + strerror(errno);
+        close(terminal->controller);
+        return why;
+    }
+    return "";
+}
+
+TEST(EndToEnd, TerminalOutputIsRefusedUnlessHelpIsAsked) {
+    const std::string refusal_example = "sprayl | head -c 1M > ";
+    struct Case {
+        std::vector<std::string> arguments;
+        bool help;
+    };
+    const Case cases[] = {{{}, false}, {{"--help"}, false}, {{"-H"}, false}, {{"-h"}, true}};
+    for (const Case& run : cases) {
+        SCOPED_TRACE(run.arguments.empty() ? "no arguments" : run.arguments[0]);
+        Terminal terminal{};
+        std::string why = open_terminal(&terminal);
+        if (!why.empty()) {
+            GTEST_SKIP() << "no pseudo-terminal can be had here: " << why;
+        }
+        Pipe error = make_pipe();
+        // A program that streamed to the terminal would block once its
+        // buffer is full: the alarm ends it.
+        pid_t child = launch({run.arguments, terminal.device, error.write_end, RLIM_INFINITY, 20});
+        close(terminal.device);
+        close(error.write_end);
+        std::string message = read_text(error.read_end);
+        close(error.read_end);
+        EXPECT_EQ(wait_for(child), 1);
+        if (run.help) {
+            EXPECT_EQ(message, help_text);
+        } else {
+            EXPECT_NE(message.find(refusal_example), std::string::npos) << message;
+            EXPECT_EQ(message.find('\n'), message.size() - 1) << message; // one line
+        }
+        // Nothing reached the terminal.
+        fcntl(terminal.controller, F_SETFL, O_NONBLOCK);
+        char byte = 0;
+        EXPECT_LT(read(terminal.controller, &byte, 1), 0);
+        close(terminal.controller);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "fake_platform.h"
 #include "reference_stream.h"
+#include "sprayl_version.h"
 #include "stream.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,7 @@
 namespace {
 
 const std::string help_text =
-    "sprayl v1.2.1 [Aug 10 2020], by the sprayl authors\n\n"
+    "sprayl v" SPRAYL_VERSION " [" SPRAYL_BUILD_DATE "], by the sprayl authors\n\n"
     "Fast generator of pseudo-random bytes, using the \"xorwow\" method.\n"
     "Output has been verified to pass the Dieharder test suite.\n\n";
 const std::string output_error = "Error: Failed to initialize output stream!\n";

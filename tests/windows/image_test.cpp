@@ -2,6 +2,8 @@
 // its PE headers and imports, and how it behaves with unusable outputs.
 //
 // Usage: windows_image_test <path of sprayl.exe> [gtest options]
+#include "sprayl_version.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -29,6 +31,10 @@ std::vector<BYTE> version_record() {
     return record;
 }
 
+// The fixed part's version words: major.minor, then patch.0.
+constexpr DWORD version_high = (SPRAYL_VERSION_MAJOR << 16) | SPRAYL_VERSION_MINOR;
+constexpr DWORD version_low = SPRAYL_VERSION_PATCH << 16;
+
 TEST(VersionRecord, FixedPartGivesVersionOsTypeAndFlags) {
     std::vector<BYTE> record = version_record();
     ASSERT_FALSE(record.empty());
@@ -37,10 +43,10 @@ TEST(VersionRecord, FixedPartGivesVersionOsTypeAndFlags) {
     ASSERT_TRUE(VerQueryValueW(record.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
     ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
     EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010002u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010002u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x00010000u);
+    EXPECT_EQ(fixed->dwFileVersionMS, version_high);
+    EXPECT_EQ(fixed->dwFileVersionLS, version_low);
+    EXPECT_EQ(fixed->dwProductVersionMS, version_high);
+    EXPECT_EQ(fixed->dwProductVersionLS, version_low);
     EXPECT_EQ(fixed->dwFileFlagsMask, 0x17u);
     EXPECT_EQ(fixed->dwFileFlags, 0x2u);
     EXPECT_EQ(fixed->dwFileOS, 0x40004u);
@@ -69,8 +75,8 @@ struct StringEntry {
 const StringEntry string_table[] = {
     {L"ProductName", L"sprayl"},
     {L"FileDescription", L"Fast generator of pseudo-random bytes"},
-    {L"ProductVersion", L"1.2.1"},
-    {L"FileVersion", L"1.2.1"},
+    {L"ProductVersion", L"" SPRAYL_VERSION},
+    {L"FileVersion", L"" SPRAYL_VERSION},
     {L"InternalName", L"sprayl"},
     {L"OriginalFilename", L"sprayl.exe"},
     {L"LegalCopyright", L"Copyright (C) the sprayl authors"},
@@ -436,7 +442,7 @@ TEST_F(PeImage, ImportsOnlyItsOperationsFromKernel32AndShell32) {
 // ---- unusable standard output ---------------------------------------------
 
 const std::string output_error = "Error: Failed to initialize output stream!\n";
-const std::string help_start = "sprayl v1.2.1 [Aug 10 2020], by ";
+const std::string help_start = "sprayl v" SPRAYL_VERSION " [" SPRAYL_BUILD_DATE "], by ";
 const std::string help_end = "\n\nFast generator of pseudo-random bytes, using the \"xorwow\" "
                              "method.\nOutput has been verified to pass the Dieharder test "
                              "suite.\n\n";

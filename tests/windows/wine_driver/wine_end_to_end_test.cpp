@@ -3,6 +3,7 @@
 //
 // Usage: wine_end_to_end_test <wine> <sprayl.exe> [gtest options]
 #include "reference_stream.h"
+#include "sprayl_version.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +30,7 @@ std::string sprayl_path;
 using Clock = std::chrono::steady_clock;
 constexpr auto run_time_limit = std::chrono::seconds(60);
 
-const std::string banner_start = "sprayl v1.2.1 [Aug 10 2020], by ";
+const std::string banner_start = "sprayl v" SPRAYL_VERSION " [" SPRAYL_BUILD_DATE "], by ";
 const std::string about = "Fast generator of pseudo-random bytes, using the \"xorwow\" method.\n";
 const std::string verified = "Output has been verified to pass the Dieharder test suite.\n\n";
 
