@@ -412,8 +412,13 @@ void look_at_unit(StreamCheck* check) {
     }
     uint64_t source = 0;
     DamageKind kind = kind_of_bytes(bytes, size, &source);
+    // Deep in damage, data that matches again is found by recognising it,
+    // which then also finds where it begins; comparing every sector with
+    // the prediction first would only slow down the look at a long damaged
+    // area.
     unsigned char expected[unit_capacity];
-    if (kind == damage_foreign && expected_bytes(check, at, check->delta, expected, size)) {
+    if (kind == damage_foreign && !check->unit_in_damage &&
+        expected_bytes(check, at, check->delta, expected, size)) {
         Difference d = difference(bytes, expected, size, altered_bit_limit(size));
         if (d.bits == 0) {
             extend_run(check, at, at + size);
@@ -463,6 +468,7 @@ void look_at_unit(StreamCheck* check) {
 // the next, where too little is left to recognise data in).
 void begin_unit(StreamCheck* check) {
     check->slow = true;
+    check->unit_in_damage = false;
     check->unit_start = check->bytes_read;
     check->unit_used = 0;
     uint32_t to_sector_end = sector_bytes - static_cast<uint32_t>(check->bytes_read % sector_bytes);
@@ -544,6 +550,7 @@ void check_bytes(StreamCheck* check, const unsigned char* data, size_t size) {
                 look_at_unit(check);
                 if (check->slow) {
                     begin_unit(check);
+                    check->unit_in_damage = true;
                 }
             }
             continue;

@@ -112,6 +112,7 @@ struct StreamCheck {
     uint64_t unit_start;
     uint32_t unit_size;
     uint32_t unit_used;
+    bool unit_in_damage; // the unit before was damage too
     unsigned char unit[unit_capacity];
 
     // The last data of another run recognised, to know its next sectors.
