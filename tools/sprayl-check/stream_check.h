@@ -64,3 +64,48 @@ bool check_is_conclusive(const StreamCheck* check);
 // enough and every checked byte matched, 1 when any byte differed, 2 when it
 // is too short to verify anything.
 int check_exit_code(const StreamCheck* check);
+
+// ---- interim engine API, replaced by the engine rewrite ----
+// The interface of the rewritten engine, so that the code around it can be
+// written against it now. engine_interim.cpp implements it on top of the
+// check above; the rewrite replaces both.
+
+constexpr int exit_interrupted = 130;
+
+// Bytes past the header that must be checked for a verdict.
+constexpr uint64_t min_checked_bytes = 1;
+
+enum DamageKind {
+    damage_misplaced,
+    damage_stale,
+    damage_blank,
+    damage_altered,
+    damage_unreadable,
+    damage_foreign,
+    damage_kind_count
+};
+
+struct DamageTotals {
+    uint64_t bytes[damage_kind_count];
+    uint64_t stretches;
+};
+
+enum CheckEnd { check_end_of_input, check_end_interrupted, check_end_read_failed };
+
+// Makes check ready for an input whose run is known: seed is the state
+// before the first output, counter 0.
+void check_start_run(StreamCheck* check, const GeneratorState* seed);
+
+// The next length bytes of the input could not be read; the check goes on
+// after them.
+void check_unreadable(StreamCheck* check, uint64_t length);
+
+// The input has ended as end says. expected_size is the length the input
+// should have, or 0 when unknown.
+void check_finish(StreamCheck* check, CheckEnd end, uint64_t expected_size);
+
+// The bytes found damaged so far.
+uint64_t bytes_damaged(const StreamCheck* check);
+
+// The damage within the input offsets [start, end).
+void damage_between(const StreamCheck* check, uint64_t start, uint64_t end, DamageTotals* totals);
