@@ -72,7 +72,7 @@ int64_t write_some(intptr_t file, const unsigned char* data, size_t size, int* e
     if (!WriteFile(reinterpret_cast<HANDLE>(file), data, static_cast<DWORD>(size), &written,
                    nullptr)) {
         *error = static_cast<int>(GetLastError());
-        return written > 0 ? written : -1;
+        return written > 0 ? static_cast<int64_t>(written) : -1;
     }
     return written;
 }
