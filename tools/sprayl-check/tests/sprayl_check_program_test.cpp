@@ -1,6 +1,7 @@
 // sprayl-check as a program: with sprayl in a pipe, on files, and on the
 // inputs and arguments it must refuse.
 #include "check_test_support.h"
+#include "sprayl_version.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -95,6 +97,17 @@ uint64_t first_bad_offset(const std::string& report) {
                : std::strtoull(report.c_str() + at + label.size() - 1, nullptr, 10);
 }
 
+// The lines that give each file's verdict, in their order.
+std::vector<std::string> file_lines(const std::string& report) {
+    std::vector<std::string> lines;
+    size_t at = report.find("\nfiles: ");
+    while (at != std::string::npos && (at = report.find('\n', at + 1)) != std::string::npos &&
+           report.compare(at + 1, 2, "  ") == 0) {
+        lines.push_back(report.substr(at + 1, report.find('\n', at + 1) - at - 1));
+    }
+    return lines;
+}
+
 TEST(SprayInPipe, BoundedStreamChecksIntact) {
     ProgramRun run = run_shell(sprayl + " | head -c 67108869 | " + sprayl_check);
     EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
@@ -139,17 +152,33 @@ TEST(CheckFile, IntactAndDamagedFiles) {
     EXPECT_EQ(damaged.err, "");
 }
 
-TEST(CheckFile, ProgressOnATerminalEndsWithANewline) {
+TEST(CheckFile, ProgressOnATerminalFitsItsWidth) {
     // script gives the program a terminal and copies what it shows there.
     Bytes stream = test_stream(5 * block_bytes);
     stream[1000] ^= 1;
     std::string path = write_file("progress.bin", stream);
-    ProgramRun run = run_shell("script -qec '" + sprayl_check + " " + path +
-                               " > /dev/null' /dev/null < /dev/null");
-    EXPECT_EQ(run.out.rfind("\rchecked 80.00 KiB ", 0), 0u) << run.out;
-    EXPECT_NE(run.out.find("/s   differing bytes: 1 "), std::string::npos) << run.out;
-    ASSERT_GE(run.out.size(), 2u);
-    EXPECT_EQ(run.out.back(), '\n') << run.out;
+    for (int columns : {80, 30}) {
+        ProgramRun run = run_shell("script -qec 'stty cols " + std::to_string(columns) + "; " +
+                                   sprayl_check + " " + path + " > /dev/null' /dev/null < /dev/null");
+        // The terminal ends the line with CR LF.
+        std::string shown = run.out.substr(0, run.out.find("\r\n"));
+        EXPECT_EQ(shown.rfind("\rchecked 80.00 KiB", 0), 0u) << run.out;
+        ASSERT_GE(run.out.size(), 2u);
+        EXPECT_EQ(run.out.back(), '\n') << run.out;
+        // Every update covers the line exactly, one column short of wrapping.
+        size_t at = 0;
+        while ((at = shown.find('\r', at)) != std::string::npos) {
+            size_t next = shown.find('\r', at + 1);
+            size_t length = (next == std::string::npos ? shown.size() : next) - at - 1;
+            EXPECT_EQ(length, static_cast<size_t>(columns - 1)) << shown;
+            at = next;
+        }
+        if (columns == 80) {
+            EXPECT_NE(shown.find("checked 80.00 KiB of 80.00 KiB 100%, "), std::string::npos)
+                << shown;
+            EXPECT_NE(shown.find(" GB/s, damaged 1 byte"), std::string::npos) << shown;
+        }
+    }
 }
 
 TEST(CheckFile, ShortInputsAreNeverIntact) {
@@ -176,45 +205,127 @@ TEST(CheckFile, ShortInputsAreNeverIntact) {
     EXPECT_NE(empty.err.find("\"standard input\" is too short"), std::string::npos) << empty.err;
 }
 
-TEST(CheckFile, UnopenableAndUnreadableInputs) {
+TEST(Arguments, OptionsAndExitCodes) {
+    std::string intact = write_file("table-intact.bin", test_stream(100000));
     std::string missing = scratch_path("no such file.bin");
-    ProgramRun run = run_shell(sprayl_check + " '" + missing + "'");
-    EXPECT_EQ(run.exit_code, 2);
-    EXPECT_EQ(run.err,
-              "sprayl-check: cannot open \"" + missing + "\": No such file or directory\n");
-    EXPECT_EQ(run.out, "");
-
-    // A directory opens, but reading it fails.
-    ProgramRun directory = run_shell(sprayl_check + " " + scratch_directory());
-    EXPECT_EQ(directory.exit_code, 2);
-    EXPECT_NE(directory.err.find("cannot read \"" + scratch_directory() + "\" past offset 0"),
-              std::string::npos)
-        << directory.err;
-    EXPECT_TRUE(
-        has_line(directory.out, "result: INCOMPLETE, the input could not be read past offset 0"))
-        << directory.out;
-}
-
-TEST(Arguments, UsageErrorsAndHelp) {
+    std::filesystem::create_directories(scratch_path("empty dir"));
     struct Case {
-        const char* arguments;
+        std::string command; // after "sprayl-check "
         int exit_code;
-        const char* err_start;
+        std::string err;    // what standard error starts with
+        std::string out;    // a line of standard output, or its start when it ends in "..."
     };
     const Case cases[] = {
-        {"a b", 2, "sprayl-check: too many arguments, from \"b\"\nusage: sprayl-check [FILE]\n"},
-        {"-x", 2, "sprayl-check: unknown option \"-x\"\nusage: sprayl-check [FILE]\n"},
-        {"--help", 0, ""},
-        {"-h", 0, ""},
+        {intact, 0, "", "result: intact"},
+        {"-- " + intact, 0, "", "read: around the cache (O_DIRECT)"},
+        {"--size 100000 " + intact, 0, "", "result: intact"},
+        {"--size=200000 " + intact, 1, "", "bytes read: 100000 (97.66 KiB)"},
+        {intact + " > /dev/full", 2, "sprayl-check: cannot write the report: ", ""},
+        {"--help", 0, "", "usage: sprayl-check [--size N] [FILE...]"},
+        {"-h", 0, "", "usage: sprayl-check [--size N] [FILE...]"},
+        {"--version", 0, "", "sprayl-check " SPRAYL_VERSION},
+        {"-x", 2, "sprayl-check: unknown option \"-x\"\nTry \"sprayl-check --help\".\n", ""},
+        {"--size 5X " + intact, 2, "sprayl-check: --size needs a byte count, such as 4G, not \"5X\"\n",
+         ""},
+        {"-- -x", 2, "sprayl-check: cannot open \"-x\": No such file or directory\n", ""},
+        {"'" + missing + "'", 2,
+         "sprayl-check: cannot open \"" + missing + "\": No such file or directory\n", ""},
+        {intact + " '" + missing + "'", 2, "sprayl-check: cannot open \"" + missing + "\"", ""},
+        {"'" + scratch_path("empty dir") + "'", 2,
+         "sprayl-check: \"" + scratch_path("empty dir") +
+             "\" holds no fill files (sprayl-00001.bin, ...) to check\n",
+         ""},
+        {scratch_directory() + " " + intact, 2, "sprayl-check: \"" + scratch_directory() + "\" is a directory", ""},
+        {"--fill '" + missing + "'", 2, "sprayl-check: cannot list \"" + missing + "\"", ""},
     };
     for (const Case& c : cases) {
-        ProgramRun run = run_shell(sprayl_check + " " + c.arguments + " < /dev/null");
-        EXPECT_EQ(run.exit_code, c.exit_code) << c.arguments;
-        EXPECT_EQ(run.err.rfind(c.err_start, 0), 0u) << c.arguments << ": " << run.err;
-        if (c.exit_code == 0) {
-            EXPECT_EQ(run.out.rfind("usage: sprayl-check [FILE]\n", 0), 0u) << run.out;
+        ProgramRun run = run_shell(sprayl_check + " " + c.command + " < /dev/null");
+        EXPECT_EQ(run.exit_code, c.exit_code) << c.command << "\n" << run.out << run.err;
+        EXPECT_EQ(run.err.rfind(c.err, 0), 0u) << c.command << ": " << run.err;
+        if (c.err.empty()) {
+            EXPECT_EQ(run.err, "") << c.command;
+        }
+        if (c.out.empty()) {
+            EXPECT_EQ(run.out, "") << c.command;
+        } else {
+            EXPECT_TRUE(has_line(run.out, c.out)) << c.command << ":\n" << run.out;
         }
     }
+    // No file, and standard input a terminal: the usage, not a silent wait.
+    ProgramRun terminal =
+        run_shell("script -qec '" + sprayl_check + " 2>&1; echo exit $?' /dev/null < /dev/null");
+    EXPECT_EQ(terminal.out.rfind("usage: sprayl-check", 0), 0u) << terminal.out;
+    EXPECT_NE(terminal.out.find("exit 2"), std::string::npos) << terminal.out;
+}
+
+TEST(Arguments, StopRequestsEndTheCheckWithTheReportSoFar) {
+    for (const char* signal : {"INT", "TERM"}) {
+        ProgramRun run = run_shell(sprayl + " | " + sprayl_check + " & sleep 0.5; kill -" +
+                                   signal + " $!; wait $!");
+        EXPECT_EQ(run.exit_code, 130) << signal << run.err;
+        EXPECT_NE(run.out.find("bytes read: "), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("INCOMPLETE"), std::string::npos) << run.out;
+    }
+}
+
+// Pieces of one stream, each in a file of its own, checked in the orders a
+// careless copy or a faulty drive gives them.
+TEST(SeveralFiles, OneStreamInTheOrderGiven) {
+    const size_t piece = 40000;
+    Bytes stream = test_stream(4 * piece);
+    std::string parts[4];
+    for (size_t i = 0; i < 4; ++i) {
+        parts[i] = write_file("part" + std::to_string(i + 1) + ".bin",
+                              Bytes(stream.begin() + static_cast<long>(i * piece),
+                                    stream.begin() + static_cast<long>((i + 1) * piece)));
+    }
+    struct Case {
+        const char* name;
+        std::vector<int> order;
+        int exit_code;
+        size_t first_damaged; // position in order; order.size() when none
+    };
+    const Case cases[] = {
+        {"in order", {0, 1, 2, 3}, 0, 4},
+        {"swapped", {0, 2, 1, 3}, 1, 1},
+        {"repeated", {0, 1, 1, 2, 3}, 1, 2},
+        {"missing", {0, 1, 3}, 1, 2},
+    };
+    for (const Case& c : cases) {
+        std::string arguments;
+        for (int part : c.order) {
+            arguments += " " + parts[part];
+        }
+        ProgramRun run = run_shell(sprayl_check + arguments);
+        EXPECT_EQ(run.exit_code, c.exit_code) << c.name << "\n" << run.out << run.err;
+        EXPECT_TRUE(has_line(run.out, "files: " + std::to_string(c.order.size()) +
+                                          ", in this order as one stream"))
+            << run.out;
+        std::vector<std::string> lines = file_lines(run.out);
+        ASSERT_EQ(lines.size(), c.order.size()) << c.name << "\n" << run.out;
+        for (size_t i = 0; i < c.order.size() && i <= c.first_damaged; ++i) {
+            std::string verdict = i == c.first_damaged ? "DAMAGED" : "intact";
+            EXPECT_EQ(lines[i].rfind("  " + parts[c.order[i]] + ": " + verdict, 0), 0u)
+                << c.name << " " << i << "\n" << run.out;
+        }
+    }
+}
+
+TEST(SeveralFiles, ADirectoryOfFillFilesWithOneMissing) {
+    const size_t piece = 40000;
+    Bytes stream = test_stream(4 * piece);
+    std::filesystem::create_directories(scratch_path("fills"));
+    for (size_t i : {size_t{0}, size_t{1}, size_t{3}}) {
+        write_file("fills/sprayl-0000" + std::to_string(i + 1) + ".bin",
+                   Bytes(stream.begin() + static_cast<long>(i * piece),
+                         stream.begin() + static_cast<long>((i + 1) * piece)));
+    }
+    ProgramRun run = run_shell(sprayl_check + " " + scratch_path("fills"));
+    EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+    EXPECT_TRUE(has_line(run.out, "  sprayl-00001.bin: intact")) << run.out;
+    EXPECT_TRUE(has_line(run.out, "  sprayl-00002.bin: intact")) << run.out;
+    EXPECT_TRUE(has_line(run.out, "  sprayl-00003.bin: MISSING")) << run.out;
+    EXPECT_NE(run.out.find("  sprayl-00004.bin: DAMAGED"), std::string::npos) << run.out;
 }
 
 } // namespace
