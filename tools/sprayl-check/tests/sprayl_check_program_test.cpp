@@ -1,14 +1,18 @@
 // sprayl-check as a program: with sprayl in a pipe, on files, and on the
 // inputs and arguments it must refuse.
+#include "check_input.h"
 #include "check_test_support.h"
 #include "sprayl_version.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -35,8 +39,15 @@ std::string read_all(std::FILE* file) {
 }
 
 std::string scratch;
+std::vector<std::string> mount_points; // to unmount before the scratch goes
 
 void remove_scratch() {
+    for (const std::string& mount_point : mount_points) {
+        // Still mounted only when a test ended early.
+        std::string command = "mountpoint -q " + mount_point + " && umount " + mount_point;
+        int ignored = std::system(command.c_str());
+        (void)ignored;
+    }
     std::filesystem::remove_all(scratch);
 }
 
@@ -326,6 +337,173 @@ TEST(SeveralFiles, ADirectoryOfFillFilesWithOneMissing) {
     EXPECT_TRUE(has_line(run.out, "  sprayl-00002.bin: intact")) << run.out;
     EXPECT_TRUE(has_line(run.out, "  sprayl-00003.bin: MISSING")) << run.out;
     EXPECT_NE(run.out.find("  sprayl-00004.bin: DAMAGED"), std::string::npos) << run.out;
+}
+
+// A small ext2 file system, loop-mounted, for a fill that must end at a
+// full file system and nowhere else. Empty, with why, when this machine
+// cannot mount one (not root, no loop devices).
+struct SmallFileSystem {
+    std::string image;
+    std::string mount_point;
+    std::string why_not;
+};
+
+SmallFileSystem mount_small_file_system(const std::string& name, int mebibytes) {
+    SmallFileSystem fs = {scratch_path(name + ".img"), scratch_path(name), ""};
+    if (geteuid() != 0) {
+        fs.why_not = "mounting a file system needs root";
+        return fs;
+    }
+    std::filesystem::create_directories(fs.mount_point);
+    ProgramRun run = run_shell("truncate -s " + std::to_string(mebibytes) + "M " + fs.image +
+                               " && mkfs.ext2 -q -F -m 0 " + fs.image + " && mount -o loop " +
+                               fs.image + " " + fs.mount_point);
+    mount_points.push_back(fs.mount_point);
+    struct statvfs info{};
+    // The fill runs until the file system is full: never on the one that
+    // holds the scratch directory.
+    if (run.exit_code != 0 || statvfs(fs.mount_point.c_str(), &info) != 0 ||
+        static_cast<uint64_t>(info.f_blocks) * info.f_frsize > uint64_t{64} << 20) {
+        fs.why_not = "cannot mount a loop device here: " + run.err;
+        fs.mount_point.clear();
+    }
+    return fs;
+}
+
+void unmount(const SmallFileSystem& fs) {
+    if (!fs.mount_point.empty()) {
+        run_shell("umount " + fs.mount_point);
+    }
+}
+
+Bytes read_whole(const std::string& path) {
+    Bytes bytes;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file != nullptr) {
+        std::string text = read_all(file);
+        bytes.assign(text.begin(), text.end());
+        std::fclose(file);
+    }
+    return bytes;
+}
+
+// The fill files in directory, in their order, as one input; each one's size.
+Bytes read_fill_files(const std::string& directory, std::vector<size_t>* sizes) {
+    Bytes all;
+    for (uint32_t number = 1;; ++number) {
+        char path[4096];
+        fill_file_path(directory.c_str(), number, path, sizeof path);
+        if (!std::filesystem::exists(path)) {
+            return all;
+        }
+        Bytes file = read_whole(path);
+        sizes->push_back(file.size());
+        all.insert(all.end(), file.begin(), file.end());
+    }
+}
+
+TEST(Fill, FillsTheFileSystemWithOneRunsStream) {
+    SmallFileSystem fs = mount_small_file_system("fill-mnt", 12);
+    if (fs.mount_point.empty()) {
+        GTEST_SKIP() << fs.why_not;
+    }
+    // Not a multiple of the block size: files begin in the middle of blocks.
+    const size_t file_size = 1000000;
+    ProgramRun run = run_shell(sprayl_check + " --fill " + fs.mount_point + " --file-size " +
+                               std::to_string(file_size));
+    EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+    EXPECT_TRUE(has_line(run.out, "result: intact")) << run.out;
+    EXPECT_TRUE(has_line(run.out, "read: around the cache (O_DIRECT)")) << run.out;
+
+    std::vector<size_t> sizes;
+    Bytes stream = read_fill_files(fs.mount_point, &sizes);
+    ASSERT_GE(sizes.size(), 8u) << run.out;
+    for (size_t i = 0; i + 1 < sizes.size(); ++i) {
+        EXPECT_EQ(sizes[i], file_size) << i;
+    }
+    EXPECT_GT(sizes.back(), 0u);
+    EXPECT_LE(sizes.back(), file_size);
+    EXPECT_NE(run.out.find("written: " + std::to_string(stream.size()) + " bytes"),
+              std::string::npos)
+        << run.out;
+    // One run: the counter starts at 0 at the first byte of the first file,
+    // and no byte is lost or repeated between files.
+    Tally tally = tally_differences(stream);
+    EXPECT_EQ(tally.differing, 0u) << "first at " << tally.first;
+    // Filled until full: not even a small file would fit any more.
+    struct statvfs info{};
+    ASSERT_EQ(statvfs(fs.mount_point.c_str(), &info), 0);
+    EXPECT_LT(static_cast<uint64_t>(info.f_bavail) * info.f_bsize, uint64_t{64} << 10);
+
+    // A second fill would overwrite the first: refused, unless asked for.
+    ProgramRun again = run_shell(sprayl_check + " --fill " + fs.mount_point);
+    EXPECT_EQ(again.exit_code, 2);
+    EXPECT_EQ(again.err, "sprayl-check: \"" + fs.mount_point +
+                             "\" holds fill files already, up to " + fs.mount_point +
+                             "/sprayl-" + (sizes.size() < 10 ? "0000" : "000") +
+                             std::to_string(sizes.size()) + ".bin; --replace overwrites them\n");
+    ProgramRun replaced = run_shell(sprayl_check + " --replace --fill " + fs.mount_point +
+                                    " --file-size 3M");
+    EXPECT_EQ(replaced.exit_code, 0) << replaced.out << replaced.err;
+    std::vector<size_t> new_sizes;
+    Bytes new_stream = read_fill_files(fs.mount_point, &new_sizes);
+    EXPECT_LT(new_sizes.size(), sizes.size());
+    EXPECT_EQ(tally_differences(new_stream).differing, 0u);
+    EXPECT_FALSE(std::equal(stream.begin(), stream.begin() + 16, new_stream.begin()))
+        << "a new run has a seed of its own";
+    unmount(fs);
+}
+
+// Where no file system can be mounted: a file-size limit stands in for a
+// full drive, with one file larger than the limit.
+TEST(Fill, AFileSizeLimitEndsTheFillLikeAFullDrive) {
+    std::string directory = scratch_path("fill-limited");
+    std::filesystem::create_directories(directory);
+    const uint64_t limit = 2500000;
+    // --file-size above the limit, so that the very first file reaches it.
+    ProgramRun run = run_shell("trap '' XFSZ; prlimit --fsize=" + std::to_string(limit) + " " +
+                               sprayl_check + " --fill " + directory + " --file-size 4M");
+    EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+    EXPECT_TRUE(has_line(run.out, "result: intact")) << run.out;
+    std::vector<size_t> sizes;
+    Bytes stream = read_fill_files(directory, &sizes);
+    EXPECT_EQ(sizes, std::vector<size_t>{limit});
+    EXPECT_EQ(tally_differences(stream).differing, 0u);
+}
+
+// The check reads the drive, not the cache: data changed on the device
+// behind the mounted file system, while the file's pages are still cached
+// as written, shows as damage in that file.
+TEST(Fill, TheCheckReadsTheDeviceNotTheCache) {
+    SmallFileSystem fs = mount_small_file_system("cache-mnt", 8);
+    if (fs.mount_point.empty()) {
+        GTEST_SKIP() << fs.why_not;
+    }
+    ProgramRun fill = run_shell(sprayl_check + " --fill " + fs.mount_point + " --file-size 1M");
+    ASSERT_EQ(fill.exit_code, 0) << fill.out << fill.err;
+    ProgramRun loop = run_shell("losetup -j " + fs.image + " | cut -d: -f1");
+    std::string device = loop.out.substr(0, loop.out.find('\n'));
+    ASSERT_FALSE(device.empty()) << loop.err;
+
+    // Where 16 bytes from the middle of file 2 lie on the device.
+    Bytes file = read_whole(fs.mount_point + "/sprayl-00002.bin");
+    ASSERT_GE(file.size(), 600000u);
+    Bytes marker(file.begin() + 500000, file.begin() + 500016);
+    Bytes disk = read_whole(device);
+    auto found = std::search(disk.begin(), disk.end(), marker.begin(), marker.end());
+    ASSERT_NE(found, disk.end());
+    off_t offset = found - disk.begin();
+    int fd = open(device.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pwrite(fd, "changed on the device", 16, offset), 16);
+    ASSERT_EQ(fsync(fd), 0);
+    close(fd);
+
+    ProgramRun check = run_shell(sprayl_check + " " + fs.mount_point);
+    EXPECT_EQ(check.exit_code, 1) << check.out << check.err;
+    EXPECT_TRUE(has_line(check.out, "  sprayl-00001.bin: intact")) << check.out;
+    EXPECT_NE(check.out.find("  sprayl-00002.bin: DAMAGED"), std::string::npos) << check.out;
+    unmount(fs);
 }
 
 } // namespace
