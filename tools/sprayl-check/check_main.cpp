@@ -197,7 +197,7 @@ int run_fill(const CheckOptions* options) {
     GeneratorState seed;
     gather_seed(&seed);
     Progress progress;
-    progress_start(&progress, "written", 0);
+    progress_start(&progress, "written", free_space(options->fill_directory));
     FillOutcome fill;
     message[0] = '\0';
     bool filled = fill_directory(options->fill_directory, options->file_size, &seed, &progress,

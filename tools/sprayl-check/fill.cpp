@@ -13,6 +13,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #endif
 
@@ -217,6 +218,20 @@ bool fill_directory(const char* directory, uint64_t file_size, const GeneratorSt
     outcome->seconds = monotonic_seconds() - started;
     outcome->interrupted = end == file_interrupted;
     return true;
+}
+
+uint64_t free_space(const char* directory) {
+#if defined(_WIN32)
+    ULARGE_INTEGER available;
+    return GetDiskFreeSpaceExW(wide_path(directory), &available, nullptr, nullptr)
+               ? available.QuadPart
+               : 0;
+#else
+    struct statvfs info;
+    return statvfs(directory, &info) == 0
+               ? static_cast<uint64_t>(info.f_bavail) * static_cast<uint64_t>(info.f_frsize)
+               : 0;
+#endif
 }
 
 bool remove_fill_files(const char* directory, uint32_t last, char* message, size_t capacity) {
