@@ -111,6 +111,14 @@ int finish_output(int exit_code) {
     return exit_code;
 }
 
+// The input as a message names it.
+const char* input_name() {
+    if (inputs.directory != nullptr) {
+        return inputs.directory;
+    }
+    return inputs.count == 0 ? "standard input" : inputs.paths[0];
+}
+
 // Reads the inputs into the check, which is started already, and reports.
 int check_and_report(uint64_t expected_size, bool header_given) {
     Progress progress;
@@ -130,7 +138,7 @@ int check_and_report(uint64_t expected_size, bool header_given) {
         std::fprintf(stderr,
                      "sprayl-check: \"%s\" is too short to check: %" PRIu64
                      " bytes read, at least %u needed, as the first %u define the stream\n",
-                     inputs.count == 0 ? "standard input" : inputs.paths[0], check.bytes_read,
+                     input_name(), check.bytes_read,
                      static_cast<unsigned>(header_bytes + 1), static_cast<unsigned>(header_bytes));
     }
     int exit_code = check_exit_code(&check);

@@ -211,6 +211,13 @@ TEST(CheckFile, ShortInputsAreNeverIntact) {
             EXPECT_TRUE(has_line(run.out, "result: NOT CHECKED, too short")) << run.out;
         }
     }
+    // A directory of fill files too short together.
+    std::filesystem::create_directories(scratch_path("short fills"));
+    write_file("short fills/sprayl-00001.bin", test_stream(10));
+    ProgramRun directory = run_shell(sprayl_check + " '" + scratch_path("short fills") + "'");
+    EXPECT_EQ(directory.exit_code, 2);
+    EXPECT_NE(directory.err.find("short fills\" is too short"), std::string::npos)
+        << directory.err;
     ProgramRun empty = run_shell(sprayl_check + " < /dev/null");
     EXPECT_EQ(empty.exit_code, 2);
     EXPECT_NE(empty.err.find("\"standard input\" is too short"), std::string::npos) << empty.err;
