@@ -328,9 +328,9 @@ int64_t read_input(const OpenInput* input, unsigned char* buffer, size_t size, u
 }
 
 void error_text(int error, char* text, size_t capacity) {
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, static_cast<DWORD>(error), 0, text,
-                                  static_cast<DWORD>(capacity), nullptr);
+    DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(error), 0, text, static_cast<DWORD>(capacity), nullptr);
     while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
                           text[length - 1] == '.' || text[length - 1] == ' ')) {
         --length;
@@ -392,8 +392,7 @@ void error_text(int error, char* text, size_t capacity) {
 int64_t last_fill_file(const char* directory, char* message, size_t capacity) {
     DIR* listing = opendir(directory);
     if (listing == nullptr) {
-        std::snprintf(message, capacity, "cannot list \"%s\": %s", directory,
-                      std::strerror(errno));
+        std::snprintf(message, capacity, "cannot list \"%s\": %s", directory, std::strerror(errno));
         return -1;
     }
     uint32_t last = 0;
@@ -419,8 +418,7 @@ bool fill_file_number(const char* name, uint32_t* number) {
     for (; digits[count] >= '0' && digits[count] <= '9' && count < 10; ++count) {
         value = value * 10 + static_cast<uint64_t>(digits[count] - '0');
     }
-    if (count < 5 || std::strcmp(digits + count, ".bin") != 0 || value == 0 ||
-        value > max_inputs) {
+    if (count < 5 || std::strcmp(digits + count, ".bin") != 0 || value == 0 || value > max_inputs) {
         return false;
     }
     *number = static_cast<uint32_t>(value);
@@ -490,8 +488,7 @@ bool prepare_inputs(InputList* list, char** paths, size_t count, char* message, 
         }
         if (is_directory && count > 1) {
             std::snprintf(message, capacity,
-                          "\"%s\" is a directory: give a directory of fill files alone",
-                          paths[i]);
+                          "\"%s\" is a directory: give a directory of fill files alone", paths[i]);
             return false;
         }
         if (is_directory) {

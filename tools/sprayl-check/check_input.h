@@ -17,11 +17,11 @@ constexpr size_t max_inputs = size_t{1} << 16;
 constexpr size_t sector_bytes = 4096;
 
 enum ReadMethod {
-    read_missing,        // a fill file that is not there
-    read_around_cache,   // O_DIRECT, FILE_FLAG_NO_BUFFERING
-    read_dropped_cache,  // flushed and dropped from the cache first (tmpfs refuses O_DIRECT)
-    read_through_cache,  // neither was possible
-    read_as_it_comes,    // standard input, a pipe, a terminal
+    read_missing,       // a fill file that is not there
+    read_around_cache,  // O_DIRECT, FILE_FLAG_NO_BUFFERING
+    read_dropped_cache, // flushed and dropped from the cache first (tmpfs refuses O_DIRECT)
+    read_through_cache, // neither was possible
+    read_as_it_comes,   // standard input, a pipe, a terminal
     read_method_count
 };
 

@@ -104,8 +104,7 @@ int fail(const char* text) {
 // Flushes the report; a report that could not be written fails the run.
 int finish_output(int exit_code) {
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "sprayl-check: cannot write the report: %s\n",
-                     std::strerror(errno));
+        std::fprintf(stderr, "sprayl-check: cannot write the report: %s\n", std::strerror(errno));
         return exit_unverifiable;
     }
     return exit_code;
@@ -138,8 +137,8 @@ int check_and_report(uint64_t expected_size, bool header_given) {
         std::fprintf(stderr,
                      "sprayl-check: \"%s\" is too short to check: %" PRIu64
                      " bytes read, at least %u needed, as the first %u define the stream\n",
-                     input_name(), check.bytes_read,
-                     static_cast<unsigned>(header_bytes + 1), static_cast<unsigned>(header_bytes));
+                     input_name(), check.bytes_read, static_cast<unsigned>(header_bytes + 1),
+                     static_cast<unsigned>(header_bytes));
     }
     int exit_code = check_exit_code(&check);
     if (end == check_end_interrupted) {
@@ -218,8 +217,9 @@ int run_fill(const CheckOptions* options) {
         std::fprintf(stderr, "sprayl-check: %s\n", message);
     }
     if (fill.interrupted) {
-        std::fprintf(stderr, "sprayl-check: interrupted after %" PRIu64 " bytes in %" PRIu32
-                     " files\n", fill.bytes, fill.files);
+        std::fprintf(stderr,
+                     "sprayl-check: interrupted after %" PRIu64 " bytes in %" PRIu32 " files\n",
+                     fill.bytes, fill.files);
         return exit_interrupted;
     }
     if (fill.files == 0) {
@@ -270,9 +270,9 @@ int wmain(int argc, wchar_t** wargv) {
     size_t used = 0;
     int count = 0;
     for (; count < argc && count < 16384; ++count) {
-        int length = WideCharToMultiByte(CP_UTF8, 0, wargv[count], -1, argument_text + used,
-                                         static_cast<int>(sizeof argument_text - used), nullptr,
-                                         nullptr);
+        int length =
+            WideCharToMultiByte(CP_UTF8, 0, wargv[count], -1, argument_text + used,
+                                static_cast<int>(sizeof argument_text - used), nullptr, nullptr);
         if (length <= 0) {
             std::fputs("sprayl-check: the command line is too long\n", stderr);
             return exit_unverifiable;

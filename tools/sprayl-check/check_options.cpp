@@ -102,8 +102,7 @@ void check_combinations(CheckOptions* options) {
         return;
     }
     if (options->replace || options->file_size != default_fill_file_size) {
-        usage_error(options, "%s goes with --fill",
-                    options->replace ? "--replace" : "--file-size");
+        usage_error(options, "%s goes with --fill", options->replace ? "--replace" : "--file-size");
         return;
     }
     for (int i = 0; i < options->input_count && options->input_count > 1; ++i) {

@@ -162,8 +162,7 @@ FileEnd write_file(intptr_t file, uint64_t file_size, StreamSource* source, Prog
     return file_complete;
 }
 
-bool report_error(const char* action, const char* path, int error, char* message,
-                  size_t capacity) {
+bool report_error(const char* action, const char* path, int error, char* message, size_t capacity) {
     char text[128];
     error_text(error, text, sizeof text);
     std::snprintf(message, capacity, "cannot %s \"%s\": %s", action, path, text);

@@ -8,10 +8,10 @@
 #include <cstdint>
 
 struct FillOutcome {
-    uint32_t files;      // fill files written, the last possibly short
-    uint64_t bytes;      // written in all
-    double seconds;      // writing and flushing
-    bool interrupted;    // stopped by a stop request
+    uint32_t files;   // fill files written, the last possibly short
+    uint64_t bytes;   // written in all
+    double seconds;   // writing and flushing
+    bool interrupted; // stopped by a stop request
 };
 
 // Writes fill files 1, 2, ... into directory, each of at most file_size

@@ -10,8 +10,8 @@ namespace {
 void display_name(const InputList* list, size_t i, char* name, size_t capacity) {
     input_path(list, i, name, capacity);
     if (list->directory != nullptr) {
-        std::memmove(name, name + std::strlen(list->directory), std::strlen(name) + 1 -
-                                                                    std::strlen(list->directory));
+        std::memmove(name, name + std::strlen(list->directory),
+                     std::strlen(name) + 1 - std::strlen(list->directory));
         if (name[0] == '/' || name[0] == '\\') {
             std::memmove(name, name + 1, std::strlen(name));
         }

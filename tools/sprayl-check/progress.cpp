@@ -11,8 +11,8 @@
 #endif
 #include <windows.h>
 #else
-#include <sys/ioctl.h>
 #include <ctime>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -104,9 +104,9 @@ void format_progress(char* line, size_t capacity, int width, const char* verb, u
     parts[4][0] = '\0';
     if (total > 0 && done <= total) {
         format_size(total, size, sizeof size);
-        std::snprintf(parts[1], sizeof parts[1], " of %s %u%%", size,
-                      static_cast<unsigned>(static_cast<double>(done) * 100.0 /
-                                            static_cast<double>(total)));
+        std::snprintf(
+            parts[1], sizeof parts[1], " of %s %u%%", size,
+            static_cast<unsigned>(static_cast<double>(done) * 100.0 / static_cast<double>(total)));
     }
     char rate[32];
     format_rate(done, seconds, rate, sizeof rate);

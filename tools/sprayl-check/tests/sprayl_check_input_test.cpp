@@ -71,8 +71,8 @@ TEST(ReadErrors, AnUnreadableRangeIsSkippedAndTheCheckGoesOn) {
         bad_end = range.end;
         Progress progress = {};
         check_start(&check);
-        CheckEnd end = check_inputs(&inputs, &check, read_with_bad_range, &progress, message,
-                                    sizeof message);
+        CheckEnd end =
+            check_inputs(&inputs, &check, read_with_bad_range, &progress, message, sizeof message);
         EXPECT_EQ(end, check_end_of_input) << message;
         EXPECT_EQ(check.bytes_read, size) << range.start;
         check_finish(&check, end, 0);

@@ -122,14 +122,10 @@ TEST(FillFiles, NamesSortInTheirOrder) {
         uint32_t number;
     };
     const Case cases[] = {
-        {"sprayl-00001.bin", true, 1},
-        {"sprayl-00042.bin", true, 42},
-        {"sprayl-65536.bin", true, 65536},
-        {"sprayl-65537.bin", false, 0},
-        {"sprayl-00000.bin", false, 0},
-        {"sprayl-0001.bin", false, 0},
-        {"sprayl-00001.bin.part", false, 0},
-        {"sprayl-00001.BIN", false, 0},
+        {"sprayl-00001.bin", true, 1},       {"sprayl-00042.bin", true, 42},
+        {"sprayl-65536.bin", true, 65536},   {"sprayl-65537.bin", false, 0},
+        {"sprayl-00000.bin", false, 0},      {"sprayl-0001.bin", false, 0},
+        {"sprayl-00001.bin.part", false, 0}, {"sprayl-00001.BIN", false, 0},
         {"fill-00001.bin", false, 0},
     };
     for (const Case& c : cases) {

@@ -169,8 +169,9 @@ TEST(CheckFile, ProgressOnATerminalFitsItsWidth) {
     stream[1000] ^= 1;
     std::string path = write_file("progress.bin", stream);
     for (int columns : {80, 30}) {
-        ProgramRun run = run_shell("script -qec 'stty cols " + std::to_string(columns) + "; " +
-                                   sprayl_check + " " + path + " > /dev/null' /dev/null < /dev/null");
+        ProgramRun run =
+            run_shell("script -qec 'stty cols " + std::to_string(columns) + "; " + sprayl_check +
+                      " " + path + " > /dev/null' /dev/null < /dev/null");
         // The terminal ends the line with CR LF.
         std::string shown = run.out.substr(0, run.out.find("\r\n"));
         EXPECT_EQ(shown.rfind("\rchecked 80.00 KiB", 0), 0u) << run.out;
@@ -216,8 +217,7 @@ TEST(CheckFile, ShortInputsAreNeverIntact) {
     write_file("short fills/sprayl-00001.bin", test_stream(10));
     ProgramRun directory = run_shell(sprayl_check + " '" + scratch_path("short fills") + "'");
     EXPECT_EQ(directory.exit_code, 2);
-    EXPECT_NE(directory.err.find("short fills\" is too short"), std::string::npos)
-        << directory.err;
+    EXPECT_NE(directory.err.find("short fills\" is too short"), std::string::npos) << directory.err;
     ProgramRun empty = run_shell(sprayl_check + " < /dev/null");
     EXPECT_EQ(empty.exit_code, 2);
     EXPECT_NE(empty.err.find("\"standard input\" is too short"), std::string::npos) << empty.err;
@@ -230,8 +230,8 @@ TEST(Arguments, OptionsAndExitCodes) {
     struct Case {
         std::string command; // after "sprayl-check "
         int exit_code;
-        std::string err;    // what standard error starts with
-        std::string out;    // a line of standard output, or its start when it ends in "..."
+        std::string err; // what standard error starts with
+        std::string out; // a line of standard output, or its start when it ends in "..."
     };
     const Case cases[] = {
         {intact, 0, "", "result: intact"},
@@ -243,8 +243,8 @@ TEST(Arguments, OptionsAndExitCodes) {
         {"-h", 0, "", "usage: sprayl-check [--size N] [FILE...]"},
         {"--version", 0, "", "sprayl-check " SPRAYL_VERSION},
         {"-x", 2, "sprayl-check: unknown option \"-x\"\nTry \"sprayl-check --help\".\n", ""},
-        {"--size 5X " + intact, 2, "sprayl-check: --size needs a byte count, such as 4G, not \"5X\"\n",
-         ""},
+        {"--size 5X " + intact, 2,
+         "sprayl-check: --size needs a byte count, such as 4G, not \"5X\"\n", ""},
         {"-- -x", 2, "sprayl-check: cannot open \"-x\": No such file or directory\n", ""},
         {"'" + missing + "'", 2,
          "sprayl-check: cannot open \"" + missing + "\": No such file or directory\n", ""},
@@ -253,7 +253,8 @@ TEST(Arguments, OptionsAndExitCodes) {
          "sprayl-check: \"" + scratch_path("empty dir") +
              "\" holds no fill files (sprayl-00001.bin, ...) to check\n",
          ""},
-        {scratch_directory() + " " + intact, 2, "sprayl-check: \"" + scratch_directory() + "\" is a directory", ""},
+        {scratch_directory() + " " + intact, 2,
+         "sprayl-check: \"" + scratch_directory() + "\" is a directory", ""},
         {"--fill '" + missing + "'", 2, "sprayl-check: cannot list \"" + missing + "\"", ""},
     };
     for (const Case& c : cases) {
@@ -278,8 +279,8 @@ TEST(Arguments, OptionsAndExitCodes) {
 
 TEST(Arguments, StopRequestsEndTheCheckWithTheReportSoFar) {
     for (const char* signal : {"INT", "TERM"}) {
-        ProgramRun run = run_shell(sprayl + " | " + sprayl_check + " & sleep 0.5; kill -" +
-                                   signal + " $!; wait $!");
+        ProgramRun run = run_shell(sprayl + " | " + sprayl_check + " & sleep 0.5; kill -" + signal +
+                                   " $!; wait $!");
         EXPECT_EQ(run.exit_code, 130) << signal << run.err;
         EXPECT_NE(run.out.find("bytes read: "), std::string::npos) << run.out;
         EXPECT_NE(run.out.find("INCOMPLETE"), std::string::npos) << run.out;
@@ -324,7 +325,8 @@ TEST(SeveralFiles, OneStreamInTheOrderGiven) {
         for (size_t i = 0; i < c.order.size() && i <= c.first_damaged; ++i) {
             std::string verdict = i == c.first_damaged ? "DAMAGED" : "intact";
             EXPECT_EQ(lines[i].rfind("  " + parts[c.order[i]] + ": " + verdict, 0), 0u)
-                << c.name << " " << i << "\n" << run.out;
+                << c.name << " " << i << "\n"
+                << run.out;
         }
     }
 }
@@ -366,7 +368,7 @@ SmallFileSystem mount_small_file_system(const std::string& name, int mebibytes) 
                                " && mkfs.ext2 -q -F -m 0 " + fs.image + " && mount -o loop " +
                                fs.image + " " + fs.mount_point);
     mount_points.push_back(fs.mount_point);
-    struct statvfs info{};
+    struct statvfs info {};
     // The fill runs until the file system is full: never on the one that
     // holds the scratch directory.
     if (run.exit_code != 0 || statvfs(fs.mount_point.c_str(), &info) != 0 ||
@@ -438,7 +440,7 @@ TEST(Fill, FillsTheFileSystemWithOneRunsStream) {
     Tally tally = tally_differences(stream);
     EXPECT_EQ(tally.differing, 0u) << "first at " << tally.first;
     // Filled until full: not even a small file would fit any more.
-    struct statvfs info{};
+    struct statvfs info {};
     ASSERT_EQ(statvfs(fs.mount_point.c_str(), &info), 0);
     EXPECT_LT(static_cast<uint64_t>(info.f_bavail) * info.f_bsize, uint64_t{64} << 10);
 
@@ -446,11 +448,11 @@ TEST(Fill, FillsTheFileSystemWithOneRunsStream) {
     ProgramRun again = run_shell(sprayl_check + " --fill " + fs.mount_point);
     EXPECT_EQ(again.exit_code, 2);
     EXPECT_EQ(again.err, "sprayl-check: \"" + fs.mount_point +
-                             "\" holds fill files already, up to " + fs.mount_point +
-                             "/sprayl-" + (sizes.size() < 10 ? "0000" : "000") +
-                             std::to_string(sizes.size()) + ".bin; --replace overwrites them\n");
-    ProgramRun replaced = run_shell(sprayl_check + " --replace --fill " + fs.mount_point +
-                                    " --file-size 3M");
+                             "\" holds fill files already, up to " + fs.mount_point + "/sprayl-" +
+                             (sizes.size() < 10 ? "0000" : "000") + std::to_string(sizes.size()) +
+                             ".bin; --replace overwrites them\n");
+    ProgramRun replaced =
+        run_shell(sprayl_check + " --replace --fill " + fs.mount_point + " --file-size 3M");
     EXPECT_EQ(replaced.exit_code, 0) << replaced.out << replaced.err;
     std::vector<size_t> new_sizes;
     Bytes new_stream = read_fill_files(fs.mount_point, &new_sizes);
