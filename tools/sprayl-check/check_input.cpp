@@ -25,7 +25,7 @@ namespace {
 constexpr size_t read_size = size_t{1} << 20;
 
 #if !defined(_WIN32)
-alignas(sector_bytes) unsigned char aligned_buffer[read_size];
+alignas(error_step_bytes) unsigned char aligned_buffer[read_size];
 #endif
 
 unsigned char* read_buffer() {
@@ -205,7 +205,7 @@ uint64_t read_around_error(const OpenInput* input, StreamCheck* check, ReadFunct
     uint64_t unreadable = 0;
     while (offset < span_end && offset < input->size && stop_requested == 0) {
         int error = 0;
-        int64_t got = read(input, buffer, sector_bytes, offset, &error);
+        int64_t got = read(input, buffer, error_step_bytes, offset, &error);
         if (got < 0 && is_interruption(error)) {
             continue;
         }
@@ -214,7 +214,7 @@ uint64_t read_around_error(const OpenInput* input, StreamCheck* check, ReadFunct
         }
         if (got < 0) {
             uint64_t left = input->size - offset;
-            uint64_t length = left < sector_bytes ? left : sector_bytes;
+            uint64_t length = left < error_step_bytes ? left : error_step_bytes;
             unreadable += length;
             offset += length;
             continue;

@@ -14,7 +14,7 @@ constexpr size_t max_inputs = size_t{1} << 16;
 
 // The piece that a read error is narrowed down to: the largest sector size
 // in common use, and a multiple of every smaller one.
-constexpr size_t sector_bytes = 4096;
+constexpr size_t error_step_bytes = 4096;
 
 enum ReadMethod {
     read_missing,       // a fill file that is not there

@@ -132,12 +132,13 @@ int check_and_report(uint64_t expected_size, bool header_given) {
         std::fflush(stdout);
         std::fprintf(stderr, "sprayl-check: %s\n", message);
     }
-    if (end == check_end_of_input && header_given && check.bytes_read <= header_bytes) {
+    if (end == check_end_of_input && header_given && !check_is_conclusive(&check)) {
         std::fflush(stdout);
         std::fprintf(stderr,
                      "sprayl-check: \"%s\" is too short to check: %" PRIu64
                      " bytes read, at least %u needed, as the first %u define the stream\n",
-                     input_name(), check.bytes_read, static_cast<unsigned>(header_bytes + 1),
+                     input_name(), check.bytes_read,
+                     static_cast<unsigned>(header_bytes + min_checked_bytes),
                      static_cast<unsigned>(header_bytes));
     }
     int exit_code = check_exit_code(&check);

@@ -63,7 +63,7 @@ TEST(ReadErrors, AnUnreadableRangeIsSkippedAndTheCheckGoesOn) {
         uint64_t start, end, unreadable;
     };
     const Range ranges[] = {
-        {(1 << 20) + 8192, (1 << 20) + 8192 + 2 * sector_bytes, 2 * sector_bytes},
+        {(1 << 20) + 8192, (1 << 20) + 8192 + 2 * error_step_bytes, 2 * error_step_bytes},
         {size - 100, size, 1000},
     };
     for (const Range& range : ranges) {
