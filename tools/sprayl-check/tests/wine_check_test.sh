@@ -53,6 +53,17 @@ run_check "$scratch/missing.bin"
 grep -qF "cannot open \"$scratch/missing.bin\"" "$scratch/err" ||
     fail "missing file: message does not name it: $(cat "$scratch/err")"
 
+# Ctrl+C (wine hands a SIGINT to the process as CTRL_C_EVENT): the report so
+# far, and 130.
+"$wine" "$sprayl" | "$wine" "$check" > "$scratch/out" 2> "$scratch/err" &
+checker=$!
+sleep 2
+kill -INT "$checker"
+wait "$checker"
+code=$?
+[ "$code" -eq 130 ] || fail "Ctrl+C: exit code $code, expected 130"
+tr -d '\r' < "$scratch/out" | grep -q "INCOMPLETE" || fail "Ctrl+C: no report: $(cat "$scratch/out")"
+
 # Every name opens: the wide command line, and CreateFileW.
 unicode="$scratch/my fill – Ünïcødé 日本.bin"
 "$wine" "$sprayl" | head -c 300000 > "$unicode"
