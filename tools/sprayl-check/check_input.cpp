@@ -287,6 +287,15 @@ bool file_size(const char* path, uint64_t* size, bool* is_directory, int* error)
     }
     *is_directory = S_ISDIR(status.st_mode);
     *size = S_ISREG(status.st_mode) ? static_cast<uint64_t>(status.st_size) : 0;
+    if (S_ISBLK(status.st_mode)) {
+        // A whole drive, checked after sprayl wrote to it directly.
+        int fd = open(path, O_RDONLY | O_CLOEXEC);
+        off_t end = fd >= 0 ? lseek(fd, 0, SEEK_END) : -1;
+        *size = end > 0 ? static_cast<uint64_t>(end) : 0;
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
 #endif
     return true;
 }

@@ -45,6 +45,7 @@ const char usage_text[] =
     "  --replace        overwrite fill files that are there already\n"
     "  --size N         the input should be N bytes long\n"
     "  --version        the version\n"
+    "  -h, --help       this text (also /? on Windows)\n"
     "N: bytes, or with K, M, G, T (powers of 1024).\n"
     "Exit code 0: intact; 1: damaged; 2: usage error, input that cannot be\n"
     "opened, or too short to check; 130: interrupted.\n";
