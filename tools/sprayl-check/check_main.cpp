@@ -119,7 +119,34 @@ const char* input_name() {
     return inputs.count == 0 ? "standard input" : inputs.paths[0];
 }
 
+// Says on standard error why the input gave no verdict: it was too short.
+void explain_short_input() {
+    std::fprintf(stderr,
+                 "sprayl-check: \"%s\" is too short to check: %" PRIu64
+                 " bytes read, at least %u needed, as the first %u define the stream\n",
+                 input_name(), check.bytes_read,
+                 static_cast<unsigned>(header_bytes + min_checked_bytes),
+                 static_cast<unsigned>(header_bytes));
+}
+
+// The check's exit code, with what only the reading knows: a stop request,
+// a stream that could not be read to its end, fill files that are missing.
+int run_exit_code(CheckEnd end) {
+    int exit_code = check_exit_code(&check);
+    if (end == check_end_interrupted) {
+        return exit_interrupted;
+    }
+    if (end == check_end_read_failed && exit_code == exit_intact) {
+        return exit_unverifiable;
+    }
+    if (missing_inputs(&inputs) > 0 && exit_code == exit_intact) {
+        return exit_differs;
+    }
+    return exit_code;
+}
+
 // Reads the inputs into the check, which is started already, and reports.
+// header_given: the input's first bytes define the run (not a fill's seed).
 int check_and_report(uint64_t expected_size, bool header_given) {
     Progress progress;
     progress_start(&progress, "checked", expected_size != 0 ? expected_size : inputs.total_size);
@@ -129,28 +156,14 @@ int check_and_report(uint64_t expected_size, bool header_given) {
     check_finish(&check, end, expected_size);
     print_report(stdout, &check);
     print_inputs(stdout, &inputs, &check);
+    std::fflush(stdout);
     if (message[0] != '\0') {
-        std::fflush(stdout);
         std::fprintf(stderr, "sprayl-check: %s\n", message);
     }
     if (end == check_end_of_input && header_given && !check_is_conclusive(&check)) {
-        std::fflush(stdout);
-        std::fprintf(stderr,
-                     "sprayl-check: \"%s\" is too short to check: %" PRIu64
-                     " bytes read, at least %u needed, as the first %u define the stream\n",
-                     input_name(), check.bytes_read,
-                     static_cast<unsigned>(header_bytes + min_checked_bytes),
-                     static_cast<unsigned>(header_bytes));
+        explain_short_input();
     }
-    int exit_code = check_exit_code(&check);
-    if (end == check_end_interrupted) {
-        exit_code = exit_interrupted;
-    } else if (end == check_end_read_failed && exit_code == exit_intact) {
-        exit_code = exit_unverifiable;
-    } else if (missing_inputs(&inputs) > 0 && exit_code == exit_intact) {
-        exit_code = exit_differs;
-    }
-    return exit_code;
+    return run_exit_code(end);
 }
 
 int run_check(const CheckOptions* options) {
