@@ -1,12 +1,20 @@
-// sprayl-check [FILE]: reads FILE, or standard input when FILE is absent or
-// "-", and checks every byte after the first 16 against the stream of sprayl
-// that those 16 define. Exit code 0: intact; 1: some byte differs; 2: usage
-// error, unreadable input, or too short to check.
+// sprayl-check [FILE...|DIR], sprayl-check --fill DIR: checks that files, a
+// directory of fill files or standard input hold one stream of sprayl intact,
+// or fills a file system with such a stream and checks it. Exit code 0:
+// intact; 1: damaged; 2: usage error, input that cannot be opened, or too
+// short to check; 130: interrupted.
+#include "check_input.h"
+#include "check_options.h"
 #include "check_report.h"
+#include "fill.h"
+#include "input_report.h"
+#include "progress.h"
+#include "sprayl_version.h"
 #include "stream_check.h"
 
 #include <cerrno>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -18,197 +26,282 @@
 #include <io.h>
 #include <windows.h>
 #else
-#include <ctime>
-#include <fcntl.h>
 #include <unistd.h>
 #endif
 
 namespace {
 
-constexpr size_t read_size = 1 << 20;
-constexpr double progress_interval = 0.25; // seconds
-constexpr int exit_help = 0;
-
 const char usage_text[] =
-    "usage: sprayl-check [FILE]\n"
-    "Checks that FILE, or standard input when FILE is absent or \"-\", holds a\n"
-    "stream of sprayl intact from its start, byte for byte, to its end.\n"
-    "Exit code 0: every byte matches; 1: some bytes differ; 2: usage error,\n"
-    "input that cannot be read, or input too short to check.\n";
+    "usage: sprayl-check [--size N] [FILE...]\n"
+    "       sprayl-check DIR\n"
+    "       sprayl-check --fill DIR [--file-size N] [--replace]\n"
+    "Checks that the files, read one after another as one stream (or standard\n"
+    "input when there is no FILE, or FILE is \"-\"), hold a stream of sprayl\n"
+    "intact, byte for byte; DIR: the fill files in it, in their order.\n"
+    "  --fill DIR       fill the file system that holds DIR with files\n"
+    "                   sprayl-00001.bin, ... of one stream until it is full,\n"
+    "                   then check them\n"
+    "  --file-size N    largest fill file (default 1G)\n"
+    "  --replace        overwrite fill files that are there already\n"
+    "  --size N         the input should be N bytes long\n"
+    "  --version        the version\n"
+    "  -h, --help       this text (also /? on Windows)\n"
+    "N: bytes, or with K, M, G, T (powers of 1024).\n"
+    "Exit code 0: intact; 1: damaged; 2: usage error, input that cannot be\n"
+    "opened, or too short to check; 130: interrupted.\n";
 
-unsigned char input_buffer[read_size];
 StreamCheck check;
+InputList inputs;
+char message[4096 + 256];
 
-struct Progress {
-    bool enabled;
-    double started; // seconds on a monotonic clock
-    double last_shown;
-};
-
-// Seconds from some fixed point. Not std::chrono: with mingw-w64 that pulls
-// in a thread library that needs a later Windows than XP.
-double monotonic_seconds() {
 #if defined(_WIN32)
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER count;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&count);
-    return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
-#else
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-#endif
+
+BOOL WINAPI on_console_event(DWORD) {
+    stop_requested = 1;
+    return TRUE;
 }
 
-bool stderr_is_terminal() {
-#if defined(_WIN32)
+void catch_stop_requests() {
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+bool stdin_is_terminal() {
     DWORD mode;
-    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
 #else
-    return isatty(STDERR_FILENO) != 0;
+
+void on_stop_signal(int) {
+    stop_requested = 1;
+}
+
+// Without SA_RESTART, so that a read waiting on a pipe ends at once.
+void catch_stop_requests() {
+    struct sigaction action = {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+bool stdin_is_terminal() {
+    return isatty(STDIN_FILENO) != 0;
+}
+
 #endif
-}
 
-void set_binary_mode(std::FILE* file) {
-#if defined(_WIN32)
-    _setmode(_fileno(file), _O_BINARY);
-#else
-    (void)file;
-#endif
-}
-
-// A larger pipe lets the writer run ahead in bigger strides, with far fewer
-// switches between the two processes. Best effort: the pipe may refuse.
-void enlarge_pipe(std::FILE* file) {
-#if defined(F_SETPIPE_SZ)
-    fcntl(fileno(file), F_SETPIPE_SZ, static_cast<int>(read_size));
-#else
-    (void)file;
-#endif
-}
-
-void show_progress(Progress* progress, double now) {
-    double seconds = now - progress->started;
-    char checked[32];
-    char rate[32];
-    format_size(check.bytes_read, checked, sizeof checked);
-    double per_second = seconds > 0 ? static_cast<double>(check.bytes_read) / seconds : 0;
-    format_size(static_cast<uint64_t>(per_second), rate, sizeof rate);
-    // Padded so that a shorter line covers the previous one completely.
-    std::fprintf(stderr, "\rchecked %-12s %12s/s   damaged bytes: %-20" PRIu64, checked, rate,
-                 bytes_damaged(&check));
-    std::fflush(stderr);
-    progress->last_shown = now;
-}
-
-void tick_progress(Progress* progress) {
-    if (!progress->enabled) {
-        return;
-    }
-    double now = monotonic_seconds();
-    if (now - progress->last_shown >= progress_interval) {
-        show_progress(progress, now);
-    }
-}
-
-void end_progress(Progress* progress) {
-    if (progress->enabled) {
-        show_progress(progress, monotonic_seconds());
-        std::fputc('\n', stderr);
-    }
-}
-
-// Reads the whole input into the check. Returns 0 at the end of the input,
-// or the error number of a failed read.
-int check_input(std::FILE* input, Progress* progress) {
-    for (;;) {
-        size_t got = std::fread(input_buffer, 1, read_size, input);
-        int read_error = std::ferror(input) ? errno : 0;
-        check_bytes(&check, input_buffer, got);
-        tick_progress(progress);
-        if (got < read_size) {
-            return read_error;
-        }
-    }
-}
-
-int report_usage_error(const char* problem, const char* argument) {
-    std::fprintf(stderr, "sprayl-check: %s \"%s\"\n%s", problem, argument, usage_text);
+int usage_error(const char* text) {
+    std::fprintf(stderr, "sprayl-check: %s\nTry \"sprayl-check --help\".\n", text);
     return exit_unverifiable;
 }
 
-// The path to read ("-" for standard input), or null when the arguments
-// asked for help or were wrong; *exit_code then holds the exit code.
-const char* input_path(int argc, char** argv, int* exit_code) {
-    if (argc > 2) {
-        *exit_code = report_usage_error("too many arguments, from", argv[2]);
-        return nullptr;
-    }
-    const char* path = argc == 2 ? argv[1] : "-";
-    if (std::strcmp(path, "-h") == 0 || std::strcmp(path, "-?") == 0 ||
-        std::strcmp(path, "--help") == 0) {
-        std::fputs(usage_text, stdout);
-        *exit_code = exit_help;
-        return nullptr;
-    }
-    if (path[0] == '-' && path[1] != '\0') {
-        *exit_code = report_usage_error("unknown option", path);
-        return nullptr;
-    }
-    return path;
+int fail(const char* text) {
+    std::fprintf(stderr, "sprayl-check: %s\n", text);
+    return exit_unverifiable;
 }
 
-// Opens the input for large binary reads, or says why it cannot.
-std::FILE* open_input(const char* path, const char* name) {
-    std::FILE* input = std::strcmp(path, "-") == 0 ? stdin : std::fopen(path, "rb");
-    if (input == nullptr) {
-        std::fprintf(stderr, "sprayl-check: cannot open \"%s\": %s\n", name, std::strerror(errno));
-        return nullptr;
+// Flushes the report; a report that could not be written fails the run.
+int finish_output(int exit_code) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "sprayl-check: cannot write the report: %s\n", std::strerror(errno));
+        return exit_unverifiable;
     }
-    set_binary_mode(input);
-    enlarge_pipe(input);
-    // Reads go straight into input_buffer, without a copy through stdio's.
-    std::setvbuf(input, nullptr, _IONBF, 0);
-    return input;
+    return exit_code;
 }
 
-// Prints the report, and the reason when the input could not be checked;
-// returns the exit code.
-int report_outcome(const char* name, int read_error) {
-    check_finish(&check, read_error == 0 ? check_end_of_input : check_end_read_failed, 0);
+// The input as a message names it.
+const char* input_name() {
+    if (inputs.directory != nullptr) {
+        return inputs.directory;
+    }
+    return inputs.count == 0 ? "standard input" : inputs.paths[0];
+}
+
+// Says on standard error why the input gave no verdict: it was too short.
+void explain_short_input() {
+    std::fprintf(stderr,
+                 "sprayl-check: \"%s\" is too short to check: %" PRIu64
+                 " bytes read, at least %u needed, as the first %u define the stream\n",
+                 input_name(), check.bytes_read,
+                 static_cast<unsigned>(header_bytes + min_checked_bytes),
+                 static_cast<unsigned>(header_bytes));
+}
+
+// The check's exit code, with what only the reading knows: a stop request,
+// a stream that could not be read to its end, fill files that are missing.
+int run_exit_code(CheckEnd end) {
+    int exit_code = check_exit_code(&check);
+    if (end == check_end_interrupted) {
+        return exit_interrupted;
+    }
+    if (end == check_end_read_failed && exit_code == exit_intact) {
+        return exit_unverifiable;
+    }
+    if (missing_inputs(&inputs) > 0 && exit_code == exit_intact) {
+        return exit_differs;
+    }
+    return exit_code;
+}
+
+// Reads the inputs into the check, which is started already, and reports.
+// header_given: the input's first bytes define the run (not a fill's seed).
+int check_and_report(uint64_t expected_size, bool header_given) {
+    Progress progress;
+    progress_start(&progress, "checked", expected_size != 0 ? expected_size : inputs.total_size);
+    message[0] = '\0';
+    CheckEnd end = check_inputs(&inputs, &check, read_input, &progress, message, sizeof message);
+    progress_end(&progress, check.bytes_read, bytes_damaged(&check));
+    check_finish(&check, end, expected_size);
     print_report(stdout, &check);
+    print_inputs(stdout, &inputs, &check);
     std::fflush(stdout);
-    if (read_error != 0) {
-        std::fprintf(stderr, "sprayl-check: cannot read \"%s\" past offset %" PRIu64 ": %s\n", name,
-                     check.bytes_read, std::strerror(read_error));
-    } else if (!check_is_conclusive(&check)) {
-        std::fprintf(stderr,
-                     "sprayl-check: \"%s\" is too short to check: %" PRIu64 " bytes read, at least "
-                     "%u needed, as the first %u define the stream\n",
-                     name, check.bytes_read, static_cast<unsigned>(header_bytes + min_checked_bytes),
-                     static_cast<unsigned>(header_bytes));
+    if (message[0] != '\0') {
+        std::fprintf(stderr, "sprayl-check: %s\n", message);
     }
-    return check_exit_code(&check);
+    if (end == check_end_of_input && header_given && !check_is_conclusive(&check)) {
+        explain_short_input();
+    }
+    return run_exit_code(end);
+}
+
+int run_check(const CheckOptions* options) {
+    if (options->input_count == 0 && stdin_is_terminal()) {
+        std::fputs(usage_text, stderr);
+        return exit_unverifiable;
+    }
+    if (!prepare_inputs(&inputs, options->inputs, static_cast<size_t>(options->input_count),
+                        message, sizeof message)) {
+        return fail(message);
+    }
+    catch_stop_requests();
+    check_start(&check);
+    return finish_output(check_and_report(options->expected_size, true));
+}
+
+// Refuses to fill over earlier fill files, or removes them when asked to.
+bool clear_directory(const CheckOptions* options) {
+    int64_t last = last_fill_file(options->fill_directory, message, sizeof message);
+    if (last < 0) {
+        return false;
+    }
+    if (last > 0 && !options->replace) {
+        char last_path[4096];
+        fill_file_path(options->fill_directory, static_cast<uint32_t>(last), last_path,
+                       sizeof last_path);
+        std::snprintf(message, sizeof message,
+                      "\"%s\" holds fill files already, up to %s; --replace overwrites them",
+                      options->fill_directory, last_path);
+        return false;
+    }
+    return remove_fill_files(options->fill_directory, static_cast<uint32_t>(last), message,
+                             sizeof message);
+}
+
+void print_rates(const FillOutcome* fill, double read_seconds) {
+    char size[32];
+    char write_rate[32];
+    char read_rate[32];
+    format_size(fill->bytes, size, sizeof size);
+    format_rate(fill->bytes, fill->seconds, write_rate, sizeof write_rate);
+    format_rate(check.bytes_read, read_seconds, read_rate, sizeof read_rate);
+    std::printf("written: %" PRIu64 " bytes (%s) in %" PRIu32 " files, %s\n", fill->bytes, size,
+                fill->files, write_rate);
+    std::printf("read back: %s\n", read_rate);
+}
+
+int run_fill(const CheckOptions* options) {
+    if (!clear_directory(options)) {
+        return fail(message);
+    }
+    catch_stop_requests();
+    GeneratorState seed;
+    gather_seed(&seed);
+    Progress progress;
+    progress_start(&progress, "written", free_space(options->fill_directory));
+    FillOutcome fill;
+    message[0] = '\0';
+    bool filled = fill_directory(options->fill_directory, options->file_size, &seed, &progress,
+                                 &fill, message, sizeof message);
+    progress_end(&progress, fill.bytes, no_damage_count);
+    if (!filled) {
+        return fail(message);
+    }
+    if (message[0] != '\0') {
+        std::fprintf(stderr, "sprayl-check: %s\n", message);
+    }
+    if (fill.interrupted) {
+        std::fprintf(stderr,
+                     "sprayl-check: interrupted after %" PRIu64 " bytes in %" PRIu32 " files\n",
+                     fill.bytes, fill.files);
+        return exit_interrupted;
+    }
+    if (fill.files == 0) {
+        return fail("the file system took no byte of the first fill file");
+    }
+    prepare_fill_inputs(&inputs, options->fill_directory, fill.files);
+    check_start_run(&check, &seed);
+    double started = monotonic_seconds();
+    int exit_code = check_and_report(fill.bytes, false);
+    print_rates(&fill, monotonic_seconds() - started);
+    return finish_output(exit_code);
+}
+
+int check_main(int argc, char** argv) {
+    CheckOptions options;
+    parse_options(argc, argv, &options);
+    switch (options.action) {
+    case action_help:
+        std::fputs(usage_text, stdout);
+        return finish_output(exit_intact);
+    case action_version:
+        std::puts("sprayl-check " SPRAYL_VERSION);
+        return finish_output(exit_intact);
+    case action_usage_error:
+        return usage_error(options.message);
+    case action_fill:
+        return run_fill(&options);
+    case action_check:
+        break;
+    }
+    return run_check(&options);
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
-    int exit_code = exit_unverifiable;
-    const char* path = input_path(argc, argv, &exit_code);
-    if (path == nullptr) {
-        return exit_code;
+#if defined(_WIN32)
+
+namespace {
+
+// The arguments as UTF-8, so that every name reaches CreateFileW unchanged.
+char argument_text[3 * 32768 + 1024];
+char* argument_pointers[16384];
+
+} // namespace
+
+int wmain(int argc, wchar_t** wargv) {
+    _setmode(_fileno(stdin), _O_BINARY);
+    size_t used = 0;
+    int count = 0;
+    for (; count < argc && count < 16384; ++count) {
+        int length =
+            WideCharToMultiByte(CP_UTF8, 0, wargv[count], -1, argument_text + used,
+                                static_cast<int>(sizeof argument_text - used), nullptr, nullptr);
+        if (length <= 0) {
+            std::fputs("sprayl-check: the command line is too long\n", stderr);
+            return exit_unverifiable;
+        }
+        argument_pointers[count] = argument_text + used;
+        used += static_cast<size_t>(length);
     }
-    const char* name = std::strcmp(path, "-") == 0 ? "standard input" : path;
-    std::FILE* input = open_input(path, name);
-    if (input == nullptr) {
-        return exit_unverifiable;
-    }
-    double now = monotonic_seconds();
-    Progress progress = {stderr_is_terminal(), now, now};
-    check_start(&check);
-    int read_error = check_input(input, &progress);
-    end_progress(&progress);
-    return report_outcome(name, read_error);
+    return check_main(count, argument_pointers);
 }
+
+#else
+
+int main(int argc, char** argv) {
+    return check_main(argc, argv);
+}
+
+#endif

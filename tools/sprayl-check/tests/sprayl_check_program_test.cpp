@@ -1,15 +1,21 @@
 // sprayl-check as a program: with sprayl in a pipe, on files, and on the
 // inputs and arguments it must refuse.
+#include "check_input.h"
 #include "check_test_support.h"
+#include "sprayl_version.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -33,8 +39,15 @@ std::string read_all(std::FILE* file) {
 }
 
 std::string scratch;
+std::vector<std::string> mount_points; // to unmount before the scratch goes
 
 void remove_scratch() {
+    for (const std::string& mount_point : mount_points) {
+        // Still mounted only when a test ended early.
+        std::string command = "mountpoint -q " + mount_point + " && umount " + mount_point;
+        int ignored = std::system(command.c_str());
+        (void)ignored;
+    }
     std::filesystem::remove_all(scratch);
 }
 
@@ -95,6 +108,17 @@ uint64_t first_bad_offset(const std::string& report) {
                : std::strtoull(report.c_str() + at + label.size() - 1, nullptr, 10);
 }
 
+// The lines that give each file's verdict, in their order.
+std::vector<std::string> file_lines(const std::string& report) {
+    std::vector<std::string> lines;
+    size_t at = report.find("\nfiles: ");
+    while (at != std::string::npos && (at = report.find('\n', at + 1)) != std::string::npos &&
+           report.compare(at + 1, 2, "  ") == 0) {
+        lines.push_back(report.substr(at + 1, report.find('\n', at + 1) - at - 1));
+    }
+    return lines;
+}
+
 TEST(SprayInPipe, BoundedStreamChecksIntact) {
     ProgramRun run = run_shell(sprayl + " | head -c 67108869 | " + sprayl_check);
     EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
@@ -139,7 +163,7 @@ TEST(CheckFile, IntactAndDamagedFiles) {
     EXPECT_EQ(damaged.err, "");
 }
 
-TEST(CheckFile, ProgressOnATerminalEndsWithANewline) {
+TEST(CheckFile, ProgressOnATerminalFitsItsWidth) {
     // script gives the program a terminal and copies what it shows there.
     if (std::system("script -qec true /dev/null < /dev/null > /dev/null 2>&1") != 0) {
         GTEST_SKIP() << "no pseudo-terminal can be had here: script cannot open one";
@@ -147,12 +171,29 @@ TEST(CheckFile, ProgressOnATerminalEndsWithANewline) {
     Bytes stream = test_stream(5 * block_bytes);
     stream[1000] ^= 1;
     std::string path = write_file("progress.bin", stream);
-    ProgramRun run = run_shell("script -qec '" + sprayl_check + " " + path +
-                               " > /dev/null' /dev/null < /dev/null");
-    EXPECT_EQ(run.out.rfind("\rchecked 80.00 KiB ", 0), 0u) << run.out;
-    EXPECT_NE(run.out.find("/s   damaged bytes: 1 "), std::string::npos) << run.out;
-    ASSERT_GE(run.out.size(), 2u);
-    EXPECT_EQ(run.out.back(), '\n') << run.out;
+    for (int columns : {80, 30}) {
+        ProgramRun run =
+            run_shell("script -qec 'stty cols " + std::to_string(columns) + "; " + sprayl_check +
+                      " " + path + " > /dev/null' /dev/null < /dev/null");
+        // The terminal ends the line with CR LF.
+        std::string shown = run.out.substr(0, run.out.find("\r\n"));
+        EXPECT_EQ(shown.rfind("\rchecked 80.00 KiB", 0), 0u) << run.out;
+        ASSERT_GE(run.out.size(), 2u);
+        EXPECT_EQ(run.out.back(), '\n') << run.out;
+        // Every update covers the line exactly, one column short of wrapping.
+        size_t at = 0;
+        while ((at = shown.find('\r', at)) != std::string::npos) {
+            size_t next = shown.find('\r', at + 1);
+            size_t length = (next == std::string::npos ? shown.size() : next) - at - 1;
+            EXPECT_EQ(length, static_cast<size_t>(columns - 1)) << shown;
+            at = next;
+        }
+        if (columns == 80) {
+            EXPECT_NE(shown.find("checked 80.00 KiB of 80.00 KiB 100%, "), std::string::npos)
+                << shown;
+            EXPECT_NE(shown.find(" GB/s, damaged 1 byte"), std::string::npos) << shown;
+        }
+    }
 }
 
 TEST(CheckFile, ShortInputsAreNeverIntact) {
@@ -174,50 +215,338 @@ TEST(CheckFile, ShortInputsAreNeverIntact) {
             EXPECT_TRUE(has_line(run.out, "result: NOT CHECKED, too short")) << run.out;
         }
     }
+    // A directory of fill files too short together.
+    std::filesystem::create_directories(scratch_path("short fills"));
+    write_file("short fills/sprayl-00001.bin", test_stream(10));
+    ProgramRun directory = run_shell(sprayl_check + " '" + scratch_path("short fills") + "'");
+    EXPECT_EQ(directory.exit_code, 2);
+    EXPECT_NE(directory.err.find("short fills\" is too short"), std::string::npos) << directory.err;
     ProgramRun empty = run_shell(sprayl_check + " < /dev/null");
     EXPECT_EQ(empty.exit_code, 2);
     EXPECT_NE(empty.err.find("\"standard input\" is too short"), std::string::npos) << empty.err;
 }
 
-TEST(CheckFile, UnopenableAndUnreadableInputs) {
+TEST(Arguments, OptionsAndExitCodes) {
+    std::string intact = write_file("table-intact.bin", test_stream(100000));
     std::string missing = scratch_path("no such file.bin");
-    ProgramRun run = run_shell(sprayl_check + " '" + missing + "'");
-    EXPECT_EQ(run.exit_code, 2);
-    EXPECT_EQ(run.err,
-              "sprayl-check: cannot open \"" + missing + "\": No such file or directory\n");
-    EXPECT_EQ(run.out, "");
-
-    // A directory opens, but reading it fails.
-    ProgramRun directory = run_shell(sprayl_check + " " + scratch_directory());
-    EXPECT_EQ(directory.exit_code, 2);
-    EXPECT_NE(directory.err.find("cannot read \"" + scratch_directory() + "\" past offset 0"),
-              std::string::npos)
-        << directory.err;
-    EXPECT_TRUE(
-        has_line(directory.out, "result: INCOMPLETE, the input could not be read past offset 0"))
-        << directory.out;
-}
-
-TEST(Arguments, UsageErrorsAndHelp) {
+    std::filesystem::create_directories(scratch_path("empty dir"));
     struct Case {
-        const char* arguments;
+        std::string command; // after "sprayl-check "
         int exit_code;
-        const char* err_start;
+        std::string err; // what standard error starts with
+        std::string out; // a line of standard output, or its start when it ends in "..."
     };
     const Case cases[] = {
-        {"a b", 2, "sprayl-check: too many arguments, from \"b\"\nusage: sprayl-check [FILE]\n"},
-        {"-x", 2, "sprayl-check: unknown option \"-x\"\nusage: sprayl-check [FILE]\n"},
-        {"--help", 0, ""},
-        {"-h", 0, ""},
+        {intact, 0, "", "result: intact"},
+        {"-- " + intact, 0, "", "read: around the cache (O_DIRECT)"},
+        {"--size 100000 " + intact, 0, "", "result: intact"},
+        {"--size=200000 " + intact, 1, "", "bytes read: 100000 (97.66 KiB)"},
+        {intact + " > /dev/full", 2, "sprayl-check: cannot write the report: ", ""},
+        {"--help", 0, "", "usage: sprayl-check [--size N] [FILE...]"},
+        {"-h", 0, "", "usage: sprayl-check [--size N] [FILE...]"},
+        {"--version", 0, "", "sprayl-check " SPRAYL_VERSION},
+        {"-x", 2, "sprayl-check: unknown option \"-x\"\nTry \"sprayl-check --help\".\n", ""},
+        {"--size 5X " + intact, 2,
+         "sprayl-check: --size needs a byte count, such as 4G, not \"5X\"\n", ""},
+        {"-- -x", 2, "sprayl-check: cannot open \"-x\": No such file or directory\n", ""},
+        {"'" + missing + "'", 2,
+         "sprayl-check: cannot open \"" + missing + "\": No such file or directory\n", ""},
+        {intact + " '" + missing + "'", 2, "sprayl-check: cannot open \"" + missing + "\"", ""},
+        {"'" + scratch_path("empty dir") + "'", 2,
+         "sprayl-check: \"" + scratch_path("empty dir") +
+             "\" holds no fill files (sprayl-00001.bin, ...) to check\n",
+         ""},
+        {scratch_directory() + " " + intact, 2,
+         "sprayl-check: \"" + scratch_directory() + "\" is a directory", ""},
+        {"--fill '" + missing + "'", 2, "sprayl-check: cannot list \"" + missing + "\"", ""},
     };
     for (const Case& c : cases) {
-        ProgramRun run = run_shell(sprayl_check + " " + c.arguments + " < /dev/null");
-        EXPECT_EQ(run.exit_code, c.exit_code) << c.arguments;
-        EXPECT_EQ(run.err.rfind(c.err_start, 0), 0u) << c.arguments << ": " << run.err;
-        if (c.exit_code == 0) {
-            EXPECT_EQ(run.out.rfind("usage: sprayl-check [FILE]\n", 0), 0u) << run.out;
+        ProgramRun run = run_shell(sprayl_check + " " + c.command + " < /dev/null");
+        EXPECT_EQ(run.exit_code, c.exit_code) << c.command << "\n" << run.out << run.err;
+        EXPECT_EQ(run.err.rfind(c.err, 0), 0u) << c.command << ": " << run.err;
+        if (c.err.empty()) {
+            EXPECT_EQ(run.err, "") << c.command;
+        }
+        if (c.out.empty()) {
+            EXPECT_EQ(run.out, "") << c.command;
+        } else {
+            EXPECT_TRUE(has_line(run.out, c.out)) << c.command << ":\n" << run.out;
         }
     }
+    // No file, and standard input a terminal: the usage, not a silent wait.
+    if (std::system("script -qec true /dev/null < /dev/null > /dev/null 2>&1") != 0) {
+        return; // no pseudo-terminal here
+    }
+    ProgramRun terminal =
+        run_shell("script -qec '" + sprayl_check + " 2>&1; echo exit $?' /dev/null < /dev/null");
+    EXPECT_EQ(terminal.out.rfind("usage: sprayl-check", 0), 0u) << terminal.out;
+    EXPECT_NE(terminal.out.find("exit 2"), std::string::npos) << terminal.out;
+}
+
+TEST(Arguments, StopRequestsEndTheCheckWithTheReportSoFar) {
+    for (const char* signal : {"INT", "TERM"}) {
+        ProgramRun run = run_shell(sprayl + " | " + sprayl_check + " & sleep 0.5; kill -" + signal +
+                                   " $!; wait $!");
+        EXPECT_EQ(run.exit_code, 130) << signal << run.err;
+        EXPECT_NE(run.out.find("bytes read: "), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("INCOMPLETE"), std::string::npos) << run.out;
+    }
+}
+
+// Pieces of one stream, each in a file of its own, checked in the orders a
+// careless copy or a faulty drive gives them.
+TEST(SeveralFiles, OneStreamInTheOrderGiven) {
+    const size_t piece = 40000;
+    Bytes stream = test_stream(4 * piece);
+    std::string parts[4];
+    for (size_t i = 0; i < 4; ++i) {
+        parts[i] = write_file("part" + std::to_string(i + 1) + ".bin",
+                              Bytes(stream.begin() + static_cast<long>(i * piece),
+                                    stream.begin() + static_cast<long>((i + 1) * piece)));
+    }
+    struct Case {
+        const char* name;
+        std::vector<int> order;
+        int exit_code;
+        size_t first_damaged; // position in order; order.size() when none
+    };
+    const Case cases[] = {
+        {"in order", {0, 1, 2, 3}, 0, 4},
+        {"swapped", {0, 2, 1, 3}, 1, 1},
+        {"repeated", {0, 1, 1, 2, 3}, 1, 2},
+        {"missing", {0, 1, 3}, 1, 2},
+    };
+    for (const Case& c : cases) {
+        std::string arguments;
+        for (int part : c.order) {
+            arguments += " " + parts[part];
+        }
+        ProgramRun run = run_shell(sprayl_check + arguments);
+        EXPECT_EQ(run.exit_code, c.exit_code) << c.name << "\n" << run.out << run.err;
+        EXPECT_TRUE(has_line(run.out, "files: " + std::to_string(c.order.size()) +
+                                          ", in this order as one stream"))
+            << run.out;
+        std::vector<std::string> lines = file_lines(run.out);
+        ASSERT_EQ(lines.size(), c.order.size()) << c.name << "\n" << run.out;
+        for (size_t i = 0; i < c.order.size() && i <= c.first_damaged; ++i) {
+            std::string verdict = i == c.first_damaged ? "DAMAGED" : "intact";
+            EXPECT_EQ(lines[i].rfind("  " + parts[c.order[i]] + ": " + verdict, 0), 0u)
+                << c.name << " " << i << "\n"
+                << run.out;
+        }
+    }
+}
+
+TEST(SeveralFiles, ADirectoryOfFillFilesWithOneMissing) {
+    const size_t piece = 40000;
+    Bytes stream = test_stream(4 * piece);
+    std::filesystem::create_directories(scratch_path("fills"));
+    for (size_t i : {size_t{0}, size_t{1}, size_t{3}}) {
+        write_file("fills/sprayl-0000" + std::to_string(i + 1) + ".bin",
+                   Bytes(stream.begin() + static_cast<long>(i * piece),
+                         stream.begin() + static_cast<long>((i + 1) * piece)));
+    }
+    ProgramRun run = run_shell(sprayl_check + " " + scratch_path("fills"));
+    EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+    EXPECT_TRUE(has_line(run.out, "  sprayl-00001.bin: intact")) << run.out;
+    EXPECT_TRUE(has_line(run.out, "  sprayl-00002.bin: intact")) << run.out;
+    EXPECT_TRUE(has_line(run.out, "  sprayl-00003.bin: MISSING")) << run.out;
+    EXPECT_NE(run.out.find("  sprayl-00004.bin: DAMAGED"), std::string::npos) << run.out;
+}
+
+// A small ext2 file system, loop-mounted, for a fill that must end at a
+// full file system and nowhere else. Empty, with why, when this machine
+// cannot mount one (not root, no loop devices).
+struct SmallFileSystem {
+    std::string image;
+    std::string mount_point;
+    std::string why_not;
+};
+
+SmallFileSystem mount_small_file_system(const std::string& name, int mebibytes) {
+    SmallFileSystem fs = {scratch_path(name + ".img"), scratch_path(name), ""};
+    if (geteuid() != 0) {
+        fs.why_not = "mounting a file system needs root";
+        return fs;
+    }
+    std::filesystem::create_directories(fs.mount_point);
+    ProgramRun run = run_shell("truncate -s " + std::to_string(mebibytes) + "M " + fs.image +
+                               " && mkfs.ext2 -q -F -m 0 " + fs.image + " && mount -o loop " +
+                               fs.image + " " + fs.mount_point);
+    mount_points.push_back(fs.mount_point);
+    struct statvfs info {};
+    // The fill runs until the file system is full: never on the one that
+    // holds the scratch directory.
+    if (run.exit_code != 0 || statvfs(fs.mount_point.c_str(), &info) != 0 ||
+        static_cast<uint64_t>(info.f_blocks) * info.f_frsize > uint64_t{64} << 20) {
+        fs.why_not = "cannot mount a loop device here: " + run.err;
+        fs.mount_point.clear();
+    }
+    return fs;
+}
+
+void unmount(const SmallFileSystem& fs) {
+    if (!fs.mount_point.empty()) {
+        run_shell("umount " + fs.mount_point);
+    }
+}
+
+Bytes read_whole(const std::string& path) {
+    Bytes bytes;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file != nullptr) {
+        std::string text = read_all(file);
+        bytes.assign(text.begin(), text.end());
+        std::fclose(file);
+    }
+    return bytes;
+}
+
+// The fill files in directory, in their order, as one input; each one's size.
+Bytes read_fill_files(const std::string& directory, std::vector<size_t>* sizes) {
+    Bytes all;
+    for (uint32_t number = 1;; ++number) {
+        char path[4096];
+        fill_file_path(directory.c_str(), number, path, sizeof path);
+        if (!std::filesystem::exists(path)) {
+            return all;
+        }
+        Bytes file = read_whole(path);
+        sizes->push_back(file.size());
+        all.insert(all.end(), file.begin(), file.end());
+    }
+}
+
+uint32_t load_word(const Bytes& bytes, size_t at) {
+    return static_cast<uint32_t>(bytes[at]) | static_cast<uint32_t>(bytes[at + 1]) << 8 |
+           static_cast<uint32_t>(bytes[at + 2]) << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
+}
+
+// Where bytes stop being one run's stream (their size when they are): with
+// the counter at 0 before the first output, the first four outputs give the
+// register, and every later word follows by next_word.
+size_t first_break_in_run(const Bytes& bytes) {
+    GeneratorState state = {};
+    for (uint32_t i = 0; i < 4; ++i) {
+        state.word[3 - i] = load_word(bytes, 4 * i) - weyl_increment * (i + 1);
+    }
+    state.counter = weyl_increment * 4;
+    size_t at = 16;
+    for (; at + 4 <= bytes.size(); at += 4) {
+        if (load_word(bytes, at) != next_word(&state)) {
+            return at;
+        }
+    }
+    uint32_t last = next_word(&state);
+    for (; at < bytes.size(); ++at) {
+        if (bytes[at] != static_cast<unsigned char>(last >> (8 * (at % 4)))) {
+            return at;
+        }
+    }
+    return bytes.size();
+}
+
+TEST(Fill, FillsTheFileSystemWithOneRunsStream) {
+    SmallFileSystem fs = mount_small_file_system("fill-mnt", 12);
+    if (fs.mount_point.empty()) {
+        GTEST_SKIP() << fs.why_not;
+    }
+    // Not a multiple of the block size: files begin in the middle of blocks.
+    const size_t file_size = 1000000;
+    ProgramRun run = run_shell(sprayl_check + " --fill " + fs.mount_point + " --file-size " +
+                               std::to_string(file_size));
+    EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+    EXPECT_TRUE(has_line(run.out, "result: intact")) << run.out;
+    EXPECT_TRUE(has_line(run.out, "read: around the cache (O_DIRECT)")) << run.out;
+
+    std::vector<size_t> sizes;
+    Bytes stream = read_fill_files(fs.mount_point, &sizes);
+    ASSERT_GE(sizes.size(), 8u) << run.out;
+    for (size_t i = 0; i + 1 < sizes.size(); ++i) {
+        EXPECT_EQ(sizes[i], file_size) << i;
+    }
+    EXPECT_GT(sizes.back(), 0u);
+    EXPECT_LE(sizes.back(), file_size);
+    EXPECT_NE(run.out.find("written: " + std::to_string(stream.size()) + " bytes"),
+              std::string::npos)
+        << run.out;
+    // One run: the counter starts at 0 at the first byte of the first file,
+    // and no byte is lost or repeated between files.
+    EXPECT_EQ(first_break_in_run(stream), stream.size());
+    // Filled until full: not even a small file would fit any more.
+    struct statvfs info {};
+    ASSERT_EQ(statvfs(fs.mount_point.c_str(), &info), 0);
+    EXPECT_LT(static_cast<uint64_t>(info.f_bavail) * info.f_bsize, uint64_t{64} << 10);
+
+    // A second fill would overwrite the first: refused, unless asked for.
+    ProgramRun again = run_shell(sprayl_check + " --fill " + fs.mount_point);
+    EXPECT_EQ(again.exit_code, 2);
+    EXPECT_EQ(again.err, "sprayl-check: \"" + fs.mount_point +
+                             "\" holds fill files already, up to " + fs.mount_point + "/sprayl-" +
+                             (sizes.size() < 10 ? "0000" : "000") + std::to_string(sizes.size()) +
+                             ".bin; --replace overwrites them\n");
+    ProgramRun replaced =
+        run_shell(sprayl_check + " --replace --fill " + fs.mount_point + " --file-size 3M");
+    EXPECT_EQ(replaced.exit_code, 0) << replaced.out << replaced.err;
+    std::vector<size_t> new_sizes;
+    Bytes new_stream = read_fill_files(fs.mount_point, &new_sizes);
+    EXPECT_LT(new_sizes.size(), sizes.size());
+    EXPECT_EQ(first_break_in_run(new_stream), new_stream.size());
+    EXPECT_FALSE(std::equal(stream.begin(), stream.begin() + 16, new_stream.begin()))
+        << "a new run has a seed of its own";
+    unmount(fs);
+}
+
+// Where no file system can be mounted: a file-size limit stands in for a
+// full drive, with one file larger than the limit.
+TEST(Fill, AFileSizeLimitEndsTheFillLikeAFullDrive) {
+    std::string directory = scratch_path("fill-limited");
+    std::filesystem::create_directories(directory);
+    const uint64_t limit = 2500000;
+    // --file-size above the limit, so that the very first file reaches it.
+    ProgramRun run = run_shell("trap '' XFSZ; prlimit --fsize=" + std::to_string(limit) + " " +
+                               sprayl_check + " --fill " + directory + " --file-size 4M");
+    EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+    EXPECT_TRUE(has_line(run.out, "result: intact")) << run.out;
+    std::vector<size_t> sizes;
+    Bytes stream = read_fill_files(directory, &sizes);
+    EXPECT_EQ(sizes, std::vector<size_t>{limit});
+    EXPECT_EQ(first_break_in_run(stream), stream.size());
+}
+
+// The check reads the drive, not the cache: data changed on the device
+// behind the mounted file system, while the file's pages are still cached
+// as written, shows as damage in that file.
+TEST(Fill, TheCheckReadsTheDeviceNotTheCache) {
+    SmallFileSystem fs = mount_small_file_system("cache-mnt", 8);
+    if (fs.mount_point.empty()) {
+        GTEST_SKIP() << fs.why_not;
+    }
+    ProgramRun fill = run_shell(sprayl_check + " --fill " + fs.mount_point + " --file-size 1M");
+    ASSERT_EQ(fill.exit_code, 0) << fill.out << fill.err;
+    ProgramRun loop = run_shell("losetup -j " + fs.image + " | cut -d: -f1");
+    std::string device = loop.out.substr(0, loop.out.find('\n'));
+    ASSERT_FALSE(device.empty()) << loop.err;
+
+    // Where 16 bytes from the middle of file 2 lie on the device.
+    Bytes file = read_whole(fs.mount_point + "/sprayl-00002.bin");
+    ASSERT_GE(file.size(), 600000u);
+    Bytes marker(file.begin() + 500000, file.begin() + 500016);
+    Bytes disk = read_whole(device);
+    auto found = std::search(disk.begin(), disk.end(), marker.begin(), marker.end());
+    ASSERT_NE(found, disk.end());
+    off_t offset = found - disk.begin();
+    int fd = open(device.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pwrite(fd, "changed on the device", 16, offset), 16);
+    ASSERT_EQ(fsync(fd), 0);
+    close(fd);
+
+    ProgramRun check = run_shell(sprayl_check + " " + fs.mount_point);
+    EXPECT_EQ(check.exit_code, 1) << check.out << check.err;
+    EXPECT_TRUE(has_line(check.out, "  sprayl-00001.bin: intact")) << check.out;
+    EXPECT_NE(check.out.find("  sprayl-00002.bin: DAMAGED"), std::string::npos) << check.out;
+    unmount(fs);
 }
 
 } // namespace

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # sprayl.exe checked by sprayl-check.exe, both under wine: a bounded stream
-# through a pipe, a file with one damaged byte, and inputs it must refuse.
+# through a pipe, a file with one damaged byte, inputs it must refuse, a name
+# outside any ANSI code page, and --fill on a folder of a small file system.
 # Usage: wine_check_test.sh WINE SPRAYL_EXE SPRAYL_CHECK_EXE
 set -uo pipefail
 wine=$1
 sprayl=$2
 check=$3
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+trap 'mountpoint -q "$scratch/mnt" && umount "$scratch/mnt"; rm -rf "$scratch"' EXIT
 failures=0
 
 fail() {
@@ -51,6 +52,52 @@ run_check "$scratch/missing.bin"
 [ "$code" -eq 2 ] || fail "missing file: exit code $code, expected 2"
 grep -qF "cannot open \"$scratch/missing.bin\"" "$scratch/err" ||
     fail "missing file: message does not name it: $(cat "$scratch/err")"
+
+# Ctrl+C (wine hands a SIGINT to the process as CTRL_C_EVENT): the report so
+# far, and 130.
+"$wine" "$sprayl" | "$wine" "$check" > "$scratch/out" 2> "$scratch/err" &
+checker=$!
+sleep 2
+kill -INT "$checker"
+wait "$checker"
+code=$?
+[ "$code" -eq 130 ] || fail "Ctrl+C: exit code $code, expected 130"
+tr -d '\r' < "$scratch/out" | grep -q "INCOMPLETE" || fail "Ctrl+C: no report: $(cat "$scratch/out")"
+
+# Every name opens: the wide command line, and CreateFileW.
+unicode="$scratch/my fill – Ünïcødé 日本.bin"
+"$wine" "$sprayl" | head -c 300000 > "$unicode"
+run_check "$unicode"
+expect "non-ANSI name" 0 "result: intact"
+expect "non-ANSI name" 0 "read: around the cache (FILE_FLAG_NO_BUFFERING)"
+
+run_check '/?'
+expect "/?" 0 "usage: sprayl-check [--size N] [FILE...]"
+run_check --version
+expect "--version" 0 "sprayl-check $(sed -n 's/^project(sprayl VERSION \([0-9.]*\).*/\1/p' \
+    "$(dirname "$0")/../../../CMakeLists.txt")"
+
+# --fill fills until the file system is full: only ever a small one of its
+# own, loop-mounted (as root).
+mkdir "$scratch/mnt"
+truncate -s 8M "$scratch/fs.img"
+if [ "$(id -u)" -eq 0 ] && mkfs.ext2 -q -F -m 0 "$scratch/fs.img" 2>/dev/null &&
+    mount -o loop "$scratch/fs.img" "$scratch/mnt" 2>/dev/null; then
+    folder="$scratch/mnt/Füll 日本"
+    mkdir "$folder"
+    run_check --fill "$folder" --file-size 3000000
+    expect "--fill" 0 "result: intact"
+    expect "--fill" 0 "files: 3, in this order as one stream"
+    expect "--fill" 0 "  sprayl-00003.bin: intact"
+    # The files hold one stream: read as one input, it checks intact too.
+    cat "$folder"/sprayl-0000[123].bin | "$wine" "$check" > "$scratch/out" 2> "$scratch/err"
+    code=$?
+    expect "fill files joined" 0 "result: intact"
+    run_check "$folder"
+    expect "fill folder" 0 "files: 3, in this order as one stream"
+else
+    echo "skipped --fill: no loop-mounted file system here (needs root and a loop device)"
+fi
 
 [ "$failures" -eq 0 ] && echo "all wine checks passed"
 exit $((failures > 0))

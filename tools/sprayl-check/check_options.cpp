@@ -1,0 +1,180 @@
+#include "check_options.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+int usage_error(CheckOptions* options, const char* format, const char* argument) {
+    options->action = action_usage_error;
+    std::snprintf(options->message, sizeof options->message, format, argument);
+    return -1;
+}
+
+bool is_help(const char* argument) {
+    return std::strcmp(argument, "-h") == 0 || std::strcmp(argument, "--help") == 0 ||
+           std::strcmp(argument, "-?") == 0
+#if defined(_WIN32)
+           || std::strcmp(argument, "/?") == 0
+#endif
+        ;
+}
+
+// The value of an option that takes one: "--name=value" or "--name value".
+// Returns the arguments used (1 or 2), or -1 after a usage error.
+int option_value(int argc, char** argv, int at, const char* name, const char** value,
+                 CheckOptions* options) {
+    size_t length = std::strlen(name);
+    const char* argument = argv[at];
+    if (std::strncmp(argument, name, length) != 0) {
+        return 0;
+    }
+    if (argument[length] == '=') {
+        *value = argument + length + 1;
+        return 1;
+    }
+    if (argument[length] != '\0') {
+        return 0;
+    }
+    if (at + 1 >= argc) {
+        return usage_error(options, "option %s needs a value", name);
+    }
+    *value = argv[at + 1];
+    return 2;
+}
+
+// Parses the byte count value of option name into *count, at least 1.
+bool byte_count_option(const char* name, const char* value, uint64_t* count,
+                       CheckOptions* options) {
+    if (!parse_byte_count(value, count) || *count == 0) {
+        char format[96];
+        std::snprintf(format, sizeof format, "%s needs a byte count, such as 4G, not \"%%s\"",
+                      name);
+        usage_error(options, format, value);
+        return false;
+    }
+    return true;
+}
+
+// Parses the option at argv[at]. Returns how many arguments it used, or -1
+// after a usage error.
+int parse_option(int argc, char** argv, int at, CheckOptions* options) {
+    const char* argument = argv[at];
+    const char* value = nullptr;
+    int used;
+    if (std::strcmp(argument, "--version") == 0) {
+        options->action = action_version;
+        return 1;
+    }
+    if (std::strcmp(argument, "--replace") == 0) {
+        options->replace = true;
+        return 1;
+    }
+    if ((used = option_value(argc, argv, at, "--fill", &value, options)) != 0) {
+        options->fill_directory = value;
+        return used;
+    }
+    if ((used = option_value(argc, argv, at, "--size", &value, options)) != 0) {
+        return used < 0 || !byte_count_option("--size", value, &options->expected_size, options)
+                   ? -1
+                   : used;
+    }
+    if ((used = option_value(argc, argv, at, "--file-size", &value, options)) != 0) {
+        return used < 0 || !byte_count_option("--file-size", value, &options->file_size, options)
+                   ? -1
+                   : used;
+    }
+    return usage_error(options, "unknown option \"%s\"", argument);
+}
+
+// The combinations that make no sense, once every argument is read.
+void check_combinations(CheckOptions* options) {
+    if (options->fill_directory != nullptr) {
+        if (options->input_count > 0) {
+            usage_error(options, "--fill checks what it writes; it takes no file \"%s\"",
+                        options->inputs[0]);
+        } else if (options->expected_size != 0) {
+            usage_error(options, "--fill knows the size it wrote; %s is for checking files",
+                        "--size");
+        } else {
+            options->action = action_fill;
+        }
+        return;
+    }
+    if (options->replace || options->file_size != default_fill_file_size) {
+        usage_error(options, "%s goes with --fill", options->replace ? "--replace" : "--file-size");
+        return;
+    }
+    for (int i = 0; i < options->input_count && options->input_count > 1; ++i) {
+        if (std::strcmp(options->inputs[i], "-") == 0) {
+            usage_error(options, "standard input (\"%s\") cannot be checked with files", "-");
+            return;
+        }
+    }
+}
+
+} // namespace
+
+bool parse_byte_count(const char* text, uint64_t* value) {
+    if (text == nullptr || *text < '0' || *text > '9') {
+        return false;
+    }
+    uint64_t count = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        uint64_t digit = static_cast<uint64_t>(*text - '0');
+        if (count > (UINT64_MAX - digit) / 10) {
+            return false;
+        }
+        count = count * 10 + digit;
+    }
+    static const char suffixes[] = "KMGT";
+    const char* suffix = *text == '\0' ? nullptr : std::strchr(suffixes, *text & ~0x20);
+    if (*text != '\0') {
+        if (suffix == nullptr) {
+            return false;
+        }
+        ++text;
+        if (std::strcmp(text, "iB") != 0 && *text != '\0') {
+            return false;
+        }
+        unsigned shift = 10 * static_cast<unsigned>(suffix - suffixes + 1);
+        if (count > UINT64_MAX >> shift) {
+            return false;
+        }
+        count <<= shift;
+    }
+    *value = count;
+    return true;
+}
+
+void parse_options(int argc, char** argv, CheckOptions* options) {
+    std::memset(options, 0, sizeof *options);
+    options->action = action_check;
+    options->file_size = default_fill_file_size;
+    options->inputs = argv + 1;
+    bool options_ended = false;
+    for (int at = 1; at < argc;) {
+        char* argument = argv[at];
+        if (!options_ended && std::strcmp(argument, "--") == 0) {
+            options_ended = true;
+            ++at;
+        } else if (!options_ended && is_help(argument)) {
+            options->action = action_help;
+            return;
+        } else if (!options_ended && argument[0] == '-' && argument[1] != '\0') {
+            int used = parse_option(argc, argv, at, options);
+            if (used < 0) {
+                return;
+            }
+            if (options->action == action_version) {
+                return;
+            }
+            at += used;
+        } else {
+            // Files move to the front; nothing before them is read again.
+            options->inputs[options->input_count++] = argument;
+            ++at;
+        }
+    }
+    check_combinations(options);
+}

@@ -1,0 +1,83 @@
+#include "input_report.h"
+
+#include "check_report.h"
+
+#include <cstring>
+
+namespace {
+
+// The input's name as the report gives it: a fill file by its name alone.
+void display_name(const InputList* list, size_t i, char* name, size_t capacity) {
+    input_path(list, i, name, capacity);
+    if (list->directory != nullptr) {
+        std::memmove(name, name + std::strlen(list->directory),
+                     std::strlen(name) + 1 - std::strlen(list->directory));
+        if (name[0] == '/' || name[0] == '\\') {
+            std::memmove(name, name + 1, std::strlen(name));
+        }
+    } else if (std::strcmp(name, "-") == 0) {
+        std::snprintf(name, capacity, "standard input");
+    }
+}
+
+// The method of every input that was read, or read_method_count when they
+// differ.
+ReadMethod common_method(const InputList* list, size_t count) {
+    ReadMethod common = read_missing;
+    for (size_t i = 0; i < count; ++i) {
+        ReadMethod method = static_cast<ReadMethod>(list->methods[i]);
+        if (method == read_missing) {
+            continue;
+        }
+        if (common != read_missing && method != common) {
+            return read_method_count;
+        }
+        common = method;
+    }
+    return common;
+}
+
+} // namespace
+
+size_t missing_inputs(const InputList* list) {
+    size_t missing = 0;
+    for (size_t i = 0; i < list->count; ++i) {
+        missing += list->methods[i] == read_missing;
+    }
+    return missing;
+}
+
+void print_inputs(std::FILE* out, const InputList* list, const StreamCheck* check) {
+    size_t count = list->count == 0 ? 1 : list->count;
+    ReadMethod common = common_method(list, count);
+    if (common != read_method_count) {
+        std::fprintf(out, "read: %s\n", read_method_text(common));
+    }
+    if (count == 1) {
+        return;
+    }
+    std::fprintf(out, "files: %zu, in this order as one stream\n", count);
+    for (size_t i = 0; i < count; ++i) {
+        char name[4096];
+        char verdict[256];
+        display_name(list, i, name, sizeof name);
+        ReadMethod method = static_cast<ReadMethod>(list->methods[i]);
+        if (method == read_missing) {
+            std::snprintf(verdict, sizeof verdict, "MISSING");
+        } else {
+            DamageTotals totals;
+            damage_between(check, list->starts[i], list->starts[i + 1], &totals);
+            describe_damage(&totals, verdict, sizeof verdict);
+        }
+        std::fprintf(out, "  %s: %s", name, verdict);
+        if (common == read_method_count && method != read_missing) {
+            std::fprintf(out, " (read %s)", read_method_text(method));
+        }
+        std::fputc('\n', out);
+    }
+    size_t missing = missing_inputs(list);
+    if (missing > 0) {
+        std::fprintf(out, "missing fill files: %zu, so the stream is not whole: DAMAGED\n",
+                     missing);
+    }
+}

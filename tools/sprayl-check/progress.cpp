@@ -1,0 +1,162 @@
+#include "progress.h"
+
+#include "check_report.h"
+
+#include <cstdio>
+#include <cstring>
+
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <ctime>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr double progress_interval = 0.25; // seconds
+constexpr int fallback_width = 80;
+constexpr int widest_line = 512;
+
+bool stderr_is_terminal() {
+#if defined(_WIN32)
+    DWORD mode;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+// The width of the terminal behind standard error, in columns.
+int terminal_width() {
+    int width = 0;
+#if defined(_WIN32)
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) {
+        width = info.srWindow.Right - info.srWindow.Left + 1;
+    }
+#else
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0) {
+        width = size.ws_col;
+    }
+#endif
+    if (width <= 0) {
+        width = fallback_width;
+    }
+    return width < widest_line ? width : widest_line;
+}
+
+void format_duration(double seconds, char* text, size_t capacity) {
+    uint64_t whole = static_cast<uint64_t>(seconds + 0.5);
+    if (whole >= 3600) {
+        std::snprintf(text, capacity, "%uh %02um", static_cast<unsigned>(whole / 3600),
+                      static_cast<unsigned>(whole / 60 % 60));
+    } else {
+        std::snprintf(text, capacity, "%um %02us", static_cast<unsigned>(whole / 60),
+                      static_cast<unsigned>(whole % 60));
+    }
+}
+
+void show_progress(Progress* progress, uint64_t done, uint64_t damaged, double now) {
+    char line[widest_line + 1];
+    int width = terminal_width();
+    format_progress(line, sizeof line, width, progress->verb, done, progress->total,
+                    now - progress->started, damaged);
+    // Padded to the full width so that a shorter line covers a longer one.
+    std::fprintf(stderr, "\r%-*s", width - 1, line);
+    std::fflush(stderr);
+    progress->last_shown = now;
+}
+
+} // namespace
+
+double monotonic_seconds() {
+#if defined(_WIN32)
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER count;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&count);
+    return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
+#else
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+#endif
+}
+
+void format_rate(uint64_t bytes, double seconds, char* text, size_t capacity) {
+    double rate = seconds > 0 ? static_cast<double>(bytes) / seconds / 1e9 : 0;
+    std::snprintf(text, capacity, "%.2f GB/s", rate);
+}
+
+void format_progress(char* line, size_t capacity, int width, const char* verb, uint64_t done,
+                     uint64_t total, double seconds, uint64_t damaged) {
+    char parts[5][64];
+    char size[32];
+    format_size(done, size, sizeof size);
+    std::snprintf(parts[0], sizeof parts[0], "%s %s", verb, size);
+    parts[1][0] = '\0';
+    parts[4][0] = '\0';
+    if (total > 0 && done <= total) {
+        format_size(total, size, sizeof size);
+        std::snprintf(
+            parts[1], sizeof parts[1], " of %s %u%%", size,
+            static_cast<unsigned>(static_cast<double>(done) * 100.0 / static_cast<double>(total)));
+    }
+    char rate[32];
+    format_rate(done, seconds, rate, sizeof rate);
+    std::snprintf(parts[2], sizeof parts[2], ", %s", rate);
+    parts[3][0] = '\0';
+    if (damaged != no_damage_count) {
+        format_size(damaged, size, sizeof size);
+        std::snprintf(parts[3], sizeof parts[3], ", damaged %s", size);
+    }
+    if (total > 0 && done > 0 && done < total && seconds > 0) {
+        char left[32];
+        format_duration(static_cast<double>(total - done) * seconds / static_cast<double>(done),
+                        left, sizeof left);
+        std::snprintf(parts[4], sizeof parts[4], ", %s left", left);
+    }
+    size_t room = width > 1 ? static_cast<size_t>(width - 1) : 0;
+    room = room < capacity - 1 ? room : capacity - 1;
+    line[0] = '\0';
+    size_t used = 0;
+    for (const char* part : parts) {
+        size_t length = std::strlen(part);
+        if (used + length > room) {
+            break;
+        }
+        std::memcpy(line + used, part, length + 1);
+        used += length;
+    }
+}
+
+void progress_start(Progress* progress, const char* verb, uint64_t total) {
+    progress->enabled = stderr_is_terminal();
+    progress->verb = verb;
+    progress->total = total;
+    progress->started = monotonic_seconds();
+    progress->last_shown = progress->started;
+}
+
+void progress_tick(Progress* progress, uint64_t done, uint64_t damaged) {
+    if (!progress->enabled) {
+        return;
+    }
+    double now = monotonic_seconds();
+    if (now - progress->last_shown >= progress_interval) {
+        show_progress(progress, done, damaged, now);
+    }
+}
+
+void progress_end(Progress* progress, uint64_t done, uint64_t damaged) {
+    if (progress->enabled) {
+        show_progress(progress, done, damaged, monotonic_seconds());
+        std::fputc('\n', stderr);
+    }
+}

@@ -1,0 +1,110 @@
+// Reading inputs into the check: a read error in the middle of a file,
+// injected in place of the system's read.
+#include "check_input.h"
+#include "check_report.h"
+#include "check_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+StreamCheck check;
+InputList inputs;
+
+// The input offsets that the fake read cannot read.
+uint64_t bad_start;
+uint64_t bad_end;
+
+int64_t read_with_bad_range(const OpenInput* input, unsigned char* buffer, size_t size,
+                            uint64_t offset, int* error) {
+    if (offset < bad_end && offset + size > bad_start) {
+        *error = EIO;
+        return -1;
+    }
+    return read_input(input, buffer, size, offset, error);
+}
+
+std::string write_temporary(const Bytes& bytes) {
+    char name[] = "/tmp/sprayl-check-input-XXXXXX";
+    int fd = mkstemp(name);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fd);
+    return name;
+}
+
+DamageTotals damage(uint64_t start, uint64_t end) {
+    DamageTotals totals;
+    damage_between(&check, start, end, &totals);
+    return totals;
+}
+
+uint64_t all_damage(const DamageTotals& totals) {
+    uint64_t sum = 0;
+    for (uint64_t bytes : totals.bytes) {
+        sum += bytes;
+    }
+    return sum;
+}
+
+TEST(ReadErrors, AnUnreadableRangeIsSkippedAndTheCheckGoesOn) {
+    const uint64_t size = 3 * (1 << 20) + 1000;
+    std::string path = write_temporary(test_stream(size));
+    char* paths[] = {path.data()};
+    char message[256] = "";
+    ASSERT_TRUE(prepare_inputs(&inputs, paths, 1, message, sizeof message)) << message;
+    // Two sectors in the second megabyte, and the last, short piece.
+    struct Range {
+        uint64_t start, end, unreadable;
+    };
+    const Range ranges[] = {
+        {(1 << 20) + 8192, (1 << 20) + 8192 + 2 * error_step_bytes, 2 * error_step_bytes},
+        {size - 100, size, 1000},
+    };
+    for (const Range& range : ranges) {
+        bad_start = range.start;
+        bad_end = range.end;
+        Progress progress = {};
+        check_start(&check);
+        CheckEnd end =
+            check_inputs(&inputs, &check, read_with_bad_range, &progress, message, sizeof message);
+        EXPECT_EQ(end, check_end_of_input) << message;
+        EXPECT_EQ(check.bytes_read, size) << range.start;
+        check_finish(&check, end, 0);
+        EXPECT_EQ(check_exit_code(&check), exit_differs);
+        uint64_t from = range.end - range.unreadable;
+        EXPECT_EQ(damage(from, range.end).bytes[damage_unreadable], range.unreadable);
+        EXPECT_EQ(all_damage(damage(0, from)), 0u) << range.start;
+        EXPECT_EQ(all_damage(damage(range.end, size)), 0u) << range.start;
+    }
+    std::remove(path.c_str());
+}
+
+TEST(ReadErrors, AFailedReadOfAStreamEndsTheCheck) {
+    bad_start = 0;
+    bad_end = UINT64_MAX;
+    int pipe_ends[2];
+    ASSERT_EQ(pipe(pipe_ends), 0);
+    ASSERT_EQ(write(pipe_ends[1], "0123456789abcdefgh", 18), 18);
+    close(pipe_ends[1]);
+    int saved = dup(STDIN_FILENO);
+    dup2(pipe_ends[0], STDIN_FILENO);
+    char message[256] = "";
+    ASSERT_TRUE(prepare_inputs(&inputs, nullptr, 0, message, sizeof message));
+    Progress progress = {};
+    check_start(&check);
+    CheckEnd end =
+        check_inputs(&inputs, &check, read_with_bad_range, &progress, message, sizeof message);
+    dup2(saved, STDIN_FILENO);
+    close(saved);
+    close(pipe_ends[0]);
+    EXPECT_EQ(end, check_end_read_failed);
+    EXPECT_STREQ(message, "cannot read \"-\" past offset 0: Input/output error");
+}
+
+} // namespace
