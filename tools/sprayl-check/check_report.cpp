@@ -5,8 +5,8 @@
 
 namespace {
 
-const char* const kind_names[damage_kind_count] = {"misplaced",  "stale",   "blank",
-                                                   "altered",    "unreadable", "foreign"};
+const char* const kind_names[damage_kind_count] = {"misplaced", "stale",      "blank",
+                                                   "altered",   "unreadable", "foreign"};
 
 uint64_t kept_count(const StreamCheck* check) {
     return check->stretch_count < kept_stretches ? check->stretch_count : kept_stretches;
@@ -87,8 +87,6 @@ const char* tail_content(const StreamCheck* check, uint64_t first) {
         return "data of another run";
     case damage_unreadable:
         return "read errors";
-    case damage_misplaced:
-        return "data written elsewhere";
     default:
         return "other data";
     }
@@ -158,7 +156,8 @@ void describe_stretch(const Stretch& s, char* text, size_t capacity) {
         std::snprintf(text, capacity, "all %s", s.source == 0 ? "00" : "FF");
         break;
     case damage_altered:
-        std::snprintf(text, capacity, "%" PRIu64 " %s", s.bits, s.bits == 1 ? "bit differs" : "bits differ");
+        std::snprintf(text, capacity, "%" PRIu64 " %s", s.bits,
+                      s.bits == 1 ? "bit differs" : "bits differ");
         break;
     case damage_unreadable:
         std::snprintf(text, capacity, "could not be read");
@@ -185,8 +184,8 @@ uint64_t pick_stretches(const StreamCheck* check, uint64_t* picked) {
             for (uint64_t k = 0; k < count; ++k) {
                 taken = taken || picked[k] == i;
             }
-            if (!taken && (best == kept || length_of(check->stretches[i]) >
-                                               length_of(check->stretches[best]))) {
+            if (!taken && (best == kept ||
+                           length_of(check->stretches[i]) > length_of(check->stretches[best]))) {
                 best = i;
             }
         }
@@ -241,7 +240,8 @@ void print_result(std::FILE* out, const StreamCheck* check) {
     if (check->end == check_end_interrupted) {
         std::fprintf(out, "result: INCOMPLETE, stopped at offset %" PRIu64 "\n", check->bytes_read);
     } else if (check->end == check_end_read_failed) {
-        std::fprintf(out, "result: INCOMPLETE, the input could not be read past offset %" PRIu64 "\n",
+        std::fprintf(out,
+                     "result: INCOMPLETE, the input could not be read past offset %" PRIu64 "\n",
                      check->bytes_read);
     } else if (!check_is_conclusive(check)) {
         std::fprintf(out, "result: NOT CHECKED, too short\n");
@@ -294,8 +294,7 @@ void format_verdict(const StreamCheck* check, char* text, size_t capacity) {
         std::snprintf(text, capacity,
                       "not checked: %" PRIu64 " bytes are too few to tell, at least %" PRIu64
                       " are needed",
-                      check->bytes_read,
-                      min_checked_bytes + (check->run_known ? 0 : header_bytes));
+                      check->bytes_read, min_checked_bytes + (check->run_known ? 0 : header_bytes));
         return;
     }
     if (!check_found_damage(check)) {
@@ -306,7 +305,9 @@ void format_verdict(const StreamCheck* check, char* text, size_t capacity) {
     }
     uint64_t damaged = bytes_damaged(check);
     Wrap wrap = dominant_wrap(check);
-    if (wrap.bytes > 0 && wrap.bytes * 2 >= damaged) {
+    // One shift for (nearly) all the damage: a drive that wraps. Pieces
+    // moved both ways, as swapped files are, are no wrap.
+    if (wrap.bytes > 0 && wrap.bytes * 4 >= damaged * 3) {
         format_size(magnitude(wrap.shift), size, sizeof size);
         if (wrap.shift > 0) {
             std::snprintf(text, capacity,
@@ -322,7 +323,7 @@ void format_verdict(const StreamCheck* check, char* text, size_t capacity) {
         return;
     }
     uint64_t tail = tail_start(check);
-    if (tail < kept_count(check)) {
+    if (tail < kept_count(check) && check->stretches[tail].kind != damage_misplaced) {
         uint64_t from = check->stretches[tail].start;
         if ((check->bytes_read - from) * 2 >= damaged) {
             format_size(from, size, sizeof size);
@@ -344,8 +345,9 @@ void format_verdict(const StreamCheck* check, char* text, size_t capacity) {
     const Stretch& first = check->stretches[0];
     char amount[64];
     format_amount(damaged, amount, sizeof amount);
-    std::snprintf(text, capacity, "%s damaged in %" PRIu64 " %s, the first at offset %" PRIu64 " (%s)",
-                  amount, check->stretch_count, check->stretch_count == 1 ? "stretch" : "stretches",
+    std::snprintf(text, capacity,
+                  "%s damaged in %" PRIu64 " %s, the first at offset %" PRIu64 " (%s)", amount,
+                  check->stretch_count, check->stretch_count == 1 ? "stretch" : "stretches",
                   first.start, kind_names[first.kind]);
 }
 
@@ -363,9 +365,9 @@ void describe_damage(const DamageTotals* totals, char* text, size_t capacity) {
         used += wrote > 0 ? static_cast<size_t>(wrote) : 0;
     }
     if (totals->slips > 0 && used < capacity) {
-        int wrote = std::snprintf(text + used, capacity - used, "%s%" PRIu64 " %s",
-                                  used == 0 ? "DAMAGED: " : ", ", totals->slips,
-                                  totals->slips == 1 ? "jump in the stream" : "jumps in the stream");
+        int wrote = std::snprintf(
+            text + used, capacity - used, "%s%" PRIu64 " %s", used == 0 ? "DAMAGED: " : ", ",
+            totals->slips, totals->slips == 1 ? "jump in the stream" : "jumps in the stream");
         used += wrote > 0 ? static_cast<size_t>(wrote) : 0;
     }
     if (used == 0) {

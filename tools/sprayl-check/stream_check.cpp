@@ -6,12 +6,13 @@
 
 namespace {
 
-// A jump of the stream by at most slip_limit bytes that then holds for
-// slip_confirmation bytes, or to the end of the input, is a slip: bytes lost
-// or repeated on the way. A drive misplaces whole sectors, so a jump by a
-// part of a sector is always a slip. Larger jumps are misplaced data.
+// Where the stream jumps, straight from data in its place, to data that
+// then runs to the end of the input, bytes were lost or repeated on the way:
+// a slip, as a transfer makes. A drive misplaces whole sectors, so a jump by
+// a part of a sector is always a slip; a jump by whole sectors only when it
+// is short. Anything else is misplaced data: the stream's own order is
+// expected back after it.
 constexpr uint64_t slip_limit = 1 << 20;
-constexpr uint64_t slip_confirmation = 1 << 20;
 
 // Eight words at any of the four byte alignments.
 constexpr uint32_t recognise_bytes = recognised_words * 4 + 3;
@@ -74,6 +75,7 @@ void add_stretch(StreamCheck* check, const Stretch& stretch) {
         return;
     }
     check->totals.bytes[stretch.kind] += stretch.end - stretch.start;
+    check->in_sequence = false;
     if (check->stretch_count > 0 && check->stretch_count <= kept_stretches) {
         Stretch* last = &check->stretches[check->stretch_count - 1];
         bool continues = last->end == stretch.start && last->kind == stretch.kind &&
@@ -121,7 +123,7 @@ void settle_run(StreamCheck* check, bool input_ends) {
         uint64_t distance =
             shift > 0 ? static_cast<uint64_t>(shift) : 0 - static_cast<uint64_t>(shift);
         bool slip = distance % sector_bytes != 0 ||
-                    (distance <= slip_limit && (length >= slip_confirmation || input_ends));
+                    (distance <= slip_limit && input_ends && check->in_sequence);
         if (!slip) {
             uint64_t source =
                 static_cast<uint64_t>(static_cast<int64_t>(check->run_start) + check->run_delta);
@@ -132,6 +134,7 @@ void settle_run(StreamCheck* check, bool input_ends) {
         check->expected_delta = check->run_delta;
     }
     check->bytes_intact += length;
+    check->in_sequence = true;
 }
 
 // The input [start, end) matches the run at check->delta.
@@ -147,8 +150,8 @@ void extend_run(StreamCheck* check, uint64_t start, uint64_t end) {
     check->run_delta = check->delta;
 }
 
-void note_damage(StreamCheck* check, uint64_t start, uint64_t end, DamageKind kind,
-                 uint64_t source, uint64_t bits) {
+void note_damage(StreamCheck* check, uint64_t start, uint64_t end, DamageKind kind, uint64_t source,
+                 uint64_t bits) {
     settle_run(check, false);
     add_stretch(check, {start, end, kind, source, bits});
 }
@@ -361,7 +364,8 @@ void adopt_run(StreamCheck* check, const WordPlace& place, int64_t delta) {
         stretch.source = static_cast<uint64_t>(delta);
     } else {
         expected_bytes(check, 0, 0, expected, header_bytes);
-        Difference d = difference(check->header, expected, header_bytes, altered_bit_limit(header_bytes));
+        Difference d =
+            difference(check->header, expected, header_bytes, altered_bit_limit(header_bytes));
         if (is_altered(d)) {
             stretch = {d.first, d.last + 1u, damage_altered, 0, d.bits};
         } else {
@@ -370,7 +374,8 @@ void adopt_run(StreamCheck* check, const WordPlace& place, int64_t delta) {
     }
     // The header comes first: make room at the front.
     uint64_t kept = min_u64(check->stretch_count, kept_stretches - 1);
-    std::memmove(check->stretches + 1, check->stretches, static_cast<size_t>(kept) * sizeof(Stretch));
+    std::memmove(check->stretches + 1, check->stretches,
+                 static_cast<size_t>(kept) * sizeof(Stretch));
     uint64_t count = check->stretch_count;
     check->stretch_count = 0;
     add_stretch(check, stretch);
@@ -487,6 +492,7 @@ void begin_following(StreamCheck* check, uint64_t at) {
 void start(StreamCheck* check) {
     std::memset(check, 0, sizeof *check);
     check->block_start = -1;
+    check->in_sequence = true;
 }
 
 // Where the slow path stops: what is gathered is looked at as it is.

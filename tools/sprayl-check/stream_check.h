@@ -70,7 +70,7 @@ struct DamageTotals {
 
 // How the reading of the input ended.
 enum CheckEnd {
-    check_end_of_input, // the whole input was read
+    check_end_of_input,    // the whole input was read
     check_end_interrupted, // the user stopped the check
     check_end_read_failed  // the input could not be read on, nor skipped
 };
@@ -99,6 +99,7 @@ struct StreamCheck {
     GeneratorState block_end_state;
     int64_t delta;          // stream offset minus input offset of the data followed
     int64_t expected_delta; // where the run's data belongs: 0, or as moved by slips
+    bool in_sequence;       // the data before the current place was where it belongs
 
     // The matching data that goes with delta: [run_start, run_end) of the
     // input, not yet counted.

@@ -18,7 +18,7 @@
 constexpr uint32_t recognised_words = 8;
 
 struct WordPlace {
-    uint32_t index;     // output index (from 0, mod 2^32) of the first word
+    uint32_t index;       // output index (from 0, mod 2^32) of the first word
     GeneratorState after; // the state after the last of the words
 };
 

@@ -127,7 +127,8 @@ Bytes pieces_of(const Bytes& stream, std::initializer_list<std::pair<size_t, siz
     return joined;
 }
 
-Bytes with_bytes(Bytes input, size_t start, size_t end, const std::function<unsigned char(size_t)>& byte) {
+Bytes with_bytes(Bytes input, size_t start, size_t end,
+                 const std::function<unsigned char(size_t)>& byte) {
     for (size_t i = start; i < end; ++i) {
         input[i] = byte(i);
     }
@@ -179,32 +180,66 @@ const Scenario scenarios[] = {
       false}},
     {"erased sectors in the middle",
      [](const Bytes& s) { return with_bytes(s, 8192, 12288, [](size_t) { return 0xFF; }); },
-     {{{8192, 12288, damage_blank, 0xFF, 0}}, {}, "4096 bytes (4.00 KiB) damaged in 1 stretch", false}},
+     {{{8192, 12288, damage_blank, 0xFF, 0}},
+      {},
+      "4096 bytes (4.00 KiB) damaged in 1 stretch",
+      false}},
     {"stale data of another run at the same offsets",
      [](const Bytes& s) {
          Bytes b = s;
          std::memcpy(b.data() + 65536, other_run.data() + 65536, 65536);
          return b;
      },
-     {{{65536, 131072, damage_stale, 0, 0}}, {}, "65536 bytes (64.00 KiB) damaged in 1 stretch", false}},
+     {{{65536, 131072, damage_stale, 0, 0}},
+      {},
+      "65536 bytes (64.00 KiB) damaged in 1 stretch",
+      false}},
     {"a transfer that lost 1000 bytes",
-     [](const Bytes& s) { return pieces_of(s, {{0, 100001}, {101001, length}}); },
+     [](const Bytes& s) {
+         return pieces_of(s, {{0, 100001}, {101001, length}});
+     },
      {{}, {{100001, 1000}}, "the stream lost 1000 bytes at offset 100001", false}},
     {"a transfer that lost 1 byte",
-     [](const Bytes& s) { return pieces_of(s, {{0, 50002}, {50003, length}}); },
+     [](const Bytes& s) {
+         return pieces_of(s, {{0, 50002}, {50003, length}});
+     },
      {{}, {{50002, 1}}, "the stream lost 1 byte at offset 50002", false}},
     {"a transfer that lost 3 bytes at a sector's end",
-     [](const Bytes& s) { return pieces_of(s, {{0, 51199}, {51202, length}}); },
+     [](const Bytes& s) {
+         return pieces_of(s, {{0, 51199}, {51202, length}});
+     },
      {{}, {{51199, 3}}, "the stream lost 3 bytes at offset 51199", false}},
     {"a transfer that repeated 999 bytes",
-     [](const Bytes& s) { return pieces_of(s, {{0, 100001}, {99002, length}}); },
+     [](const Bytes& s) {
+         return pieces_of(s, {{0, 100001}, {99002, length}});
+     },
      {{}, {{100001, -999}}, "the stream repeated 999 bytes at offset 100001", false}},
     {"a dropped block",
-     [](const Bytes& s) { return pieces_of(s, {{0, 6 * block_bytes}, {7 * block_bytes, length}}); },
+     [](const Bytes& s) {
+         return pieces_of(s, {{0, 6 * block_bytes}, {7 * block_bytes, length}});
+     },
      {{}, {{6 * block_bytes, block_bytes}}, "the stream lost 16384 bytes", false}},
     {"a repeated block",
-     [](const Bytes& s) { return pieces_of(s, {{0, 5 * block_bytes}, {4 * block_bytes, length}}); },
+     [](const Bytes& s) {
+         return pieces_of(s, {{0, 5 * block_bytes}, {4 * block_bytes, length}});
+     },
      {{}, {{5 * block_bytes, -int64_t{block_bytes}}}, "the stream repeated 16384 bytes", false}},
+    {"two pieces swapped, as files given in the wrong order",
+     [](const Bytes& s) {
+         return pieces_of(s, {{0, 65536}, {131072, 196608}, {65536, 131072}, {196608, length}});
+     },
+     {{{65536, 131072, damage_misplaced, 131072, 0}, {131072, 196608, damage_misplaced, 65536, 0}},
+      {},
+      "131072 bytes (128.00 KiB) damaged in 2 stretches, the first at offset 65536 (misplaced)",
+      false}},
+    {"a piece given twice, then the stream in its place",
+     [](const Bytes& s) {
+         return with_bytes(s, 131072, 196608, [&s](size_t i) { return s[i - 65536]; });
+     },
+     {{{131072, 196608, damage_misplaced, 65536, 0}},
+      {},
+      "offsets 131072 to 196608 read back what was written 65536 bytes (64.00 KiB) earlier",
+      false}},
     {"bit flips",
      [](const Bytes& s) {
          Bytes b = s;
@@ -222,16 +257,27 @@ const Scenario scenarios[] = {
       "4 bytes damaged in 4 stretches, the first at offset 16 (altered)",
       false}},
     {"a damaged header",
-     [](const Bytes& s) { Bytes b = s; b[5] ^= 0x20; return b; },
-     {{{5, 6, damage_altered, 0, 1}}, {}, "1 byte damaged in 1 stretch, the first at offset 5", true}},
+     [](const Bytes& s) {
+         Bytes b = s;
+         b[5] ^= 0x20;
+         return b;
+     },
+     {{{5, 6, damage_altered, 0, 1}},
+      {},
+      "1 byte damaged in 1 stretch, the first at offset 5",
+      true}},
     {"a header of zeros",
      [](const Bytes& s) { return with_bytes(s, 0, 16, [](size_t) { return 0; }); },
      {{{0, 16, damage_blank, 0, 0}}, {}, "16 bytes damaged in 1 stretch", true}},
     {"foreign data in the middle",
      [](const Bytes& s) {
-         return with_bytes(s, 40000, 45000, [](size_t i) { return static_cast<unsigned char>(i * 131 + 7); });
+         return with_bytes(s, 40000, 45000,
+                           [](size_t i) { return static_cast<unsigned char>(i * 131 + 7); });
      },
-     {{{40000, 45000, damage_foreign, 0, 0}}, {}, "5000 bytes (4.88 KiB) damaged in 1 stretch", false}},
+     {{{40000, 45000, damage_foreign, 0, 0}},
+      {},
+      "5000 bytes (4.88 KiB) damaged in 1 stretch",
+      false}},
 };
 
 void expect_outcome(const Expected& expected) {
