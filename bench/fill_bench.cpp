@@ -25,6 +25,7 @@ void fill_path(benchmark::State& run, FillPathId path) {
 BENCHMARK_CAPTURE(fill_path, scalar, fill_path_scalar);
 BENCHMARK_CAPTURE(fill_path, sse2, fill_path_sse2);
 BENCHMARK_CAPTURE(fill_path, avx2, fill_path_avx2);
+BENCHMARK_CAPTURE(fill_path, avx512, fill_path_avx512);
 
 } // namespace
 

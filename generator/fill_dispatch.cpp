@@ -18,16 +18,23 @@ FillFunction fill_function = fill_block_first;
 FillPathId fill_path = fill_path_count;
 
 const FillFunction path_functions[fill_path_count] = {fill_block_scalar, fill_block_sse2,
-                                                      fill_block_avx2};
+                                                      fill_block_avx2, fill_block_avx512};
 
-const char* const path_names[fill_path_count] = {"scalar", "sse2", "avx2"};
+const char* const path_names[fill_path_count] = {"scalar", "sse2", "avx2", "avx512"};
 
 #if defined(__i386__) || defined(__x86_64__)
 
 struct CpuFeatures {
     bool sse2;
     bool avx2;
+    bool avx512;
 };
+
+// XCR0: the SSE (bit 1) and AVX (bit 2) state, and the AVX-512 state: the
+// opmask registers (bit 5), the upper halves of zmm0-15 (bit 6) and
+// zmm16-31 (bit 7).
+constexpr uint32_t xcr0_ymm = 0x06u;
+constexpr uint32_t xcr0_zmm = 0xE6u;
 
 // The register state that the operating system saves on a task switch.
 uint32_t read_xcr0() {
@@ -38,7 +45,7 @@ uint32_t read_xcr0() {
 }
 
 CpuFeatures detect_cpu_features() {
-    CpuFeatures features{false, false};
+    CpuFeatures features{false, false, false};
     unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
     // __get_cpuid fails where CPUID or its leaf is missing (old 32-bit
     // processors).
@@ -50,9 +57,14 @@ CpuFeatures detect_cpu_features() {
     // XGETBV exists only where the operating system has enabled XSAVE; the
     // upper halves of the ymm registers survive a task switch only where it
     // saves the SSE (bit 1) and AVX (bit 2) state.
-    const bool os_saves_ymm = (ecx & bit_OSXSAVE) != 0 && (read_xcr0() & 0x6u) == 0x6u;
+    // The AVX-512 registers likewise need the operating system to save the
+    // opmask and all of the zmm state besides.
+    const uint32_t xcr0 = (ecx & bit_OSXSAVE) != 0 ? read_xcr0() : 0;
+    const bool os_saves_ymm = (xcr0 & xcr0_ymm) == xcr0_ymm;
+    const bool os_saves_zmm = (xcr0 & xcr0_zmm) == xcr0_zmm;
     if (avx && os_saves_ymm && __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) {
         features.avx2 = (ebx & bit_AVX2) != 0;
+        features.avx512 = os_saves_zmm && (ebx & bit_AVX512F) != 0;
     }
     return features;
 }
@@ -73,6 +85,9 @@ bool fill_path_supported(FillPathId path) {
     if (path == fill_path_avx2) {
         return features.avx2;
     }
+    if (path == fill_path_avx512) {
+        return features.avx512;
+    }
 #endif
     return false;
 }
@@ -87,6 +102,9 @@ void fill_block_first(GeneratorState* state, unsigned char* block) {
 } // namespace
 
 FillPathId best_fill_path() {
+    if (fill_path_supported(fill_path_avx512)) {
+        return fill_path_avx512;
+    }
     if (fill_path_supported(fill_path_avx2)) {
         return fill_path_avx2;
     }
@@ -103,6 +121,11 @@ bool select_fill_path(FillPathId path) {
     fill_function = path_functions[path];
     fill_path = path;
     return true;
+}
+
+void reset_fill_path() {
+    fill_function = fill_block_first;
+    fill_path = fill_path_count;
 }
 
 FillPathId selected_fill_path() {

@@ -9,7 +9,13 @@
 #include <cstdint>
 
 // (Not FillPath: windows.h has a function of that name.)
-enum FillPathId { fill_path_scalar, fill_path_sse2, fill_path_avx2, fill_path_count };
+enum FillPathId {
+    fill_path_scalar,
+    fill_path_sse2,
+    fill_path_avx2,
+    fill_path_avx512,
+    fill_path_count
+};
 
 // The reference: next_word block_words times, the state kept in locals.
 void fill_block_scalar(GeneratorState* state, unsigned char* block);
@@ -18,6 +24,13 @@ void fill_block_scalar(GeneratorState* state, unsigned char* block);
 // to be called where fill_path_supported says so.
 void fill_block_sse2(GeneratorState* state, unsigned char* block);
 void fill_block_avx2(GeneratorState* state, unsigned char* block);
+void fill_block_avx512(GeneratorState* state, unsigned char* block);
+
+// The sixteen-lane path's jumps, built on its first call: entry
+// ((16*p + v)*4 + w)*16 + lane is word w of the register that holds v in its
+// nibble p (bits 4p ... 4p+3, bit 32*w + b being bit b of word w) and zeros
+// elsewhere, lane*256 steps on.
+const uint32_t* avx512_lane_jumps();
 
 // True when this processor and the operating system can run the path.
 bool fill_path_supported(FillPathId path);
@@ -28,6 +41,10 @@ FillPathId best_fill_path();
 // Makes fill_block use the path from now on, for tests and benchmarks.
 // Refuses (returns false, changes nothing) a path that is not supported.
 bool select_fill_path(FillPathId path);
+
+// Undoes select_fill_path: the next fill_block chooses again, as the first
+// one of a run does. For tests.
+void reset_fill_path();
 
 // The path that fill_block uses now; fill_path_count before the first
 // fill_block or select_fill_path.

@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr FillPathId lane_paths[] = {fill_path_sse2, fill_path_avx2};
+constexpr FillPathId lane_paths[] = {fill_path_sse2, fill_path_avx2, fill_path_avx512};
 
 GeneratorState make_state(uint32_t w0, uint32_t w1, uint32_t w2, uint32_t w3, uint32_t counter) {
     GeneratorState state{};
@@ -54,7 +54,30 @@ uint32_t random_word(std::mt19937& random) {
     return static_cast<uint32_t>(random());
 }
 
-class EveryPath : public ::testing::TestWithParam<FillPathId> {};
+// Puts back the path choice that was there before, chosen or not yet made.
+void restore_fill_path(FillPathId saved) {
+    if (saved == fill_path_count) {
+        reset_fill_path();
+    } else {
+        select_fill_path(saved);
+    }
+}
+
+// The tests of one path choose it; afterwards they put back what they found.
+class OnePath : public ::testing::TestWithParam<FillPathId> {
+  protected:
+    void SetUp() override {
+        saved_path = selected_fill_path();
+    }
+    void TearDown() override {
+        restore_fill_path(saved_path);
+    }
+
+  private:
+    FillPathId saved_path = fill_path_count;
+};
+
+class EveryPath : public OnePath {};
 
 TEST_P(EveryPath, GivesTheKnownBlocks) {
     const FillPathId path = GetParam();
@@ -87,12 +110,13 @@ TEST_P(EveryPath, StoresTheWordsLeastSignificantByteFirst) {
 }
 
 INSTANTIATE_TEST_SUITE_P(FillPaths, EveryPath,
-                         ::testing::Values(fill_path_scalar, fill_path_sse2, fill_path_avx2),
+                         ::testing::Values(fill_path_scalar, fill_path_sse2, fill_path_avx2,
+                                           fill_path_avx512),
                          [](const ::testing::TestParamInfo<FillPathId>& param_info) {
                              return std::string(fill_path_name(param_info.param));
                          });
 
-class LanePath : public ::testing::TestWithParam<FillPathId> {};
+class LanePath : public OnePath {};
 
 TEST_P(LanePath, MatchesTheReferenceOverManyBlocksFromTheKnownStates) {
     const FillPathId path = GetParam();
@@ -188,7 +212,32 @@ TEST(JumpMatrix, LaneTablesHoldTheJumpsToEachSegment) {
     expect_lane_table_holds_the_jumps<8>();
 }
 
+TEST(JumpMatrix, SixteenLaneNibbleTableHoldsTheJumpsToEachSegment) {
+    constexpr uint32_t lanes = 16;
+    constexpr uint32_t segment = block_words / lanes;
+    const uint32_t* entry = avx512_lane_jumps();
+    for (uint32_t lane = 0; lane < lanes; ++lane) {
+        const JumpMatrix matrix = make_jump_matrix(lane * segment);
+        for (uint32_t p = 0; p < 32; ++p) {
+            for (uint32_t v = 0; v < 16; ++v) {
+                uint32_t from[4] = {0, 0, 0, 0};
+                from[p / 8] = v << (4 * (p % 8));
+                uint32_t jumped[4] = {};
+                apply_jump(matrix, from, jumped);
+                for (uint32_t w = 0; w < 4; ++w) {
+                    ASSERT_EQ(jumped[w], entry[((16 * p + v) * 4 + w) * lanes + lane])
+                        << "lane " << lane << ", nibble " << p << ", value " << v << ", word " << w;
+                }
+            }
+        }
+    }
+    // Built once: later calls hand back the same table.
+    EXPECT_EQ(entry, avx512_lane_jumps());
+}
+
 TEST(FillDispatch, FirstBlockChoosesTheBestSupportedPath) {
+    const FillPathId saved = selected_fill_path();
+    reset_fill_path();
     EXPECT_EQ(fill_path_count, selected_fill_path());
     GeneratorState state = make_state(1, 2, 3, 4, 0);
     unsigned char block[block_bytes];
@@ -196,6 +245,7 @@ TEST(FillDispatch, FirstBlockChoosesTheBestSupportedPath) {
     EXPECT_EQ(best_fill_path(), selected_fill_path());
     EXPECT_TRUE(fill_path_supported(selected_fill_path()));
     EXPECT_EQ(0x000587E3u, word_at(block, 0));
+    restore_fill_path(saved);
 }
 
 TEST(FillDispatch, SupportAgreesWithTheCompilersOwnDetection) {
@@ -205,13 +255,14 @@ TEST(FillDispatch, SupportAgreesWithTheCompilersOwnDetection) {
     // state.
     EXPECT_EQ(__builtin_cpu_supports("sse2") != 0, fill_path_supported(fill_path_sse2));
     EXPECT_EQ(__builtin_cpu_supports("avx2") != 0, fill_path_supported(fill_path_avx2));
+    EXPECT_EQ(__builtin_cpu_supports("avx512f") != 0, fill_path_supported(fill_path_avx512));
 #endif
     EXPECT_FALSE(fill_path_supported(fill_path_count));
 }
 
 TEST(FillDispatch, PrefersTheWidestSupportedPath) {
     FillPathId widest = fill_path_scalar;
-    for (FillPathId path : {fill_path_sse2, fill_path_avx2}) {
+    for (FillPathId path : {fill_path_sse2, fill_path_avx2, fill_path_avx512}) {
         if (fill_path_supported(path)) {
             widest = path;
         }
@@ -220,13 +271,15 @@ TEST(FillDispatch, PrefersTheWidestSupportedPath) {
 }
 
 TEST(FillDispatch, RefusesUnsupportedPathsAndKeepsTheCurrentOne) {
+    const FillPathId saved = selected_fill_path();
     ASSERT_TRUE(select_fill_path(fill_path_scalar));
     EXPECT_FALSE(select_fill_path(fill_path_count));
     EXPECT_EQ(fill_path_scalar, selected_fill_path());
-    for (FillPathId path : {fill_path_sse2, fill_path_avx2}) {
+    for (FillPathId path : {fill_path_sse2, fill_path_avx2, fill_path_avx512}) {
         EXPECT_EQ(fill_path_supported(path), select_fill_path(path)) << fill_path_name(path);
         EXPECT_TRUE(fill_path_supported(selected_fill_path()));
     }
+    restore_fill_path(saved);
 }
 
 } // namespace
