@@ -387,20 +387,42 @@ void adopt_run(StreamCheck* check, const WordPlace& place, int64_t delta) {
 bool follow_found_data(StreamCheck* check, int64_t delta) {
     const unsigned char* bytes = check->unit;
     uint32_t size = check->unit_used;
-    unsigned char expected[unit_capacity];
-    if (!expected_bytes(check, check->unit_start, delta, expected, size)) {
-        return false;
+    // The part of the unit before the stream's start (data found near the
+    // start of the stream) cannot be the run's data.
+    int64_t first_offset = static_cast<int64_t>(check->unit_start) + delta;
+    uint32_t first = 0;
+    if (first_offset < 0) {
+        if (-first_offset >= static_cast<int64_t>(size)) {
+            return false;
+        }
+        first = static_cast<uint32_t>(-first_offset);
     }
+    unsigned char expected[unit_capacity];
+    expected_bytes(check, check->unit_start + first, delta, expected + first, size - first);
     uint32_t from = size;
-    while (from > 0 && bytes[from - 1] == expected[from - 1]) {
+    while (from > first && bytes[from - 1] == expected[from - 1]) {
         --from;
     }
     if (from == size) {
         return false;
     }
+    // Before it, the unit may begin with the run's data in its own place,
+    // as when a run just adopted from the data after a damaged header
+    // begins right after the header.
+    uint32_t home = 0;
+    if (check->expected_delta != delta &&
+        expected_bytes(check, check->unit_start, check->expected_delta, expected, from)) {
+        while (home < from && bytes[home] == expected[home]) {
+            ++home;
+        }
+        if (home > 0) {
+            check->delta = check->expected_delta;
+            extend_run(check, check->unit_start, check->unit_start + home);
+        }
+    }
     uint64_t source = 0;
-    DamageKind kind = kind_of_bytes(bytes, from, &source);
-    note_damage(check, check->unit_start, check->unit_start + from, kind, source, 0);
+    DamageKind kind = kind_of_bytes(bytes + home, from - home, &source);
+    note_damage(check, check->unit_start + home, check->unit_start + from, kind, source, 0);
     check->delta = delta;
     extend_run(check, check->unit_start + from, check->unit_start + size);
     return true;
@@ -466,7 +488,8 @@ void look_at_unit(StreamCheck* check) {
         check->stale_state = place.after;
         kind = damage_stale;
     }
-    note_damage(check, at, at + size, kind, source, 0);
+    // Adopting a run may have given the unit back bytes from before it.
+    note_damage(check, check->unit_start, check->unit_start + check->unit_used, kind, source, 0);
 }
 
 // Gathers the input from the current offset to the end of its sector (and

@@ -267,6 +267,16 @@ const Scenario scenarios[] = {
       {},
       "1 byte damaged in 1 stretch, the first at offset 5",
       true}},
+    {"a damaged header, and the run again from its start after 200 bytes",
+     [](const Bytes& s) {
+         Bytes b = pieces_of(s, {{0, 200}, {0, length - 200}});
+         b[5] ^= 0x10;
+         return b;
+     },
+     {{{5, 6, damage_altered, 0, 1}},
+      {{200, -200}},
+      "1 byte damaged in 1 stretch, the first at offset 5",
+      true}},
     {"a header of zeros",
      [](const Bytes& s) { return with_bytes(s, 0, 16, [](size_t) { return 0; }); },
      {{{0, 16, damage_blank, 0, 0}}, {}, "16 bytes damaged in 1 stretch", true}},
