@@ -39,3 +39,9 @@ inline uint32_t next_word(GeneratorState* state) {
 // first. Runs the fastest of the equivalent paths in fill_paths.h that the
 // machine supports, chosen on the first call.
 void fill_block(GeneratorState* state, unsigned char* block);
+
+// Runs the generator over one block exactly as fill_block does, but compares
+// the outputs with the block_bytes bytes at input instead of storing them.
+// Advances the state by the block either way; true when every byte matched.
+// Runs the same path as fill_block.
+bool match_block(GeneratorState* state, const unsigned char* input);
