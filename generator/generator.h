@@ -1,5 +1,6 @@
 // The generator: a four-word xorshift register with the "xorwow" shift
-// triple (2, 1, 4) and a Weyl counter added to every output.
+// triple (2, 1, 4) and a Weyl counter added to every output. Pure
+// computation: the seeding from the system is in stream/gather_seed.h.
 #pragma once
 
 #include <cstdint>
@@ -13,10 +14,6 @@ constexpr uint32_t weyl_increment = 362437;
 constexpr uint32_t seed_multiplier = 65599;
 constexpr uint32_t block_words = 4096;
 constexpr uint32_t block_bytes = block_words * 4;
-
-// Seeds all five words from the thread and process identifiers and the
-// clocks; the counter starts at 0.
-void gather_seed(GeneratorState* state);
 
 // Advances the register word[0] (newest) ... word[3] (oldest) by one step.
 constexpr void step_register(uint32_t word[4]) {

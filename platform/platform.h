@@ -78,6 +78,3 @@ int lstrlenA(const char* text);
 int lstrcmpW(const WCHAR* a, const WCHAR* b);
 
 #endif
-
-// Turns a console control event into a stop request (see stream.h).
-BOOL WINAPI console_ctrl_handler(DWORD ctrl_type);

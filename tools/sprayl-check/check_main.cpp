@@ -7,6 +7,7 @@
 #include "check_options.h"
 #include "check_report.h"
 #include "fill.h"
+#include "gather_seed.h"
 #include "input_report.h"
 #include "progress.h"
 #include "sprayl_version.h"
