@@ -106,9 +106,8 @@ LANE_INLINE void store_steps(Lanes v[8], unsigned char* block) {
     }
 }
 
-LANE_INLINE Lanes differ_steps(Lanes v[8], const unsigned char* input) {
+LANE_INLINE Lanes differ_steps(Lanes v[8], const unsigned char* input, Lanes differences) {
     transpose(v);
-    Lanes differences = lanes_zero();
     for (uint32_t j = 0; j < lanes; ++j) {
         // differences |= v[j] ^ lane j's input words
         differences = lanes_or(differences, lanes_xor(v[j], lanes_loadu(input + j * lane_bytes)));
@@ -146,9 +145,8 @@ LANE_INLINE void store_steps(Lanes v[4], unsigned char* block) {
     }
 }
 
-LANE_INLINE Lanes differ_steps(Lanes v[4], const unsigned char* input) {
+LANE_INLINE Lanes differ_steps(Lanes v[4], const unsigned char* input, Lanes differences) {
     transpose(v);
-    Lanes differences = lanes_zero();
     for (uint32_t r = 0; r < 4; ++r) {
         // lane r's input words in the low half, lane r + 4's in the high half
         const Lanes in = _mm256_inserti128_si256(

@@ -32,6 +32,8 @@ constexpr uint32_t group_steps = 4;
 // The ternary-logic immediate for a ^ b ^ c: the function's truth table,
 // evaluated on a = 0xF0, b = 0xCC, c = 0xAA.
 constexpr int xor3 = 0x96;
+// And for a | (b ^ c).
+constexpr int or_xor = 0xF6;
 
 LANE_INLINE Lanes lanes_zero() {
     return _mm512_setzero_si512(); // 0
@@ -50,9 +52,6 @@ LANE_INLINE Lanes lanes_xor(Lanes a, Lanes b) {
 }
 LANE_INLINE Lanes lanes_xor3(Lanes a, Lanes b, Lanes c) {
     return _mm512_ternarylogic_epi32(a, b, c, xor3); // a ^ b ^ c, one instruction
-}
-LANE_INLINE Lanes lanes_or(Lanes a, Lanes b) {
-    return _mm512_or_si512(a, b); // a | b
 }
 LANE_INLINE Lanes lanes_add(Lanes a, Lanes b) {
     return _mm512_add_epi32(a, b); // a + b
@@ -112,9 +111,8 @@ LANE_INLINE __m128i load_quarter(const unsigned char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); // p[0..3]
 }
 
-LANE_INLINE Lanes differ_steps(Lanes v[4], const unsigned char* input) {
+LANE_INLINE Lanes differ_steps(Lanes v[4], const unsigned char* input, Lanes differences) {
     transpose(v);
-    Lanes differences = lanes_zero();
     for (uint32_t r = 0; r < 4; ++r) {
         // quarter q of in: lane 4q + r's input words
         const unsigned char* lane_start = input + r * lane_bytes;
@@ -122,7 +120,8 @@ LANE_INLINE Lanes differ_steps(Lanes v[4], const unsigned char* input) {
         in = _mm512_inserti32x4(in, load_quarter(lane_start + 4 * lane_bytes), 1);
         in = _mm512_inserti32x4(in, load_quarter(lane_start + 8 * lane_bytes), 2);
         in = _mm512_inserti32x4(in, load_quarter(lane_start + 12 * lane_bytes), 3);
-        differences = lanes_or(differences, lanes_xor(v[r], in)); // differences |= v[r] ^ in
+        // differences |= v[r] ^ in, one instruction
+        differences = _mm512_ternarylogic_epi32(differences, v[r], in, or_xor);
     }
     return differences;
 }

@@ -81,9 +81,8 @@ LANE_INLINE void store_steps(Lanes v[4], unsigned char* block) {
     }
 }
 
-LANE_INLINE Lanes differ_steps(Lanes v[4], const unsigned char* input) {
+LANE_INLINE Lanes differ_steps(Lanes v[4], const unsigned char* input, Lanes differences) {
     transpose(v);
-    Lanes differences = lanes_zero();
     for (uint32_t j = 0; j < lanes; ++j) {
         // differences |= v[j] ^ lane j's input words
         differences = lanes_or(differences, lanes_xor(v[j], lanes_loadu(input + j * lane_bytes)));

@@ -10,13 +10,13 @@
 //   Lanes                the vector type, one 32-bit word per lane
 //   lanes, group_steps   the lane count, and the steps between transposes
 //   lanes_zero, lanes_splat, lanes_load (aligned), lanes_loadu, lanes_xor,
-//   lanes_xor3, lanes_or, lanes_add, lanes_shift_right_2, lanes_shift_left_4,
+//   lanes_xor3, lanes_add, lanes_shift_right_2, lanes_shift_left_4,
 //   lanes_last (the last lane's word), lanes_all_zero
 //                        the operations that the names say, lane by lane
 //   store_steps          v[k] holds step k of every lane: puts steps
 //                        0 .. group_steps-1 of lane j at block + 4*j*S
-//   differ_steps         the same steps compared with the input there: all
-//                        zero where every word matches
+//   differ_steps         the same steps compared with the input there: the
+//                        differences or'ed into the last argument
 // and after generator.h and jump.h.
 
 constexpr uint32_t segment = block_words / lanes;
@@ -109,7 +109,7 @@ LANE_INLINE bool match_lanes(GeneratorState* state, const unsigned char* input) 
     for (uint32_t i = 0; i < segment; i += group_steps) {
         Lanes v[group_steps];
         step_lanes(&s, v);
-        differences = lanes_or(differences, differ_steps(v, input + 4 * i));
+        differences = differ_steps(v, input + 4 * i, differences);
     }
     finish_lanes(&s, state);
     return lanes_all_zero(differences);
