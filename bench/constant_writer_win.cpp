@@ -1,7 +1,7 @@
 // The constant writer as a 32-bit Windows program, linked like sprayl.exe
 // (no C runtime, its own entry point): one constant 16 KiB buffer written
 // to standard output for ever, in 16 KiB writes. bench/throughput builds it
-// with mingw-w64 and runs it under wine beside sprayl.exe.
+// as a target of the Windows build and runs it under wine beside sprayl.exe.
 #include <windows.h>
 
 namespace {

@@ -2,23 +2,18 @@
 // count (default 4 GiB) or the end, and prints the bytes counted, the seconds
 // and GB/s. The clock starts when the first read returns, so that the
 // writer's start-up (wine's above all) is not counted.
+#include "monotonic_clock.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <unistd.h>
 
 namespace {
 
 constexpr size_t read_size = 1 << 20;
 alignas(64) unsigned char buffer[read_size];
-
-double now_seconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
 
 ssize_t read_some() {
     for (;;) {
@@ -37,7 +32,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pipe_reader: no input\n");
         return 1;
     }
-    const double start = now_seconds();
+    const double start = monotonic_seconds();
     uint64_t total = 0;
     while (total < limit) {
         ssize_t got = read_some();
@@ -46,7 +41,7 @@ int main(int argc, char** argv) {
         }
         total += static_cast<uint64_t>(got);
     }
-    const double seconds = now_seconds() - start;
+    const double seconds = monotonic_seconds() - start;
     std::printf("%llu %.6f %.3f\n", static_cast<unsigned long long>(total), seconds,
                 seconds > 0 ? static_cast<double>(total) / seconds / 1e9 : 0.0);
     return 0;

@@ -1,5 +1,6 @@
-// fill_block and the choice of its path: once per run, on the first call,
-// the fastest path that the processor and the operating system support.
+// fill_block, match_block and the choice of their path: once per run, on the
+// first call of either, the fastest path that the processor and the
+// operating system support.
 #include "fill_paths.h"
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -9,16 +10,30 @@
 namespace {
 
 typedef void (*FillFunction)(GeneratorState*, unsigned char*);
+typedef bool (*MatchFunction)(GeneratorState*, const unsigned char*);
 
 void fill_block_first(GeneratorState* state, unsigned char* block);
+bool match_block_first(GeneratorState* state, const unsigned char* input);
 
-// A plain pointer set once, so that the block loop pays one indirect call
-// per block and no test of its own. It starts at the chooser.
+// Plain pointers set once, so that a block pays one indirect call and no
+// test of its own. They start at the chooser.
 FillFunction fill_function = fill_block_first;
+MatchFunction match_function = match_block_first;
 FillPathId fill_path = fill_path_count;
 
-const FillFunction path_functions[fill_path_count] = {fill_block_scalar, fill_block_sse2,
-                                                      fill_block_avx2, fill_block_avx512};
+// The lane paths exist on x86 processors only; elsewhere they are never
+// supported, and the scalar path stands in for them here.
+#if defined(__i386__) || defined(__x86_64__)
+const FillFunction path_fills[fill_path_count] = {fill_block_scalar, fill_block_sse2,
+                                                  fill_block_avx2, fill_block_avx512};
+const MatchFunction path_matches[fill_path_count] = {match_block_scalar, match_block_sse2,
+                                                     match_block_avx2, match_block_avx512};
+#else
+const FillFunction path_fills[fill_path_count] = {fill_block_scalar, fill_block_scalar,
+                                                  fill_block_scalar, fill_block_scalar};
+const MatchFunction path_matches[fill_path_count] = {match_block_scalar, match_block_scalar,
+                                                     match_block_scalar, match_block_scalar};
+#endif
 
 const char* const path_names[fill_path_count] = {"scalar", "sse2", "avx2", "avx512"};
 
@@ -102,6 +117,11 @@ void fill_block_first(GeneratorState* state, unsigned char* block) {
     fill_function(state, block);
 }
 
+bool match_block_first(GeneratorState* state, const unsigned char* input) {
+    select_fill_path(best_fill_path());
+    return match_function(state, input);
+}
+
 } // namespace
 
 FillPathId best_fill_path() {
@@ -121,13 +141,15 @@ bool select_fill_path(FillPathId path) {
     if (path < fill_path_scalar || path >= fill_path_count || !fill_path_supported(path)) {
         return false;
     }
-    fill_function = path_functions[path];
+    fill_function = path_fills[path];
+    match_function = path_matches[path];
     fill_path = path;
     return true;
 }
 
 void reset_fill_path() {
     fill_function = fill_block_first;
+    match_function = match_block_first;
     fill_path = fill_path_count;
 }
 
@@ -144,4 +166,8 @@ const char* fill_path_name(FillPathId path) {
 
 void fill_block(GeneratorState* state, unsigned char* block) {
     fill_function(state, block);
+}
+
+bool match_block(GeneratorState* state, const unsigned char* input) {
+    return match_function(state, input);
 }

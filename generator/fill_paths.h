@@ -1,7 +1,8 @@
 // The ways of filling a block. Every path yields exactly the bytes and the
-// final state of block_words calls of next_word; fill_block runs the fastest
-// one that the processor and the operating system support, chosen on its
-// first call.
+// final state of block_words calls of next_word, and has a match_block
+// counterpart that compares those bytes instead of storing them; fill_block
+// and match_block run the fastest path that the processor and the operating
+// system support, chosen on the first call of either.
 #pragma once
 
 #include "generator.h"
@@ -19,12 +20,17 @@ enum FillPathId {
 
 // The reference: next_word block_words times, the state kept in locals.
 void fill_block_scalar(GeneratorState* state, unsigned char* block);
+bool match_block_scalar(GeneratorState* state, const unsigned char* input);
 
-// Lane paths: each lane produces one contiguous segment of the block. Only
-// to be called where fill_path_supported says so.
+// Lane paths (lane_kernel.h): each lane produces one contiguous segment of
+// the block. Built for x86 processors only, and only to be called where
+// fill_path_supported says so.
 void fill_block_sse2(GeneratorState* state, unsigned char* block);
 void fill_block_avx2(GeneratorState* state, unsigned char* block);
 void fill_block_avx512(GeneratorState* state, unsigned char* block);
+bool match_block_sse2(GeneratorState* state, const unsigned char* input);
+bool match_block_avx2(GeneratorState* state, const unsigned char* input);
+bool match_block_avx512(GeneratorState* state, const unsigned char* input);
 
 // What CPUID and XGETBV report, as far as the choice of a path needs it.
 struct CpuReport {
@@ -45,16 +51,16 @@ bool fill_path_supported(FillPathId path);
 // The fastest supported path.
 FillPathId best_fill_path();
 
-// Makes fill_block use the path from now on, for tests and benchmarks.
+// Makes fill_block and match_block use the path from now on, for tests and benchmarks.
 // Refuses (returns false, changes nothing) a path that is not supported.
 bool select_fill_path(FillPathId path);
 
-// Undoes select_fill_path: the next fill_block chooses again, as the first
+// Undoes select_fill_path: the next fill_block or match_block chooses again, as the first
 // one of a run does. For tests.
 void reset_fill_path();
 
-// The path that fill_block uses now; fill_path_count before the first
-// fill_block or select_fill_path.
+// The path that fill_block and match_block use now; fill_path_count before
+// the first of them or select_fill_path.
 FillPathId selected_fill_path();
 
 // Printable name of a path, for test and benchmark names.

@@ -1,7 +1,8 @@
-// The four-lane SSE2 block fill. Lane j produces words j*1024 ... j*1024+1023
-// of the block from the state jumped ahead by j*1024 steps; every four steps
-// the four lanes' outputs are transposed into place.
+// The four-lane SSE2 path: lane j runs words j*1024 ... j*1024+1023 of the
+// block; every four steps the four lanes' outputs are transposed into place.
+// The kernel is lane_kernel.h; here are SSE2's operations and its transpose.
 #include "fill_paths.h"
+#include "generator.h"
 #include "jump.h"
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -12,108 +13,93 @@
 // attribute of their own; nothing shared with the rest of the program is
 // compiled for it. The entry realigns the stack: 32-bit Windows promises
 // only 4-byte alignment, and vector spills need 16.
-#define SSE2_FUNCTION __attribute__((target("sse2"), force_align_arg_pointer))
-#define SSE2_INLINE __attribute__((target("sse2"), always_inline)) inline
+#define LANE_FUNCTION __attribute__((target("sse2"), force_align_arg_pointer))
+#define LANE_INLINE __attribute__((target("sse2"), always_inline)) inline
 
 namespace {
 
+typedef __m128i Lanes;
 constexpr uint32_t lanes = 4;
-constexpr uint32_t segment = block_words / lanes;
+constexpr uint32_t group_steps = 4;
 
-// r ^ a ^ b
-SSE2_INLINE __m128i xor_rows(__m128i r, const __m128i* a, const __m128i* b) {
-    return _mm_xor_si128(_mm_xor_si128(r, _mm_load_si128(a)), _mm_load_si128(b));
+LANE_INLINE Lanes lanes_zero() {
+    return _mm_setzero_si128(); // 0
 }
-
-// Sets lane j of reg[0..3] to the state's register jumped by j*segment
-// steps: the exclusive-or of the table's rows for the register's nibbles,
-// two nibbles at a time.
-SSE2_INLINE void jump_lanes(const GeneratorState* state, const uint32_t* table, __m128i reg[4]) {
-    const __m128i* rows = reinterpret_cast<const __m128i*>(table);
-    __m128i r0 = _mm_setzero_si128();
-    __m128i r1 = _mm_setzero_si128();
-    __m128i r2 = _mm_setzero_si128();
-    __m128i r3 = _mm_setzero_si128();
-    for (uint32_t p = 0; p < register_nibbles; p += 2) {
-        const uint32_t word = state->word[p / 8];
-        const __m128i* a = rows + 4 * (16 * p + ((word >> (4 * (p % 8))) & 15u));
-        const __m128i* b = rows + 4 * (16 * (p + 1) + ((word >> (4 * (p % 8) + 4)) & 15u));
-        r0 = xor_rows(r0, a, b);
-        r1 = xor_rows(r1, a + 1, b + 1);
-        r2 = xor_rows(r2, a + 2, b + 2);
-        r3 = xor_rows(r3, a + 3, b + 3);
-    }
-    reg[0] = r0;
-    reg[1] = r1;
-    reg[2] = r2;
-    reg[3] = r3;
+LANE_INLINE Lanes lanes_splat(uint32_t x) {
+    return _mm_set1_epi32(static_cast<int>(x)); // x
+}
+LANE_INLINE Lanes lanes_load(const uint32_t* p) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); // p[j], p aligned
+}
+LANE_INLINE Lanes lanes_loadu(const void* p) {
+    return _mm_loadu_si128(static_cast<const __m128i*>(p)); // p[j]
+}
+LANE_INLINE Lanes lanes_xor(Lanes a, Lanes b) {
+    return _mm_xor_si128(a, b); // a ^ b
+}
+LANE_INLINE Lanes lanes_xor3(Lanes a, Lanes b, Lanes c) {
+    return _mm_xor_si128(_mm_xor_si128(a, b), c); // (a ^ b) ^ c
+}
+LANE_INLINE Lanes lanes_or(Lanes a, Lanes b) {
+    return _mm_or_si128(a, b); // a | b
+}
+LANE_INLINE Lanes lanes_add(Lanes a, Lanes b) {
+    return _mm_add_epi32(a, b); // a + b
+}
+LANE_INLINE Lanes lanes_shift_right_2(Lanes a) {
+    return _mm_srli_epi32(a, 2); // a >> 2
+}
+LANE_INLINE Lanes lanes_shift_left_4(Lanes a) {
+    return _mm_slli_epi32(a, 4); // a << 4
+}
+LANE_INLINE uint32_t lanes_last(Lanes a) {
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_shuffle_epi32(a, 0xFF))); // a[3]
+}
+LANE_INLINE bool lanes_all_zero(Lanes a) {
+    // every byte of a == 0
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(a, _mm_setzero_si128())) == 0xFFFF;
 }
 
 // v[k] holds step k of every lane; afterwards v[j] holds steps 0..3 of lane j.
-SSE2_INLINE void transpose(__m128i v[4]) {
-    __m128i t0 = _mm_unpacklo_epi32(v[0], v[1]);
-    __m128i t1 = _mm_unpacklo_epi32(v[2], v[3]);
-    __m128i t2 = _mm_unpackhi_epi32(v[0], v[1]);
-    __m128i t3 = _mm_unpackhi_epi32(v[2], v[3]);
-    v[0] = _mm_unpacklo_epi64(t0, t1);
-    v[1] = _mm_unpackhi_epi64(t0, t1);
-    v[2] = _mm_unpacklo_epi64(t2, t3);
-    v[3] = _mm_unpackhi_epi64(t2, t3);
+LANE_INLINE void transpose(Lanes v[4]) {
+    const Lanes t0 = _mm_unpacklo_epi32(v[0], v[1]); // v0[0] v1[0] v0[1] v1[1]
+    const Lanes t1 = _mm_unpacklo_epi32(v[2], v[3]); // v2[0] v3[0] v2[1] v3[1]
+    const Lanes t2 = _mm_unpackhi_epi32(v[0], v[1]); // v0[2] v1[2] v0[3] v1[3]
+    const Lanes t3 = _mm_unpackhi_epi32(v[2], v[3]); // v2[2] v3[2] v2[3] v3[3]
+    v[0] = _mm_unpacklo_epi64(t0, t1);               // v0[0] v1[0] v2[0] v3[0]
+    v[1] = _mm_unpackhi_epi64(t0, t1);               // v0[1] v1[1] v2[1] v3[1]
+    v[2] = _mm_unpacklo_epi64(t2, t3);               // v0[2] v1[2] v2[2] v3[2]
+    v[3] = _mm_unpackhi_epi64(t2, t3);               // v0[3] v1[3] v2[3] v3[3]
 }
 
-SSE2_INLINE uint32_t last_lane(__m128i v) {
-    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_shuffle_epi32(v, 0xFF)));
+constexpr uint32_t lane_bytes = 4 * (block_words / lanes);
+
+LANE_INLINE void store_steps(Lanes v[4], unsigned char* block) {
+    transpose(v);
+    for (uint32_t j = 0; j < lanes; ++j) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + j * lane_bytes), v[j]);
+    }
 }
+
+LANE_INLINE Lanes differ_steps(Lanes v[4], const unsigned char* input, Lanes differences) {
+    transpose(v);
+    for (uint32_t j = 0; j < lanes; ++j) {
+        // differences |= v[j] ^ lane j's input words
+        differences = lanes_or(differences, lanes_xor(v[j], lanes_loadu(input + j * lane_bytes)));
+    }
+    return differences;
+}
+
+#include "lane_kernel.h"
 
 } // namespace
 
-SSE2_FUNCTION void fill_block_sse2(GeneratorState* state, unsigned char* block) {
-    __m128i reg[4];
-    jump_lanes(state, lane_jumps(lanes), reg);
-    __m128i w0 = reg[0];
-    __m128i w1 = reg[1];
-    __m128i w2 = reg[2];
-    __m128i w3 = reg[3];
-    // The counter is a plain sum, so lane j's starts j*segment increments on.
-    const uint32_t c = state->counter;
-    constexpr uint32_t lane_step = segment * weyl_increment;
-    __m128i counter =
-        _mm_setr_epi32(static_cast<int>(c), static_cast<int>(c + lane_step),
-                       static_cast<int>(c + 2 * lane_step), static_cast<int>(c + 3 * lane_step));
-    const __m128i increment = _mm_set1_epi32(static_cast<int>(weyl_increment));
-
-    for (uint32_t i = 0; i < segment; i += 4) {
-        __m128i v[4];
-#pragma GCC unroll 4
-        for (uint32_t k = 0; k < 4; ++k) {
-            __m128i t = _mm_xor_si128(w3, _mm_srli_epi32(w3, 2));
-            t = _mm_xor_si128(t, _mm_slli_epi32(t, 1));
-            __m128i n = _mm_xor_si128(_mm_xor_si128(t, w0), _mm_slli_epi32(w0, 4));
-            w3 = w2;
-            w2 = w1;
-            w1 = w0;
-            w0 = n;
-            counter = _mm_add_epi32(counter, increment);
-            v[k] = _mm_add_epi32(n, counter);
-        }
-        transpose(v);
-        for (uint32_t lane = 0; lane < lanes; ++lane) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 4 * (lane * segment + i)), v[lane]);
-        }
-    }
-    // The last lane ends where the block ends.
-    state->word[0] = last_lane(w0);
-    state->word[1] = last_lane(w1);
-    state->word[2] = last_lane(w2);
-    state->word[3] = last_lane(w3);
-    state->counter = c + block_words * weyl_increment;
+LANE_FUNCTION void fill_block_sse2(GeneratorState* state, unsigned char* block) {
+    fill_lanes(state, block);
 }
 
-#else
-
-// Never selected where there is no x86 processor.
-void fill_block_sse2(GeneratorState* state, unsigned char* block) {
-    fill_block_scalar(state, block);
+LANE_FUNCTION bool match_block_sse2(GeneratorState* state, const unsigned char* input) {
+    return match_lanes(state, input);
 }
 
 #endif

@@ -3,6 +3,8 @@
 
 #include "fill_paths.h"
 
+#include <cstring>
+
 namespace {
 
 // next_word, with the newest word going through two operations only (an
@@ -27,6 +29,17 @@ inline uint32_t next_word_grouped(GeneratorState* state) {
     return state->counter + n;
 }
 
+// The word stored least significant byte first at p. One load: the compiler
+// does not always merge four byte loads once the step is unrolled.
+inline uint32_t load_little_endian(const unsigned char* p) {
+    uint32_t word;
+    std::memcpy(&word, p, sizeof word);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    word = __builtin_bswap32(word);
+#endif
+    return word;
+}
+
 } // namespace
 
 void fill_block_scalar(GeneratorState* state, unsigned char* block) {
@@ -44,4 +57,16 @@ void fill_block_scalar(GeneratorState* state, unsigned char* block) {
         block[4 * i + 3] = static_cast<unsigned char>(v >> 24);
     }
     *state = local;
+}
+
+bool match_block_scalar(GeneratorState* state, const unsigned char* input) {
+    GeneratorState local = *state;
+    uint32_t differences = 0;
+#pragma GCC unroll 4
+    for (uint32_t i = 0; i < block_words; ++i) {
+        uint32_t v = next_word_grouped(&local);
+        differences |= v ^ load_little_endian(input + 4 * i);
+    }
+    *state = local;
+    return differences == 0;
 }

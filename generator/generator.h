@@ -1,5 +1,6 @@
 // The generator: a four-word xorshift register with the "xorwow" shift
-// triple (2, 1, 4) and a Weyl counter added to every output.
+// triple (2, 1, 4) and a Weyl counter added to every output. Pure
+// computation: the seeding from the system is in stream/gather_seed.h.
 #pragma once
 
 #include <cstdint>
@@ -13,10 +14,6 @@ constexpr uint32_t weyl_increment = 362437;
 constexpr uint32_t seed_multiplier = 65599;
 constexpr uint32_t block_words = 4096;
 constexpr uint32_t block_bytes = block_words * 4;
-
-// Seeds all five words from the thread and process identifiers and the
-// clocks; the counter starts at 0.
-void gather_seed(GeneratorState* state);
 
 // Advances the register word[0] (newest) ... word[3] (oldest) by one step.
 constexpr void step_register(uint32_t word[4]) {
@@ -39,3 +36,9 @@ inline uint32_t next_word(GeneratorState* state) {
 // first. Runs the fastest of the equivalent paths in fill_paths.h that the
 // machine supports, chosen on the first call.
 void fill_block(GeneratorState* state, unsigned char* block);
+
+// Runs the generator over one block exactly as fill_block does, but compares
+// the outputs with the block_bytes bytes at input instead of storing them.
+// Advances the state by the block either way; true when every byte matched.
+// Runs the same path as fill_block.
+bool match_block(GeneratorState* state, const unsigned char* input);

@@ -6,9 +6,6 @@
 
 #if defined(_WIN32)
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #else
@@ -78,6 +75,3 @@ int lstrlenA(const char* text);
 int lstrcmpW(const WCHAR* a, const WCHAR* b);
 
 #endif
-
-// Turns a console control event into a stop request (see stream.h).
-BOOL WINAPI console_ctrl_handler(DWORD ctrl_type);

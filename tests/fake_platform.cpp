@@ -1,4 +1,5 @@
 #include "fake_platform.h"
+#include "stream.h"
 
 #include <algorithm>
 #include <cstring>

@@ -110,6 +110,43 @@ TEST_P(EveryPath, StoresTheWordsLeastSignificantByteFirst) {
     EXPECT_EQ(0, std::memcmp(known_first_bytes, block, sizeof known_first_bytes));
 }
 
+// match_block against the bytes of the scalar fill, from the known states
+// and a random one, the input one byte off alignment: every path accepts
+// them, rejects them with any one byte changed, and leaves the state where
+// the fill does either way.
+TEST_P(EveryPath, MatchBlockAcceptsTheBlockAndRejectsAnyChangedByte) {
+    const FillPathId path = GetParam();
+    if (!fill_path_supported(path)) {
+        GTEST_SKIP() << fill_path_name(path) << " is not supported here";
+    }
+    ASSERT_TRUE(select_fill_path(path));
+    std::mt19937 random(16384u);
+    std::vector<GeneratorState> starts;
+    for (const KnownBlock& known : known_blocks) {
+        starts.push_back(known.start);
+    }
+    starts.push_back(make_state(random_word(random), random_word(random), random_word(random),
+                                random_word(random), random_word(random)));
+    std::vector<unsigned char> storage(block_bytes + 1);
+    unsigned char* input = storage.data() + 1;
+    for (const GeneratorState& start : starts) {
+        GeneratorState after = start;
+        fill_block_scalar(&after, input);
+        GeneratorState state = start;
+        EXPECT_TRUE(match_block(&state, input));
+        expect_same_state(after, state);
+        for (uint32_t i = 0; i < block_bytes; ++i) {
+            const unsigned char flip = static_cast<unsigned char>(1u << (i % 8));
+            input[i] ^= flip;
+            state = start;
+            const bool matched = match_block(&state, input);
+            input[i] ^= flip;
+            ASSERT_FALSE(matched) << "bit " << i % 8 << " of byte " << i << " changed";
+            ASSERT_EQ(0, std::memcmp(&after, &state, sizeof state)) << "byte " << i << " changed";
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(FillPaths, EveryPath,
                          ::testing::Values(fill_path_scalar, fill_path_sse2, fill_path_avx2,
                                            fill_path_avx512),
@@ -232,6 +269,17 @@ TEST(FillDispatch, FirstBlockChoosesTheBestSupportedPath) {
     EXPECT_EQ(best_fill_path(), selected_fill_path());
     EXPECT_TRUE(fill_path_supported(selected_fill_path()));
     EXPECT_EQ(0x000587E3u, word_at(block, 0));
+    restore_fill_path(saved);
+}
+
+TEST(FillDispatch, FirstMatchChoosesTheBestSupportedPath) {
+    const FillPathId saved = selected_fill_path();
+    reset_fill_path();
+    GeneratorState state = make_state(1, 2, 3, 4, 0);
+    unsigned char block[block_bytes];
+    std::memcpy(block, known_first_bytes, sizeof known_first_bytes);
+    EXPECT_FALSE(match_block(&state, block));
+    EXPECT_EQ(best_fill_path(), selected_fill_path());
     restore_fill_path(saved);
 }
 

@@ -1,5 +1,6 @@
 // Seeding from the identifiers and clocks, against the scripted platform.
 #include "fake_platform.h"
+#include "gather_seed.h"
 #include "generator.h"
 #include "generator_vectors.h"
 

@@ -3,6 +3,8 @@
 // numbers; handles of events point into a small static table of flags.
 #include "platform.h"
 
+#include "monotonic_clock.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -36,12 +38,6 @@ int as_descriptor(HANDLE handle) {
     return static_cast<int>(reinterpret_cast<intptr_t>(handle));
 }
 
-uint64_t clock_ns(clockid_t clock) {
-    timespec now{};
-    clock_gettime(clock, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
-}
-
 } // namespace
 
 DWORD GetCurrentThreadId() {
@@ -64,12 +60,12 @@ void GetSystemTimeAsFileTime(FILETIME* system_time) {
 }
 
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
-    count->QuadPart = static_cast<int64_t>(clock_ns(CLOCK_MONOTONIC));
+    count->QuadPart = static_cast<int64_t>(monotonic_ns());
     return TRUE;
 }
 
 DWORD GetTickCount() {
-    return static_cast<DWORD>(clock_ns(CLOCK_MONOTONIC) / 1000000u);
+    return static_cast<DWORD>(monotonic_ns() / 1000000u);
 }
 
 HANDLE CreateEventW(void*, BOOL manual_reset, BOOL initial_state, const WCHAR* name) {

@@ -1,4 +1,5 @@
 // Seeding from the real KERNEL32 identifiers and clocks.
+#include "gather_seed.h"
 #include "generator.h"
 #include "platform.h"
 

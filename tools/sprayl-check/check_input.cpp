@@ -6,11 +6,10 @@
 #include <cstring>
 
 #if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 #else
+#include "posix/pipe_size.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -153,10 +152,9 @@ int open_system(const char* path, OpenInput* input) {
         input->seekable = false;
         input->method = read_as_it_comes;
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_DIRECT);
-        // A larger pipe lets the writer run ahead in bigger strides, with
-        // far fewer switches between the two processes. Best effort: the
-        // pipe may refuse, and other inputs ignore it.
-        fcntl(fd, F_SETPIPE_SZ, static_cast<int>(read_size));
+        // A larger pipe lets the writer run ahead in bigger strides; other
+        // inputs ignore the request.
+        request_pipe_size(fd, static_cast<int>(read_size));
         return 0;
     }
     off_t end = lseek(fd, 0, SEEK_END);

@@ -7,6 +7,7 @@
 #include "check_options.h"
 #include "check_report.h"
 #include "fill.h"
+#include "gather_seed.h"
 #include "input_report.h"
 #include "progress.h"
 #include "sprayl_version.h"
@@ -19,9 +20,6 @@
 #include <cstring>
 
 #if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>

@@ -6,12 +6,8 @@
 #include <cstring>
 
 #if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 #else
-#include <ctime>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
@@ -74,20 +70,6 @@ void show_progress(Progress* progress, uint64_t done, uint64_t damaged, double n
 }
 
 } // namespace
-
-double monotonic_seconds() {
-#if defined(_WIN32)
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER count;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&count);
-    return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
-#else
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-#endif
-}
 
 void format_rate(uint64_t bytes, double seconds, char* text, size_t capacity) {
     double rate = seconds > 0 ? static_cast<double>(bytes) / seconds / 1e9 : 0;

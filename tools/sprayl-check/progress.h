@@ -1,6 +1,8 @@
 // The progress line on standard error, when that is a terminal.
 #pragma once
 
+#include "monotonic_clock.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -15,9 +17,9 @@ struct Progress {
     double last_shown;
 };
 
-// Seconds from some fixed point. Not std::chrono: with mingw-w64 that pulls
-// in a thread library that needs a later Windows than XP.
-double monotonic_seconds();
+// Times come from monotonic_seconds (monotonic_clock.h). Not std::chrono:
+// with mingw-w64 that pulls in a thread library that needs a later Windows
+// than XP.
 
 // Bytes per second as GB/s (10^9 bytes), with two decimals.
 void format_rate(uint64_t bytes, double seconds, char* text, size_t capacity);

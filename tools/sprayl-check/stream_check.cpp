@@ -32,7 +32,7 @@ uint64_t min_u64(uint64_t a, uint64_t b) {
 // from the block before when it is near, else by a jump of the run.
 void predict_at(StreamCheck* check, int64_t offset) {
     int64_t start = check->block_start;
-    if (start >= 0 && offset >= start && offset < start + block_bytes) {
+    if (start >= 0 && check->block_held && offset >= start && offset < start + block_bytes) {
         return;
     }
     if (start >= 0 && offset >= start + block_bytes && offset < start + 64 * int64_t{block_bytes}) {
@@ -40,12 +40,32 @@ void predict_at(StreamCheck* check, int64_t offset) {
             fill_block(&check->block_end_state, check->block);
             check->block_start += block_bytes;
         }
+        check->block_held = true;
         return;
     }
     uint64_t outputs = static_cast<uint64_t>(offset) / 4;
     check->block_end_state = state_after_outputs(&check->run, outputs);
     fill_block(&check->block_end_state, check->block);
     check->block_start = static_cast<int64_t>(outputs * 4);
+    check->block_held = true;
+}
+
+// The prediction and the comparison of a whole block in one pass, where the
+// input at data (at least block_bytes of it) starts where the block after
+// the predicted one does. True when the block matched; the prediction has
+// then moved on to it, without holding its bytes. False changes nothing.
+bool match_next_block(StreamCheck* check, int64_t offset, const unsigned char* data) {
+    if (check->block_start < 0 || offset != check->block_start + block_bytes) {
+        return false;
+    }
+    GeneratorState state = check->block_end_state;
+    if (!match_block(&state, data)) {
+        return false;
+    }
+    check->block_end_state = state;
+    check->block_start = offset;
+    check->block_held = false;
+    return true;
 }
 
 // The run's bytes for input [at, at + size) when its data stands delta
@@ -586,6 +606,13 @@ void check_bytes(StreamCheck* check, const unsigned char* data, size_t size) {
         }
         // The fast path: the input matches the followed data block by block.
         int64_t offset = static_cast<int64_t>(check->bytes_read) + check->delta;
+        if (size >= block_bytes && match_next_block(check, offset, data)) {
+            check->bytes_read += block_bytes;
+            check->run_end = check->bytes_read;
+            data += block_bytes;
+            size -= block_bytes;
+            continue;
+        }
         predict_at(check, offset);
         uint32_t in_block = static_cast<uint32_t>(offset - check->block_start);
         size_t span = block_bytes - in_block < size ? block_bytes - in_block : size;

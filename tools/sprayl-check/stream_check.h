@@ -93,9 +93,11 @@ struct StreamCheck {
     unsigned char header[header_bytes];
 
     // The prediction: the run's stream from stream offset block_start, and
-    // the state after that block.
+    // the state after that block. A block that the input matched in one pass
+    // is not held: block_end_state is then after it, and block stale.
     alignas(64) unsigned char block[block_bytes];
     int64_t block_start; // -1: nothing predicted yet
+    bool block_held;     // block holds the bytes from block_start
     GeneratorState block_end_state;
     int64_t delta;          // stream offset minus input offset of the data followed
     int64_t expected_delta; // where the run's data belongs: 0, or as moved by slips

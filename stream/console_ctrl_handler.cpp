@@ -1,4 +1,5 @@
-#include "platform.h"
+// The console control handler lives with stop_event, the one thing that it
+// touches.
 #include "stream.h"
 
 // Runs on a platform thread (Windows) or inside a signal handler (POSIX):

@@ -1,6 +1,4 @@
-// Seeding is the generator's only use of the platform; it has a file of its
-// own so that programs which only fill blocks need no platform layer.
-#include "generator.h"
+#include "gather_seed.h"
 
 #include "platform.h"
 
