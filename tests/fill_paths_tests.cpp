@@ -235,8 +235,11 @@ TEST(JumpMatrix, SixteenLaneNibbleTableHoldsTheJumpsToEachSegment) {
     EXPECT_EQ(entry, avx512_lane_jumps());
 }
 
-TEST(FillDispatch, FirstBlockChoosesTheBestSupportedPath) {
-    const FillPathId saved = selected_fill_path();
+// The dispatch tests change the process-wide choice; each puts back what it
+// found, also when it fails, so that no test depends on the order they run in.
+class FillDispatch : public OnePath {};
+
+TEST_F(FillDispatch, FirstBlockChoosesTheBestSupportedPath) {
     reset_fill_path();
     EXPECT_EQ(fill_path_count, selected_fill_path());
     GeneratorState state = make_state(1, 2, 3, 4, 0);
@@ -245,10 +248,9 @@ TEST(FillDispatch, FirstBlockChoosesTheBestSupportedPath) {
     EXPECT_EQ(best_fill_path(), selected_fill_path());
     EXPECT_TRUE(fill_path_supported(selected_fill_path()));
     EXPECT_EQ(0x000587E3u, word_at(block, 0));
-    restore_fill_path(saved);
 }
 
-TEST(FillDispatch, SupportAgreesWithTheCompilersOwnDetection) {
+TEST_F(FillDispatch, SupportAgreesWithTheCompilersOwnDetection) {
     EXPECT_TRUE(fill_path_supported(fill_path_scalar));
 #if defined(__i386__) || defined(__x86_64__)
     // GCC's run-time check also asks the operating system about the AVX
@@ -260,7 +262,7 @@ TEST(FillDispatch, SupportAgreesWithTheCompilersOwnDetection) {
     EXPECT_FALSE(fill_path_supported(fill_path_count));
 }
 
-TEST(FillDispatch, PrefersTheWidestSupportedPath) {
+TEST_F(FillDispatch, PrefersTheWidestSupportedPath) {
     FillPathId widest = fill_path_scalar;
     for (FillPathId path : {fill_path_sse2, fill_path_avx2, fill_path_avx512}) {
         if (fill_path_supported(path)) {
@@ -270,8 +272,7 @@ TEST(FillDispatch, PrefersTheWidestSupportedPath) {
     EXPECT_EQ(widest, best_fill_path());
 }
 
-TEST(FillDispatch, RefusesUnsupportedPathsAndKeepsTheCurrentOne) {
-    const FillPathId saved = selected_fill_path();
+TEST_F(FillDispatch, RefusesUnsupportedPathsAndKeepsTheCurrentOne) {
     ASSERT_TRUE(select_fill_path(fill_path_scalar));
     EXPECT_FALSE(select_fill_path(fill_path_count));
     EXPECT_EQ(fill_path_scalar, selected_fill_path());
@@ -279,7 +280,6 @@ TEST(FillDispatch, RefusesUnsupportedPathsAndKeepsTheCurrentOne) {
         EXPECT_EQ(fill_path_supported(path), select_fill_path(path)) << fill_path_name(path);
         EXPECT_TRUE(fill_path_supported(selected_fill_path()));
     }
-    restore_fill_path(saved);
 }
 
 } // namespace
