@@ -21,29 +21,28 @@ namespace {
 constexpr uint32_t lanes = 8;
 constexpr uint32_t segment = block_words / lanes;
 
-alignas(32) constexpr LaneJumpTable<lanes> lane_jumps = make_lane_jump_table<lanes>();
+// r ^ a ^ b
+AVX2_INLINE __m256i xor_rows(__m256i r, const __m256i* a, const __m256i* b) {
+    return _mm256_xor_si256(_mm256_xor_si256(r, _mm256_load_si256(a)), _mm256_load_si256(b));
+}
 
-// Sets lane j of register[0..3] to the state's register jumped by j*segment
-// steps.
-AVX2_INLINE void jump_lanes(const GeneratorState* state, __m256i reg[4]) {
-    const __m256i* column = reinterpret_cast<const __m256i*>(lane_jumps.entry);
+// Sets lane j of reg[0..3] to the state's register jumped by j*segment
+// steps: the exclusive-or of the table's rows for the register's nibbles,
+// two nibbles at a time.
+AVX2_INLINE void jump_lanes(const GeneratorState* state, const uint32_t* table, __m256i reg[4]) {
+    const __m256i* rows = reinterpret_cast<const __m256i*>(table);
     __m256i r0 = _mm256_setzero_si256();
     __m256i r1 = _mm256_setzero_si256();
     __m256i r2 = _mm256_setzero_si256();
     __m256i r3 = _mm256_setzero_si256();
-    for (uint32_t w = 0; w < 4; ++w) {
-        // The bits of the word, highest first, each moved up to the sign
-        // position and spread into a mask.
-        __m256i bits = _mm256_set1_epi32(static_cast<int>(state->word[w]));
-        for (uint32_t b = 32; b-- > 0;) {
-            __m256i mask = _mm256_srai_epi32(bits, 31);
-            bits = _mm256_add_epi32(bits, bits);
-            const __m256i* c = column + 4 * (32 * w + b);
-            r0 = _mm256_xor_si256(r0, _mm256_and_si256(mask, _mm256_load_si256(c + 0)));
-            r1 = _mm256_xor_si256(r1, _mm256_and_si256(mask, _mm256_load_si256(c + 1)));
-            r2 = _mm256_xor_si256(r2, _mm256_and_si256(mask, _mm256_load_si256(c + 2)));
-            r3 = _mm256_xor_si256(r3, _mm256_and_si256(mask, _mm256_load_si256(c + 3)));
-        }
+    for (uint32_t p = 0; p < register_nibbles; p += 2) {
+        const uint32_t word = state->word[p / 8];
+        const __m256i* a = rows + 4 * (16 * p + ((word >> (4 * (p % 8))) & 15u));
+        const __m256i* b = rows + 4 * (16 * (p + 1) + ((word >> (4 * (p % 8) + 4)) & 15u));
+        r0 = xor_rows(r0, a, b);
+        r1 = xor_rows(r1, a + 1, b + 1);
+        r2 = xor_rows(r2, a + 2, b + 2);
+        r3 = xor_rows(r3, a + 3, b + 3);
     }
     reg[0] = r0;
     reg[1] = r1;
@@ -125,7 +124,7 @@ AVX2_INLINE uint32_t last_lane(__m256i v) {
 
 AVX2_FUNCTION void fill_block_avx2(GeneratorState* state, unsigned char* block) {
     __m256i reg[4];
-    jump_lanes(state, reg);
+    jump_lanes(state, lane_jumps(lanes), reg);
     __m256i w0 = reg[0];
     __m256i w1 = reg[1];
     __m256i w2 = reg[2];

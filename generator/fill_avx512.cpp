@@ -3,73 +3,7 @@
 // four steps the lanes' outputs are transposed in groups of four lanes and
 // stored a quarter register at a time.
 #include "fill_paths.h"
-
-// The jumps to each lane's segment, a nibble of the register at a time:
-// the register jumped is the exclusive-or of the jumps of its 32 nibbles, so
-// a block's sixteen starts take 32 table rows. Sixteen lanes are too many to
-// build at compile time within GCC's limits on constant evaluation, so the
-// table is built once, at run time, by stepping each single-bit register.
-// Plain scalar code: it needs no vector unit.
-namespace {
-
-constexpr uint32_t lanes = 16;
-constexpr uint32_t segment = block_words / lanes;
-constexpr uint32_t nibbles = 32;
-// One row: words 0..3 of the register jumped, each for lanes 0..15 (so one
-// vector per word).
-constexpr uint32_t row_words = 4 * lanes;
-
-// Row 16*p + v: the register holding v in nibble p (bits 4p ... 4p+3, bit
-// 32*w + b being bit b of word w) and zeros elsewhere, jumped by lane*segment
-// steps in each lane. 128 KiB.
-alignas(64) uint32_t nibble_jumps[nibbles * 16 * row_words];
-bool nibble_jumps_built = false;
-
-uint32_t* jump_row(uint32_t nibble, uint32_t value) {
-    return nibble_jumps + (16 * nibble + value) * row_words;
-}
-
-} // namespace
-
-const uint32_t* avx512_lane_jumps() {
-    if (nibble_jumps_built) {
-        return nibble_jumps;
-    }
-    for (uint32_t i = 0; i < 4 * nibbles; ++i) {
-        // The rows of the single bits, by stepping.
-        uint32_t* row = jump_row(i / 4, 1u << (i % 4));
-        uint32_t reg[4] = {0, 0, 0, 0};
-        reg[i / 32] = 1u << (i % 32);
-        for (uint32_t lane = 0; lane < lanes; ++lane) {
-            if (lane > 0) {
-                for (uint32_t s = 0; s < segment; ++s) {
-                    step_register(reg);
-                }
-            }
-            for (uint32_t w = 0; w < 4; ++w) {
-                row[w * lanes + lane] = reg[w];
-            }
-        }
-    }
-    for (uint32_t p = 0; p < nibbles; ++p) {
-        // Every other value: its lowest bit's row and the rest's, which comes
-        // earlier (row 0 stays zero).
-        for (uint32_t v = 3; v < 16; ++v) {
-            const uint32_t rest = v & (v - 1);
-            if (rest == 0) {
-                continue;
-            }
-            const uint32_t* low = jump_row(p, v & ~rest);
-            const uint32_t* high = jump_row(p, rest);
-            uint32_t* row = jump_row(p, v);
-            for (uint32_t e = 0; e < row_words; ++e) {
-                row[e] = low[e] ^ high[e];
-            }
-        }
-    }
-    nibble_jumps_built = true;
-    return nibble_jumps;
-}
+#include "jump.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 
@@ -90,6 +24,9 @@ const uint32_t* avx512_lane_jumps() {
 
 namespace {
 
+constexpr uint32_t lanes = 16;
+constexpr uint32_t segment = block_words / lanes;
+
 // The ternary-logic immediate for a ^ b ^ c: the function's truth table,
 // evaluated on a = 0xF0, b = 0xCC, c = 0xAA.
 constexpr int xor3 = 0x96;
@@ -108,7 +45,7 @@ AVX512_INLINE void jump_lanes(const GeneratorState* state, const uint32_t* table
     __m512i r1 = _mm512_setzero_si512();
     __m512i r2 = _mm512_setzero_si512();
     __m512i r3 = _mm512_setzero_si512();
-    for (uint32_t p = 0; p < nibbles; p += 2) {
+    for (uint32_t p = 0; p < register_nibbles; p += 2) {
         const uint32_t word = state->word[p / 8];
         const __m512i* a = rows + 4 * (16 * p + ((word >> (4 * (p % 8))) & 15u));
         const __m512i* b = rows + 4 * (16 * (p + 1) + ((word >> (4 * (p % 8) + 4)) & 15u));
@@ -167,7 +104,7 @@ AVX512_INLINE uint32_t last_lane(__m512i v) {
 
 AVX512_FUNCTION void fill_block_avx512(GeneratorState* state, unsigned char* block) {
     __m512i reg[4];
-    jump_lanes(state, avx512_lane_jumps(), reg);
+    jump_lanes(state, lane_jumps(lanes), reg);
     __m512i w0 = reg[0];
     __m512i w1 = reg[1];
     __m512i w2 = reg[2];

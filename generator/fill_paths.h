@@ -26,12 +26,6 @@ void fill_block_sse2(GeneratorState* state, unsigned char* block);
 void fill_block_avx2(GeneratorState* state, unsigned char* block);
 void fill_block_avx512(GeneratorState* state, unsigned char* block);
 
-// The sixteen-lane path's jumps, built on its first call: entry
-// ((16*p + v)*4 + w)*16 + lane is word w of the register that holds v in its
-// nibble p (bits 4p ... 4p+3, bit 32*w + b being bit b of word w) and zeros
-// elsewhere, lane*256 steps on.
-const uint32_t* avx512_lane_jumps();
-
 // True when this processor and the operating system can run the path.
 bool fill_path_supported(FillPathId path);
 

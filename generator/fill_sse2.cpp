@@ -20,28 +20,28 @@ namespace {
 constexpr uint32_t lanes = 4;
 constexpr uint32_t segment = block_words / lanes;
 
-alignas(16) constexpr LaneJumpTable<lanes> lane_jumps = make_lane_jump_table<lanes>();
+// r ^ a ^ b
+SSE2_INLINE __m128i xor_rows(__m128i r, const __m128i* a, const __m128i* b) {
+    return _mm_xor_si128(_mm_xor_si128(r, _mm_load_si128(a)), _mm_load_si128(b));
+}
 
-// Sets lane j of reg[0..3] to the state's register jumped by j*segment steps.
-SSE2_INLINE void jump_lanes(const GeneratorState* state, __m128i reg[4]) {
-    const __m128i* column = reinterpret_cast<const __m128i*>(lane_jumps.entry);
+// Sets lane j of reg[0..3] to the state's register jumped by j*segment
+// steps: the exclusive-or of the table's rows for the register's nibbles,
+// two nibbles at a time.
+SSE2_INLINE void jump_lanes(const GeneratorState* state, const uint32_t* table, __m128i reg[4]) {
+    const __m128i* rows = reinterpret_cast<const __m128i*>(table);
     __m128i r0 = _mm_setzero_si128();
     __m128i r1 = _mm_setzero_si128();
     __m128i r2 = _mm_setzero_si128();
     __m128i r3 = _mm_setzero_si128();
-    for (uint32_t w = 0; w < 4; ++w) {
-        // The bits of the word, highest first, each moved up to the sign
-        // position and spread into a mask.
-        __m128i bits = _mm_set1_epi32(static_cast<int>(state->word[w]));
-        for (uint32_t b = 32; b-- > 0;) {
-            __m128i mask = _mm_srai_epi32(bits, 31);
-            bits = _mm_add_epi32(bits, bits);
-            const __m128i* c = column + 4 * (32 * w + b);
-            r0 = _mm_xor_si128(r0, _mm_and_si128(mask, _mm_load_si128(c + 0)));
-            r1 = _mm_xor_si128(r1, _mm_and_si128(mask, _mm_load_si128(c + 1)));
-            r2 = _mm_xor_si128(r2, _mm_and_si128(mask, _mm_load_si128(c + 2)));
-            r3 = _mm_xor_si128(r3, _mm_and_si128(mask, _mm_load_si128(c + 3)));
-        }
+    for (uint32_t p = 0; p < register_nibbles; p += 2) {
+        const uint32_t word = state->word[p / 8];
+        const __m128i* a = rows + 4 * (16 * p + ((word >> (4 * (p % 8))) & 15u));
+        const __m128i* b = rows + 4 * (16 * (p + 1) + ((word >> (4 * (p % 8) + 4)) & 15u));
+        r0 = xor_rows(r0, a, b);
+        r1 = xor_rows(r1, a + 1, b + 1);
+        r2 = xor_rows(r2, a + 2, b + 2);
+        r3 = xor_rows(r3, a + 3, b + 3);
     }
     reg[0] = r0;
     reg[1] = r1;
@@ -69,7 +69,7 @@ SSE2_INLINE uint32_t last_lane(__m128i v) {
 
 SSE2_FUNCTION void fill_block_sse2(GeneratorState* state, unsigned char* block) {
     __m128i reg[4];
-    jump_lanes(state, reg);
+    jump_lanes(state, lane_jumps(lanes), reg);
     __m128i w0 = reg[0];
     __m128i w1 = reg[1];
     __m128i w2 = reg[2];

@@ -310,10 +310,15 @@ void format_verdict(const StreamCheck* check, char* text, size_t capacity) {
     if (wrap.bytes > 0 && wrap.bytes * 4 >= damaged * 3) {
         format_size(magnitude(wrap.shift), size, sizeof size);
         if (wrap.shift > 0) {
+            // Writes past the real capacity landed on [start, end): the
+            // drive holds no more than end bytes.
+            char holds[32];
+            format_size(wrap.end, holds, sizeof holds);
             std::snprintf(text, capacity,
                           "the drive wraps around every %" PRIu64 " bytes (%s): offsets %" PRIu64
-                          " to %" PRIu64 " hold what was written %" PRIu64 " bytes later",
-                          wrap.shift, size, wrap.start, wrap.end, wrap.shift);
+                          " to %" PRIu64 " hold what was written %" PRIu64
+                          " bytes later; it holds at most %" PRIu64 " bytes (%s)",
+                          wrap.shift, size, wrap.start, wrap.end, wrap.shift, wrap.end, holds);
         } else {
             std::snprintf(text, capacity,
                           "offsets %" PRIu64 " to %" PRIu64 " read back what was written %" PRIu64
@@ -376,7 +381,7 @@ void describe_damage(const DamageTotals* totals, char* text, size_t capacity) {
 }
 
 void print_report(std::FILE* out, const StreamCheck* check) {
-    char verdict[256];
+    char verdict[320];
     format_verdict(check, verdict, sizeof verdict);
     std::fprintf(out, "verdict: %s\n", verdict);
     print_size_line(out, "bytes read", check->bytes_read);

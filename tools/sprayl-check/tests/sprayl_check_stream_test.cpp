@@ -164,13 +164,14 @@ const Scenario scenarios[] = {
      {{{0, 98304, damage_misplaced, 98304, 0}},
       {},
       "the drive wraps around every 98304 bytes (96.00 KiB): offsets 0 to 98304 hold what was "
-      "written 98304 bytes later",
+      "written 98304 bytes later; it holds at most 98304 bytes (96.00 KiB)",
       true}},
     {"a drive that wraps around above a low area",
      [](const Bytes& s) { return wrapping_drive(s, 160 * 1024, 32 * 1024); },
      {{{32768, 163840, damage_misplaced, 163840, 0}},
       {},
-      "the drive wraps around every 131072 bytes (128.00 KiB): offsets 32768 to 163840",
+      "the drive wraps around every 131072 bytes (128.00 KiB): offsets 32768 to 163840 hold what "
+      "was written 131072 bytes later; it holds at most 163840 bytes (160.00 KiB)",
       false}},
     {"zeros from an odd offset to the end",
      [](const Bytes& s) { return with_bytes(s, 70001, length, [](size_t) { return 0; }); },
@@ -297,7 +298,7 @@ void expect_outcome(const Expected& expected) {
         EXPECT_EQ(check.slips[i].offset, expected.slips[i].offset);
         EXPECT_EQ(check.slips[i].shift, expected.slips[i].shift);
     }
-    char verdict[256];
+    char verdict[320];
     format_verdict(&check, verdict, sizeof verdict);
     EXPECT_EQ(std::string(verdict).rfind(expected.verdict, 0), 0u) << verdict;
     EXPECT_EQ(check.header_damaged, expected.header_damaged);
