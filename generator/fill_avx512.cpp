@@ -96,6 +96,7 @@ AVX512_INLINE void store_steps(const __m512i v[4], unsigned char* block) {
     store_quarters(_mm512_unpackhi_epi64(t1, t3), block + 3 * lane_bytes, lane_bytes);
 }
 
+// Lane 15 of v: element 3 of its top quarter.
 AVX512_INLINE uint32_t last_lane(__m512i v) {
     return static_cast<uint32_t>(_mm_extract_epi32(_mm512_extracti32x4_epi32(v, 3), 3));
 }
@@ -112,11 +113,12 @@ AVX512_FUNCTION void fill_block_avx512(GeneratorState* state, unsigned char* blo
     // The counter is a plain sum, so lane j's starts j*segment increments on.
     const uint32_t c = state->counter;
     constexpr uint32_t lane_step = segment * weyl_increment;
-    __m512i counter = _mm512_add_epi32(
-        _mm512_set1_epi32(static_cast<int>(c)),
-        _mm512_mullo_epi32(_mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
-                           _mm512_set1_epi32(static_cast<int>(lane_step))));
-    const __m512i increment = _mm512_set1_epi32(static_cast<int>(weyl_increment));
+    const __m512i lane = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    // counter = c + lane * lane_step
+    __m512i counter =
+        _mm512_add_epi32(_mm512_set1_epi32(static_cast<int>(c)),
+                         _mm512_mullo_epi32(lane, _mm512_set1_epi32(static_cast<int>(lane_step))));
+    const __m512i increment = _mm512_set1_epi32(static_cast<int>(weyl_increment)); // 362437
 
     constexpr uint32_t group_steps = 4;
     for (uint32_t i = 0; i < segment; i += group_steps) {

@@ -22,19 +22,21 @@ const FillFunction path_functions[fill_path_count] = {fill_block_scalar, fill_bl
 
 const char* const path_names[fill_path_count] = {"scalar", "sse2", "avx2", "avx512"};
 
-#if defined(__i386__) || defined(__x86_64__)
-
-struct CpuFeatures {
-    bool sse2;
-    bool avx2;
-    bool avx512;
-};
+// The CPUID bits that the paths need: leaf 1 EDX: SSE2; leaf 1 ECX: XSAVE
+// enabled by the operating system (OSXSAVE), AVX; leaf 7 EBX: AVX2, AVX512F.
+constexpr uint32_t leaf1_edx_sse2 = 1u << 26;
+constexpr uint32_t leaf1_ecx_osxsave = 1u << 27;
+constexpr uint32_t leaf1_ecx_avx = 1u << 28;
+constexpr uint32_t leaf7_ebx_avx2 = 1u << 5;
+constexpr uint32_t leaf7_ebx_avx512f = 1u << 16;
 
 // XCR0: the SSE (bit 1) and AVX (bit 2) state, and the AVX-512 state: the
 // opmask registers (bit 5), the upper halves of zmm0-15 (bit 6) and
 // zmm16-31 (bit 7).
 constexpr uint32_t xcr0_ymm = 0x06u;
 constexpr uint32_t xcr0_zmm = 0xE6u;
+
+#if defined(__i386__) || defined(__x86_64__)
 
 // The register state that the operating system saves on a task switch.
 uint32_t read_xcr0() {
@@ -44,52 +46,53 @@ uint32_t read_xcr0() {
     return low;
 }
 
-CpuFeatures detect_cpu_features() {
-    CpuFeatures features{false, false, false};
+#endif
+
+CpuReport report_cpu() {
+    CpuReport report{0, 0, false, 0, 0};
+#if defined(__i386__) || defined(__x86_64__)
     unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
     // __get_cpuid fails where CPUID or its leaf is missing (old 32-bit
     // processors).
     if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
-        return features;
+        return report;
     }
-    features.sse2 = (edx & bit_SSE2) != 0;
-    const bool avx = (ecx & bit_AVX) != 0;
-    // XGETBV exists only where the operating system has enabled XSAVE; the
-    // upper halves of the ymm registers survive a task switch only where it
-    // saves the SSE (bit 1) and AVX (bit 2) state.
-    // The AVX-512 registers likewise need the operating system to save the
-    // opmask and all of the zmm state besides.
-    const uint32_t xcr0 = (ecx & bit_OSXSAVE) != 0 ? read_xcr0() : 0;
-    const bool os_saves_ymm = (xcr0 & xcr0_ymm) == xcr0_ymm;
-    const bool os_saves_zmm = (xcr0 & xcr0_zmm) == xcr0_zmm;
-    if (avx && os_saves_ymm && __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) {
-        features.avx2 = (ebx & bit_AVX2) != 0;
-        features.avx512 = os_saves_zmm && (ebx & bit_AVX512F) != 0;
-    }
-    return features;
-}
-
+    report.leaf1_ecx = ecx;
+    report.leaf1_edx = edx;
+    // XGETBV exists only where the operating system has enabled XSAVE.
+    report.xcr0 = (ecx & leaf1_ecx_osxsave) != 0 ? read_xcr0() : 0;
+    report.has_leaf7 = __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) != 0;
+    report.leaf7_ebx = report.has_leaf7 ? ebx : 0;
 #endif
+    return report;
+}
 
 } // namespace
 
-bool fill_path_supported(FillPathId path) {
-    if (path == fill_path_scalar) {
+bool fill_path_runs_on(FillPathId path, const CpuReport& report) {
+    // The upper halves of the ymm registers survive a task switch only where
+    // the operating system saves the SSE and AVX state; the AVX-512
+    // registers need the opmask and all of the zmm state besides.
+    const bool os_saves_ymm =
+        (report.leaf1_ecx & leaf1_ecx_osxsave) != 0 && (report.xcr0 & xcr0_ymm) == xcr0_ymm;
+    const bool os_saves_zmm = os_saves_ymm && (report.xcr0 & xcr0_zmm) == xcr0_zmm;
+    const bool avx = (report.leaf1_ecx & leaf1_ecx_avx) != 0 && report.has_leaf7;
+    switch (path) {
+    case fill_path_scalar:
         return true;
+    case fill_path_sse2:
+        return (report.leaf1_edx & leaf1_edx_sse2) != 0;
+    case fill_path_avx2:
+        return avx && os_saves_ymm && (report.leaf7_ebx & leaf7_ebx_avx2) != 0;
+    case fill_path_avx512:
+        return avx && os_saves_zmm && (report.leaf7_ebx & leaf7_ebx_avx512f) != 0;
+    default:
+        return false;
     }
-#if defined(__i386__) || defined(__x86_64__)
-    const CpuFeatures features = detect_cpu_features();
-    if (path == fill_path_sse2) {
-        return features.sse2;
-    }
-    if (path == fill_path_avx2) {
-        return features.avx2;
-    }
-    if (path == fill_path_avx512) {
-        return features.avx512;
-    }
-#endif
-    return false;
+}
+
+bool fill_path_supported(FillPathId path) {
+    return fill_path_runs_on(path, report_cpu());
 }
 
 namespace {

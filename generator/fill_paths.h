@@ -26,6 +26,19 @@ void fill_block_sse2(GeneratorState* state, unsigned char* block);
 void fill_block_avx2(GeneratorState* state, unsigned char* block);
 void fill_block_avx512(GeneratorState* state, unsigned char* block);
 
+// What CPUID and XGETBV report, as far as the choice of a path needs it.
+struct CpuReport {
+    uint32_t leaf1_ecx;
+    uint32_t leaf1_edx;
+    bool has_leaf7;
+    uint32_t leaf7_ebx; // leaf 7, subleaf 0
+    uint32_t xcr0;      // 0 where the operating system has not enabled XGETBV
+};
+
+// True when a processor and operating system that report this can run the
+// path.
+bool fill_path_runs_on(FillPathId path, const CpuReport& report);
+
 // True when this processor and the operating system can run the path.
 bool fill_path_supported(FillPathId path);
 

@@ -249,6 +249,70 @@ TEST_F(FillDispatch, SupportAgreesWithTheCompilersOwnDetection) {
     EXPECT_FALSE(fill_path_supported(fill_path_count));
 }
 
+// What the processor and the operating system report, and which paths may
+// run: SSE2 by CPUID alone; AVX2 needs the AVX and AVX2 bits and the ymm
+// state saved (OSXSAVE and XCR0 bits 1, 2); AVX-512 needs AVX512F and the
+// opmask and zmm state saved as well (XCR0 bits 5, 6, 7).
+TEST_F(FillDispatch, PathsRunWhereTheProcessorAndTheOperatingSystemAllowThem) {
+    constexpr uint32_t sse2 = 1u << 26;                    // leaf 1 EDX
+    constexpr uint32_t osxsave = 1u << 27, avx = 1u << 28; // leaf 1 ECX
+    constexpr uint32_t avx2 = 1u << 5, avx512f = 1u << 16; // leaf 7 EBX
+    constexpr uint32_t all_state = 0xE7u;                  // x87, SSE, AVX, opmask, zmm
+    struct Case {
+        const char* name;
+        CpuReport report;
+        bool sse2, avx2, avx512;
+    };
+    const Case cases[] = {
+        {"nothing", {0, 0, false, 0, 0}, false, false, false},
+        {"SSE2 only", {0, sse2, false, 0, 0}, true, false, false},
+        {"AVX2, ymm saved", {osxsave | avx, sse2, true, avx2, 0x07u}, true, true, false},
+        {"AVX2, XSAVE not enabled", {avx, sse2, true, avx2, 0x07u}, true, false, false},
+        {"AVX2, AVX state not saved", {osxsave | avx, sse2, true, avx2, 0x03u}, true, false, false},
+        {"AVX2, SSE state not saved", {osxsave | avx, sse2, true, avx2, 0x05u}, true, false, false},
+        {"AVX-512, all saved",
+         {osxsave | avx, sse2, true, avx2 | avx512f, all_state},
+         true,
+         true,
+         true},
+        {"AVX-512, opmask not saved",
+         {osxsave | avx, sse2, true, avx2 | avx512f, all_state & ~0x20u},
+         true,
+         true,
+         false},
+        {"AVX-512, zmm0-15 upper halves not saved",
+         {osxsave | avx, sse2, true, avx2 | avx512f, all_state & ~0x40u},
+         true,
+         true,
+         false},
+        {"AVX-512, zmm16-31 not saved",
+         {osxsave | avx, sse2, true, avx2 | avx512f, all_state & ~0x80u},
+         true,
+         true,
+         false},
+        {"AVX-512, ymm state not saved",
+         {osxsave | avx, sse2, true, avx2 | avx512f, all_state & ~0x04u},
+         true,
+         false,
+         false},
+        {"AVX-512 without AVX2",
+         {osxsave | avx, sse2, true, avx512f, all_state},
+         true,
+         false,
+         true},
+        {"AVX bit clear", {osxsave, sse2, true, avx2 | avx512f, all_state}, true, false, false},
+        {"no leaf 7", {osxsave | avx, sse2, false, avx2 | avx512f, all_state}, true, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(fill_path_runs_on(fill_path_scalar, c.report));
+        EXPECT_EQ(c.sse2, fill_path_runs_on(fill_path_sse2, c.report));
+        EXPECT_EQ(c.avx2, fill_path_runs_on(fill_path_avx2, c.report));
+        EXPECT_EQ(c.avx512, fill_path_runs_on(fill_path_avx512, c.report));
+        EXPECT_FALSE(fill_path_runs_on(fill_path_count, c.report));
+    }
+}
+
 TEST_F(FillDispatch, PrefersTheWidestSupportedPath) {
     FillPathId widest = fill_path_scalar;
     for (FillPathId path : {fill_path_sse2, fill_path_avx2, fill_path_avx512}) {
