@@ -1,8 +1,9 @@
 // Runs the built sprayl program as a user would: at the head of a pipe, into
 // files, with its output closed or a terminal, and stopped by signals, alone
 // and in a shell loop.
+#include "child_process.h"
+#include "help_text.h"
 #include "reference_stream.h"
-#include "sprayl_version.h"
 
 #include <gtest/gtest.h>
 
@@ -20,66 +21,10 @@
 
 namespace {
 
-const std::string help_text =
-    "sprayl v" SPRAYL_VERSION " [" SPRAYL_BUILD_DATE "], by the sprayl authors\n\n"
-    "Fast generator of pseudo-random bytes, using the \"xorwow\" method.\n"
-    "Output has been verified to pass the Dieharder test suite.\n\n";
-
-// How the child's standard output is set up.
-struct Launch {
-    std::vector<std::string> arguments;
-    int output = -1; // descriptor for standard output; -1 leaves it closed
-    int error = -1;  // descriptor for standard error; -1 inherits ours
-    rlim_t file_size_limit = RLIM_INFINITY;
-    unsigned time_limit = 0; // seconds until SIGALRM ends the child; 0 for none
-};
-
-pid_t launch(const Launch& how) {
-    std::vector<char*> argv;
-    std::string program = SPRAYL_PATH;
-    argv.push_back(program.data());
-    std::vector<std::string> arguments = how.arguments;
-    for (std::string& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-
-    pid_t child = fork();
-    if (child == 0) {
-        if (how.output >= 0) {
-            dup2(how.output, STDOUT_FILENO);
-        } else {
-            close(STDOUT_FILENO);
-        }
-        if (how.error >= 0) {
-            dup2(how.error, STDERR_FILENO);
-        }
-        for (int descriptor = 3; descriptor < 256; ++descriptor) {
-            close(descriptor);
-        }
-        if (how.file_size_limit != RLIM_INFINITY) {
-            rlimit limit{how.file_size_limit, how.file_size_limit};
-            setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        signal(SIGPIPE, SIG_DFL);
-        alarm(how.time_limit);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return child;
-}
-
-int wait_status(pid_t child) {
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    return status;
-}
-
-// The exit code, or -signal when a signal ended the process.
-int wait_for(pid_t child) {
-    int status = wait_status(child);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+// Runs the built sprayl with these arguments and standard streams.
+pid_t launch(std::vector<std::string> arguments, const ChildSetup& setup) {
+    arguments.insert(arguments.begin(), SPRAYL_PATH);
+    return start_child(arguments, setup);
 }
 
 // Reads to the end of input, but no more than limit bytes; returns the count.
@@ -128,7 +73,7 @@ Pipe make_pipe() {
 // the pipe. Returns the exit code.
 int stream_from_pipe(size_t count, std::vector<unsigned char>* bytes) {
     Pipe output = make_pipe();
-    pid_t child = launch({{}, output.write_end});
+    pid_t child = launch({}, {keep_ours, output.write_end});
     close(output.write_end);
     *bytes = read_bytes(output.read_end, count);
     close(output.read_end);
@@ -140,7 +85,7 @@ TEST(EndToEnd, HelpGoesToStandardError) {
         SCOPED_TRACE(word);
         Pipe output = make_pipe();
         Pipe error = make_pipe();
-        pid_t child = launch({{word, "more"}, output.write_end, error.write_end});
+        pid_t child = launch({word, "more"}, {keep_ours, output.write_end, error.write_end});
         close(output.write_end);
         close(error.write_end);
         EXPECT_EQ(read_text(error.read_end), help_text);
@@ -174,7 +119,7 @@ TEST(EndToEnd, StopSignalsEndTheRunByThatSignal) {
         SCOPED_TRACE(strsignal(signal_number));
         Pipe output = make_pipe();
         int pipe_capacity = fcntl(output.read_end, F_GETPIPE_SZ);
-        pid_t child = launch({{}, output.write_end});
+        pid_t child = launch({}, {keep_ours, output.write_end});
         close(output.write_end);
         std::vector<unsigned char> before = read_bytes(output.read_end, 3 * block);
         kill(child, signal_number);
@@ -288,7 +233,8 @@ TEST(EndToEnd, TerminalOutputIsRefusedUnlessHelpIsAsked) {
         Pipe error = make_pipe();
         // A program that streamed to the terminal would block once its
         // buffer is full: the alarm ends it.
-        pid_t child = launch({run.arguments, terminal.device, error.write_end, RLIM_INFINITY, 20});
+        pid_t child = launch(run.arguments,
+                             {keep_ours, terminal.device, error.write_end, RLIM_INFINITY, false, 20});
         close(terminal.device);
         close(error.write_end);
         std::string message = read_text(error.read_end);
@@ -310,9 +256,9 @@ TEST(EndToEnd, TerminalOutputIsRefusedUnlessHelpIsAsked) {
 
 TEST(EndToEnd, ClosedOutputIsRefused) {
     Pipe error = make_pipe();
-    pid_t child = launch({{}, -1, error.write_end});
+    pid_t child = launch({}, {keep_ours, leave_closed, error.write_end});
     close(error.write_end);
-    EXPECT_EQ(read_text(error.read_end), "Error: Failed to initialize output stream!\n");
+    EXPECT_EQ(read_text(error.read_end), output_error_text);
     EXPECT_EQ(wait_for(child), 1);
     close(error.read_end);
 }
@@ -321,7 +267,7 @@ TEST(EndToEnd, FullDeviceEndsWithZero) {
     int full = open("/dev/full", O_WRONLY);
     ASSERT_GE(full, 0);
     Pipe error = make_pipe();
-    pid_t child = launch({{}, full, error.write_end});
+    pid_t child = launch({}, {keep_ours, full, error.write_end});
     close(full);
     close(error.write_end);
     EXPECT_EQ(read_text(error.read_end), "");
@@ -335,7 +281,7 @@ TEST(EndToEnd, FileThatCanGrowNoMoreHoldsAPrefixOfTheStream) {
     char name[] = "/tmp/sprayl-file-XXXXXX";
     int file = mkstemp(name);
     ASSERT_GE(file, 0);
-    pid_t child = launch({{}, file, -1, limit});
+    pid_t child = launch({}, {keep_ours, file, keep_ours, limit});
     EXPECT_EQ(wait_for(child), 0);
     lseek(file, 0, SEEK_SET);
     std::vector<unsigned char> bytes = read_bytes(file);
@@ -348,7 +294,7 @@ TEST(EndToEnd, FileThatCanGrowNoMoreHoldsAPrefixOfTheStream) {
 TEST(EndToEnd, NonBlockingPipeBacksOffAndLosesNothing) {
     Pipe output = make_pipe();
     fcntl(output.write_end, F_SETFL, O_NONBLOCK);
-    pid_t child = launch({{}, output.write_end});
+    pid_t child = launch({}, {keep_ours, output.write_end});
     close(output.write_end);
     // A slow reader: the writer keeps finding the pipe full.
     std::vector<unsigned char> bytes;

@@ -29,31 +29,36 @@ DWORD GetCurrentProcessId() {
 }
 
 namespace {
-const ClockSample& current_sample() {
-    size_t index = std::min<size_t>(fake.clock_samples_taken, fake.clock_samples.size() - 1);
+// The sample for the next reading of a clock read `reads` times before; the
+// last sample repeats.
+const ClockSample& next_sample(uint64_t* reads) {
+    size_t last = fake.clock_samples.size() - 1;
+    size_t index = *reads < last ? static_cast<size_t>(*reads) : last;
+    ++*reads;
+    fake.clock_samples_taken = std::max({fake.system_time_reads, fake.counter_reads,
+                                         fake.tick_reads});
     return fake.clock_samples[index];
 }
 } // namespace
 
 void GetSystemTimeAsFileTime(FILETIME* system_time) {
     fake.calls.push_back("GetSystemTimeAsFileTime");
-    system_time->dwLowDateTime = current_sample().filetime_low;
-    system_time->dwHighDateTime = current_sample().filetime_high;
+    const ClockSample& sample = next_sample(&fake.system_time_reads);
+    system_time->dwLowDateTime = sample.filetime_low;
+    system_time->dwHighDateTime = sample.filetime_high;
 }
 
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
     fake.calls.push_back("QueryPerformanceCounter");
+    const ClockSample& sample = next_sample(&fake.counter_reads);
     count->QuadPart =
-        static_cast<int64_t>((static_cast<uint64_t>(current_sample().counter_high) << 32) |
-                             current_sample().counter_low);
+        static_cast<int64_t>((static_cast<uint64_t>(sample.counter_high) << 32) | sample.counter_low);
     return TRUE;
 }
 
 DWORD GetTickCount() {
     fake.calls.push_back("GetTickCount");
-    DWORD ticks = current_sample().ticks;
-    ++fake.clock_samples_taken; // the tick count is the last clock of a sample
-    return ticks;
+    return next_sample(&fake.tick_reads).ticks;
 }
 
 HANDLE CreateEventW(void*, BOOL manual_reset, BOOL initial_state, const WCHAR* name) {
@@ -115,9 +120,9 @@ BOOL WriteFile(HANDLE file, const void* bytes, DWORD count, DWORD* written, void
     if (fake.output_write_calls == fake.stop_at_write) {
         console_ctrl_handler(CTRL_C_EVENT);
     }
-    WriteStep step = fake.output_write_calls <= fake.writes.size()
-                         ? fake.writes[fake.output_write_calls - 1]
-                         : fake.after_writes;
+    // The calls so far are few; the index fits a size_t on any machine.
+    size_t call = static_cast<size_t>(fake.output_write_calls);
+    WriteStep step = call <= fake.writes.size() ? fake.writes[call - 1] : fake.after_writes;
     if (step.take < 0) {
         return FALSE;
     }

@@ -44,6 +44,12 @@ struct FakePlatform {
     uint64_t output_write_calls = 0;
     std::vector<const void*> write_addresses; // what each output write was asked
     std::vector<DWORD> write_lengths;
+    // How often each clock was read; each reading of a clock takes that
+    // clock's value from the next sample. clock_samples_taken: the most
+    // samples any clock has used.
+    uint64_t system_time_reads = 0;
+    uint64_t counter_reads = 0;
+    uint64_t tick_reads = 0;
     uint64_t clock_samples_taken = 0;
     std::vector<DWORD> sleeps;
     std::vector<uint64_t> polls_after_write; // output_write_calls at each poll

@@ -259,8 +259,11 @@ TEST(JumpMatrix, LaneTablesHoldTheJumpsToEachSegment) {
     EXPECT_EQ(nullptr, lane_jumps(2));
 }
 
-TEST(FillDispatch, FirstBlockChoosesTheBestSupportedPath) {
-    const FillPathId saved = selected_fill_path();
+// The dispatch tests change the process-wide choice; each puts back what it
+// found, also when it fails, so that no test depends on the order they run in.
+class FillDispatch : public OnePath {};
+
+TEST_F(FillDispatch, FirstBlockChoosesTheBestSupportedPath) {
     reset_fill_path();
     EXPECT_EQ(fill_path_count, selected_fill_path());
     GeneratorState state = make_state(1, 2, 3, 4, 0);
@@ -269,21 +272,18 @@ TEST(FillDispatch, FirstBlockChoosesTheBestSupportedPath) {
     EXPECT_EQ(best_fill_path(), selected_fill_path());
     EXPECT_TRUE(fill_path_supported(selected_fill_path()));
     EXPECT_EQ(0x000587E3u, word_at(block, 0));
-    restore_fill_path(saved);
 }
 
-TEST(FillDispatch, FirstMatchChoosesTheBestSupportedPath) {
-    const FillPathId saved = selected_fill_path();
+TEST_F(FillDispatch, FirstMatchChoosesTheBestSupportedPath) {
     reset_fill_path();
     GeneratorState state = make_state(1, 2, 3, 4, 0);
     unsigned char block[block_bytes];
     std::memcpy(block, known_first_bytes, sizeof known_first_bytes);
     EXPECT_FALSE(match_block(&state, block));
     EXPECT_EQ(best_fill_path(), selected_fill_path());
-    restore_fill_path(saved);
 }
 
-TEST(FillDispatch, SupportAgreesWithTheCompilersOwnDetection) {
+TEST_F(FillDispatch, SupportAgreesWithTheCompilersOwnDetection) {
     EXPECT_TRUE(fill_path_supported(fill_path_scalar));
 #if defined(__i386__) || defined(__x86_64__)
     // GCC's run-time check also asks the operating system about the AVX
@@ -299,7 +299,7 @@ TEST(FillDispatch, SupportAgreesWithTheCompilersOwnDetection) {
 // run: SSE2 by CPUID alone; AVX2 needs the AVX and AVX2 bits and the ymm
 // state saved (OSXSAVE and XCR0 bits 1, 2); AVX-512 needs AVX512F and the
 // opmask and zmm state saved as well (XCR0 bits 5, 6, 7).
-TEST(FillDispatch, PathsRunWhereTheProcessorAndTheOperatingSystemAllowThem) {
+TEST_F(FillDispatch, PathsRunWhereTheProcessorAndTheOperatingSystemAllowThem) {
     constexpr uint32_t sse2 = 1u << 26;                    // leaf 1 EDX
     constexpr uint32_t osxsave = 1u << 27, avx = 1u << 28; // leaf 1 ECX
     constexpr uint32_t avx2 = 1u << 5, avx512f = 1u << 16; // leaf 7 EBX
@@ -359,7 +359,7 @@ TEST(FillDispatch, PathsRunWhereTheProcessorAndTheOperatingSystemAllowThem) {
     }
 }
 
-TEST(FillDispatch, PrefersTheWidestSupportedPath) {
+TEST_F(FillDispatch, PrefersTheWidestSupportedPath) {
     FillPathId widest = fill_path_scalar;
     for (FillPathId path : {fill_path_sse2, fill_path_avx2, fill_path_avx512}) {
         if (fill_path_supported(path)) {
@@ -369,8 +369,7 @@ TEST(FillDispatch, PrefersTheWidestSupportedPath) {
     EXPECT_EQ(widest, best_fill_path());
 }
 
-TEST(FillDispatch, RefusesUnsupportedPathsAndKeepsTheCurrentOne) {
-    const FillPathId saved = selected_fill_path();
+TEST_F(FillDispatch, RefusesUnsupportedPathsAndKeepsTheCurrentOne) {
     ASSERT_TRUE(select_fill_path(fill_path_scalar));
     EXPECT_FALSE(select_fill_path(fill_path_count));
     EXPECT_EQ(fill_path_scalar, selected_fill_path());
@@ -378,7 +377,6 @@ TEST(FillDispatch, RefusesUnsupportedPathsAndKeepsTheCurrentOne) {
         EXPECT_EQ(fill_path_supported(path), select_fill_path(path)) << fill_path_name(path);
         EXPECT_TRUE(fill_path_supported(selected_fill_path()));
     }
-    restore_fill_path(saved);
 }
 
 } // namespace

@@ -41,4 +41,25 @@ TEST(Generator, BlocksAreTheWordsOfNextWordInOrder) {
     }
 }
 
+TEST(ReferenceStream, TellsTheStartOfARunFromAnythingElse) {
+    // The judge of the end-to-end tests: a run's stream, cut anywhere,
+    // passes; one changed byte after the first 16, a run that does not
+    // start at counter 0, or too little to judge, fails.
+    const GeneratorState run = known_blocks[0].start;
+    std::vector<unsigned char> stream = reference_bytes(run, 3 * block_bytes + 3);
+    EXPECT_TRUE(is_reference_stream(stream));
+    EXPECT_TRUE(is_reference_stream(std::vector<unsigned char>(stream.begin(), stream.begin() + 16)));
+    EXPECT_TRUE(is_reference_stream(std::vector<unsigned char>(stream.begin(), stream.begin() + 21)));
+    for (size_t offset : {size_t{16}, size_t{19}, size_t{20}, size_t{block_bytes},
+                          stream.size() - 4, stream.size() - 1}) {
+        SCOPED_TRACE(testing::Message() << "byte " << offset << " changed");
+        std::vector<unsigned char> damaged = stream;
+        damaged[offset] ^= 0x10;
+        EXPECT_FALSE(is_reference_stream(damaged));
+    }
+    const GeneratorState later = known_blocks[1].start; // counter not 0
+    EXPECT_FALSE(is_reference_stream(reference_bytes(later, 4096)));
+    EXPECT_FALSE(is_reference_stream(std::vector<unsigned char>(stream.begin(), stream.begin() + 15)));
+}
+
 } // namespace

@@ -2,8 +2,9 @@
 // standard streams are real pipes and files, its stop request a real SIGINT.
 //
 // Usage: wine_end_to_end_test <wine> <sprayl.exe> [gtest options]
+#include "child_process.h"
+#include "help_text.h"
 #include "reference_stream.h"
-#include "sprayl_version.h"
 
 #include <gtest/gtest.h>
 
@@ -30,9 +31,6 @@ std::string sprayl_path;
 using Clock = std::chrono::steady_clock;
 constexpr auto run_time_limit = std::chrono::seconds(60);
 
-const std::string banner_start = "sprayl v" SPRAYL_VERSION " [" SPRAYL_BUILD_DATE "], by ";
-const std::string about = "Fast generator of pseudo-random bytes, using the \"xorwow\" method.\n";
-const std::string verified = "Output has been verified to pass the Dieharder test suite.\n\n";
 
 // ---- running the program --------------------------------------------------
 
@@ -53,35 +51,19 @@ Child start_sprayl(const std::vector<std::string>& arguments, const Outputs& out
         ADD_FAILURE() << "pipe: " << std::strerror(errno);
         return {-1, -1};
     }
-    std::vector<std::string> words = {wine_command, sprayl_path};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null_input = open("/dev/null", O_RDONLY);
-        dup2(null_input, 0);
-        dup2(outputs.output_fd < 0 ? pipe_ends[1] : outputs.output_fd, 1);
-        dup2(outputs.error_fd, 2);
-        if (pipe_ends[0] >= 0) {
-            close(pipe_ends[0]);
-            close(pipe_ends[1]);
-        }
-        signal(SIGPIPE, SIG_DFL);
-        if (outputs.file_size_limit != RLIM_INFINITY) {
-            // A write beyond the limit then fails with EFBIG instead of
-            // killing the process.
-            signal(SIGXFSZ, SIG_IGN);
-            struct rlimit limit = {outputs.file_size_limit, outputs.file_size_limit};
-            setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
+    std::vector<std::string> command = {wine_command, sprayl_path};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    int null_input = open("/dev/null", O_RDONLY);
+    ChildSetup setup;
+    setup.input = null_input;
+    setup.output = outputs.output_fd < 0 ? pipe_ends[1] : outputs.output_fd;
+    setup.error = outputs.error_fd;
+    setup.file_size_limit = outputs.file_size_limit;
+    // sprayl.exe knows no signals: beyond the limit a write must fail with
+    // EFBIG, as a full file fails on Windows.
+    setup.ignore_file_size_signal = true;
+    pid_t pid = start_child(command, setup);
+    close(null_input);
     if (pipe_ends[1] >= 0) {
         close(pipe_ends[1]);
     }
@@ -160,12 +142,12 @@ TEST_P(Help, PrintsTheThreeTextsOnStandardErrorAndExitsWithOne) {
     EXPECT_EQ(wait_for_exit(run.pid, Clock::now() + run_time_limit), 1);
 
     std::string text = file_contents(error);
-    std::string tail = "\n\n" + about + verified;
-    ASSERT_GT(text.size(), banner_start.size() + tail.size()) << text;
-    EXPECT_EQ(text.substr(0, banner_start.size()), banner_start);
+    const std::string& start = help_banner_start;
+    const std::string& tail = help_after_credit;
+    ASSERT_GT(text.size(), start.size() + tail.size()) << text;
+    EXPECT_EQ(text.substr(0, start.size()), start);
     EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
-    std::string credit =
-        text.substr(banner_start.size(), text.size() - banner_start.size() - tail.size());
+    std::string credit = text.substr(start.size(), text.size() - start.size() - tail.size());
     EXPECT_FALSE(credit.empty());
     EXPECT_EQ(credit.find('\n'), std::string::npos) << credit;
     EXPECT_EQ(text.find('\r'), std::string::npos);

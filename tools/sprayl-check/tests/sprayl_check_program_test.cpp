@@ -500,7 +500,9 @@ TEST(Fill, FillsTheFileSystemWithOneRunsStream) {
 // Where no file system can be mounted: a file-size limit stands in for a
 // full drive, with one file larger than the limit.
 TEST(Fill, AFileSizeLimitEndsTheFillLikeAFullDrive) {
+    // Empty, also when the test runs again in the same process.
     std::string directory = scratch_path("fill-limited");
+    std::filesystem::remove_all(directory);
     std::filesystem::create_directories(directory);
     const uint64_t limit = 2500000;
     // --file-size above the limit, so that the very first file reaches it.
