@@ -295,39 +295,39 @@ bool same_register(const GeneratorState& a, const GeneratorState& b) {
 }
 
 // Whether the unit continues the data of another run recognised before:
-// its words are predicted from that run's state, far cheaper than
-// recognising them anew in every sector of a stale area.
+// that run's stream is predicted a block at a time with the fill, far
+// cheaper than recognising it anew in every sector of a stale area.
 bool continues_stale(StreamCheck* check, const unsigned char* bytes, uint32_t size, uint64_t at) {
-    if (!check->stale_known || at < check->stale_input_end ||
-        at - check->stale_input_end > block_bytes) {
+    if (!check->stale_known) {
         return false;
     }
-    GeneratorState state = check->stale_state;
-    uint64_t skipped = at - check->stale_input_end;
-    for (uint64_t i = 0; i < skipped / 4; ++i) {
-        next_word(&state);
-    }
-    uint32_t phase = static_cast<uint32_t>(skipped % 4);
-    unsigned char expected[unit_capacity + 8];
-    uint32_t words = (phase + size + 3) / 4;
-    GeneratorState after = state;
-    for (uint32_t i = 0; i < words; ++i) {
-        uint32_t word = next_word(&after);
-        expected[4 * i] = static_cast<unsigned char>(word);
-        expected[4 * i + 1] = static_cast<unsigned char>(word >> 8);
-        expected[4 * i + 2] = static_cast<unsigned char>(word >> 16);
-        expected[4 * i + 3] = static_cast<unsigned char>(word >> 24);
-        if (i + 1 == (phase + size) / 4) {
-            state = after; // the last whole word within the unit
+    while (size > 0) {
+        if (at < check->stale_start || at - check->stale_start >= 2 * uint64_t{block_bytes}) {
+            return false;
         }
+        if (at - check->stale_start >= block_bytes) {
+            fill_block(&check->stale_end_state, check->stale_block);
+            check->stale_start += block_bytes;
+        }
+        uint32_t in_block = static_cast<uint32_t>(at - check->stale_start);
+        uint32_t piece = block_bytes - in_block < size ? block_bytes - in_block : size;
+        if (std::memcmp(bytes, check->stale_block + in_block, piece) != 0) {
+            return false;
+        }
+        bytes += piece;
+        at += piece;
+        size -= piece;
     }
-    if (std::memcmp(expected + phase, bytes, size) != 0) {
-        return false;
-    }
-    uint32_t whole = (phase + size) / 4;
-    check->stale_input_end = at - phase + 4 * uint64_t{whole};
-    check->stale_state = whole > 0 ? state : check->stale_state;
     return true;
+}
+
+// Predicts on the data of another run, whose words before input offset at
+// leave the state after.
+void follow_stale(StreamCheck* check, uint64_t at, const GeneratorState& after) {
+    check->stale_known = true;
+    check->stale_start = at;
+    check->stale_end_state = after;
+    fill_block(&check->stale_end_state, check->stale_block);
 }
 
 // Whether the recognised data is this run's; *offset is then its stream
@@ -503,9 +503,7 @@ void look_at_unit(StreamCheck* check) {
                 }
             }
         }
-        check->stale_known = true;
-        check->stale_input_end = at + found_at + 4 * recognised_words;
-        check->stale_state = place.after;
+        follow_stale(check, at + found_at + 4 * recognised_words, place.after);
         kind = damage_stale;
     }
     // Adopting a run may have given the unit back bytes from before it.

@@ -119,9 +119,12 @@ struct StreamCheck {
     unsigned char unit[unit_capacity];
 
     // The last data of another run recognised, to know its next sectors.
+    // The last data of another run recognised, predicted on: its stream
+    // from input offset stale_start on, and the state after that block.
     bool stale_known;
-    uint64_t stale_input_end;   // input offset after its last word known
-    GeneratorState stale_state; // the state after that word
+    uint64_t stale_start;
+    GeneratorState stale_end_state;
+    alignas(64) unsigned char stale_block[block_bytes];
 
     uint64_t bytes_read; // header included
     uint64_t bytes_intact;
