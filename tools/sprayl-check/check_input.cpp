@@ -1,5 +1,7 @@
 #include "check_input.h"
 
+#include "read_ahead.h"
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -24,17 +26,22 @@ namespace {
 constexpr size_t read_size = size_t{1} << 20;
 
 #if !defined(_WIN32)
-alignas(error_step_bytes) unsigned char aligned_buffer[read_size];
+alignas(error_step_bytes) unsigned char aligned_buffers[read_ahead_buffers][read_size];
 #endif
 
-unsigned char* read_buffer() {
+// Buffer 0 serves the reads of the check itself; all of them go round
+// while a second thread reads ahead.
+unsigned char* read_buffer(unsigned which = 0) {
 #if defined(_WIN32)
     // Page-aligned, as FILE_FLAG_NO_BUFFERING wants.
-    static unsigned char* buffer = static_cast<unsigned char*>(
-        VirtualAlloc(nullptr, read_size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    return buffer;
+    static unsigned char* buffers[read_ahead_buffers];
+    if (buffers[which] == nullptr) {
+        buffers[which] = static_cast<unsigned char*>(
+            VirtualAlloc(nullptr, read_size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    }
+    return buffers[which];
 #else
-    return aligned_buffer;
+    return aligned_buffers[which];
 #endif
 }
 
@@ -225,11 +232,48 @@ uint64_t read_around_error(const OpenInput* input, StreamCheck* check, ReadFunct
     return offset;
 }
 
+// Checks a seekable input while a second thread reads ahead, as long as
+// the reads give data. Sets the offset where the check goes on by itself
+// (the end, or a piece that failed, to be read again there); false when a
+// stop was requested.
+bool check_reading_ahead(OpenInput* input, StreamCheck* check, ReadFunction read,
+                         Progress* progress, uint64_t* offset) {
+    unsigned char* buffers[read_ahead_buffers];
+    for (unsigned i = 0; i < read_ahead_buffers; ++i) {
+        buffers[i] = read_buffer(i);
+        if (buffers[i] == nullptr) {
+            return true;
+        }
+    }
+    if (!read_ahead_start(input, read, *offset, buffers, read_size)) {
+        return true;
+    }
+    for (;;) {
+        if (stop_requested != 0) {
+            read_ahead_stop();
+            return false;
+        }
+        ReadAheadPiece piece = read_ahead_next();
+        if (piece.got <= 0) {
+            read_ahead_stop();
+            *offset = piece.offset;
+            return true;
+        }
+        check_bytes(check, piece.data, static_cast<size_t>(piece.got));
+        read_ahead_release();
+        *offset = piece.offset + static_cast<uint64_t>(piece.got);
+        progress_tick(progress, check->bytes_read, bytes_damaged(check));
+    }
+}
+
 // Reads one open input to its end into check.
 CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Progress* progress,
                    char* message, size_t capacity) {
     unsigned char* buffer = read_buffer();
     uint64_t offset = 0;
+    if (input->seekable && !check_reading_ahead(input, check, read, progress, &offset)) {
+        return check_end_interrupted;
+    }
     for (;;) {
         if (stop_requested != 0) {
             return check_end_interrupted;
