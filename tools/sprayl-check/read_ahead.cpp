@@ -1,5 +1,7 @@
 #include "read_ahead.h"
 
+#include <atomic>
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -21,7 +23,9 @@ struct ReadAhead {
     size_t size;
     ReadAheadPiece pieces[read_ahead_buffers];
     unsigned next_taken; // the buffer of the piece the check takes next
-    bool stopping;       // set before the post that wakes the reader to see it
+    // Set by the check, read by the reader after each wait: the reader may
+    // be reading at the time, and sees it at its next wait.
+    std::atomic<bool> stopping;
     bool running;
 #if defined(_WIN32)
     HANDLE thread;
@@ -62,7 +66,7 @@ void read_pieces() {
 #else
         wait_for(&ahead.empty);
 #endif
-        if (ahead.stopping) {
+        if (ahead.stopping.load(std::memory_order_relaxed)) {
             return;
         }
         ReadAheadPiece* piece = &ahead.pieces[slot];
@@ -111,7 +115,7 @@ bool read_ahead_start(const OpenInput* input, ReadFunction read, uint64_t offset
     }
     ahead.size = size;
     ahead.next_taken = 0;
-    ahead.stopping = false;
+    ahead.stopping.store(false, std::memory_order_relaxed);
 #if defined(_WIN32)
     ahead.empty = CreateSemaphoreW(nullptr, read_ahead_buffers, read_ahead_buffers, nullptr);
     ahead.filled = CreateSemaphoreW(nullptr, 0, read_ahead_buffers, nullptr);
@@ -166,7 +170,7 @@ void read_ahead_stop() {
     }
     // The reader waits for an empty buffer, or reads, or has ended: it sees
     // stopping at its next wait.
-    ahead.stopping = true;
+    ahead.stopping.store(true, std::memory_order_relaxed);
 #if defined(_WIN32)
     post(ahead.empty);
     WaitForSingleObject(ahead.thread, INFINITE);
