@@ -25,6 +25,29 @@ constexpr void step_register(uint32_t word[4]) {
     word[0] = n;
 }
 
+// Undoes one step_register: n = t ^ (t << 1) ^ w0 ^ (w0 << 4) with
+// t = w3 ^ (w3 >> 2) and w0 now in word[1]. x ^ (x << 1) is undone by a
+// running exclusive-or from the low bit up, x ^ (x >> 2) by one from the
+// high bits down.
+constexpr void step_register_back(uint32_t word[4]) {
+    uint32_t newest = word[1];
+    uint32_t t = word[0] ^ newest ^ (newest << 4);
+    t ^= t << 1;
+    t ^= t << 2;
+    t ^= t << 4;
+    t ^= t << 8;
+    t ^= t << 16;
+    uint32_t oldest = t;
+    oldest ^= oldest >> 2;
+    oldest ^= oldest >> 4;
+    oldest ^= oldest >> 8;
+    oldest ^= oldest >> 16;
+    word[0] = word[1];
+    word[1] = word[2];
+    word[2] = word[3];
+    word[3] = oldest;
+}
+
 // Advances the state by one step and returns one output.
 inline uint32_t next_word(GeneratorState* state) {
     step_register(state->word);

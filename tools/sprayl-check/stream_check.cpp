@@ -109,7 +109,6 @@ void add_stretch(StreamCheck* check, const Stretch& stretch) {
         }
     }
     ++check->stretch_count;
-    ++check->totals.stretches;
     if (check->stretch_count <= kept_stretches) {
         check->stretches[check->stretch_count - 1] = stretch;
     }
@@ -120,7 +119,6 @@ void add_slip(StreamCheck* check, uint64_t offset, int64_t shift) {
         check->slips[check->slip_count] = {offset, shift};
     }
     ++check->slip_count;
-    ++check->totals.slips;
     check->slip_total += shift;
 }
 

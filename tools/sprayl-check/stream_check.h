@@ -128,7 +128,7 @@ struct StreamCheck {
 
     uint64_t bytes_read; // header included
     uint64_t bytes_intact;
-    DamageTotals totals;
+    DamageTotals totals;    // the bytes of each kind; the counts are stretch_count, slip_count
     uint64_t stretch_count; // all of them, kept or not
     Stretch stretches[kept_stretches];
     uint64_t slip_count;

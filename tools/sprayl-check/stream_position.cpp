@@ -1,5 +1,7 @@
 #include "stream_position.h"
 
+#include "jump_matrix.h"
+
 namespace {
 
 // The multiplicative inverse of the Weyl increment mod 2^32: output index
@@ -71,70 +73,29 @@ uint32_t agreeing_lows(const uint32_t x[recognised_words]) {
     return passing;
 }
 
-// A 128 x 128 matrix over GF(2): column i is the image of register bit i
-// (bit i % 32 of word i / 32).
-struct BitMatrix {
-    uint32_t column[128][4];
-};
-
 constexpr int jump_powers = 64;
 
+// The step and the step back to the powers 2^e, built as far as jumps have
+// needed them.
 struct JumpTables {
     int powers_built;
-    BitMatrix forward[jump_powers];  // the step to the power 2^e
-    BitMatrix backward[jump_powers]; // the step back to the power 2^e
+    JumpMatrix forward[jump_powers];
+    JumpMatrix backward[jump_powers];
 };
 
 JumpTables tables;
-
-void apply_matrix(const BitMatrix* matrix, uint32_t word[4]) {
-    uint32_t result[4] = {0, 0, 0, 0};
-    for (int i = 0; i < 128; ++i) {
-        uint32_t mask = 0u - ((word[i / 32] >> (i % 32)) & 1u);
-        for (int k = 0; k < 4; ++k) {
-            result[k] ^= matrix->column[i][k] & mask;
-        }
-    }
-    for (int k = 0; k < 4; ++k) {
-        word[k] = result[k];
-    }
-}
-
-void matrix_of(void (*step)(uint32_t*), BitMatrix* matrix) {
-    for (int i = 0; i < 128; ++i) {
-        uint32_t* column = matrix->column[i];
-        for (int k = 0; k < 4; ++k) {
-            column[k] = 0;
-        }
-        column[i / 32] = 1u << (i % 32);
-        step(column);
-    }
-}
-
-void square(const BitMatrix* matrix, BitMatrix* squared) {
-    for (int i = 0; i < 128; ++i) {
-        for (int k = 0; k < 4; ++k) {
-            squared->column[i][k] = matrix->column[i][k];
-        }
-        apply_matrix(matrix, squared->column[i]);
-    }
-}
-
-void step_forward(uint32_t* word) {
-    step_register(word);
-}
 
 // Builds the powers of the step up to 2^(powers - 1), as far as not yet
 // built: a jump needs only as many as its distance has bits.
 void build_powers(int powers) {
     if (tables.powers_built == 0) {
-        matrix_of(step_forward, &tables.forward[0]);
-        matrix_of(step_register_back, &tables.backward[0]);
+        tables.forward[0] = matrix_of_step(step_forward);
+        tables.backward[0] = matrix_of_step(step_register_back);
         tables.powers_built = 1;
     }
     for (int e = tables.powers_built; e < powers; ++e) {
-        square(&tables.forward[e - 1], &tables.forward[e]);
-        square(&tables.backward[e - 1], &tables.backward[e]);
+        tables.forward[e] = compose_jumps(tables.forward[e - 1], tables.forward[e - 1]);
+        tables.backward[e] = compose_jumps(tables.backward[e - 1], tables.backward[e - 1]);
     }
     if (powers > tables.powers_built) {
         tables.powers_built = powers;
@@ -168,28 +129,6 @@ bool recognise_words(const uint32_t words[recognised_words], WordPlace* place) {
     return false;
 }
 
-void step_register_back(uint32_t word[4]) {
-    // n = t ^ (t << 1) ^ w0 ^ (w0 << 4), t = w3 ^ (w3 >> 2), with w0 now in
-    // word[1]. Undo x ^ (x << 1) by a running xor from the low bit up, and
-    // x ^ (x >> 2) by one from the high bits down.
-    uint32_t newest = word[1];
-    uint32_t t = word[0] ^ newest ^ (newest << 4);
-    t ^= t << 1;
-    t ^= t << 2;
-    t ^= t << 4;
-    t ^= t << 8;
-    t ^= t << 16;
-    uint32_t oldest = t;
-    oldest ^= oldest >> 2;
-    oldest ^= oldest >> 4;
-    oldest ^= oldest >> 8;
-    oldest ^= oldest >> 16;
-    word[0] = word[1];
-    word[1] = word[2];
-    word[2] = word[3];
-    word[3] = oldest;
-}
-
 void jump_register(uint32_t word[4], int64_t steps) {
     uint64_t count = steps >= 0 ? static_cast<uint64_t>(steps) : 0 - static_cast<uint64_t>(steps);
     if (count <= stepped_distance) {
@@ -203,10 +142,10 @@ void jump_register(uint32_t word[4], int64_t steps) {
         return;
     }
     build_powers(64 - __builtin_clzll(count));
-    const BitMatrix* powers = steps >= 0 ? tables.forward : tables.backward;
+    const JumpMatrix* powers = steps >= 0 ? tables.forward : tables.backward;
     for (int e = 0; count != 0; ++e, count >>= 1) {
         if ((count & 1) != 0) {
-            apply_matrix(&powers[e], word);
+            apply_jump(powers[e], word, word);
         }
     }
 }

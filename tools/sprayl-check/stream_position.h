@@ -32,9 +32,6 @@ bool recognise_words(const uint32_t words[recognised_words], WordPlace* place);
 // microseconds.
 void jump_register(uint32_t word[4], int64_t steps);
 
-// Undoes one step_register.
-void step_register_back(uint32_t word[4]);
-
 // The state of the run whose state after four outputs is header_state, after
 // outputs outputs (before output number outputs, from 0).
 GeneratorState state_after_outputs(const GeneratorState* header_state, uint64_t outputs);

@@ -1,7 +1,8 @@
-// The jump as a bit matrix, for the tests: an independent way to the
-// registers that the lane paths' jump tables hold. The register step is
-// linear over GF(2), so the register k steps ahead is a fixed 128x128 bit
-// matrix times the register now. Bit b of word w is bit 32*w + b.
+// The jump as a bit matrix, for any distance: the register step is linear
+// over GF(2), so the register k steps ahead (or back) is a fixed 128x128 bit
+// matrix times the register now. Bit b of word w is bit 32*w + b. The tests
+// take it as an independent way to the registers that the lane paths' jump
+// tables hold; sprayl-check jumps a run's register with its powers.
 #pragma once
 
 #include "generator.h"
@@ -38,14 +39,26 @@ inline JumpMatrix compose_jumps(const JumpMatrix& first, const JumpMatrix& secon
     return matrix;
 }
 
+// The matrix of one step: step_register, or step_register_back.
+inline JumpMatrix matrix_of_step(void (*step)(uint32_t word[4])) {
+    JumpMatrix matrix{};
+    for (uint32_t i = 0; i < register_bits; ++i) {
+        matrix.column[i][i / 32] = 1u << (i % 32);
+        step(matrix.column[i]);
+    }
+    return matrix;
+}
+
+inline void step_forward(uint32_t word[4]) {
+    step_register(word);
+}
+
 // By repeated squaring of the one-step matrix.
 inline JumpMatrix make_jump_matrix(uint32_t steps) {
-    JumpMatrix power{};
+    JumpMatrix power = matrix_of_step(step_forward);
     JumpMatrix result{};
     for (uint32_t i = 0; i < register_bits; ++i) {
-        power.column[i][i / 32] = 1u << (i % 32);
         result.column[i][i / 32] = 1u << (i % 32);
-        step_register(power.column[i]);
     }
     for (; steps != 0; steps >>= 1) {
         if ((steps & 1u) != 0) {
