@@ -1,5 +1,6 @@
 #include "check_input.h"
 
+#include "drive_cache.h"
 #include "read_ahead.h"
 
 #include <cerrno>
@@ -21,6 +22,8 @@
 volatile std::sig_atomic_t stop_requested = 0;
 
 namespace {
+
+char unreached_reason[4096 + 128];
 
 // Large reads, aligned for reading around the cache.
 constexpr size_t read_size = size_t{1} << 20;
@@ -91,6 +94,7 @@ int open_system(const char* path, OpenInput* input) {
     if (!input->seekable) {
         input->method = read_as_it_comes;
     }
+    input->around_cache = input->method == read_around_cache;
     return 0;
 }
 
@@ -103,7 +107,10 @@ int reopen_through_cache(OpenInput* input) {
     }
     CloseHandle(reinterpret_cast<HANDLE>(input->handle));
     input->handle = reinterpret_cast<intptr_t>(handle);
-    input->method = read_through_cache;
+    input->around_cache = false;
+    if (read_reaches_drive(input->method)) {
+        input->method = read_through_cache;
+    }
     return 0;
 }
 
@@ -166,6 +173,7 @@ int open_system(const char* path, OpenInput* input) {
     }
     off_t end = lseek(fd, 0, SEEK_END);
     input->size = end > 0 ? static_cast<uint64_t>(end) : 0;
+    input->around_cache = input->method == read_around_cache;
     if (input->method == read_dropped_cache) {
         drop_from_cache(fd);
     }
@@ -178,7 +186,10 @@ int reopen_through_cache(OpenInput* input) {
         return errno;
     }
     drop_from_cache(fd);
-    input->method = read_dropped_cache;
+    input->around_cache = false;
+    if (input->method == read_around_cache) {
+        input->method = read_dropped_cache;
+    }
     return 0;
 }
 
@@ -292,7 +303,7 @@ CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Prog
         if (is_interruption(error)) {
             continue;
         }
-        if (is_misalignment(error) && input->method == read_around_cache) {
+        if (is_misalignment(error) && input->around_cache) {
             // The file system takes no reads around the cache after all.
             error = reopen_through_cache(input);
             if (error == 0) {
@@ -584,7 +595,18 @@ CheckEnd check_inputs(InputList* list, StreamCheck* check, ReadFunction read, Pr
             close_system(&input);
             return check_end_read_failed;
         }
+        if (input.seekable) {
+            FileSystemInfo file_system;
+            find_file_system(path, input.handle, &file_system);
+            input.method = reach_the_drive(&file_system, input.method, unreached_reason,
+                                           sizeof unreached_reason);
+        }
         end = check_one(&input, check, read, progress, message, capacity);
+        check->possibly_from_memory |= !read_reaches_drive(input.method);
+        if (!read_reaches_drive(input.method) && unreached_reason[0] == '\0') {
+            std::snprintf(unreached_reason, sizeof unreached_reason,
+                          "the file system of \"%s\" refuses reads around the cache", path);
+        }
         list->methods[i] = static_cast<unsigned char>(input.method);
         close_system(&input);
     }
@@ -594,24 +616,45 @@ CheckEnd check_inputs(InputList* list, StreamCheck* check, ReadFunction read, Pr
     return end;
 }
 
-const char* read_method_text(ReadMethod method) {
-    switch (method) {
-    case read_missing:
-        return "missing";
+namespace {
+
+struct ReadMethodRow {
+    const char* text;   // for the report's "read:" line
+    bool reaches_drive; // false: the bytes may have come from memory
+};
+
+const ReadMethodRow read_methods[read_method_count] = {
+    {"missing", true},
 #if defined(_WIN32)
-    case read_around_cache:
-        return "around the cache (FILE_FLAG_NO_BUFFERING)";
+    {"around the cache (FILE_FLAG_NO_BUFFERING)", true},
 #else
-    case read_around_cache:
-        return "around the cache (O_DIRECT)";
+    {"around the cache (O_DIRECT)", true},
 #endif
-    case read_dropped_cache:
-        return "after dropping it from the cache (fdatasync, POSIX_FADV_DONTNEED)";
-    case read_through_cache:
-        return "through the cache";
-    case read_as_it_comes:
-        return "as it came";
-    default:
-        return "";
-    }
+    {"after dropping it from the cache (fdatasync, POSIX_FADV_DONTNEED)", true},
+    {"around the cache, with the cache of the FUSE file system's device dropped (BLKFLSBUF)",
+     true},
+    {"around the cache, with the cache of the FUSE file system's device dropped (fdatasync, "
+     "POSIX_FADV_DONTNEED)",
+     true},
+    {"POSSIBLY FROM MEMORY: the cache of the FUSE file system's device could not be dropped",
+     false},
+    {"POSSIBLY FROM MEMORY: a FUSE file system with no device of its own", false},
+    {"POSSIBLY FROM MEMORY: a network file system, whose server may answer from its cache",
+     false},
+    {"POSSIBLY FROM MEMORY: through the cache", false},
+    {"as it came", true},
+};
+
+} // namespace
+
+const char* read_method_text(ReadMethod method) {
+    return method < read_method_count ? read_methods[method].text : "";
+}
+
+bool read_reaches_drive(ReadMethod method) {
+    return method >= read_method_count || read_methods[method].reaches_drive;
+}
+
+const char* unreached_drive_reason() {
+    return unreached_reason;
 }

@@ -16,14 +16,30 @@ constexpr size_t max_inputs = size_t{1} << 16;
 // in common use, and a multiple of every smaller one.
 constexpr size_t error_step_bytes = 4096;
 
+// How an input was read. Where it may have come from memory rather than
+// from the drive that holds it, the check cannot confirm the drive.
 enum ReadMethod {
-    read_missing,       // a fill file that is not there
-    read_around_cache,  // O_DIRECT, FILE_FLAG_NO_BUFFERING
-    read_dropped_cache, // flushed and dropped from the cache first (tmpfs refuses O_DIRECT)
-    read_through_cache, // neither was possible
-    read_as_it_comes,   // standard input, a pipe, a terminal
+    read_missing,         // a fill file that is not there
+    read_around_cache,    // O_DIRECT, FILE_FLAG_NO_BUFFERING
+    read_dropped_cache,   // flushed and dropped from the cache first (tmpfs refuses O_DIRECT)
+    read_device_flushed,  // FUSE on a block device: the device's cache dropped (BLKFLSBUF)
+    read_device_advised,  // the same with fdatasync and POSIX_FADV_DONTNEED on the device
+    read_device_cached,   // FUSE on a block device whose cache could not be dropped
+    read_fuse_unbacked,   // FUSE with no block device under it: its daemon may answer from memory
+    read_network,         // a network file system: the server may answer from its memory
+    read_through_cache,   // neither around the cache nor after dropping it
+    read_as_it_comes,     // standard input, a pipe, a terminal
     read_method_count
 };
+
+// Whether what was read this way came from the drive (or from a stream,
+// where there is no drive to speak of), not possibly from memory.
+bool read_reaches_drive(ReadMethod method);
+
+// Why the last input that was read possibly from memory could not be read
+// from its drive ("cannot open /dev/sdb: Permission denied"); empty when
+// every input so far reached its drive.
+const char* unreached_drive_reason();
 
 struct InputList {
     const char* directory; // fill files in this directory; otherwise...
@@ -38,7 +54,8 @@ struct InputList {
 struct OpenInput {
     intptr_t handle;
     ReadMethod method;
-    bool seekable; // read at offsets, so a read error can be skipped
+    bool around_cache; // opened with O_DIRECT or FILE_FLAG_NO_BUFFERING
+    bool seekable;     // read at offsets, so a read error can be skipped
     uint64_t size; // when seekable
     const char* path;
 };

@@ -2,7 +2,8 @@
 // directory of fill files or standard input hold one stream of sprayl intact,
 // or fills a file system with such a stream and checks it. Exit code 0:
 // intact; 1: damaged; 2: usage error, input that cannot be opened, or too
-// short to check; 130: interrupted.
+// short to check; 3: no damage found, but possibly read from memory; 130:
+// interrupted.
 #include "check_input.h"
 #include "check_options.h"
 #include "check_report.h"
@@ -46,7 +47,8 @@ const char usage_text[] =
     "  -h, --help       this text (also /? on Windows)\n"
     "N: bytes, or with K, M, G, T (powers of 1024).\n"
     "Exit code 0: intact; 1: damaged; 2: usage error, input that cannot be\n"
-    "opened, or too short to check; 130: interrupted.\n";
+    "opened, or too short to check; 3: no damage found, but what was read may\n"
+    "have come from memory rather than the drive; 130: interrupted.\n";
 
 StreamCheck check;
 InputList inputs;
@@ -127,6 +129,24 @@ void explain_short_input() {
                  static_cast<unsigned>(header_bytes));
 }
 
+// Says on standard error that what was read may not have come from the
+// drive, why, and what to do about it.
+void explain_possible_memory() {
+    std::fprintf(stderr,
+                 "sprayl-check: %s: what was read may have come from memory rather than the"
+                 " drive, so an intact check confirms nothing.\n",
+                 unreached_drive_reason());
+    if (inputs.directory != nullptr) {
+        std::fprintf(stderr,
+                     "sprayl-check: unplug the drive and plug it in again (or run this as root),"
+                     " then check again: sprayl-check \"%s\"\n",
+                     inputs.directory);
+    } else {
+        std::fprintf(stderr, "sprayl-check: unplug the drive and plug it in again (or run this as"
+                             " root), then check the files again\n");
+    }
+}
+
 // The check's exit code, with what only the reading knows: a stop request,
 // a stream that could not be read to its end, fill files that are missing.
 int run_exit_code(CheckEnd end) {
@@ -137,7 +157,8 @@ int run_exit_code(CheckEnd end) {
     if (end == check_end_read_failed && exit_code == exit_intact) {
         return exit_unverifiable;
     }
-    if (missing_inputs(&inputs) > 0 && exit_code == exit_intact) {
+    if (missing_inputs(&inputs) > 0 &&
+        (exit_code == exit_intact || exit_code == exit_unconfirmed)) {
         return exit_differs;
     }
     return exit_code;
@@ -160,6 +181,9 @@ int check_and_report(uint64_t expected_size, bool header_given) {
     }
     if (end == check_end_of_input && header_given && !check_is_conclusive(&check)) {
         explain_short_input();
+    }
+    if (check.possibly_from_memory) {
+        explain_possible_memory();
     }
     return run_exit_code(end);
 }

@@ -247,6 +247,8 @@ void print_result(std::FILE* out, const StreamCheck* check) {
         std::fprintf(out, "result: NOT CHECKED, too short\n");
     } else if (check_found_damage(check)) {
         std::fprintf(out, "result: DAMAGED\n");
+    } else if (check->possibly_from_memory) {
+        std::fprintf(out, "result: UNCONFIRMED, possibly read from memory\n");
     } else {
         std::fprintf(out, "result: intact\n");
     }
@@ -299,7 +301,11 @@ void format_verdict(const StreamCheck* check, char* text, size_t capacity) {
     }
     if (!check_found_damage(check)) {
         format_size(check->bytes_read, size, sizeof size);
-        std::snprintf(text, capacity, "intact: all %" PRIu64 " bytes (%s) are where they belong",
+        std::snprintf(text, capacity,
+                      check->possibly_from_memory
+                          ? "unconfirmed: all %" PRIu64 " bytes (%s) read are where they belong,"
+                            " but they may have come from memory rather than the drive"
+                          : "intact: all %" PRIu64 " bytes (%s) are where they belong",
                       check->bytes_read, size);
         return;
     }

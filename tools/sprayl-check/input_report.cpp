@@ -68,6 +68,9 @@ void print_inputs(std::FILE* out, const InputList* list, const StreamCheck* chec
             DamageTotals totals;
             damage_between(check, list->starts[i], list->starts[i + 1], &totals);
             describe_damage(&totals, verdict, sizeof verdict);
+            if (!read_reaches_drive(method) && std::strcmp(verdict, "intact") == 0) {
+                std::snprintf(verdict, sizeof verdict, "unconfirmed, possibly read from memory");
+            }
         }
         std::fprintf(out, "  %s: %s", name, verdict);
         if (common == read_method_count && method != read_missing) {

@@ -708,5 +708,8 @@ int check_exit_code(const StreamCheck* check) {
     if (check->end == check_end_read_failed || !check_is_conclusive(check)) {
         return exit_unverifiable;
     }
-    return check_found_damage(check) ? exit_differs : exit_intact;
+    if (check_found_damage(check)) {
+        return exit_differs;
+    }
+    return check->possibly_from_memory ? exit_unconfirmed : exit_intact;
 }

@@ -32,6 +32,8 @@ constexpr uint32_t sector_bytes = 512;
 constexpr int exit_intact = 0;
 constexpr int exit_differs = 1;
 constexpr int exit_unverifiable = 2;
+// No damage found, but the bytes may have come from memory, not the drive.
+constexpr int exit_unconfirmed = 3;
 constexpr int exit_interrupted = 130;
 
 enum DamageKind {
@@ -137,6 +139,9 @@ struct StreamCheck {
 
     CheckEnd end;
     uint64_t expected_size; // 0: not known
+    // Set by the reader: some input may have been read from memory rather
+    // than from its drive, so finding no damage confirms nothing.
+    bool possibly_from_memory;
 };
 
 // The generator state after the four outputs stored little-endian in
@@ -183,5 +188,6 @@ void damage_between(const StreamCheck* check, uint64_t start, uint64_t end, Dama
 bool check_found_damage(const StreamCheck* check);
 
 // The process exit code, after check_finish: 0 intact, 1 damaged, 2 too
-// short or unreadable to the end, 130 interrupted.
+// short or unreadable to the end, 3 no damage found in what may have been
+// read from memory, 130 interrupted.
 int check_exit_code(const StreamCheck* check);

@@ -2,6 +2,7 @@
 // inputs and arguments it must refuse.
 #include "check_input.h"
 #include "check_test_support.h"
+#include "program_test_support.h"
 #include "sprayl_version.h"
 
 #include <gtest/gtest.h>
@@ -18,87 +19,6 @@
 #include <vector>
 
 namespace {
-
-const std::string sprayl = SPRAYL_PROGRAM;
-const std::string sprayl_check = SPRAYL_CHECK_PROGRAM;
-
-struct ProgramRun {
-    int exit_code;
-    std::string out;
-    std::string err;
-};
-
-std::string read_all(std::FILE* file) {
-    std::string text;
-    char buffer[4096];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        text.append(buffer, got);
-    }
-    return text;
-}
-
-std::string scratch;
-std::vector<std::string> mount_points; // to unmount before the scratch goes
-
-void remove_scratch() {
-    for (const std::string& mount_point : mount_points) {
-        // Still mounted only when a test ended early.
-        std::string command = "mountpoint -q " + mount_point + " && umount " + mount_point;
-        int ignored = std::system(command.c_str());
-        (void)ignored;
-    }
-    std::filesystem::remove_all(scratch);
-}
-
-const std::string& scratch_directory() {
-    if (scratch.empty()) {
-        char name[] = "/tmp/sprayl-check-test-XXXXXX";
-        EXPECT_NE(mkdtemp(name), nullptr);
-        scratch = name;
-        std::atexit(remove_scratch);
-    }
-    return scratch;
-}
-
-std::string scratch_path(const std::string& name) {
-    return scratch_directory() + "/" + name;
-}
-
-// Runs command with sh; its standard error goes to a file of its own.
-ProgramRun run_shell(const std::string& command) {
-    std::string err_path = scratch_path("stderr");
-    ProgramRun run = {-1, "", ""};
-    std::FILE* pipe = popen(("( " + command + " ) 2>" + err_path).c_str(), "r");
-    if (pipe == nullptr) {
-        ADD_FAILURE() << "cannot run " << command;
-        return run;
-    }
-    run.out = read_all(pipe);
-    int status = pclose(pipe);
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::FILE* err = std::fopen(err_path.c_str(), "rb");
-    if (err != nullptr) {
-        run.err = read_all(err);
-        std::fclose(err);
-    }
-    return run;
-}
-
-std::string write_file(const std::string& name, const Bytes& bytes) {
-    std::string path = scratch_path(name);
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    EXPECT_NE(file, nullptr) << path;
-    if (file != nullptr) {
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
-        std::fclose(file);
-    }
-    return path;
-}
-
-bool has_line(const std::string& text, const std::string& line) {
-    return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
-}
 
 uint64_t first_bad_offset(const std::string& report) {
     const std::string label = "\nfirst bad byte: offset ";
@@ -373,7 +293,7 @@ SmallFileSystem mount_small_file_system(const std::string& name, int mebibytes) 
     ProgramRun run = run_shell("truncate -s " + std::to_string(mebibytes) + "M " + fs.image +
                                " && mkfs.ext2 -q -F -m 0 " + fs.image + " && mount -o loop " +
                                fs.image + " " + fs.mount_point);
-    mount_points.push_back(fs.mount_point);
+    clean_up_later("mountpoint -q " + fs.mount_point + " && umount " + fs.mount_point);
     struct statvfs info {};
     // The fill runs until the file system is full: never on the one that
     // holds the scratch directory.
@@ -389,17 +309,6 @@ void unmount(const SmallFileSystem& fs) {
     if (!fs.mount_point.empty()) {
         run_shell("umount " + fs.mount_point);
     }
-}
-
-Bytes read_whole(const std::string& path) {
-    Bytes bytes;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file != nullptr) {
-        std::string text = read_all(file);
-        bytes.assign(text.begin(), text.end());
-        std::fclose(file);
-    }
-    return bytes;
 }
 
 // The fill files in directory, in their order, as one input; each one's size.

@@ -1,0 +1,44 @@
+// What stands between a file and the drive that holds it. A read around
+// the cache of the file system can still be answered from memory: by the
+// page cache of the block device under a FUSE file system (exFAT through
+// exfat-fuse, NTFS through ntfs-3g), by a FUSE daemon that has no device,
+// or by the server of a network file system.
+#pragma once
+
+#include "check_input.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// The file system that holds an open file, as far as the reading cares.
+enum FileSystemKind {
+    file_system_local,       // the kernel's own: reads around the cache reach the drive
+    file_system_fuse_device, // FUSE on a block device (fuseblk)
+    file_system_fuse,        // FUSE without a device of its own
+    file_system_network,     // NFS, SMB and the like
+};
+
+struct FileSystemInfo {
+    FileSystemKind kind;
+    char type[64];      // as the system names it ("fuseblk", "nfs4", "NTFS")
+    char source[4096];  // the device or share it is mounted from, when known
+};
+
+// The file system that holds the file at path, open as handle.
+void find_file_system(const char* path, intptr_t handle, FileSystemInfo* info);
+
+// Makes the next reads of a file on info come from the drive where that
+// can be done: on FUSE over a block device, writes back and drops the
+// device's cache. Returns how the file is read from then on, given how it
+// was opened; where the drive cannot be reached, why says so.
+ReadMethod reach_the_drive(const FileSystemInfo* info, ReadMethod opened, char* why,
+                           size_t capacity);
+
+// The file system type named in a line of /proc/self/mountinfo, sorted.
+FileSystemKind file_system_kind(const char* type);
+
+// Reads one line of /proc/self/mountinfo: the device number it is for, and
+// its type and source (with the escapes \040 and the like undone). False
+// when the line is not of that form.
+bool parse_mount_line(const char* line, unsigned* major, unsigned* minor, char* type,
+                      size_t type_capacity, char* source, size_t source_capacity);

@@ -1,0 +1,171 @@
+// A drive that lies, for the tests: a FUSE file system with one file,
+// "drive", that claims more bytes than it holds. A loop device over that
+// file stands for a fake USB stick or memory card.
+//
+//   fake_drive --claims N --holds N [--past zeros|ff|wrap] MOUNTPOINT [FUSE options]
+//
+// Bytes below --holds are kept in memory. Past it, writes are dropped and
+// reads give zeros or FF bytes, or (wrap) the offsets wrap around onto the
+// bytes held. Every read and write reaches the daemon (direct_io), so the
+// drive's behaviour is never hidden by the page cache of its file.
+#define FUSE_USE_VERSION 31
+
+#include <fuse.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/mman.h>
+
+namespace {
+
+enum PastCapacity { past_zeros, past_ff, past_wrap };
+
+struct FakeDrive {
+    uint64_t claims;
+    uint64_t holds;
+    PastCapacity past;
+    unsigned char* storage;
+} drive;
+
+const char drive_path[] = "/drive";
+
+bool parse_size(const char* text, uint64_t* value) {
+    char* end = nullptr;
+    unsigned long long number = std::strtoull(text, &end, 10);
+    if (end == text) {
+        return false;
+    }
+    int shift = *end == 'K' ? 10 : *end == 'M' ? 20 : *end == 'G' ? 30 : 0;
+    if (shift == 0 && *end != '\0') {
+        return false;
+    }
+    *value = static_cast<uint64_t>(number) << shift;
+    return true;
+}
+
+// Where the drive keeps the byte at offset, or -1 where it keeps nothing.
+int64_t held_at(uint64_t offset) {
+    if (offset < drive.holds) {
+        return static_cast<int64_t>(offset);
+    }
+    return drive.past == past_wrap ? static_cast<int64_t>(offset % drive.holds) : -1;
+}
+
+int get_attributes(const char* path, struct stat* status, fuse_file_info*) {
+    std::memset(status, 0, sizeof *status);
+    if (std::strcmp(path, "/") == 0) {
+        status->st_mode = S_IFDIR | 0755;
+        status->st_nlink = 2;
+        return 0;
+    }
+    if (std::strcmp(path, drive_path) != 0) {
+        return -ENOENT;
+    }
+    status->st_mode = S_IFREG | 0600;
+    status->st_nlink = 1;
+    status->st_size = static_cast<off_t>(drive.claims);
+    return 0;
+}
+
+int read_directory(const char* path, void* entries, fuse_fill_dir_t fill, off_t,
+                   fuse_file_info*, fuse_readdir_flags) {
+    if (std::strcmp(path, "/") != 0) {
+        return -ENOENT;
+    }
+    fill(entries, ".", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+    fill(entries, "..", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+    fill(entries, drive_path + 1, nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+    return 0;
+}
+
+int open_drive(const char* path, fuse_file_info* file) {
+    if (std::strcmp(path, drive_path) != 0) {
+        return -ENOENT;
+    }
+    file->direct_io = 1;
+    return 0;
+}
+
+int read_drive(const char*, char* buffer, size_t size, off_t offset, fuse_file_info*) {
+    uint64_t start = static_cast<uint64_t>(offset);
+    if (start >= drive.claims) {
+        return 0;
+    }
+    if (size > drive.claims - start) {
+        size = static_cast<size_t>(drive.claims - start);
+    }
+    for (size_t i = 0; i < size; ++i) {
+        int64_t at = held_at(start + i);
+        buffer[i] = static_cast<char>(at >= 0 ? drive.storage[at]
+                                      : drive.past == past_ff ? 0xFF
+                                                              : 0x00);
+    }
+    return static_cast<int>(size);
+}
+
+int write_drive(const char*, const char* buffer, size_t size, off_t offset, fuse_file_info*) {
+    uint64_t start = static_cast<uint64_t>(offset);
+    if (start >= drive.claims) {
+        return -ENOSPC;
+    }
+    if (size > drive.claims - start) {
+        size = static_cast<size_t>(drive.claims - start);
+    }
+    for (size_t i = 0; i < size; ++i) {
+        int64_t at = held_at(start + i);
+        if (at >= 0) {
+            drive.storage[at] = static_cast<unsigned char>(buffer[i]);
+        }
+    }
+    return static_cast<int>(size);
+}
+
+int usage() {
+    std::fputs("usage: fake_drive --claims N --holds N [--past zeros|ff|wrap] MOUNTPOINT "
+               "[FUSE options]\n",
+               stderr);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    drive.past = past_zeros;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (std::strcmp(argv[i], "--claims") == 0 && value && parse_size(value, &drive.claims)) {
+            ++i;
+        } else if (std::strcmp(argv[i], "--holds") == 0 && value &&
+                   parse_size(value, &drive.holds)) {
+            ++i;
+        } else if (std::strcmp(argv[i], "--past") == 0 && value) {
+            drive.past = std::strcmp(value, "ff") == 0     ? past_ff
+                         : std::strcmp(value, "wrap") == 0 ? past_wrap
+                                                           : past_zeros;
+            ++i;
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    if (drive.claims == 0 || drive.holds == 0 || drive.holds > drive.claims) {
+        return usage();
+    }
+    void* storage = mmap(nullptr, drive.holds, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (storage == MAP_FAILED) {
+        std::perror("fake_drive: mmap");
+        return 1;
+    }
+    drive.storage = static_cast<unsigned char*>(storage);
+    fuse_operations operations = {};
+    operations.getattr = get_attributes;
+    operations.readdir = read_directory;
+    operations.open = open_drive;
+    operations.read = read_drive;
+    operations.write = write_drive;
+    return fuse_main(kept, argv, &operations, nullptr);
+}

@@ -1,0 +1,97 @@
+#include "program_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::string scratch;
+std::vector<std::string> clean_ups;
+
+void remove_scratch() {
+    for (auto command = clean_ups.rbegin(); command != clean_ups.rend(); ++command) {
+        int ignored = std::system(command->c_str());
+        (void)ignored;
+    }
+    std::filesystem::remove_all(scratch);
+}
+
+} // namespace
+
+std::string read_all(std::FILE* file) {
+    std::string text;
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        text.append(buffer, got);
+    }
+    return text;
+}
+
+const std::string& scratch_directory() {
+    if (scratch.empty()) {
+        char name[] = "/tmp/sprayl-check-test-XXXXXX";
+        EXPECT_NE(mkdtemp(name), nullptr);
+        scratch = name;
+        std::atexit(remove_scratch);
+    }
+    return scratch;
+}
+
+std::string scratch_path(const std::string& name) {
+    return scratch_directory() + "/" + name;
+}
+
+void clean_up_later(const std::string& command) {
+    clean_ups.push_back("( " + command + " ) > /dev/null 2>&1");
+}
+
+ProgramRun run_shell(const std::string& command) {
+    std::string err_path = scratch_path("stderr");
+    ProgramRun run = {-1, "", ""};
+    std::FILE* pipe = popen(("( " + command + " ) 2>" + err_path).c_str(), "r");
+    if (pipe == nullptr) {
+        ADD_FAILURE() << "cannot run " << command;
+        return run;
+    }
+    run.out = read_all(pipe);
+    int status = pclose(pipe);
+    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::FILE* err = std::fopen(err_path.c_str(), "rb");
+    if (err != nullptr) {
+        run.err = read_all(err);
+        std::fclose(err);
+    }
+    return run;
+}
+
+std::string write_file(const std::string& name, const Bytes& bytes) {
+    std::string path = scratch_path(name);
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    EXPECT_NE(file, nullptr) << path;
+    if (file != nullptr) {
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fclose(file);
+    }
+    return path;
+}
+
+Bytes read_whole(const std::string& path) {
+    Bytes bytes;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file != nullptr) {
+        std::string text = read_all(file);
+        bytes.assign(text.begin(), text.end());
+        std::fclose(file);
+    }
+    return bytes;
+}
+
+bool has_line(const std::string& text, const std::string& line) {
+    return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
+}

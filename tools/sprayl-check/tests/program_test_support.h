@@ -1,0 +1,38 @@
+// Running sprayl and sprayl-check as programs from the tests, in a scratch
+// directory that goes away with everything mounted in it.
+#pragma once
+
+#include "check_test_support.h"
+
+#include <cstdio>
+#include <string>
+
+const std::string sprayl = SPRAYL_PROGRAM;
+const std::string sprayl_check = SPRAYL_CHECK_PROGRAM;
+
+struct ProgramRun {
+    int exit_code;
+    std::string out;
+    std::string err;
+};
+
+std::string read_all(std::FILE* file);
+
+// The scratch directory, made when first asked for, and a path in it.
+const std::string& scratch_directory();
+std::string scratch_path(const std::string& name);
+
+// A shell command that undoes what a test set up (an unmount, a detached
+// loop device) should it end early; run, newest first, before the scratch
+// directory is removed.
+void clean_up_later(const std::string& command);
+
+// Runs command with sh; its standard error goes to a file of its own.
+ProgramRun run_shell(const std::string& command);
+
+std::string write_file(const std::string& name, const Bytes& bytes);
+
+Bytes read_whole(const std::string& path);
+
+// Whether text holds line as a whole line.
+bool has_line(const std::string& text, const std::string& line);
