@@ -1,18 +1,47 @@
 # Installation and packages. On Linux: the programs to bin, the manual pages
-# to share/man/man1, the README and the licence to the doc folder, and a .deb.
-# For Windows: a .zip with the two programs, the README as text with CR LF,
-# and the licence.
+# to share/man/man1, the README, its topic pages (in doc/ beside it) and the
+# licence to the doc folder, and a .deb. For Windows: a .zip with the two
+# programs, the README and its topic pages as text with CR LF, and the
+# licence.
 include(GNUInstallDirs)
 
-if(WIN32)
+# The topic pages that the README links to, one row each.
+set(sprayl_doc_pages
+    building.md
+    byte-format.md
+    drive-test.md
+    performance.md
+    report.md
+    running.md
+    sprayl-check.md
+    statistical-quality.md
+    testing.md
+    transfer-test.md
+    windows.md)
+
+# Writes a Markdown file as a .txt with CR LF line ends, its links to the other
+# pages (name.md, name.md#part) pointing at their .txt names.
+function(sprayl_write_text_page source target)
+  file(READ ${source} text)
+  string(REGEX REPLACE "\\]\\(([^)#]*)\\.md([)#])" "](\\1.txt\\2" text "${text}")
   # Notepad on older Windows shows bare line feeds as one long line.
-  file(READ ${PROJECT_SOURCE_DIR}/README.md readme)
-  string(REPLACE "\n" "\r\n" readme "${readme}")
-  file(WRITE ${CMAKE_BINARY_DIR}/README.txt "${readme}")
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
+  string(REPLACE "\n" "\r\n" text "${text}")
+  file(WRITE ${target} "${text}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+endfunction()
+
+if(WIN32)
+  sprayl_write_text_page(${PROJECT_SOURCE_DIR}/README.md ${CMAKE_BINARY_DIR}/README.txt)
+  set(text_pages)
+  foreach(page IN LISTS sprayl_doc_pages)
+    string(REGEX REPLACE "\\.md$" ".txt" text_page ${CMAKE_BINARY_DIR}/doc/${page})
+    sprayl_write_text_page(${PROJECT_SOURCE_DIR}/doc/${page} ${text_page})
+    list(APPEND text_pages ${text_page})
+  endforeach()
 
   install(TARGETS sprayl sprayl-check DESTINATION .)
   install(FILES ${CMAKE_BINARY_DIR}/README.txt ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+  install(FILES ${text_pages} DESTINATION doc)
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win32)
@@ -42,6 +71,8 @@ else()
   install(FILES ${sprayl_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  list(TRANSFORM sprayl_doc_pages PREPEND ${PROJECT_SOURCE_DIR}/doc/ OUTPUT_VARIABLE doc_page_files)
+  install(FILES ${doc_page_files} DESTINATION ${CMAKE_INSTALL_DOCDIR}/doc)
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

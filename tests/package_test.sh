@@ -35,13 +35,41 @@ version=$2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
+# The README's topic pages in the sources: each must reach every package.
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+doc_pages=$(cd "$source_dir/doc" && ls -- *.md | sed 's/\.md$//')
+[ -n "$doc_pages" ] || fail "no topic pages in $source_dir/doc"
+
+# The names of the topic pages under PREFIX, with the ending EXT.
+doc_files() {
+    local page
+    for page in $doc_pages; do echo "$1/$page.$2"; done
+}
+
+# Every link from one of the FILEs to the README or a topic page (doc/name.md,
+# name.md, ../README.md, or their .txt names; with or without #part) finds
+# that page where it points. Links into the sources (../bench/...) are not
+# shipped and not looked at.
+expect_page_links() {
+    local file target
+    for file in "$@"; do
+        for target in $(grep -o '](\(\.\./\|doc/\)\?[A-Za-z-]*\.\(md\|txt\)[)#]' "$file" |
+            sed 's/^](//; s/[)#]$//'); do
+            [ -f "$(dirname "$file")/$target" ] || fail "$file links to $target, which is not there"
+        done
+    done
+}
+
 case $mode in
 install)
     cmake --install "$build" --prefix "$scratch/prefix" > /dev/null
     (cd "$scratch/prefix" && find . -type f) | expect_files \
         ./bin/sprayl ./bin/sprayl-check \
         ./share/man/man1/sprayl.1 ./share/man/man1/sprayl-check.1 \
-        ./share/doc/sprayl/README.md ./share/doc/sprayl/LICENSE
+        ./share/doc/sprayl/README.md ./share/doc/sprayl/LICENSE \
+        $(doc_files ./share/doc/sprayl/doc md)
+    expect_page_links "$scratch/prefix/share/doc/sprayl/README.md" \
+        $(doc_files "$scratch/prefix/share/doc/sprayl/doc" md)
     # The installed programs work together, and the pages carry the version.
     "$scratch/prefix/bin/sprayl" | head -c 100000 | "$scratch/prefix/bin/sprayl-check" > /dev/null ||
         fail "the installed sprayl-check does not find the installed sprayl's stream intact"
@@ -55,7 +83,8 @@ deb)
     dpkg-deb -c "$deb" | awk '/^-/ { print $6 }' | expect_files \
         ./usr/bin/sprayl ./usr/bin/sprayl-check \
         ./usr/share/man/man1/sprayl.1 ./usr/share/man/man1/sprayl-check.1 \
-        ./usr/share/doc/sprayl/README.md ./usr/share/doc/sprayl/LICENSE
+        ./usr/share/doc/sprayl/README.md ./usr/share/doc/sprayl/LICENSE \
+        $(doc_files ./usr/share/doc/sprayl/doc md)
     fields=$(dpkg-deb -f "$deb" Package Version Section)
     [ "$fields" = "$(printf 'Package: sprayl\nVersion: %s\nSection: utils' "$version")" ] ||
         fail "control fields: $fields"
@@ -72,11 +101,18 @@ zip)
     mkdir "$scratch/unpacked"
     (cd "$scratch/unpacked" && cmake -E tar xf "$zip" && find . -type f) | expect_files \
         "./sprayl-$version-win32/sprayl.exe" "./sprayl-$version-win32/sprayl-check.exe" \
-        "./sprayl-$version-win32/README.txt" "./sprayl-$version-win32/LICENSE"
-    readme=$scratch/unpacked/sprayl-$version-win32/README.txt
+        "./sprayl-$version-win32/README.txt" "./sprayl-$version-win32/LICENSE" \
+        $(doc_files "./sprayl-$version-win32/doc" txt)
+    folder=$scratch/unpacked/sprayl-$version-win32
+    readme=$folder/README.txt
     lines=$(wc -l < "$readme")
     [ "$lines" -gt 100 ] || fail "README.txt has $lines lines"
-    [ "$(grep -c $'\r$' "$readme")" = "$lines" ] || fail "README.txt has lines without CR LF"
+    for text in "$readme" $(doc_files "$folder/doc" txt); do
+        lines=$(wc -l < "$text")
+        [ "$(grep -c $'\r$' "$text")" = "$lines" ] || fail "$text has lines without CR LF"
+        ! grep -q '](\([^)#]*\)\.md[)#]' "$text" || fail "$text still links to .md pages"
+    done
+    expect_page_links "$readme" $(doc_files "$folder/doc" txt)
     ;;
 *)
     fail "unknown mode $mode"
