@@ -14,18 +14,18 @@
 #include "sprayl_version.h"
 #include "stream_check.h"
 
+#include "system.h"
+
 #include <cerrno>
 #include <cinttypes>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
 #if defined(_WIN32)
+// The wide main alone: the arguments as the system holds them.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
-#else
-#include <unistd.h>
 #endif
 
 namespace {
@@ -53,44 +53,6 @@ const char usage_text[] =
 StreamCheck check;
 InputList inputs;
 char message[4096 + 256];
-
-#if defined(_WIN32)
-
-BOOL WINAPI on_console_event(DWORD) {
-    stop_requested = 1;
-    return TRUE;
-}
-
-void catch_stop_requests() {
-    SetConsoleCtrlHandler(on_console_event, TRUE);
-}
-
-bool stdin_is_terminal() {
-    DWORD mode;
-    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
-}
-
-#else
-
-void on_stop_signal(int) {
-    stop_requested = 1;
-}
-
-// Without SA_RESTART, so that a read waiting on a pipe ends at once.
-void catch_stop_requests() {
-    struct sigaction action = {};
-    action.sa_handler = on_stop_signal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
-}
-
-bool stdin_is_terminal() {
-    return isatty(STDIN_FILENO) != 0;
-}
-
-#endif
 
 int usage_error(const char* text) {
     std::fprintf(stderr, "sprayl-check: %s\nTry \"sprayl-check --help\".\n", text);
@@ -264,9 +226,9 @@ int run_fill(const CheckOptions* options) {
     }
     prepare_fill_inputs(&inputs, options->fill_directory, fill.files);
     check_start_run(&check, &seed);
-    double started = monotonic_seconds();
+    double started = clock_seconds();
     int exit_code = check_and_report(fill.bytes, false);
-    print_rates(&fill, monotonic_seconds() - started);
+    print_rates(&fill, clock_seconds() - started);
     return finish_output(exit_code);
 }
 

@@ -1,5 +1,7 @@
 #include "check_options.h"
 
+#include "system.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -13,11 +15,8 @@ int usage_error(CheckOptions* options, const char* format, const char* argument)
 
 bool is_help(const char* argument) {
     return std::strcmp(argument, "-h") == 0 || std::strcmp(argument, "--help") == 0 ||
-           std::strcmp(argument, "-?") == 0
-#if defined(_WIN32)
-           || std::strcmp(argument, "/?") == 0
-#endif
-        ;
+           std::strcmp(argument, "-?") == 0 ||
+           (system_help_option != nullptr && std::strcmp(argument, system_help_option) == 0);
 }
 
 // The value of an option that takes one: "--name=value" or "--name value".

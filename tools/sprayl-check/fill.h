@@ -22,10 +22,6 @@ struct FillOutcome {
 bool fill_directory(const char* directory, uint64_t file_size, const GeneratorState* seed,
                     Progress* progress, FillOutcome* outcome, char* message, size_t capacity);
 
-// The bytes that the file system holding directory has free for this user,
-// or 0 when it cannot tell.
-uint64_t free_space(const char* directory);
-
 // Removes fill files 1..last from directory. Returns false with message
 // when one cannot be removed.
 bool remove_fill_files(const char* directory, uint32_t last, char* message, size_t capacity);

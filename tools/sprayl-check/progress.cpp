@@ -5,12 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
+#include "system.h"
 
 namespace {
 
@@ -18,29 +13,9 @@ constexpr double progress_interval = 0.25; // seconds
 constexpr int fallback_width = 80;
 constexpr int widest_line = 512;
 
-bool stderr_is_terminal() {
-#if defined(_WIN32)
-    DWORD mode;
-    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
-#else
-    return isatty(STDERR_FILENO) != 0;
-#endif
-}
-
 // The width of the terminal behind standard error, in columns.
-int terminal_width() {
-    int width = 0;
-#if defined(_WIN32)
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) {
-        width = info.srWindow.Right - info.srWindow.Left + 1;
-    }
-#else
-    winsize size{};
-    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0) {
-        width = size.ws_col;
-    }
-#endif
+int line_width() {
+    int width = terminal_width();
     if (width <= 0) {
         width = fallback_width;
     }
@@ -60,7 +35,7 @@ void format_duration(double seconds, char* text, size_t capacity) {
 
 void show_progress(Progress* progress, uint64_t done, uint64_t damaged, double now) {
     char line[widest_line + 1];
-    int width = terminal_width();
+    int width = line_width();
     format_progress(line, sizeof line, width, progress->verb, done, progress->total,
                     now - progress->started, damaged);
     // Padded to the full width so that a shorter line covers a longer one.
@@ -122,7 +97,7 @@ void progress_start(Progress* progress, const char* verb, uint64_t total) {
     progress->enabled = stderr_is_terminal();
     progress->verb = verb;
     progress->total = total;
-    progress->started = monotonic_seconds();
+    progress->started = clock_seconds();
     progress->last_shown = progress->started;
 }
 
@@ -130,7 +105,7 @@ void progress_tick(Progress* progress, uint64_t done, uint64_t damaged) {
     if (!progress->enabled) {
         return;
     }
-    double now = monotonic_seconds();
+    double now = clock_seconds();
     if (now - progress->last_shown >= progress_interval) {
         show_progress(progress, done, damaged, now);
     }
@@ -138,7 +113,7 @@ void progress_tick(Progress* progress, uint64_t done, uint64_t damaged) {
 
 void progress_end(Progress* progress, uint64_t done, uint64_t damaged) {
     if (progress->enabled) {
-        show_progress(progress, done, damaged, monotonic_seconds());
+        show_progress(progress, done, damaged, clock_seconds());
         std::fputc('\n', stderr);
     }
 }

@@ -1,8 +1,6 @@
 // The progress line on standard error, when that is a terminal.
 #pragma once
 
-#include "monotonic_clock.h"
-
 #include <cstddef>
 #include <cstdint>
 
@@ -13,13 +11,13 @@ struct Progress {
     bool enabled;     // standard error is a terminal
     const char* verb; // "checked", "written"
     uint64_t total;   // bytes expected in all, or 0 when unknown
-    double started;   // seconds on the monotonic clock
+    double started;   // seconds on the system's clock (clock_seconds)
     double last_shown;
 };
 
-// Times come from monotonic_seconds (monotonic_clock.h). Not std::chrono:
-// with mingw-w64 that pulls in a thread library that needs a later Windows
-// than XP.
+// Times come from clock_seconds (system.h). Not std::chrono: with
+// mingw-w64 that pulls in a thread library that needs a later Windows than
+// XP.
 
 // Bytes per second as GB/s (10^9 bytes), with two decimals.
 void format_rate(uint64_t bytes, double seconds, char* text, size_t capacity);

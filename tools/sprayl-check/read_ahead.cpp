@@ -1,13 +1,8 @@
 #include "read_ahead.h"
 
-#include <atomic>
+#include "system.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <pthread.h>
-#include <semaphore.h>
-#endif
+#include <atomic>
 
 namespace {
 
@@ -27,45 +22,17 @@ struct ReadAhead {
     // be reading at the time, and sees it at its next wait.
     std::atomic<bool> stopping;
     bool running;
-#if defined(_WIN32)
-    HANDLE thread;
-    HANDLE empty;
-    HANDLE filled;
-#else
-    pthread_t thread;
-    sem_t empty;
-    sem_t filled;
-#endif
+    intptr_t thread;
+    intptr_t empty;
+    intptr_t filled;
 };
 
 ReadAhead ahead;
 
-#if defined(_WIN32)
-void wait_for(HANDLE semaphore) {
-    WaitForSingleObject(semaphore, INFINITE);
-}
-void post(HANDLE semaphore) {
-    ReleaseSemaphore(semaphore, 1, nullptr);
-}
-#else
-void wait_for(sem_t* semaphore) {
-    while (sem_wait(semaphore) != 0) {
-        // interrupted by a signal: wait again
-    }
-}
-void post(sem_t* semaphore) {
-    sem_post(semaphore);
-}
-#endif
-
-void read_pieces() {
+void read_pieces(void*) {
     unsigned slot = 0;
     for (;;) {
-#if defined(_WIN32)
-        wait_for(ahead.empty);
-#else
-        wait_for(&ahead.empty);
-#endif
+        semaphore_wait(ahead.empty);
         if (ahead.stopping.load(std::memory_order_relaxed)) {
             return;
         }
@@ -79,29 +46,13 @@ void read_pieces() {
         if (data) {
             ahead.offset += static_cast<uint64_t>(piece->got);
         }
-#if defined(_WIN32)
-        post(ahead.filled);
-#else
-        post(&ahead.filled);
-#endif
+        semaphore_post(ahead.filled);
         if (!data) {
             return;
         }
         slot = (slot + 1) % read_ahead_buffers;
     }
 }
-
-#if defined(_WIN32)
-DWORD WINAPI reader_thread(LPVOID) {
-    read_pieces();
-    return 0;
-}
-#else
-void* reader_thread(void*) {
-    read_pieces();
-    return nullptr;
-}
-#endif
 
 } // namespace
 
@@ -116,52 +67,34 @@ bool read_ahead_start(const OpenInput* input, ReadFunction read, uint64_t offset
     ahead.size = size;
     ahead.next_taken = 0;
     ahead.stopping.store(false, std::memory_order_relaxed);
-#if defined(_WIN32)
-    ahead.empty = CreateSemaphoreW(nullptr, read_ahead_buffers, read_ahead_buffers, nullptr);
-    ahead.filled = CreateSemaphoreW(nullptr, 0, read_ahead_buffers, nullptr);
-    ahead.thread = nullptr;
-    if (ahead.empty != nullptr && ahead.filled != nullptr) {
-        ahead.thread = CreateThread(nullptr, 0, reader_thread, nullptr, 0, nullptr);
+    ahead.empty = semaphore_create(read_ahead_buffers, read_ahead_buffers);
+    ahead.filled = semaphore_create(0, read_ahead_buffers);
+    ahead.thread = 0;
+    if (ahead.empty != 0 && ahead.filled != 0) {
+        ahead.thread = thread_start(read_pieces, nullptr);
     }
-    if (ahead.thread == nullptr) {
-        if (ahead.empty != nullptr) {
-            CloseHandle(ahead.empty);
+    if (ahead.thread == 0) {
+        if (ahead.empty != 0) {
+            semaphore_destroy(ahead.empty);
         }
-        if (ahead.filled != nullptr) {
-            CloseHandle(ahead.filled);
+        if (ahead.filled != 0) {
+            semaphore_destroy(ahead.filled);
         }
         return false;
     }
-#else
-    sem_init(&ahead.empty, 0, read_ahead_buffers);
-    sem_init(&ahead.filled, 0, 0);
-    if (pthread_create(&ahead.thread, nullptr, reader_thread, nullptr) != 0) {
-        sem_destroy(&ahead.empty);
-        sem_destroy(&ahead.filled);
-        return false;
-    }
-#endif
     ahead.running = true;
     return true;
 }
 
 ReadAheadPiece read_ahead_next() {
-#if defined(_WIN32)
-    wait_for(ahead.filled);
-#else
-    wait_for(&ahead.filled);
-#endif
+    semaphore_wait(ahead.filled);
     ReadAheadPiece piece = ahead.pieces[ahead.next_taken];
     ahead.next_taken = (ahead.next_taken + 1) % read_ahead_buffers;
     return piece;
 }
 
 void read_ahead_release() {
-#if defined(_WIN32)
-    post(ahead.empty);
-#else
-    post(&ahead.empty);
-#endif
+    semaphore_post(ahead.empty);
 }
 
 void read_ahead_stop() {
@@ -171,17 +104,9 @@ void read_ahead_stop() {
     // The reader waits for an empty buffer, or reads, or has ended: it sees
     // stopping at its next wait.
     ahead.stopping.store(true, std::memory_order_relaxed);
-#if defined(_WIN32)
-    post(ahead.empty);
-    WaitForSingleObject(ahead.thread, INFINITE);
-    CloseHandle(ahead.thread);
-    CloseHandle(ahead.empty);
-    CloseHandle(ahead.filled);
-#else
-    post(&ahead.empty);
-    pthread_join(ahead.thread, nullptr);
-    sem_destroy(&ahead.empty);
-    sem_destroy(&ahead.filled);
-#endif
+    semaphore_post(ahead.empty);
+    thread_join(ahead.thread);
+    semaphore_destroy(ahead.empty);
+    semaphore_destroy(ahead.filled);
     ahead.running = false;
 }

@@ -2,7 +2,7 @@
 // loop device, over a fake drive and over an image changed behind the
 // mount. The daemon reads the device through the device's page cache, which
 // must be dropped before a check can speak for the drive.
-#include "drive_cache.h"
+#include "file_systems.h"
 #include "program_test_support.h"
 
 #include <gtest/gtest.h>
@@ -180,7 +180,8 @@ TEST(FuseCache, DataChangedBehindTheMountIsFoundOrNotConfirmed) {
 
     // An unprivileged user, who cannot open the device to drop its cache.
     std::string copy = scratch_path("sprayl-check");
-    std::filesystem::copy_file(sprayl_check, copy);
+    std::filesystem::copy_file(sprayl_check, copy,
+                               std::filesystem::copy_options::overwrite_existing);
     std::filesystem::permissions(std::filesystem::path(copy).parent_path(),
                                  std::filesystem::perms::others_read |
                                      std::filesystem::perms::others_exec,

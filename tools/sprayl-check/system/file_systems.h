@@ -1,11 +1,9 @@
-// What stands between a file and the drive that holds it. A read around
-// the cache of the file system can still be answered from memory: by the
-// page cache of the block device under a FUSE file system (exFAT through
-// exfat-fuse, NTFS through ntfs-3g), by a FUSE daemon that has no device,
-// or by the server of a network file system.
+// The file systems that stand between a file and the drive that holds it. A
+// read around the cache of the file system can still be answered from
+// memory: by the page cache of the block device under a FUSE file system
+// (exFAT through exfat-fuse, NTFS through ntfs-3g), by a FUSE daemon that
+// has no device, or by the server of a network file system.
 #pragma once
-
-#include "check_input.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -23,16 +21,6 @@ struct FileSystemInfo {
     char type[64];      // as the system names it ("fuseblk", "nfs4", "NTFS")
     char source[4096];  // the device or share it is mounted from, when known
 };
-
-// The file system that holds the file at path, open as handle.
-void find_file_system(const char* path, intptr_t handle, FileSystemInfo* info);
-
-// Makes the next reads of a file on info come from the drive where that
-// can be done: on FUSE over a block device, writes back and drops the
-// device's cache. Returns how the file is read from then on, given how it
-// was opened; where the drive cannot be reached, why says so.
-ReadMethod reach_the_drive(const FileSystemInfo* info, ReadMethod opened, char* why,
-                           size_t capacity);
 
 // The file system type named in a line of /proc/self/mountinfo, sorted.
 FileSystemKind file_system_kind(const char* type);

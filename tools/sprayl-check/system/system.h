@@ -1,0 +1,154 @@
+// What sprayl-check asks of an operating system: files and devices to read
+// around the cache, files to write and flush, a reading thread, the
+// terminal and stop requests. One implementation for POSIX systems
+// (system_posix.cpp) and one for Windows (system_windows.cpp); the rest of
+// the program calls only these names. Error codes are the system's own
+// (errno, GetLastError), to be told apart with the error_is_* questions.
+#pragma once
+
+#include <csignal>
+#include <cstddef>
+#include <cstdint>
+
+// ---- Errors ----
+
+bool error_is_interruption(int error); // EINTR: try again
+bool error_is_misalignment(int error); // a read around the cache was refused
+bool error_is_full(int error);         // no room left: the file system is full
+bool error_is_not_found(int error);
+
+// The system's text for error, without a trailing period.
+void error_text(int error, char* text, size_t capacity);
+
+// ---- Paths ----
+
+// The separator that fill file paths are joined with.
+extern const char path_separator;
+
+// An argument that asks for help besides -h and --help ("/?" on Windows),
+// or nullptr.
+extern const char* const system_help_option;
+
+struct PathStatus {
+    bool is_directory;
+    uint64_t size; // of a file or a block device; 0 for anything else
+};
+
+// What is at path; false with the error when nothing is, or it cannot be
+// looked at.
+bool path_status(const char* path, PathStatus* status, int* error);
+
+// Calls each(name, context) for every entry of directory. False with the
+// error when it cannot be listed.
+bool list_directory(const char* directory, void (*each)(const char* name, void* context),
+                    void* context, int* error);
+
+// ---- Reading ----
+
+// How an input was read. Where it may have come from memory rather than
+// from the drive that holds it, the check cannot confirm the drive.
+enum ReadMethod {
+    read_missing,        // a fill file that is not there
+    read_around_cache,   // O_DIRECT, FILE_FLAG_NO_BUFFERING
+    read_dropped_cache,  // flushed and dropped from the cache first (tmpfs refuses O_DIRECT)
+    read_device_flushed, // FUSE on a block device: the device's cache dropped (BLKFLSBUF)
+    read_device_advised, // the same with fdatasync and POSIX_FADV_DONTNEED on the device
+    read_device_cached,  // FUSE on a block device whose cache could not be dropped
+    read_fuse_unbacked,  // FUSE with no block device under it: its daemon may answer from memory
+    read_network,        // a network file system: the server may answer from its memory
+    read_through_cache,  // neither around the cache nor after dropping it
+    read_as_it_comes,    // standard input, a pipe, a terminal
+    read_method_count
+};
+
+// How reading around the cache is called here ("O_DIRECT").
+extern const char* const around_cache_text;
+
+// An input open for reading; handle is the system's (a descriptor plus one,
+// a HANDLE), 0 when not open.
+struct OpenInput {
+    intptr_t handle;
+    ReadMethod method;
+    bool around_cache; // opened with O_DIRECT or FILE_FLAG_NO_BUFFERING
+    bool seekable;     // read at offsets, so a read error can be skipped
+    uint64_t size;     // when seekable
+    const char* path;  // "-" for standard input
+};
+
+// Opens path ("-": standard input) for reading, around the cache where the
+// file system allows it. Returns 0, or the error code (with input->handle
+// set when the open worked but what followed did not).
+int open_input(const char* path, OpenInput* input);
+
+// Makes the next reads of input come from its drive where something else
+// might answer from memory (the device under a FUSE file system), and sets
+// input->method to how it is read. Where the drive cannot be reached, why
+// says so.
+void reach_the_drive(OpenInput* input, char* why, size_t capacity);
+
+// Reads up to size bytes at offset (a seekable input), or the next bytes (a
+// stream). Returns the bytes read, 0 at the end, or -1 with the error.
+int64_t read_input(const OpenInput* input, unsigned char* buffer, size_t size, uint64_t offset,
+                   int* error);
+
+// After a read around the cache was refused: reads the file through the
+// cache from now on, dropped from it first where that can be done. Returns
+// 0, or the error code.
+int reopen_through_cache(OpenInput* input);
+
+void close_input(OpenInput* input);
+
+// size bytes aligned for reads around the cache (to the page), for the
+// whole run; nullptr when there is no memory.
+unsigned char* aligned_buffer(size_t size);
+
+// ---- Writing ----
+
+// Creates (or empties) the file at path for writing; returns its handle,
+// or 0 with the error.
+intptr_t create_file(const char* path, int* error);
+
+// Writes up to size bytes; returns how many, or -1 with the error.
+int64_t write_file(intptr_t file, const unsigned char* data, size_t size, int* error);
+
+// Flushes the file to its device and closes it; returns 0 or the error.
+int flush_and_close(intptr_t file);
+
+// Removes the file at path (nothing there is no error); returns 0 or the
+// error.
+int remove_file(const char* path);
+
+// The bytes that the file system holding directory has free for this
+// user, or 0 when it cannot tell.
+uint64_t free_space(const char* directory);
+
+// ---- A reading thread ----
+
+// A counting semaphore, and a thread that runs one function; both 0 when
+// they could not be had. At most a few of each at a time.
+intptr_t semaphore_create(unsigned count, unsigned most);
+void semaphore_wait(intptr_t semaphore);
+void semaphore_post(intptr_t semaphore);
+void semaphore_destroy(intptr_t semaphore);
+intptr_t thread_start(void (*run)(void* context), void* context);
+void thread_join(intptr_t thread);
+
+// ---- The terminal and stop requests ----
+
+bool stdin_is_terminal();
+bool stderr_is_terminal();
+
+// The width of the terminal behind standard error in columns, or 0 when it
+// cannot tell.
+int terminal_width();
+
+// Set when the user asks the program to stop (Ctrl+C, SIGTERM, SIGHUP,
+// console close): the work stops at its next read or write.
+extern volatile std::sig_atomic_t stop_requested;
+
+// From now on a stop request sets stop_requested instead of ending the
+// process; a read waiting on a pipe then ends at once.
+void catch_stop_requests();
+
+// Seconds on a clock that only goes forward, from an arbitrary start.
+double clock_seconds();

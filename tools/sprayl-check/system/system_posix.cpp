@@ -1,0 +1,401 @@
+// sprayl-check's system layer on Linux and other POSIX systems.
+#include "system.h"
+
+#include "file_systems.h"
+#include "monotonic_clock.h"
+#include "posix/pipe_size.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <pthread.h>
+#include <semaphore.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+volatile std::sig_atomic_t stop_requested = 0;
+
+const char path_separator = '/';
+const char* const system_help_option = nullptr;
+const char* const around_cache_text = "O_DIRECT";
+
+namespace {
+
+int descriptor(intptr_t handle) {
+    return static_cast<int>(handle - 1);
+}
+
+bool is_standard_input(const char* path) {
+    return std::strcmp(path, "-") == 0;
+}
+
+// Writes back what is still in the cache, then drops the file from it, so
+// that the reads that follow come from the device.
+void drop_from_cache(int fd) {
+    fdatasync(fd);
+    posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+}
+
+// The file system that holds the open file fd, from /proc/self/mountinfo.
+void find_file_system(int fd, FileSystemInfo* info) {
+    info->kind = file_system_local;
+    info->type[0] = '\0';
+    info->source[0] = '\0';
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+        return;
+    }
+    std::FILE* mounts = std::fopen("/proc/self/mountinfo", "re");
+    if (mounts == nullptr) {
+        return;
+    }
+    char line[8192];
+    while (std::fgets(line, sizeof line, mounts) != nullptr) {
+        unsigned major_number;
+        unsigned minor_number;
+        if (parse_mount_line(line, &major_number, &minor_number, info->type, sizeof info->type,
+                             info->source, sizeof info->source) &&
+            major_number == major(status.st_dev) && minor_number == minor(status.st_dev)) {
+            info->kind = file_system_kind(info->type);
+            break;
+        }
+        info->type[0] = '\0';
+        info->source[0] = '\0';
+    }
+    std::fclose(mounts);
+}
+
+// The daemon of a FUSE file system on a block device reads the device
+// through the device's page cache, which still holds what was just
+// written: write it back and drop it.
+ReadMethod drop_device_cache(const char* device, char* why, size_t capacity) {
+    int fd = open(device, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        std::snprintf(why, capacity, "cannot open %s to drop its cache: %s", device,
+                      std::strerror(errno));
+        return read_device_cached;
+    }
+    ReadMethod method = read_device_flushed;
+    if (ioctl(fd, BLKFLSBUF, 0) != 0) {
+        int error = errno;
+        method = read_device_advised;
+        if (fdatasync(fd) != 0 || posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) != 0) {
+            std::snprintf(why, capacity, "cannot drop the cache of %s: %s", device,
+                          std::strerror(error));
+            method = read_device_cached;
+        }
+    }
+    close(fd);
+    return method;
+}
+
+// A few semaphores and threads, enough for the reading thread.
+constexpr int pool_size = 4;
+sem_t semaphores[pool_size];
+bool semaphore_used[pool_size];
+pthread_t threads[pool_size];
+bool thread_used[pool_size];
+
+struct ThreadStart {
+    void (*run)(void*);
+    void* context;
+} thread_starts[pool_size];
+
+void* run_thread(void* start) {
+    ThreadStart* what = static_cast<ThreadStart*>(start);
+    what->run(what->context);
+    return nullptr;
+}
+
+void on_stop_signal(int) {
+    stop_requested = 1;
+}
+
+} // namespace
+
+// ---- Errors ----
+
+bool error_is_interruption(int error) {
+    return error == EINTR;
+}
+
+bool error_is_misalignment(int error) {
+    return error == EINVAL;
+}
+
+bool error_is_full(int error) {
+    return error == ENOSPC || error == EFBIG || error == EDQUOT;
+}
+
+bool error_is_not_found(int error) {
+    return error == ENOENT;
+}
+
+void error_text(int error, char* text, size_t capacity) {
+    std::snprintf(text, capacity, "%s", std::strerror(error));
+}
+
+// ---- Paths ----
+
+bool path_status(const char* path, PathStatus* status, int* error) {
+    struct stat info;
+    if (stat(path, &info) != 0) {
+        *error = errno;
+        return false;
+    }
+    status->is_directory = S_ISDIR(info.st_mode);
+    status->size = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
+    if (S_ISBLK(info.st_mode)) {
+        // A whole drive, checked after sprayl wrote to it directly.
+        int fd = open(path, O_RDONLY | O_CLOEXEC);
+        off_t end = fd >= 0 ? lseek(fd, 0, SEEK_END) : -1;
+        status->size = end > 0 ? static_cast<uint64_t>(end) : 0;
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    return true;
+}
+
+bool list_directory(const char* directory, void (*each)(const char* name, void* context),
+                    void* context, int* error) {
+    DIR* listing = opendir(directory);
+    if (listing == nullptr) {
+        *error = errno;
+        return false;
+    }
+    while (dirent* entry = readdir(listing)) {
+        each(entry->d_name, context);
+    }
+    closedir(listing);
+    return true;
+}
+
+// ---- Reading ----
+
+int open_input(const char* path, OpenInput* input) {
+    int fd = STDIN_FILENO;
+    input->path = path;
+    input->method = read_as_it_comes;
+    if (!is_standard_input(path)) {
+        fd = open(path, O_RDONLY | O_CLOEXEC | O_DIRECT);
+        input->method = read_around_cache;
+        if (fd < 0 && errno == EINVAL) {
+            fd = open(path, O_RDONLY | O_CLOEXEC);
+            input->method = read_dropped_cache;
+        }
+        if (fd < 0) {
+            return errno;
+        }
+    }
+    input->handle = fd + 1; // 0 stays "not open"
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+        return errno;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        return EISDIR;
+    }
+    input->seekable = S_ISREG(status.st_mode) || S_ISBLK(status.st_mode);
+    if (!input->seekable || input->method == read_as_it_comes) {
+        // Standard input is read as it comes even when it is a file: it
+        // need not start at offset 0.
+        input->seekable = false;
+        input->method = read_as_it_comes;
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_DIRECT);
+        // A larger pipe lets the writer run ahead in bigger strides; other
+        // inputs ignore the request.
+        request_pipe_size(fd, 1 << 20);
+        return 0;
+    }
+    off_t end = lseek(fd, 0, SEEK_END);
+    input->size = end > 0 ? static_cast<uint64_t>(end) : 0;
+    input->around_cache = input->method == read_around_cache;
+    if (input->method == read_dropped_cache) {
+        drop_from_cache(fd);
+    }
+    return 0;
+}
+
+void reach_the_drive(OpenInput* input, char* why, size_t capacity) {
+    if (!input->seekable) {
+        return;
+    }
+    FileSystemInfo info;
+    find_file_system(descriptor(input->handle), &info);
+    switch (info.kind) {
+    case file_system_local:
+        return;
+    case file_system_network:
+        std::snprintf(why, capacity, "\"%s\" is a network file system (%s)", info.source,
+                      info.type);
+        input->method = read_network;
+        return;
+    case file_system_fuse:
+        std::snprintf(why, capacity, "\"%s\" is a FUSE file system (%s) with no device to read",
+                      info.source, info.type);
+        input->method = read_fuse_unbacked;
+        return;
+    case file_system_fuse_device:
+        input->method = drop_device_cache(info.source, why, capacity);
+        return;
+    }
+}
+
+int64_t read_input(const OpenInput* input, unsigned char* buffer, size_t size, uint64_t offset,
+                   int* error) {
+    int fd = descriptor(input->handle);
+    ssize_t got = input->seekable ? pread(fd, buffer, size, static_cast<off_t>(offset))
+                                  : read(fd, buffer, size);
+    if (got < 0) {
+        *error = errno;
+    }
+    return got;
+}
+
+int reopen_through_cache(OpenInput* input) {
+    int fd = descriptor(input->handle);
+    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_DIRECT) != 0) {
+        return errno;
+    }
+    drop_from_cache(fd);
+    input->around_cache = false;
+    if (input->method == read_around_cache) {
+        input->method = read_dropped_cache;
+    }
+    return 0;
+}
+
+void close_input(OpenInput* input) {
+    if (input->handle != 0 && !is_standard_input(input->path)) {
+        close(descriptor(input->handle));
+    }
+    input->handle = 0;
+}
+
+unsigned char* aligned_buffer(size_t size) {
+    void* memory = nullptr;
+    return posix_memalign(&memory, 4096, size) == 0 ? static_cast<unsigned char*>(memory)
+                                                     : nullptr;
+}
+
+// ---- Writing ----
+
+intptr_t create_file(const char* path, int* error) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        *error = errno;
+        return 0;
+    }
+    return fd + 1;
+}
+
+int64_t write_file(intptr_t file, const unsigned char* data, size_t size, int* error) {
+    ssize_t written = write(descriptor(file), data, size);
+    if (written < 0) {
+        *error = errno;
+    }
+    return written;
+}
+
+int flush_and_close(intptr_t file) {
+    int fd = descriptor(file);
+    int error = fdatasync(fd) == 0 ? 0 : errno;
+    if (close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    return error;
+}
+
+int remove_file(const char* path) {
+    return unlink(path) == 0 || errno == ENOENT ? 0 : errno;
+}
+
+uint64_t free_space(const char* directory) {
+    struct statvfs info;
+    return statvfs(directory, &info) == 0
+               ? static_cast<uint64_t>(info.f_bavail) * static_cast<uint64_t>(info.f_frsize)
+               : 0;
+}
+
+// ---- A reading thread ----
+
+intptr_t semaphore_create(unsigned count, unsigned) {
+    for (int i = 0; i < pool_size; ++i) {
+        if (!semaphore_used[i] && sem_init(&semaphores[i], 0, count) == 0) {
+            semaphore_used[i] = true;
+            return i + 1;
+        }
+    }
+    return 0;
+}
+
+void semaphore_wait(intptr_t semaphore) {
+    while (sem_wait(&semaphores[semaphore - 1]) != 0) {
+        // interrupted by a signal: wait again
+    }
+}
+
+void semaphore_post(intptr_t semaphore) {
+    sem_post(&semaphores[semaphore - 1]);
+}
+
+void semaphore_destroy(intptr_t semaphore) {
+    sem_destroy(&semaphores[semaphore - 1]);
+    semaphore_used[semaphore - 1] = false;
+}
+
+intptr_t thread_start(void (*run)(void* context), void* context) {
+    for (int i = 0; i < pool_size; ++i) {
+        if (!thread_used[i]) {
+            thread_starts[i] = {run, context};
+            if (pthread_create(&threads[i], nullptr, run_thread, &thread_starts[i]) != 0) {
+                return 0;
+            }
+            thread_used[i] = true;
+            return i + 1;
+        }
+    }
+    return 0;
+}
+
+void thread_join(intptr_t thread) {
+    pthread_join(threads[thread - 1], nullptr);
+    thread_used[thread - 1] = false;
+}
+
+// ---- The terminal and stop requests ----
+
+bool stdin_is_terminal() {
+    return isatty(STDIN_FILENO) != 0;
+}
+
+bool stderr_is_terminal() {
+    return isatty(STDERR_FILENO) != 0;
+}
+
+int terminal_width() {
+    winsize size{};
+    return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+// Without SA_RESTART, so that a read waiting on a pipe ends at once.
+void catch_stop_requests() {
+    struct sigaction action = {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+double clock_seconds() {
+    return monotonic_seconds();
+}

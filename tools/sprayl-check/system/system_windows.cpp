@@ -1,0 +1,367 @@
+// sprayl-check's system layer on Windows, from XP on: calls that came later
+// (GetFileInformationByHandleEx and the like) are not used. Paths arrive as
+// UTF-8 and are widened for the W calls, so every name opens.
+#include "system.h"
+
+#include "file_systems.h"
+#include "monotonic_clock.h"
+
+#include <cstdio>
+#include <cstring>
+#include <windows.h>
+
+volatile std::sig_atomic_t stop_requested = 0;
+
+const char path_separator = '\\';
+const char* const system_help_option = "/?";
+const char* const around_cache_text = "FILE_FLAG_NO_BUFFERING";
+
+namespace {
+
+// path made wide, in one of two buffers, so that two paths can be had at once.
+const wchar_t* wide_path(const char* path) {
+    static wchar_t wide[2][32768];
+    static int next;
+    wchar_t* to = wide[next];
+    next ^= 1;
+    if (MultiByteToWideChar(CP_UTF8, 0, path, -1, to, 32768) == 0) {
+        to[0] = L'\0';
+    }
+    return to;
+}
+
+HANDLE handle_of(intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+bool is_standard_input(const char* path) {
+    return std::strcmp(path, "-") == 0;
+}
+
+HANDLE open_file(const char* path, DWORD flags) {
+    return CreateFileW(wide_path(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, flags | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
+// The volume that holds path, its type, and whether it is on another machine.
+void find_file_system(const char* path, FileSystemInfo* info) {
+    info->kind = file_system_local;
+    info->type[0] = '\0';
+    info->source[0] = '\0';
+    wchar_t root[MAX_PATH + 1];
+    if (!GetVolumePathNameW(wide_path(path), root, MAX_PATH + 1)) {
+        return;
+    }
+    WideCharToMultiByte(CP_UTF8, 0, root, -1, info->source, sizeof info->source, nullptr,
+                        nullptr);
+    wchar_t type[64];
+    if (GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, type, 64)) {
+        WideCharToMultiByte(CP_UTF8, 0, type, -1, info->type, sizeof info->type, nullptr,
+                            nullptr);
+    }
+    // A file on a share: FILE_FLAG_NO_BUFFERING passes this machine's cache,
+    // not the server's.
+    if (GetDriveTypeW(root) == DRIVE_REMOTE) {
+        info->kind = file_system_network;
+    }
+}
+
+constexpr int pool_size = 4;
+
+struct ThreadStart {
+    void (*run)(void*);
+    void* context;
+} thread_starts[pool_size];
+HANDLE threads[pool_size];
+
+DWORD WINAPI run_thread(LPVOID start) {
+    ThreadStart* what = static_cast<ThreadStart*>(start);
+    what->run(what->context);
+    return 0;
+}
+
+BOOL WINAPI on_console_event(DWORD) {
+    stop_requested = 1;
+    return TRUE;
+}
+
+} // namespace
+
+// ---- Errors ----
+
+bool error_is_interruption(int) {
+    return false;
+}
+
+bool error_is_misalignment(int error) {
+    return error == ERROR_INVALID_PARAMETER;
+}
+
+bool error_is_full(int error) {
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ||
+           error == ERROR_FILE_TOO_LARGE;
+}
+
+bool error_is_not_found(int error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+void error_text(int error, char* text, size_t capacity) {
+    DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(error), 0, text, static_cast<DWORD>(capacity), nullptr);
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
+                          text[length - 1] == '.' || text[length - 1] == ' ')) {
+        --length;
+    }
+    if (length == 0) {
+        std::snprintf(text, capacity, "error %d", error);
+    } else {
+        text[length] = '\0';
+    }
+}
+
+// ---- Paths ----
+
+bool path_status(const char* path, PathStatus* status, int* error) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(wide_path(path), GetFileExInfoStandard, &data)) {
+        *error = static_cast<int>(GetLastError());
+        return false;
+    }
+    status->is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    status->size = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+    return true;
+}
+
+bool list_directory(const char* directory, void (*each)(const char* name, void* context),
+                    void* context, int* error) {
+    char pattern[4096];
+    size_t length = std::strlen(directory);
+    bool separated = length > 0 && (directory[length - 1] == '/' || directory[length - 1] == '\\');
+    std::snprintf(pattern, sizeof pattern, "%s%s*", directory, separated ? "" : "\\");
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(wide_path(pattern), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND) {
+            return true; // an empty drive's root has not even "."
+        }
+        *error = static_cast<int>(code);
+        return false;
+    }
+    do {
+        char name[MAX_PATH * 3];
+        if (WideCharToMultiByte(CP_UTF8, 0, found.cFileName, -1, name, sizeof name, nullptr,
+                                nullptr) > 0) {
+            each(name, context);
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return true;
+}
+
+// ---- Reading ----
+
+int open_input(const char* path, OpenInput* input) {
+    HANDLE handle;
+    input->path = path;
+    if (is_standard_input(path)) {
+        handle = GetStdHandle(STD_INPUT_HANDLE);
+        input->method = read_as_it_comes;
+    } else {
+        handle = open_file(path, FILE_FLAG_NO_BUFFERING);
+        input->method = read_around_cache;
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER) {
+            handle = open_file(path, 0);
+            input->method = read_through_cache;
+        }
+        if (handle == INVALID_HANDLE_VALUE) {
+            return static_cast<int>(GetLastError());
+        }
+    }
+    input->handle = reinterpret_cast<intptr_t>(handle);
+    LARGE_INTEGER size;
+    input->seekable = !is_standard_input(path) && GetFileType(handle) == FILE_TYPE_DISK &&
+                      GetFileSizeEx(handle, &size);
+    input->size = input->seekable ? static_cast<uint64_t>(size.QuadPart) : 0;
+    if (!input->seekable) {
+        input->method = read_as_it_comes;
+    }
+    input->around_cache = input->method == read_around_cache;
+    return 0;
+}
+
+void reach_the_drive(OpenInput* input, char* why, size_t capacity) {
+    if (!input->seekable) {
+        return;
+    }
+    FileSystemInfo info;
+    find_file_system(input->path, &info);
+    if (info.kind == file_system_network) {
+        std::snprintf(why, capacity, "\"%s\" is a network share", info.source);
+        input->method = read_network;
+    } else if (input->method == read_through_cache) {
+        std::snprintf(why, capacity,
+                      "the file system of \"%s\" refuses reads around the cache (%s)",
+                      input->path, info.type);
+    }
+}
+
+int64_t read_input(const OpenInput* input, unsigned char* buffer, size_t size, uint64_t offset,
+                   int* error) {
+    HANDLE handle = handle_of(input->handle);
+    DWORD got = 0;
+    BOOL done;
+    if (input->seekable) {
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        done = ReadFile(handle, buffer, static_cast<DWORD>(size), &got, &at);
+    } else {
+        done = ReadFile(handle, buffer, static_cast<DWORD>(size), &got, nullptr);
+    }
+    if (!done) {
+        DWORD code = GetLastError();
+        if (code == ERROR_HANDLE_EOF || code == ERROR_BROKEN_PIPE) {
+            return 0;
+        }
+        *error = static_cast<int>(code);
+        return -1;
+    }
+    return got;
+}
+
+int reopen_through_cache(OpenInput* input) {
+    HANDLE handle = open_file(input->path, 0);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return static_cast<int>(GetLastError());
+    }
+    CloseHandle(handle_of(input->handle));
+    input->handle = reinterpret_cast<intptr_t>(handle);
+    input->around_cache = false;
+    if (input->method == read_around_cache) {
+        input->method = read_through_cache;
+    }
+    return 0;
+}
+
+void close_input(OpenInput* input) {
+    if (input->handle != 0 && !is_standard_input(input->path)) {
+        CloseHandle(handle_of(input->handle));
+    }
+    input->handle = 0;
+}
+
+unsigned char* aligned_buffer(size_t size) {
+    // Page-aligned, as FILE_FLAG_NO_BUFFERING wants.
+    return static_cast<unsigned char*>(
+        VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+}
+
+// ---- Writing ----
+
+intptr_t create_file(const char* path, int* error) {
+    HANDLE handle = CreateFileW(wide_path(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        *error = static_cast<int>(GetLastError());
+        return 0;
+    }
+    return reinterpret_cast<intptr_t>(handle);
+}
+
+int64_t write_file(intptr_t file, const unsigned char* data, size_t size, int* error) {
+    DWORD written = 0;
+    if (!WriteFile(handle_of(file), data, static_cast<DWORD>(size), &written, nullptr)) {
+        *error = static_cast<int>(GetLastError());
+        return written > 0 ? static_cast<int64_t>(written) : -1;
+    }
+    return written;
+}
+
+int flush_and_close(intptr_t file) {
+    HANDLE handle = handle_of(file);
+    int error = FlushFileBuffers(handle) ? 0 : static_cast<int>(GetLastError());
+    CloseHandle(handle);
+    return error;
+}
+
+int remove_file(const char* path) {
+    if (DeleteFileW(wide_path(path)) || GetLastError() == ERROR_FILE_NOT_FOUND) {
+        return 0;
+    }
+    return static_cast<int>(GetLastError());
+}
+
+uint64_t free_space(const char* directory) {
+    ULARGE_INTEGER available;
+    return GetDiskFreeSpaceExW(wide_path(directory), &available, nullptr, nullptr)
+               ? available.QuadPart
+               : 0;
+}
+
+// ---- A reading thread ----
+
+intptr_t semaphore_create(unsigned count, unsigned most) {
+    HANDLE semaphore = CreateSemaphoreW(nullptr, static_cast<LONG>(count),
+                                        static_cast<LONG>(most), nullptr);
+    return reinterpret_cast<intptr_t>(semaphore);
+}
+
+void semaphore_wait(intptr_t semaphore) {
+    WaitForSingleObject(handle_of(semaphore), INFINITE);
+}
+
+void semaphore_post(intptr_t semaphore) {
+    ReleaseSemaphore(handle_of(semaphore), 1, nullptr);
+}
+
+void semaphore_destroy(intptr_t semaphore) {
+    CloseHandle(handle_of(semaphore));
+}
+
+intptr_t thread_start(void (*run)(void* context), void* context) {
+    for (int i = 0; i < pool_size; ++i) {
+        if (threads[i] == nullptr) {
+            thread_starts[i] = {run, context};
+            threads[i] = CreateThread(nullptr, 0, run_thread, &thread_starts[i], 0, nullptr);
+            return threads[i] != nullptr ? i + 1 : 0;
+        }
+    }
+    return 0;
+}
+
+void thread_join(intptr_t thread) {
+    WaitForSingleObject(threads[thread - 1], INFINITE);
+    CloseHandle(threads[thread - 1]);
+    threads[thread - 1] = nullptr;
+}
+
+// ---- The terminal and stop requests ----
+
+bool stdin_is_terminal() {
+    DWORD mode;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
+bool stderr_is_terminal() {
+    DWORD mode;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+int terminal_width() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) {
+        return info.srWindow.Right - info.srWindow.Left + 1;
+    }
+    return 0;
+}
+
+void catch_stop_requests() {
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+double clock_seconds() {
+    return monotonic_seconds();
+}
