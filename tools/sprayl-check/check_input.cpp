@@ -13,6 +13,22 @@ constexpr size_t read_size = size_t{1} << 20;
 
 char unreached_reason[4096 + 128];
 
+// The most bytes the check takes (--size), and whether the input held more.
+uint64_t read_limit = UINT64_MAX;
+bool went_on;
+
+// Hands size bytes of input to the check, as far as the limit allows.
+// False when the check takes no more: the input goes on past the limit.
+bool check_piece(StreamCheck* check, const unsigned char* data, size_t size) {
+    uint64_t room = read_limit - check->bytes_read;
+    if (size > room) {
+        went_on = true;
+        size = static_cast<size_t>(room);
+    }
+    check_bytes(check, data, size);
+    return !went_on;
+}
+
 // Buffer 0 serves the reads of the check itself; all of them go round
 // while a second thread reads ahead.
 unsigned char* read_buffer(unsigned which = 0) {
@@ -25,8 +41,14 @@ unsigned char* read_buffer(unsigned which = 0) {
 
 // ---- Reading an input into the check. ----
 
-// Hands the unreadable bytes noted so far to the check.
+// Hands the unreadable bytes noted so far to the check, as far as the
+// limit allows.
 void flush_unreadable(StreamCheck* check, uint64_t* unreadable) {
+    uint64_t room = read_limit - check->bytes_read;
+    if (*unreadable > room) {
+        went_on = true;
+        *unreadable = room;
+    }
     if (*unreadable > 0) {
         check_unreadable(check, *unreadable);
         *unreadable = 0;
@@ -41,7 +63,7 @@ uint64_t read_around_error(const OpenInput* input, StreamCheck* check, ReadFunct
     unsigned char* buffer = read_buffer();
     uint64_t span_end = offset + read_size;
     uint64_t unreadable = 0;
-    while (offset < span_end && offset < input->size && stop_requested == 0) {
+    while (offset < span_end && offset < input->size && stop_requested == 0 && !went_on) {
         int error = 0;
         int64_t got = read(input, buffer, error_step_bytes, offset, &error);
         if (got < 0 && error_is_interruption(error)) {
@@ -58,7 +80,9 @@ uint64_t read_around_error(const OpenInput* input, StreamCheck* check, ReadFunct
             continue;
         }
         flush_unreadable(check, &unreadable);
-        check_bytes(check, buffer, static_cast<size_t>(got));
+        if (!check_piece(check, buffer, static_cast<size_t>(got))) {
+            break;
+        }
         offset += static_cast<uint64_t>(got);
     }
     flush_unreadable(check, &unreadable);
@@ -92,10 +116,14 @@ bool check_reading_ahead(OpenInput* input, StreamCheck* check, ReadFunction read
             *offset = piece.offset;
             return true;
         }
-        check_bytes(check, piece.data, static_cast<size_t>(piece.got));
+        bool more = check_piece(check, piece.data, static_cast<size_t>(piece.got));
         read_ahead_release();
         *offset = piece.offset + static_cast<uint64_t>(piece.got);
         progress_tick(progress, check->bytes_read, bytes_damaged(check));
+        if (!more) {
+            read_ahead_stop();
+            return true;
+        }
     }
 }
 
@@ -107,14 +135,14 @@ CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Prog
     if (input->seekable && !check_reading_ahead(input, check, read, progress, &offset)) {
         return check_end_interrupted;
     }
-    for (;;) {
+    while (!went_on) {
         if (stop_requested != 0) {
             return check_end_interrupted;
         }
         int error = 0;
         int64_t got = read(input, buffer, read_size, offset, &error);
         if (got > 0) {
-            check_bytes(check, buffer, static_cast<size_t>(got));
+            check_piece(check, buffer, static_cast<size_t>(got));
             offset += static_cast<uint64_t>(got);
             progress_tick(progress, check->bytes_read, bytes_damaged(check));
             continue;
@@ -141,6 +169,7 @@ CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Prog
         }
         offset = read_around_error(input, check, read, offset);
     }
+    return check_end_of_input;
 }
 
 // Notes the number of a fill file among a directory's entries.
@@ -203,6 +232,8 @@ void prepare_fill_inputs(InputList* list, const char* directory, size_t count) {
     list->paths = nullptr;
     list->count = count;
     list->total_size = 0;
+    list->read_limit = 0;
+    list->went_on = false;
     for (size_t i = 0; i < count; ++i) {
         char path[4096];
         input_path(list, i, path, sizeof path);
@@ -219,6 +250,8 @@ bool prepare_inputs(InputList* list, char** paths, size_t count, char* message, 
     list->paths = paths;
     list->count = count;
     list->total_size = 0;
+    list->read_limit = 0;
+    list->went_on = false;
     if (count > max_inputs) {
         std::snprintf(message, capacity, "too many files: at most %u at a time",
                       static_cast<unsigned>(max_inputs));
@@ -265,8 +298,10 @@ CheckEnd check_inputs(InputList* list, StreamCheck* check, ReadFunction read, Pr
                       char* message, size_t capacity) {
     size_t count = list->count == 0 ? 1 : list->count;
     CheckEnd end = check_end_of_input;
+    read_limit = list->read_limit != 0 ? list->read_limit : UINT64_MAX;
+    went_on = false;
     size_t i = 0;
-    for (; i < count && end == check_end_of_input; ++i) {
+    for (; i < count && end == check_end_of_input && !went_on; ++i) {
         list->starts[i] = check->bytes_read;
         if (list->count > 0 && list->methods[i] == read_missing) {
             continue;
@@ -297,6 +332,7 @@ CheckEnd check_inputs(InputList* list, StreamCheck* check, ReadFunction read, Pr
     for (; i <= count; ++i) {
         list->starts[i] = check->bytes_read;
     }
+    list->went_on = went_on;
     return end;
 }
 

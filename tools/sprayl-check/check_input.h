@@ -21,6 +21,8 @@ struct InputList {
     char** paths;          // ...these files, or standard input when count is 0
     size_t count;
     uint64_t total_size;             // of all inputs, or 0 when unknown
+    uint64_t read_limit;             // the most bytes to check (--size); 0: all
+    bool went_on;                    // the inputs held more than read_limit bytes
     uint64_t starts[max_inputs + 1]; // where each input begins in the stream, and where it ends
     unsigned char methods[max_inputs];
 };
@@ -62,7 +64,8 @@ bool prepare_inputs(InputList* list, char** paths, size_t count, char* message, 
 // The same for the fill files 1..count in directory.
 void prepare_fill_inputs(InputList* list, const char* directory, size_t count);
 
-// Reads every input in turn into check, which is started already. Returns
-// how the input ended; message says why when reading failed.
+// Reads every input in turn into check, which is started already, up to
+// list->read_limit bytes. Returns how the input ended; message says why
+// when reading failed.
 CheckEnd check_inputs(InputList* list, StreamCheck* check, ReadFunction read, Progress* progress,
                       char* message, size_t capacity);

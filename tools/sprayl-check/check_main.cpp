@@ -109,16 +109,10 @@ void explain_possible_memory() {
     }
 }
 
-// The check's exit code, with what only the reading knows: a stop request,
-// a stream that could not be read to its end, fill files that are missing.
-int run_exit_code(CheckEnd end) {
+// The check's exit code (which knows how the input ended), with what only
+// the reading knows: fill files that are missing.
+int run_exit_code() {
     int exit_code = check_exit_code(&check);
-    if (end == check_end_interrupted) {
-        return exit_interrupted;
-    }
-    if (end == check_end_read_failed && exit_code == exit_intact) {
-        return exit_unverifiable;
-    }
     if (missing_inputs(&inputs) > 0 &&
         (exit_code == exit_intact || exit_code == exit_unconfirmed)) {
         return exit_differs;
@@ -147,7 +141,7 @@ int check_and_report(uint64_t expected_size, bool header_given) {
     if (check.possibly_from_memory) {
         explain_possible_memory();
     }
-    return run_exit_code(end);
+    return run_exit_code();
 }
 
 int run_check(const CheckOptions* options) {
@@ -159,6 +153,7 @@ int run_check(const CheckOptions* options) {
                         message, sizeof message)) {
         return fail(message);
     }
+    inputs.read_limit = options->expected_size;
     catch_stop_requests();
     check_start(&check);
     return finish_output(check_and_report(options->expected_size, true));

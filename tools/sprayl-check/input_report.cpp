@@ -2,6 +2,7 @@
 
 #include "check_report.h"
 
+#include <cinttypes>
 #include <cstring>
 
 namespace {
@@ -52,6 +53,10 @@ void print_inputs(std::FILE* out, const InputList* list, const StreamCheck* chec
     ReadMethod common = common_method(list, count);
     if (common != read_method_count) {
         std::fprintf(out, "read: %s\n", read_method_text(common));
+    }
+    if (list->went_on) {
+        std::fprintf(out, "not read: the input goes on past the %" PRIu64 " bytes of --size\n",
+                     list->read_limit);
     }
     if (count == 1) {
         return;

@@ -39,9 +39,8 @@ void read_pieces(void*) {
         ReadAheadPiece* piece = &ahead.pieces[slot];
         piece->data = ahead.buffers[slot];
         piece->offset = ahead.offset;
-        piece->error = 0;
-        piece->got =
-            ahead.read(ahead.input, ahead.buffers[slot], ahead.size, ahead.offset, &piece->error);
+        int error = 0; // the check reads a failed piece again by itself, and learns why then
+        piece->got = ahead.read(ahead.input, ahead.buffers[slot], ahead.size, ahead.offset, &error);
         bool data = piece->got > 0;
         if (data) {
             ahead.offset += static_cast<uint64_t>(piece->got);

@@ -16,7 +16,6 @@ constexpr unsigned read_ahead_buffers = 4;
 struct ReadAheadPiece {
     const unsigned char* data;
     int64_t got;     // as the read function returns it: bytes, 0 at the end, -1
-    int error;       // with got -1
     uint64_t offset; // where the piece was read
 };
 

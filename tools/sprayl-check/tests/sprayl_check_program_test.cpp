@@ -161,6 +161,10 @@ TEST(Arguments, OptionsAndExitCodes) {
         {"-- " + intact, 0, "", "read: around the cache (O_DIRECT)"},
         {"--size 100000 " + intact, 0, "", "result: intact"},
         {"--size=200000 " + intact, 1, "", "bytes read: 100000 (97.66 KiB)"},
+        // --size ends the check there, however much more the input holds.
+        {"--size 99999 " + intact, 0, "",
+         "not read: the input goes on past the 99999 bytes of --size"},
+        {"--size 1M /dev/zero", 1, "", "not read: the input goes on past the 1048576 bytes of --size"},
         {intact + " > /dev/full", 2, "sprayl-check: cannot write the report: ", ""},
         {"--help", 0, "", "usage: sprayl-check [--size N] [FILE...]"},
         {"-h", 0, "", "usage: sprayl-check [--size N] [FILE...]"},
