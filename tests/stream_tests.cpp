@@ -22,9 +22,11 @@ int run_stream(std::vector<std::wstring> arguments = {}) {
 }
 
 // The platform of these tests: the default script with the identity of
-// gather_seed_tests.cpp's "plain values", which seeds this state.
+// gather_seed_tests.cpp's "plain values", which seeds this state; and no
+// stop event yet, as at the start of a process.
 void reset_script() {
     reset_fake_platform();
+    stop_event = nullptr;
     fake.thread_id = 2;
     fake.process_id = 3;
 }
@@ -176,7 +178,8 @@ TEST_F(StreamMain, StopSeenDuringBackOff) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "stop at write " << c.stop_at_write);
         reset_script();
-        fake.after_writes = {0};
+        // A stop that is not seen ends with 0 when the writes fail.
+        fake.writes.assign(400, WriteStep{0});
         fake.stop_at_write = c.stop_at_write;
         EXPECT_EQ(run_stream(), 130);
         EXPECT_EQ(fake.output_write_calls, c.writes_made);
@@ -195,7 +198,8 @@ TEST_F(StreamMain, StopIsPolledAtTheStartOfEvery256thBlock) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "stop at write " << c.stop_at_write);
         reset_script();
-        fake.after_writes = {take_all};
+        // Enough for the latest stop; a stop that is not seen ends with 0.
+        fake.writes.assign(1000, WriteStep{take_all});
         fake.stop_at_write = c.stop_at_write;
         EXPECT_EQ(run_stream(), 130);
         EXPECT_EQ(fake.output.size(), c.blocks_written * block_bytes);
