@@ -4,6 +4,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <string>
+
 namespace {
 
 alignas(64) unsigned char block[block_bytes];
@@ -39,15 +41,24 @@ void match_path(benchmark::State& run, FillPathId path) {
     run.SetBytesProcessed(static_cast<int64_t>(run.iterations()) * block_bytes);
 }
 
-BENCHMARK_CAPTURE(fill_path, scalar, fill_path_scalar);
-BENCHMARK_CAPTURE(fill_path, sse2, fill_path_sse2);
-BENCHMARK_CAPTURE(fill_path, avx2, fill_path_avx2);
-BENCHMARK_CAPTURE(fill_path, avx512, fill_path_avx512);
-BENCHMARK_CAPTURE(match_path, scalar, fill_path_scalar);
-BENCHMARK_CAPTURE(match_path, sse2, fill_path_sse2);
-BENCHMARK_CAPTURE(match_path, avx2, fill_path_avx2);
-BENCHMARK_CAPTURE(match_path, avx512, fill_path_avx512);
-
 } // namespace
 
-BENCHMARK_MAIN();
+// One fill and one match benchmark per row of fill_paths, named after it:
+// fill_path/avx2, match_path/avx2.
+int main(int argc, char** argv) {
+    for (FillPathId path = 0; path < fill_path_count; ++path) {
+        const std::string name = fill_path_name(path);
+        benchmark::RegisterBenchmark(("fill_path/" + name).c_str(), fill_path, path);
+    }
+    for (FillPathId path = 0; path < fill_path_count; ++path) {
+        const std::string name = fill_path_name(path);
+        benchmark::RegisterBenchmark(("match_path/" + name).c_str(), match_path, path);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,6 +1,6 @@
 // fill_block, match_block and the choice of their path: once per run, on the
-// first call of either, the fastest path that the processor and the
-// operating system support.
+// first call of either, the fastest row of fill_paths that the processor and
+// the operating system support.
 #include "fill_paths.h"
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -8,9 +8,6 @@
 #endif
 
 namespace {
-
-typedef void (*FillFunction)(GeneratorState*, unsigned char*);
-typedef bool (*MatchFunction)(GeneratorState*, const unsigned char*);
 
 void fill_block_first(GeneratorState* state, unsigned char* block);
 bool match_block_first(GeneratorState* state, const unsigned char* input);
@@ -20,36 +17,6 @@ bool match_block_first(GeneratorState* state, const unsigned char* input);
 FillFunction fill_function = fill_block_first;
 MatchFunction match_function = match_block_first;
 FillPathId fill_path = fill_path_count;
-
-// The lane paths exist on x86 processors only; elsewhere they are never
-// supported, and the scalar path stands in for them here.
-#if defined(__i386__) || defined(__x86_64__)
-const FillFunction path_fills[fill_path_count] = {fill_block_scalar, fill_block_sse2,
-                                                  fill_block_avx2, fill_block_avx512};
-const MatchFunction path_matches[fill_path_count] = {match_block_scalar, match_block_sse2,
-                                                     match_block_avx2, match_block_avx512};
-#else
-const FillFunction path_fills[fill_path_count] = {fill_block_scalar, fill_block_scalar,
-                                                  fill_block_scalar, fill_block_scalar};
-const MatchFunction path_matches[fill_path_count] = {match_block_scalar, match_block_scalar,
-                                                     match_block_scalar, match_block_scalar};
-#endif
-
-const char* const path_names[fill_path_count] = {"scalar", "sse2", "avx2", "avx512"};
-
-// The CPUID bits that the paths need: leaf 1 EDX: SSE2; leaf 1 ECX: XSAVE
-// enabled by the operating system (OSXSAVE), AVX; leaf 7 EBX: AVX2, AVX512F.
-constexpr uint32_t leaf1_edx_sse2 = 1u << 26;
-constexpr uint32_t leaf1_ecx_osxsave = 1u << 27;
-constexpr uint32_t leaf1_ecx_avx = 1u << 28;
-constexpr uint32_t leaf7_ebx_avx2 = 1u << 5;
-constexpr uint32_t leaf7_ebx_avx512f = 1u << 16;
-
-// XCR0: the SSE (bit 1) and AVX (bit 2) state, and the AVX-512 state: the
-// opmask registers (bit 5), the upper halves of zmm0-15 (bit 6) and
-// zmm16-31 (bit 7).
-constexpr uint32_t xcr0_ymm = 0x06u;
-constexpr uint32_t xcr0_zmm = 0xE6u;
 
 #if defined(__i386__) || defined(__x86_64__)
 
@@ -82,35 +49,9 @@ CpuReport report_cpu() {
     return report;
 }
 
-} // namespace
-
-bool fill_path_runs_on(FillPathId path, const CpuReport& report) {
-    // The upper halves of the ymm registers survive a task switch only where
-    // the operating system saves the SSE and AVX state; the AVX-512
-    // registers need the opmask and all of the zmm state besides.
-    const bool os_saves_ymm =
-        (report.leaf1_ecx & leaf1_ecx_osxsave) != 0 && (report.xcr0 & xcr0_ymm) == xcr0_ymm;
-    const bool os_saves_zmm = os_saves_ymm && (report.xcr0 & xcr0_zmm) == xcr0_zmm;
-    const bool avx = (report.leaf1_ecx & leaf1_ecx_avx) != 0 && report.has_leaf7;
-    switch (path) {
-    case fill_path_scalar:
-        return true;
-    case fill_path_sse2:
-        return (report.leaf1_edx & leaf1_edx_sse2) != 0;
-    case fill_path_avx2:
-        return avx && os_saves_ymm && (report.leaf7_ebx & leaf7_ebx_avx2) != 0;
-    case fill_path_avx512:
-        return avx && os_saves_zmm && (report.leaf7_ebx & leaf7_ebx_avx512f) != 0;
-    default:
-        return false;
-    }
+bool has_bits(uint32_t reported, uint32_t needed) {
+    return (reported & needed) == needed;
 }
-
-bool fill_path_supported(FillPathId path) {
-    return fill_path_runs_on(path, report_cpu());
-}
-
-namespace {
 
 void fill_block_first(GeneratorState* state, unsigned char* block) {
     select_fill_path(best_fill_path());
@@ -124,25 +65,39 @@ bool match_block_first(GeneratorState* state, const unsigned char* input) {
 
 } // namespace
 
+bool fill_path_runs_on(FillPathId path, const CpuReport& report) {
+    if (path >= fill_path_count) {
+        return false;
+    }
+    const CpuNeeds& needs = fill_paths[path].needs;
+    return has_bits(report.leaf1_ecx, needs.leaf1_ecx) &&
+           has_bits(report.leaf1_edx, needs.leaf1_edx) &&
+           (needs.leaf7_ebx == 0 || report.has_leaf7) &&
+           has_bits(report.leaf7_ebx, needs.leaf7_ebx) && has_bits(report.xcr0, needs.xcr0);
+}
+
+bool fill_path_supported(FillPathId path) {
+    return fill_path_runs_on(path, report_cpu());
+}
+
+FillPathId best_fill_path_on(const CpuReport& report) {
+    FillPathId path = fill_path_count - 1;
+    while (path > fill_path_scalar && !fill_path_runs_on(path, report)) {
+        --path;
+    }
+    return path;
+}
+
 FillPathId best_fill_path() {
-    if (fill_path_supported(fill_path_avx512)) {
-        return fill_path_avx512;
-    }
-    if (fill_path_supported(fill_path_avx2)) {
-        return fill_path_avx2;
-    }
-    if (fill_path_supported(fill_path_sse2)) {
-        return fill_path_sse2;
-    }
-    return fill_path_scalar;
+    return best_fill_path_on(report_cpu());
 }
 
 bool select_fill_path(FillPathId path) {
-    if (path < fill_path_scalar || path >= fill_path_count || !fill_path_supported(path)) {
+    if (!fill_path_supported(path)) {
         return false;
     }
-    fill_function = path_fills[path];
-    match_function = path_matches[path];
+    fill_function = fill_paths[path].fill;
+    match_function = fill_paths[path].match;
     fill_path = path;
     return true;
 }
@@ -158,10 +113,10 @@ FillPathId selected_fill_path() {
 }
 
 const char* fill_path_name(FillPathId path) {
-    if (path < fill_path_scalar || path >= fill_path_count) {
+    if (path >= fill_path_count) {
         return "none";
     }
-    return path_names[path];
+    return fill_paths[path].name;
 }
 
 void fill_block(GeneratorState* state, unsigned char* block) {

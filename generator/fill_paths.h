@@ -3,20 +3,17 @@
 // counterpart that compares those bytes instead of storing them; fill_block
 // and match_block run the fastest path that the processor and the operating
 // system support, chosen on the first call of either.
+//
+// The paths are the rows of fill_paths below. A new path is one row there
+// and the file with its fill and match functions.
 #pragma once
 
 #include "generator.h"
 
 #include <cstdint>
 
-// (Not FillPath: windows.h has a function of that name.)
-enum FillPathId {
-    fill_path_scalar,
-    fill_path_sse2,
-    fill_path_avx2,
-    fill_path_avx512,
-    fill_path_count
-};
+typedef void (*FillFunction)(GeneratorState*, unsigned char*);
+typedef bool (*MatchFunction)(GeneratorState*, const unsigned char*);
 
 // The reference: next_word block_words times, the state kept in locals.
 void fill_block_scalar(GeneratorState* state, unsigned char* block);
@@ -32,6 +29,77 @@ bool match_block_sse2(GeneratorState* state, const unsigned char* input);
 bool match_block_avx2(GeneratorState* state, const unsigned char* input);
 bool match_block_avx512(GeneratorState* state, const unsigned char* input);
 
+// What a path needs of the processor and the operating system: bits that
+// must all be set in what CPUID and XGETBV report (CpuReport below).
+struct CpuNeeds {
+    uint32_t leaf1_ecx;
+    uint32_t leaf1_edx;
+    uint32_t leaf7_ebx; // leaf 7, subleaf 0; any bit here needs leaf 7
+    uint32_t xcr0;
+};
+
+// The CPUID bits that the paths need: leaf 1 EDX: SSE2; leaf 1 ECX: XSAVE
+// enabled by the operating system (OSXSAVE), AVX; leaf 7 EBX: AVX2, AVX512F.
+constexpr uint32_t leaf1_edx_sse2 = 1u << 26;
+constexpr uint32_t leaf1_ecx_osxsave = 1u << 27;
+constexpr uint32_t leaf1_ecx_avx = 1u << 28;
+constexpr uint32_t leaf7_ebx_avx2 = 1u << 5;
+constexpr uint32_t leaf7_ebx_avx512f = 1u << 16;
+
+// XCR0, the register state that the operating system saves on a task
+// switch: the SSE (bit 1) and AVX (bit 2) state, so that the upper halves of
+// the ymm registers survive; for AVX-512 also the opmask registers (bit 5),
+// the upper halves of zmm0-15 (bit 6) and zmm16-31 (bit 7). Only readable
+// where the operating system has enabled XSAVE (OSXSAVE).
+constexpr uint32_t xcr0_ymm = 0x06u;
+constexpr uint32_t xcr0_zmm = 0xE6u;
+
+// One way of filling a block. (Not FillPath: windows.h has a function of
+// that name.)
+struct FillPathRow {
+    const char* name; // for test and benchmark names
+    FillFunction fill;
+    MatchFunction match;
+    uint32_t lanes; // words computed side by side
+    CpuNeeds needs;
+};
+
+// The paths, slowest first: the choice is the last row that the machine
+// supports. A path's id is its row's index.
+inline constexpr FillPathRow fill_paths[] = {
+    {"scalar", fill_block_scalar, match_block_scalar, 1, {0, 0, 0, 0}},
+#if defined(__i386__) || defined(__x86_64__)
+    {"sse2", fill_block_sse2, match_block_sse2, 4, {0, leaf1_edx_sse2, 0, 0}},
+    {"avx2",
+     fill_block_avx2,
+     match_block_avx2,
+     8,
+     {leaf1_ecx_osxsave | leaf1_ecx_avx, 0, leaf7_ebx_avx2, xcr0_ymm}},
+    {"avx512",
+     fill_block_avx512,
+     match_block_avx512,
+     16,
+     {leaf1_ecx_osxsave | leaf1_ecx_avx, 0, leaf7_ebx_avx512f, xcr0_zmm}},
+#endif
+};
+
+typedef uint32_t FillPathId;
+
+constexpr FillPathId fill_path_count = sizeof fill_paths / sizeof fill_paths[0];
+// The reference runs everywhere.
+constexpr FillPathId fill_path_scalar = 0;
+
+// The lane count of the row whose fill function is fill, for the path's own
+// file; 0 when no row has it.
+constexpr uint32_t fill_path_lanes(FillFunction fill) {
+    for (const FillPathRow& row : fill_paths) {
+        if (row.fill == fill) {
+            return row.lanes;
+        }
+    }
+    return 0;
+}
+
 // What CPUID and XGETBV report, as far as the choice of a path needs it.
 struct CpuReport {
     uint32_t leaf1_ecx;
@@ -42,11 +110,15 @@ struct CpuReport {
 };
 
 // True when a processor and operating system that report this can run the
-// path.
+// path; false for an id that has no row.
 bool fill_path_runs_on(FillPathId path, const CpuReport& report);
 
 // True when this processor and the operating system can run the path.
 bool fill_path_supported(FillPathId path);
+
+// The fastest path that a processor and operating system that report this
+// can run.
+FillPathId best_fill_path_on(const CpuReport& report);
 
 // The fastest supported path.
 FillPathId best_fill_path();
@@ -63,5 +135,6 @@ void reset_fill_path();
 // the first of them or select_fill_path.
 FillPathId selected_fill_path();
 
-// Printable name of a path, for test and benchmark names.
+// Printable name of a path, for test and benchmark names; "none" for an id
+// that has no row.
 const char* fill_path_name(FillPathId path);

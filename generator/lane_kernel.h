@@ -8,7 +8,8 @@
 //   LANE_INLINE          the attributes of its inline functions (its
 //                        instruction set, always_inline)
 //   Lanes                the vector type, one 32-bit word per lane
-//   lanes, group_steps   the lane count, and the steps between transposes
+//   lanes, group_steps   the lane count (its row's in fill_paths), and the
+//                        steps between transposes
 //   lanes_zero, lanes_splat, lanes_load (aligned), lanes_loadu, lanes_xor,
 //   lanes_xor3, lanes_add, lanes_shift_right_2, lanes_shift_left_4,
 //   lanes_last (the last lane's word), lanes_all_zero
@@ -18,6 +19,10 @@
 //   differ_steps         the same steps compared with the input there: the
 //                        differences or'ed into the last argument
 // and after generator.h and jump.h.
+
+// The row in fill_paths gives the lane count; the vector must hold as many
+// words.
+static_assert(sizeof(Lanes) == lanes * sizeof(uint32_t), "one 32-bit word per lane");
 
 constexpr uint32_t segment = block_words / lanes;
 

@@ -115,7 +115,6 @@ BOOL WriteFile(HANDLE file, const void* bytes, DWORD count, DWORD* written, void
         return FALSE;
     }
     ++fake.output_write_calls;
-    fake.write_addresses.push_back(bytes);
     fake.write_lengths.push_back(count);
     if (fake.output_write_calls == fake.stop_at_write) {
         console_ctrl_handler(CTRL_C_EVENT);

@@ -42,8 +42,7 @@ struct FakePlatform {
     std::vector<unsigned char> output; // every byte the output took
     std::string error_text;            // every byte written to standard error
     uint64_t output_write_calls = 0;
-    std::vector<const void*> write_addresses; // what each output write was asked
-    std::vector<DWORD> write_lengths;
+    std::vector<DWORD> write_lengths; // what each output write was asked
     // How often each clock was read; each reading of a clock takes that
     // clock's value from the next sample. clock_samples_taken: the most
     // samples any clock has used.

@@ -3,6 +3,7 @@
 #include "check_input.h"
 #include "check_test_support.h"
 #include "program_test_support.h"
+#include "reference_stream.h"
 #include "sprayl_version.h"
 
 #include <gtest/gtest.h>
@@ -330,35 +331,6 @@ Bytes read_fill_files(const std::string& directory, std::vector<size_t>* sizes) 
     }
 }
 
-uint32_t load_word(const Bytes& bytes, size_t at) {
-    return static_cast<uint32_t>(bytes[at]) | static_cast<uint32_t>(bytes[at + 1]) << 8 |
-           static_cast<uint32_t>(bytes[at + 2]) << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
-}
-
-// Where bytes stop being one run's stream (their size when they are): with
-// the counter at 0 before the first output, the first four outputs give the
-// register, and every later word follows by next_word.
-size_t first_break_in_run(const Bytes& bytes) {
-    GeneratorState state = {};
-    for (uint32_t i = 0; i < 4; ++i) {
-        state.word[3 - i] = load_word(bytes, 4 * i) - weyl_increment * (i + 1);
-    }
-    state.counter = weyl_increment * 4;
-    size_t at = 16;
-    for (; at + 4 <= bytes.size(); at += 4) {
-        if (load_word(bytes, at) != next_word(&state)) {
-            return at;
-        }
-    }
-    uint32_t last = next_word(&state);
-    for (; at < bytes.size(); ++at) {
-        if (bytes[at] != static_cast<unsigned char>(last >> (8 * (at % 4)))) {
-            return at;
-        }
-    }
-    return bytes.size();
-}
-
 TEST(Fill, FillsTheFileSystemWithOneRunsStream) {
     SmallFileSystem fs = mount_small_file_system("fill-mnt", 12);
     if (fs.mount_point.empty()) {
@@ -385,7 +357,7 @@ TEST(Fill, FillsTheFileSystemWithOneRunsStream) {
         << run.out;
     // One run: the counter starts at 0 at the first byte of the first file,
     // and no byte is lost or repeated between files.
-    EXPECT_EQ(first_break_in_run(stream), stream.size());
+    EXPECT_TRUE(is_reference_stream(stream));
     // Filled until full: not even a small file would fit any more.
     struct statvfs info {};
     ASSERT_EQ(statvfs(fs.mount_point.c_str(), &info), 0);
@@ -404,7 +376,7 @@ TEST(Fill, FillsTheFileSystemWithOneRunsStream) {
     std::vector<size_t> new_sizes;
     Bytes new_stream = read_fill_files(fs.mount_point, &new_sizes);
     EXPECT_LT(new_sizes.size(), sizes.size());
-    EXPECT_EQ(first_break_in_run(new_stream), new_stream.size());
+    EXPECT_TRUE(is_reference_stream(new_stream));
     EXPECT_FALSE(std::equal(stream.begin(), stream.begin() + 16, new_stream.begin()))
         << "a new run has a seed of its own";
     unmount(fs);
@@ -426,7 +398,7 @@ TEST(Fill, AFileSizeLimitEndsTheFillLikeAFullDrive) {
     std::vector<size_t> sizes;
     Bytes stream = read_fill_files(directory, &sizes);
     EXPECT_EQ(sizes, std::vector<size_t>{limit});
-    EXPECT_EQ(first_break_in_run(stream), stream.size());
+    EXPECT_TRUE(is_reference_stream(stream));
 }
 
 // The check reads the drive, not the cache: data changed on the device
