@@ -1,15 +1,23 @@
 #include "check_report.h"
 
+#include "damage_kinds.h"
+#include "generator.h"
+
 #include <cinttypes>
+#include <cstdio>
 #include <cstring>
 
 namespace {
 
-const char* const kind_names[damage_kind_count] = {"misplaced", "stale",      "blank",
-                                                   "altered",   "unreadable", "foreign"};
+// Where the report's lines go, and room to make one in.
+struct Lines {
+    ReportWriter write;
+    void* context;
+    char line[512];
+};
 
-uint64_t kept_count(const StreamCheck* check) {
-    return check->stretch_count < kept_stretches ? check->stretch_count : kept_stretches;
+void put_line(Lines* lines) {
+    lines->write(lines->context, lines->line);
 }
 
 uint64_t length_of(const Stretch& s) {
@@ -32,17 +40,17 @@ struct Wrap {
     uint64_t end;
 };
 
-Wrap dominant_wrap(const StreamCheck* check) {
+Wrap dominant_wrap(const CheckResult* result) {
     Wrap best = {0, 0, 0, 0};
-    uint64_t kept = kept_count(check);
+    uint64_t kept = kept_stretch_count(result);
     for (uint64_t i = 0; i < kept; ++i) {
-        const Stretch& candidate = check->stretches[i];
+        const Stretch& candidate = result->stretches[i];
         if (candidate.kind != damage_misplaced || misplaced_by(candidate) == best.shift) {
             continue;
         }
         Wrap wrap = {misplaced_by(candidate), 0, candidate.start, candidate.end};
         for (uint64_t j = i; j < kept; ++j) {
-            const Stretch& s = check->stretches[j];
+            const Stretch& s = result->stretches[j];
             if (s.kind == damage_misplaced && misplaced_by(s) == wrap.shift) {
                 wrap.bytes += length_of(s);
                 wrap.end = s.end;
@@ -55,41 +63,72 @@ Wrap dominant_wrap(const StreamCheck* check) {
     return best;
 }
 
+// The one blank stretch that the input is, header and all; null where the
+// input holds anything else.
+const Stretch* only_blank(const CheckResult* result) {
+    if (result->stretch_count != 1 || result->slip_count > 0) {
+        return nullptr;
+    }
+    const Stretch& s = result->stretches[0];
+    if (s.kind != damage_blank || s.end != result->bytes_read) {
+        return nullptr;
+    }
+    if (s.start == 0) {
+        return &s;
+    }
+    if (s.start != header_bytes || result->run_known) {
+        return nullptr;
+    }
+    for (uint32_t i = 0; i < header_bytes; ++i) {
+        if (result->header[i] != s.source) {
+            return nullptr;
+        }
+    }
+    return &s;
+}
+
+// Whether sprayl data was found anywhere: data that matched, whether in its
+// place or not, or that another run wrote.
+bool holds_sprayl_data(const CheckResult* result) {
+    if (result->bytes_intact > 0 || result->slip_count > 0 || result->header_damaged) {
+        return true;
+    }
+    for (int kind = 0; kind < damage_kind_count; ++kind) {
+        if (damage_kinds[kind].sprayl_data && result->damaged_bytes[kind] > 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Where the damage runs without a break to the end of the input: the
 // index of the first stretch of that tail, or the count when there is none.
-uint64_t tail_start(const StreamCheck* check) {
-    uint64_t kept = kept_count(check);
-    if (kept == 0 || kept < check->stretch_count ||
-        check->stretches[kept - 1].end != check->bytes_read) {
+uint64_t tail_start(const CheckResult* result) {
+    uint64_t kept = kept_stretch_count(result);
+    if (kept == 0 || kept < result->stretch_count ||
+        result->stretches[kept - 1].end != result->bytes_read) {
         return kept;
     }
     uint64_t first = kept - 1;
-    while (first > 0 && check->stretches[first - 1].end == check->stretches[first].start) {
+    while (first > 0 && result->stretches[first - 1].end == result->stretches[first].start) {
         --first;
     }
     return first;
 }
 
-// What reads give in the tail: one kind, or "other data".
-const char* tail_content(const StreamCheck* check, uint64_t first) {
-    uint64_t kept = kept_count(check);
-    const Stretch& head = check->stretches[first];
+// What reads give in the tail: what its stretches hold, where they all
+// hold the same, or "other data".
+const char* tail_content(const CheckResult* result, uint64_t first) {
+    uint64_t kept = kept_stretch_count(result);
+    const Stretch& head = result->stretches[first];
+    const char* words = damage_kinds[head.kind].reads_give(head);
     for (uint64_t i = first + 1; i < kept; ++i) {
-        const Stretch& s = check->stretches[i];
-        if (s.kind != head.kind || (s.kind == damage_blank && s.source != head.source)) {
+        const Stretch& s = result->stretches[i];
+        if (std::strcmp(damage_kinds[s.kind].reads_give(s), words) != 0) {
             return "other data";
         }
     }
-    switch (head.kind) {
-    case damage_blank:
-        return head.source == 0 ? "zeros" : "FF bytes";
-    case damage_stale:
-        return "data of another run";
-    case damage_unreadable:
-        return "read errors";
-    default:
-        return "other data";
-    }
+    return words;
 }
 
 // "1 byte", "600 bytes", or "2048 bytes (2.00 KiB)".
@@ -103,9 +142,9 @@ void format_amount(uint64_t bytes, char* text, size_t capacity) {
     std::snprintf(text, capacity, "%" PRIu64 " bytes (%s)", bytes, size);
 }
 
-void format_slips(const StreamCheck* check, char* text, size_t capacity) {
-    if (check->slip_count == 1) {
-        const Slip& slip = check->slips[0];
+void format_slips(const CheckResult* result, char* text, size_t capacity) {
+    if (result->slip_count == 1) {
+        const Slip& slip = result->slips[0];
         char amount[64];
         format_amount(magnitude(slip.shift), amount, sizeof amount);
         std::snprintf(text, capacity, "the stream %s %s at offset %" PRIu64,
@@ -114,64 +153,41 @@ void format_slips(const StreamCheck* check, char* text, size_t capacity) {
     }
     uint64_t lost = 0;
     uint64_t repeated = 0;
-    uint64_t listed = check->slip_count < kept_slips ? check->slip_count : kept_slips;
+    uint64_t listed = result->slip_count < kept_slips ? result->slip_count : kept_slips;
     for (uint64_t i = 0; i < listed; ++i) {
-        (check->slips[i].shift > 0 ? lost : repeated) += magnitude(check->slips[i].shift);
+        (result->slips[i].shift > 0 ? lost : repeated) += magnitude(result->slips[i].shift);
     }
     std::snprintf(text, capacity,
                   "the stream jumps in %" PRIu64 " places (%" PRIu64 " bytes lost, %" PRIu64
                   " repeated), the first at offset %" PRIu64,
-                  check->slip_count, lost, repeated, check->slips[0].offset);
+                  result->slip_count, lost, repeated, result->slips[0].offset);
 }
 
-uint64_t first_bad_offset(const StreamCheck* check) {
+uint64_t first_bad_offset(const CheckResult* result) {
     uint64_t first = UINT64_MAX;
-    if (check->stretch_count > 0) {
-        first = check->stretches[0].start;
+    if (result->stretch_count > 0) {
+        first = result->stretches[0].start;
     }
-    if (check->slip_count > 0 && check->slips[0].offset < first) {
-        first = check->slips[0].offset;
+    if (result->slip_count > 0 && result->slips[0].offset < first) {
+        first = result->slips[0].offset;
     }
-    if (first == UINT64_MAX && bytes_missing(check) > 0) {
-        first = check->bytes_read;
+    if (first == UINT64_MAX && bytes_missing(result) > 0) {
+        first = result->bytes_read;
     }
     return first;
 }
 
-void print_size_line(std::FILE* out, const char* label, uint64_t bytes) {
+void put_size_line(Lines* lines, const char* label, uint64_t bytes) {
     char size[32];
     format_size(bytes, size, sizeof size);
-    std::fprintf(out, "%s: %" PRIu64 " (%s)\n", label, bytes, size);
-}
-
-void describe_stretch(const Stretch& s, char* text, size_t capacity) {
-    switch (s.kind) {
-    case damage_misplaced:
-        std::snprintf(text, capacity, "holds what belongs at offset %" PRIu64, s.source);
-        break;
-    case damage_stale:
-        std::snprintf(text, capacity, "data of another run of sprayl");
-        break;
-    case damage_blank:
-        std::snprintf(text, capacity, "all %s", s.source == 0 ? "00" : "FF");
-        break;
-    case damage_altered:
-        std::snprintf(text, capacity, "%" PRIu64 " %s", s.bits,
-                      s.bits == 1 ? "bit differs" : "bits differ");
-        break;
-    case damage_unreadable:
-        std::snprintf(text, capacity, "could not be read");
-        break;
-    default:
-        std::snprintf(text, capacity, "not data of this stream");
-        break;
-    }
+    std::snprintf(lines->line, sizeof lines->line, "%s: %" PRIu64 " (%s)\n", label, bytes, size);
+    put_line(lines);
 }
 
 // The stretches worth listing: the first, then the largest, in offset
 // order.
-uint64_t pick_stretches(const StreamCheck* check, uint64_t* picked) {
-    uint64_t kept = kept_count(check);
+uint64_t pick_stretches(const CheckResult* result, uint64_t* picked) {
+    uint64_t kept = kept_stretch_count(result);
     uint64_t count = 0;
     if (kept == 0) {
         return 0;
@@ -185,7 +201,7 @@ uint64_t pick_stretches(const StreamCheck* check, uint64_t* picked) {
                 taken = taken || picked[k] == i;
             }
             if (!taken && (best == kept ||
-                           length_of(check->stretches[i]) > length_of(check->stretches[best]))) {
+                           length_of(result->stretches[i]) > length_of(result->stretches[best]))) {
                 best = i;
             }
         }
@@ -201,69 +217,89 @@ uint64_t pick_stretches(const StreamCheck* check, uint64_t* picked) {
     return count;
 }
 
-void print_stretches(std::FILE* out, const StreamCheck* check) {
+void put_stretches(Lines* lines, const CheckResult* result) {
     uint64_t picked[listed_stretches];
-    uint64_t count = pick_stretches(check, picked);
-    std::fprintf(out, "damaged stretches: %" PRIu64 " (start to end offset, end exclusive)%s\n",
-                 check->stretch_count,
-                 count < check->stretch_count ? ", the first and the largest" : "");
+    uint64_t count = pick_stretches(result, picked);
+    std::snprintf(lines->line, sizeof lines->line,
+                  "damaged stretches: %" PRIu64 " (start to end offset, end exclusive)%s\n",
+                  result->stretch_count,
+                  count < result->stretch_count ? ", the first and the largest" : "");
+    put_line(lines);
     for (uint64_t i = 0; i < count; ++i) {
-        const Stretch& s = check->stretches[picked[i]];
+        const Stretch& s = result->stretches[picked[i]];
         char size[32];
         char detail[96];
         format_size(length_of(s), size, sizeof size);
-        describe_stretch(s, detail, sizeof detail);
-        std::fprintf(out, "  %" PRIu64 " to %" PRIu64 " (%s) %s: %s\n", s.start, s.end, size,
-                     kind_names[s.kind], detail);
+        damage_kinds[s.kind].describe(s, detail, sizeof detail);
+        std::snprintf(lines->line, sizeof lines->line, "  %" PRIu64 " to %" PRIu64 " (%s) %s: %s\n",
+                      s.start, s.end, size, damage_kinds[s.kind].name, detail);
+        put_line(lines);
     }
-    if (count < check->stretch_count) {
-        std::fprintf(out, "  and %" PRIu64 " more\n", check->stretch_count - count);
+    if (count < result->stretch_count) {
+        std::snprintf(lines->line, sizeof lines->line, "  and %" PRIu64 " more\n",
+                      result->stretch_count - count);
+        put_line(lines);
     }
 }
 
-void print_slips(std::FILE* out, const StreamCheck* check) {
-    std::fprintf(out, "jumps in the stream: %" PRIu64 "\n", check->slip_count);
-    uint64_t listed = check->slip_count < listed_slips ? check->slip_count : listed_slips;
+void put_slips(Lines* lines, const CheckResult* result) {
+    std::snprintf(lines->line, sizeof lines->line, "jumps in the stream: %" PRIu64 "\n",
+                  result->slip_count);
+    put_line(lines);
+    uint64_t listed = result->slip_count < listed_slips ? result->slip_count : listed_slips;
     for (uint64_t i = 0; i < listed; ++i) {
-        const Slip& slip = check->slips[i];
+        const Slip& slip = result->slips[i];
         char amount[64];
         format_amount(magnitude(slip.shift), amount, sizeof amount);
-        std::fprintf(out, "  at offset %" PRIu64 ": %s %s\n", slip.offset, amount,
-                     slip.shift > 0 ? "lost" : "repeated");
+        std::snprintf(lines->line, sizeof lines->line, "  at offset %" PRIu64 ": %s %s\n",
+                      slip.offset, amount, slip.shift > 0 ? "lost" : "repeated");
+        put_line(lines);
     }
-    if (listed < check->slip_count) {
-        std::fprintf(out, "  and %" PRIu64 " more\n", check->slip_count - listed);
-    }
-}
-
-void print_result(std::FILE* out, const StreamCheck* check) {
-    if (check->end == check_end_interrupted) {
-        std::fprintf(out, "result: INCOMPLETE, stopped at offset %" PRIu64 "\n", check->bytes_read);
-    } else if (check->end == check_end_read_failed) {
-        std::fprintf(out,
-                     "result: INCOMPLETE, the input could not be read past offset %" PRIu64 "\n",
-                     check->bytes_read);
-    } else if (!check_is_conclusive(check)) {
-        std::fprintf(out, "result: NOT CHECKED, too short\n");
-    } else if (check_found_damage(check)) {
-        std::fprintf(out, "result: DAMAGED\n");
-    } else {
-        std::fprintf(out, "result: intact\n");
+    if (listed < result->slip_count) {
+        std::snprintf(lines->line, sizeof lines->line, "  and %" PRIu64 " more\n",
+                      result->slip_count - listed);
+        put_line(lines);
     }
 }
 
-void print_notes(std::FILE* out, const StreamCheck* check) {
-    if (check->header_damaged) {
-        std::fprintf(out,
-                     "note: the first %" PRIu32 " bytes are not the start of the run that the data"
-                     " after them\n      belongs to; the check follows that run\n",
-                     header_bytes);
-    } else if (!check->run_known && check_is_conclusive(check) && check->bytes_intact == 0 &&
-               bytes_damaged(check) == bytes_checked(check)) {
-        std::fprintf(out,
-                     "note: nothing after the first %" PRIu32 " bytes belongs to the run they"
-                     " define; the input\n      may not begin where a run of sprayl began\n",
-                     header_bytes);
+void put_result(Lines* lines, const CheckResult* result) {
+    switch (result->outcome) {
+    case outcome_interrupted:
+        std::snprintf(lines->line, sizeof lines->line,
+                      "result: INCOMPLETE, stopped at offset %" PRIu64 "\n", result->bytes_read);
+        break;
+    case outcome_incomplete:
+        std::snprintf(lines->line, sizeof lines->line,
+                      "result: INCOMPLETE, the input could not be read past offset %" PRIu64 "\n",
+                      result->bytes_read);
+        break;
+    case outcome_too_short:
+        std::snprintf(lines->line, sizeof lines->line, "result: NOT CHECKED, too short\n");
+        break;
+    case outcome_damaged:
+        std::snprintf(lines->line, sizeof lines->line, "result: DAMAGED\n");
+        break;
+    case outcome_intact:
+        std::snprintf(lines->line, sizeof lines->line, "result: intact\n");
+        break;
+    }
+    put_line(lines);
+}
+
+void put_notes(Lines* lines, const CheckResult* result) {
+    if (result->header_damaged) {
+        std::snprintf(lines->line, sizeof lines->line,
+                      "note: the first %" PRIu32 " bytes are not the start of the run that the data"
+                      " after them\n      belongs to; the check follows that run\n",
+                      header_bytes);
+        put_line(lines);
+    } else if (!result->run_known && check_is_conclusive(result) && result->bytes_intact == 0 &&
+               bytes_damaged(result) == bytes_checked(result)) {
+        std::snprintf(lines->line, sizeof lines->line,
+                      "note: nothing after the first %" PRIu32 " bytes belongs to the run they"
+                      " define; the input\n      may not begin where a run of sprayl began\n",
+                      header_bytes);
+        put_line(lines);
     }
 }
 
@@ -284,27 +320,33 @@ void format_size(uint64_t bytes, char* text, size_t capacity) {
     std::snprintf(text, capacity, "%.2f %s", value, units[unit]);
 }
 
-const char* damage_kind_name(DamageKind kind) {
-    return kind_names[kind];
-}
-
-void format_verdict(const StreamCheck* check, char* text, size_t capacity) {
+void format_verdict(const CheckResult* result, char* text, size_t capacity) {
     char size[32];
-    if (!check_is_conclusive(check)) {
-        std::snprintf(text, capacity,
-                      "not checked: %" PRIu64 " bytes are too few to tell, at least %" PRIu64
-                      " are needed",
-                      check->bytes_read, min_checked_bytes + (check->run_known ? 0 : header_bytes));
+    if (!check_is_conclusive(result)) {
+        std::snprintf(
+            text, capacity,
+            "not checked: %" PRIu64 " bytes are too few to tell, at least %" PRIu64 " are needed",
+            result->bytes_read, min_checked_bytes + (result->run_known ? 0 : header_bytes));
         return;
     }
-    if (!check_found_damage(check)) {
-        format_size(check->bytes_read, size, sizeof size);
+    if (!check_found_damage(result)) {
+        format_size(result->bytes_read, size, sizeof size);
         std::snprintf(text, capacity, "intact: all %" PRIu64 " bytes (%s) are where they belong",
-                      check->bytes_read, size);
+                      result->bytes_read, size);
         return;
     }
-    uint64_t damaged = bytes_damaged(check);
-    Wrap wrap = dominant_wrap(check);
+    const Stretch* only = only_blank(result);
+    if (only != nullptr) {
+        std::snprintf(text, capacity, "the input holds only %s",
+                      damage_kinds[damage_blank].reads_give(*only));
+        return;
+    }
+    if (!holds_sprayl_data(result)) {
+        std::snprintf(text, capacity, "no sprayl data found");
+        return;
+    }
+    uint64_t damaged = bytes_damaged(result);
+    Wrap wrap = dominant_wrap(result);
     // One shift for (nearly) all the damage: a drive that wraps. Pieces
     // moved both ways, as swapped files are, are no wrap.
     if (wrap.bytes > 0 && wrap.bytes * 4 >= damaged * 3) {
@@ -327,33 +369,33 @@ void format_verdict(const StreamCheck* check, char* text, size_t capacity) {
         }
         return;
     }
-    uint64_t tail = tail_start(check);
-    if (tail < kept_count(check) && check->stretches[tail].kind != damage_misplaced) {
-        uint64_t from = check->stretches[tail].start;
-        if ((check->bytes_read - from) * 2 >= damaged) {
+    uint64_t tail = tail_start(result);
+    if (tail < kept_stretch_count(result) && result->stretches[tail].kind != damage_misplaced) {
+        uint64_t from = result->stretches[tail].start;
+        if ((result->bytes_read - from) * 2 >= damaged) {
             format_size(from, size, sizeof size);
             std::snprintf(text, capacity,
                           "writes past offset %" PRIu64 " (%s) were lost: reads there give %s",
-                          from, size, tail_content(check, tail));
+                          from, size, tail_content(result, tail));
             return;
         }
     }
-    if (check->stretch_count == 0 && check->slip_count > 0) {
-        format_slips(check, text, capacity);
+    if (result->stretch_count == 0 && result->slip_count > 0) {
+        format_slips(result, text, capacity);
         return;
     }
-    if (check->stretch_count == 0) {
+    if (result->stretch_count == 0) {
         std::snprintf(text, capacity, "the input ends %" PRIu64 " bytes early",
-                      bytes_missing(check));
+                      bytes_missing(result));
         return;
     }
-    const Stretch& first = check->stretches[0];
+    const Stretch& first = result->stretches[0];
     char amount[64];
     format_amount(damaged, amount, sizeof amount);
     std::snprintf(text, capacity,
                   "%s damaged in %" PRIu64 " %s, the first at offset %" PRIu64 " (%s)", amount,
-                  check->stretch_count, check->stretch_count == 1 ? "stretch" : "stretches",
-                  first.start, kind_names[first.kind]);
+                  result->stretch_count, result->stretch_count == 1 ? "stretch" : "stretches",
+                  first.start, damage_kinds[first.kind].name);
 }
 
 void describe_damage(const DamageTotals* totals, char* text, size_t capacity) {
@@ -366,7 +408,7 @@ void describe_damage(const DamageTotals* totals, char* text, size_t capacity) {
         char size[32];
         format_size(totals->bytes[kind], size, sizeof size);
         int wrote = std::snprintf(text + used, capacity - used, "%s%s %s",
-                                  used == 0 ? "DAMAGED: " : ", ", size, kind_names[kind]);
+                                  used == 0 ? "DAMAGED: " : ", ", size, damage_kinds[kind].name);
         used += wrote > 0 ? static_cast<size_t>(wrote) : 0;
     }
     if (totals->slips > 0 && used < capacity) {
@@ -380,40 +422,48 @@ void describe_damage(const DamageTotals* totals, char* text, size_t capacity) {
     }
 }
 
-void print_report(std::FILE* out, const StreamCheck* check) {
+void write_report(const CheckResult* result, ReportWriter write, void* context) {
+    Lines lines_to_write;
+    lines_to_write.write = write;
+    lines_to_write.context = context;
+    Lines* lines = &lines_to_write;
     char verdict[320];
-    format_verdict(check, verdict, sizeof verdict);
-    std::fprintf(out, "verdict: %s\n", verdict);
-    print_size_line(out, "bytes read", check->bytes_read);
-    if (check_is_conclusive(check)) {
-        print_size_line(out, "bytes intact", check->bytes_intact);
+    format_verdict(result, verdict, sizeof verdict);
+    std::snprintf(lines->line, sizeof lines->line, "verdict: %s\n", verdict);
+    put_line(lines);
+    put_size_line(lines, "bytes read", result->bytes_read);
+    if (check_is_conclusive(result)) {
+        put_size_line(lines, "bytes intact", result->bytes_intact);
     }
     for (int kind = 0; kind < damage_kind_count; ++kind) {
-        if (check->totals.bytes[kind] > 0) {
+        if (result->damaged_bytes[kind] > 0) {
             char label[32];
-            std::snprintf(label, sizeof label, "bytes %s", kind_names[kind]);
-            print_size_line(out, label, check->totals.bytes[kind]);
+            std::snprintf(label, sizeof label, "bytes %s", damage_kinds[kind].name);
+            put_size_line(lines, label, result->damaged_bytes[kind]);
         }
     }
-    if (bytes_missing(check) > 0) {
-        std::fprintf(out, "bytes missing: %" PRIu64 " (the input ends %" PRIu64 " bytes early)\n",
-                     bytes_missing(check), bytes_missing(check));
+    if (bytes_missing(result) > 0) {
+        std::snprintf(lines->line, sizeof lines->line,
+                      "bytes missing: %" PRIu64 " (the input ends %" PRIu64 " bytes early)\n",
+                      bytes_missing(result), bytes_missing(result));
+        put_line(lines);
     }
-    uint64_t first = first_bad_offset(check);
+    uint64_t first = first_bad_offset(result);
     if (first != UINT64_MAX) {
         char size[32];
         format_size(first, size, sizeof size);
-        std::fprintf(out,
-                     "first bad byte: offset %" PRIu64 ", %s in (block %" PRIu64 ", offset %" PRIu64
-                     " in the block)\n",
-                     first, size, first / block_bytes + 1, first % block_bytes);
+        std::snprintf(lines->line, sizeof lines->line,
+                      "first bad byte: offset %" PRIu64 ", %s in (block %" PRIu64
+                      ", offset %" PRIu64 " in the block)\n",
+                      first, size, first / block_bytes + 1, first % block_bytes);
+        put_line(lines);
     }
-    if (check->stretch_count > 0) {
-        print_stretches(out, check);
+    if (result->stretch_count > 0) {
+        put_stretches(lines, result);
     }
-    if (check->slip_count > 0) {
-        print_slips(out, check);
+    if (result->slip_count > 0) {
+        put_slips(lines, result);
     }
-    print_result(out, check);
-    print_notes(out, check);
+    put_result(lines, result);
+    put_notes(lines, result);
 }

@@ -14,20 +14,7 @@ StreamCheck check;
 
 std::string report_of(const Bytes& input, CheckEnd end = check_end_of_input) {
     check_in_chunks(&check, input, 1 << 20, end);
-    std::FILE* file = std::tmpfile();
-    EXPECT_NE(file, nullptr);
-    if (file == nullptr) {
-        return "";
-    }
-    print_report(file, &check);
-    std::rewind(file);
-    std::string text;
-    int c;
-    while ((c = std::fgetc(file)) != EOF) {
-        text += static_cast<char>(c);
-    }
-    std::fclose(file);
-    return text;
+    return report_text(&check.result);
 }
 
 bool has_line(const std::string& text, const std::string& line) {

@@ -1,23 +1,22 @@
-// Streams as sprayl writes them, and the check run over a whole input.
+// Streams as sprayl writes them, the check run over a whole input, and its
+// report as text.
 #pragma once
 
+#include "check_report.h"
+#include "reference_stream.h"
 #include "stream_check.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 using Bytes = std::vector<unsigned char>;
 
-// size bytes of the stream that sprayl writes from the register words
-// (newest first), made of whole blocks as sprayl makes them.
+// size bytes of the stream of the run whose register starts as the words
+// w0..w3 (newest first), as the generator defines it: word by word, not
+// with the block fill that the check predicts with.
 inline Bytes make_stream(uint32_t w0, uint32_t w1, uint32_t w2, uint32_t w3, size_t size) {
-    GeneratorState state = {{w0, w1, w2, w3}, 0};
-    Bytes stream((size / block_bytes + 1) * block_bytes);
-    for (size_t offset = 0; offset < stream.size(); offset += block_bytes) {
-        fill_block(&state, stream.data() + offset);
-    }
-    stream.resize(size);
-    return stream;
+    return reference_bytes(GeneratorState{{w0, w1, w2, w3}, 0}, size);
 }
 
 inline Bytes test_stream(size_t size) {
@@ -33,4 +32,15 @@ inline void check_in_chunks(StreamCheck* check, const Bytes& input, size_t chunk
         check_bytes(check, input.data() + offset, size);
     }
     check_finish(check, end, 0);
+}
+
+inline void append_line(void* text, const char* line) {
+    static_cast<std::string*>(text)->append(line);
+}
+
+// The report of a finished check.
+inline std::string report_text(const CheckResult* result) {
+    std::string text;
+    write_report(result, append_line, &text);
+    return text;
 }

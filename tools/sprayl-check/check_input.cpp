@@ -262,7 +262,7 @@ bool check_reading_ahead(OpenInput* input, StreamCheck* check, ReadFunction read
         check_bytes(check, piece.data, static_cast<size_t>(piece.got));
         read_ahead_release();
         *offset = piece.offset + static_cast<uint64_t>(piece.got);
-        progress_tick(progress, check->bytes_read, bytes_damaged(check));
+        progress_tick(progress, check->result.bytes_read, bytes_damaged(&check->result));
     }
 }
 
@@ -283,7 +283,7 @@ CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Prog
         if (got > 0) {
             check_bytes(check, buffer, static_cast<size_t>(got));
             offset += static_cast<uint64_t>(got);
-            progress_tick(progress, check->bytes_read, bytes_damaged(check));
+            progress_tick(progress, check->result.bytes_read, bytes_damaged(&check->result));
             continue;
         }
         if (got == 0) {
@@ -567,7 +567,7 @@ CheckEnd check_inputs(InputList* list, StreamCheck* check, ReadFunction read, Pr
     CheckEnd end = check_end_of_input;
     size_t i = 0;
     for (; i < count && end == check_end_of_input; ++i) {
-        list->starts[i] = check->bytes_read;
+        list->starts[i] = check->result.bytes_read;
         if (list->count > 0 && list->methods[i] == read_missing) {
             continue;
         }
@@ -589,7 +589,7 @@ CheckEnd check_inputs(InputList* list, StreamCheck* check, ReadFunction read, Pr
         close_system(&input);
     }
     for (; i <= count; ++i) {
-        list->starts[i] = check->bytes_read;
+        list->starts[i] = check->result.bytes_read;
     }
     return end;
 }
