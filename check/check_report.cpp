@@ -9,6 +9,11 @@
 
 namespace {
 
+// How many damaged stretches and slips the report lists: the first one and
+// the largest ones.
+constexpr uint32_t listed_stretches = 8;
+constexpr uint32_t listed_slips = 8;
+
 // Where the report's lines go, and room to make one in.
 struct Lines {
     ReportWriter write;

@@ -7,11 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 
-// How many damaged stretches and slips the report lists: the first one and
-// the largest ones.
-constexpr uint32_t listed_stretches = 8;
-constexpr uint32_t listed_slips = 8;
-
 // Takes the report a line at a time; each line ends in a newline.
 using ReportWriter = void (*)(void* context, const char* line);
 

@@ -118,7 +118,7 @@ void add_slip(StreamCheck* check, uint64_t offset, int64_t shift) {
     ++check->result.slip_count;
 }
 
-// Counts the matching data [run_start, run_end): intact where the run's
+// Counts the matching data [span_start, span_end): intact where the run's
 // data belongs, else a slip or misplaced data.
 void settle_match(StreamCheck* check, bool input_ends) {
     if (!check->state.match_open) {

@@ -442,20 +442,38 @@ TEST(CheckDamage, EachKindIsFoundWhereItIsAsWhatItIs) {
     }
 }
 
-TEST(CheckDamage, AKnownRunCatchesAStaleDriveThatKeptAnOlderFill) {
-    // The drive ignored the writes: it reads back a whole earlier fill,
-    // consistent in itself. Only the run that was written can tell.
-    GeneratorState written = {{11, 22, 33, 44}, 0};
+// A check told the run that was written judges the header too: a drive
+// that ignored the writes and reads back a whole earlier fill, consistent
+// in itself, or nothing but zeros, is damaged from its first byte.
+TEST(CheckDamage, AKnownRunJudgesEveryByteFromTheFirst) {
+    struct Case {
+        const char* name;
+        Bytes input;
+        DamageKind kind;
+        const char* verdict;
+    };
+    const Case cases[] = {
+        {"an older fill", other_run, damage_stale,
+         "writes past offset 0 (0 bytes) were lost: reads there give data of another run"},
+        {"zeros", Bytes(length, 0x00), damage_blank, "the input holds only zeros"},
+        {"FF bytes", Bytes(length, 0xFF), damage_blank, "the input holds only FF bytes"},
+    };
+    GeneratorState written = {{0x9E3779B9, 0x7F4A7C15, 0xF39CC060, 0x5CEDC834}, 0};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        check_start_run(&check, &written);
+        check_bytes(&check, c.input.data(), c.input.size());
+        check_finish(&check, check_end_of_input, 0);
+        ASSERT_EQ(check.result.stretch_count, 1u);
+        EXPECT_EQ(check.result.stretches[0].kind, c.kind);
+        EXPECT_EQ(check.result.stretches[0].start, 0u);
+        EXPECT_EQ(check.result.stretches[0].end, length);
+        EXPECT_EQ(check.result.outcome, outcome_damaged);
+        char verdict[320];
+        format_verdict(&check.result, verdict, sizeof verdict);
+        EXPECT_STREQ(verdict, c.verdict);
+    }
     check_start_run(&check, &written);
-    check_bytes(&check, other_run.data(), other_run.size());
-    check_finish(&check, check_end_of_input, 0);
-    ASSERT_EQ(check.result.stretch_count, 1u);
-    EXPECT_EQ(check.result.stretches[0].kind, damage_stale);
-    EXPECT_EQ(check.result.stretches[0].start, 0u);
-    EXPECT_EQ(check.result.stretches[0].end, other_run.size());
-
-    GeneratorState seed = {{0x9E3779B9, 0x7F4A7C15, 0xF39CC060, 0x5CEDC834}, 0};
-    check_start_run(&check, &seed);
     Bytes stream = test_stream(length);
     check_bytes(&check, stream.data(), stream.size());
     check_finish(&check, check_end_of_input, 0);
