@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 using Bytes = std::vector<unsigned char>;
@@ -23,14 +24,28 @@ inline Bytes test_stream(size_t size) {
     return make_stream(0x9E3779B9, 0x7F4A7C15, 0xF39CC060, 0x5CEDC834, size);
 }
 
-// Runs the whole check over input, handing it over chunk bytes at a time.
+// Input ranges [start, end) that read as errors, in order.
+using Ranges = std::vector<std::pair<size_t, size_t>>;
+
+// Runs the whole check over input, handing it over chunk bytes at a time,
+// and the ranges in unreadable as read errors.
 inline void check_in_chunks(StreamCheck* check, const Bytes& input, size_t chunk,
-                            CheckEnd end = check_end_of_input) {
+                            CheckEnd end = check_end_of_input, const Ranges& unreadable = {}) {
     check_start(check);
-    for (size_t offset = 0; offset < input.size(); offset += chunk) {
-        size_t size = input.size() - offset < chunk ? input.size() - offset : chunk;
-        check_bytes(check, input.data() + offset, size);
+    size_t at = 0;
+    auto read_up_to = [check, &input, chunk, &at](size_t stop) {
+        while (at < stop) {
+            size_t size = stop - at < chunk ? stop - at : chunk;
+            check_bytes(check, input.data() + at, size);
+            at += size;
+        }
+    };
+    for (const auto& range : unreadable) {
+        read_up_to(range.first);
+        check_unreadable(check, range.second - range.first);
+        at = range.second;
     }
+    read_up_to(input.size());
     check_finish(check, end, 0);
 }
 

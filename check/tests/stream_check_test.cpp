@@ -152,9 +152,6 @@ struct Expected {
     bool header_damaged;
 };
 
-// Input ranges [start, end) that read as errors.
-using Ranges = std::vector<std::pair<size_t, size_t>>;
-
 struct Scenario {
     const char* name;
     std::function<Bytes(const Bytes& s)> input;
@@ -376,25 +373,6 @@ const Scenario scenarios[] = {
      {}},
 };
 
-// Checks input, chunk bytes at a time, where the ranges in unreadable give
-// read errors.
-void check_with_errors(const Bytes& input, size_t chunk, const Ranges& unreadable) {
-    check_start(&check);
-    size_t at = 0;
-    auto read_up_to = [&input, chunk, &at](size_t end) {
-        for (; at < end; at += chunk < end - at ? chunk : end - at) {
-            check_bytes(&check, input.data() + at, chunk < end - at ? chunk : end - at);
-        }
-    };
-    for (const auto& range : unreadable) {
-        read_up_to(range.first);
-        check_unreadable(&check, range.second - range.first);
-        at = range.second;
-    }
-    read_up_to(input.size());
-    check_finish(&check, check_end_of_input, 0);
-}
-
 void expect_outcome(const Expected& expected) {
     ASSERT_EQ(check.result.stretch_count, expected.stretches.size());
     for (size_t i = 0; i < expected.stretches.size(); ++i) {
@@ -425,7 +403,7 @@ TEST(CheckDamage, EachKindIsFoundWhereItIsAsWhatItIs) {
         Bytes input = scenario.input(stream);
         for (size_t chunk : chunk_sizes) {
             SCOPED_TRACE(std::string(scenario.name) + ", chunk " + std::to_string(chunk));
-            check_with_errors(input, chunk, scenario.unreadable);
+            check_in_chunks(&check, input, chunk, check_end_of_input, scenario.unreadable);
             expect_outcome(scenario.expected);
             // Every byte read is intact, damaged or (when sound) the header,
             // once; lost bytes are in none of them.
