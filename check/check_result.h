@@ -73,12 +73,11 @@ constexpr uint32_t kept_stretches = 1 << 16;
 constexpr uint32_t kept_slips = 256;
 
 struct CheckResult {
-    // The input's first bytes, and what became of them: the run was given
-    // (by check_start_run) rather than taken from them, or they are not the
-    // start of the run that the data after them belongs to.
+    // The input's first 16 bytes, as read where the run is taken from them
+    // (unreadable ones as zeros).
     unsigned char header[header_bytes];
-    bool run_known;
-    bool header_damaged;
+    bool run_known;      // the run was given (check_start_run), not taken from the header
+    bool header_damaged; // the header is not the start of the run found after it
 
     uint64_t bytes_read; // header included
     uint64_t bytes_intact;
