@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// Takes the report a line at a time; each line ends in a newline.
+// Takes the report a line at a time (a note: two), each ending in a newline.
 using ReportWriter = void (*)(void* context, const char* line);
 
 // Writes a byte count in binary units with two decimals ("1.50 GiB"), or
