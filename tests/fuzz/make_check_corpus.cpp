@@ -1,24 +1,14 @@
 // Writes the seed corpus of check_fuzz into a directory: one recipe for each
 // kind of damage the check tells apart, and an intact stream.
 // Usage: make_check_corpus DIR
+#include "check_recipe.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace {
-
-// The piece kinds of check_fuzz.cpp, in its order.
-enum PieceKind {
-    piece_in_place,
-    piece_slipped,
-    piece_moved,
-    piece_other_run,
-    piece_blank,
-    piece_raw,
-    piece_altered,
-    piece_unreadable
-};
 
 struct Piece {
     PieceKind kind;
@@ -36,14 +26,20 @@ struct Seed {
 
 const Seed seeds[] = {
     {"intact", 4099, 16384, 0, {{piece_in_place, 65535, 0}, {piece_in_place, 40000, 0}}},
-    {"altered", 7, 65536, 0,
+    {"altered",
+     7,
+     65536,
+     0,
      {{piece_in_place, 30000, 0}, {piece_altered, 100, 0x12345}, {piece_in_place, 30000, 0}}},
     {"lost", 512, 3000, 0, {{piece_in_place, 20000, 0}, {piece_slipped, 20000, 2048 + 1000}}},
     {"repeated", 1000, 17, 0, {{piece_in_place, 20000, 0}, {piece_slipped, 20000, 2048 - 999}}},
     {"blank", 4096, 100, 0, {{piece_in_place, 20000, 0}, {piece_blank, 30000, 1}}},
     {"stale", 8192, 333, 0, {{piece_in_place, 20000, 0}, {piece_other_run, 20000, 5000}}},
     {"wrapped", 16384, 1, 0, {{piece_moved, 40000, 40000}, {piece_in_place, 40000, 0}}},
-    {"unreadable", 4096, 5000, 0,
+    {"unreadable",
+     4096,
+     5000,
+     0,
      {{piece_in_place, 10000, 0}, {piece_unreadable, 8192, 0}, {piece_in_place, 10000, 0}}},
     {"foreign", 64, 65536, 0, {{piece_in_place, 10000, 0}, {piece_raw, 600, 0}}},
     {"short", 1, 2, 0, {{piece_in_place, 10, 0}}},
@@ -80,7 +76,8 @@ int main(int argc, char** argv) {
         }
         std::string path = std::string(argv[1]) + "/" + seed.name;
         std::FILE* file = std::fopen(path.c_str(), "wb");
-        if (file == nullptr || std::fwrite(recipe.data(), 1, recipe.size(), file) != recipe.size() ||
+        if (file == nullptr ||
+            std::fwrite(recipe.data(), 1, recipe.size(), file) != recipe.size() ||
             std::fclose(file) != 0) {
             std::perror(path.c_str());
             return 1;

@@ -20,7 +20,7 @@ bool went_on;
 // Hands size bytes of input to the check, as far as the limit allows.
 // False when the check takes no more: the input goes on past the limit.
 bool check_piece(StreamCheck* check, const unsigned char* data, size_t size) {
-    uint64_t room = read_limit - check->bytes_read;
+    uint64_t room = read_limit - check->result.bytes_read;
     if (size > room) {
         went_on = true;
         size = static_cast<size_t>(room);
@@ -44,7 +44,7 @@ unsigned char* read_buffer(unsigned which = 0) {
 // Hands the unreadable bytes noted so far to the check, as far as the
 // limit allows.
 void flush_unreadable(StreamCheck* check, uint64_t* unreadable) {
-    uint64_t room = read_limit - check->bytes_read;
+    uint64_t room = read_limit - check->result.bytes_read;
     if (*unreadable > room) {
         went_on = true;
         *unreadable = room;
@@ -119,7 +119,7 @@ bool check_reading_ahead(OpenInput* input, StreamCheck* check, ReadFunction read
         bool more = check_piece(check, piece.data, static_cast<size_t>(piece.got));
         read_ahead_release();
         *offset = piece.offset + static_cast<uint64_t>(piece.got);
-        progress_tick(progress, check->bytes_read, bytes_damaged(check));
+        progress_tick(progress, check->result.bytes_read, bytes_damaged(&check->result));
         if (!more) {
             read_ahead_stop();
             return true;
@@ -144,7 +144,7 @@ CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Prog
         if (got > 0) {
             check_piece(check, buffer, static_cast<size_t>(got));
             offset += static_cast<uint64_t>(got);
-            progress_tick(progress, check->bytes_read, bytes_damaged(check));
+            progress_tick(progress, check->result.bytes_read, bytes_damaged(&check->result));
             continue;
         }
         if (got == 0) {
@@ -302,7 +302,7 @@ CheckEnd check_inputs(InputList* list, StreamCheck* check, ReadFunction read, Pr
     went_on = false;
     size_t i = 0;
     for (; i < count && end == check_end_of_input && !went_on; ++i) {
-        list->starts[i] = check->bytes_read;
+        list->starts[i] = check->result.bytes_read;
         if (list->count > 0 && list->methods[i] == read_missing) {
             continue;
         }
@@ -321,7 +321,7 @@ CheckEnd check_inputs(InputList* list, StreamCheck* check, ReadFunction read, Pr
         }
         reach_the_drive(&input, unreached_reason, sizeof unreached_reason);
         end = check_one(&input, check, read, progress, message, capacity);
-        check->possibly_from_memory |= !read_reaches_drive(input.method);
+        check->result.possibly_from_memory |= !read_reaches_drive(input.method);
         if (!read_reaches_drive(input.method) && unreached_reason[0] == '\0') {
             std::snprintf(unreached_reason, sizeof unreached_reason,
                           "the file system of \"%s\" refuses reads around the cache", path);
@@ -330,7 +330,7 @@ CheckEnd check_inputs(InputList* list, StreamCheck* check, ReadFunction read, Pr
         close_input(&input);
     }
     for (; i <= count; ++i) {
-        list->starts[i] = check->bytes_read;
+        list->starts[i] = check->result.bytes_read;
     }
     list->went_on = went_on;
     return end;

@@ -7,6 +7,7 @@
 #include "check_input.h"
 #include "check_options.h"
 #include "check_report.h"
+#include "exit_code.h"
 #include "fill.h"
 #include "gather_seed.h"
 #include "input_report.h"
@@ -64,6 +65,11 @@ int fail(const char* text) {
     return exit_unverifiable;
 }
 
+// Writes a line of the report to file.
+void write_line(void* file, const char* line) {
+    std::fputs(line, static_cast<std::FILE*>(file));
+}
+
 // Flushes the report; a report that could not be written fails the run.
 int finish_output(int exit_code) {
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -86,7 +92,7 @@ void explain_short_input() {
     std::fprintf(stderr,
                  "sprayl-check: \"%s\" is too short to check: %" PRIu64
                  " bytes read, at least %u needed, as the first %u define the stream\n",
-                 input_name(), check.bytes_read,
+                 input_name(), check.result.bytes_read,
                  static_cast<unsigned>(header_bytes + min_checked_bytes),
                  static_cast<unsigned>(header_bytes));
 }
@@ -112,7 +118,7 @@ void explain_possible_memory() {
 // The check's exit code (which knows how the input ended), with what only
 // the reading knows: fill files that are missing.
 int run_exit_code() {
-    int exit_code = check_exit_code(&check);
+    int exit_code = exit_code_of(check.result.outcome);
     if (missing_inputs(&inputs) > 0 &&
         (exit_code == exit_intact || exit_code == exit_unconfirmed)) {
         return exit_differs;
@@ -127,18 +133,18 @@ int check_and_report(uint64_t expected_size, bool header_given) {
     progress_start(&progress, "checked", expected_size != 0 ? expected_size : inputs.total_size);
     message[0] = '\0';
     CheckEnd end = check_inputs(&inputs, &check, read_input, &progress, message, sizeof message);
-    progress_end(&progress, check.bytes_read, bytes_damaged(&check));
+    progress_end(&progress, check.result.bytes_read, bytes_damaged(&check.result));
     check_finish(&check, end, expected_size);
-    print_report(stdout, &check);
+    write_report(&check.result, write_line, stdout);
     print_inputs(stdout, &inputs, &check);
     std::fflush(stdout);
     if (message[0] != '\0') {
         std::fprintf(stderr, "sprayl-check: %s\n", message);
     }
-    if (end == check_end_of_input && header_given && !check_is_conclusive(&check)) {
+    if (end == check_end_of_input && header_given && !check_is_conclusive(&check.result)) {
         explain_short_input();
     }
-    if (check.possibly_from_memory) {
+    if (check.result.possibly_from_memory) {
         explain_possible_memory();
     }
     return run_exit_code();
@@ -184,7 +190,7 @@ void print_rates(const FillOutcome* fill, double read_seconds) {
     char read_rate[32];
     format_size(fill->bytes, size, sizeof size);
     format_rate(fill->bytes, fill->seconds, write_rate, sizeof write_rate);
-    format_rate(check.bytes_read, read_seconds, read_rate, sizeof read_rate);
+    format_rate(check.result.bytes_read, read_seconds, read_rate, sizeof read_rate);
     std::printf("written: %" PRIu64 " bytes (%s) in %" PRIu32 " files, %s\n", fill->bytes, size,
                 fill->files, write_rate);
     std::printf("read back: %s\n", read_rate);

@@ -71,7 +71,7 @@ void print_inputs(std::FILE* out, const InputList* list, const StreamCheck* chec
             std::snprintf(verdict, sizeof verdict, "MISSING");
         } else {
             DamageTotals totals;
-            damage_between(check, list->starts[i], list->starts[i + 1], &totals);
+            damage_between(&check->result, list->starts[i], list->starts[i + 1], &totals);
             describe_damage(&totals, verdict, sizeof verdict);
             if (!read_reaches_drive(method) && std::strcmp(verdict, "intact") == 0) {
                 std::snprintf(verdict, sizeof verdict, "unconfirmed, possibly read from memory");

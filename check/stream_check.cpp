@@ -1,5 +1,6 @@
 #include "stream_check.h"
 
+#include "damage_kinds.h"
 #include "stream_position.h"
 
 #include <cstring>
@@ -31,23 +32,23 @@ uint64_t min_u64(uint64_t a, uint64_t b) {
 // Makes the block hold stream offset offset (not negative): by filling on
 // from the block before when it is near, else by a jump of the run.
 void predict_at(StreamCheck* check, int64_t offset) {
-    int64_t start = check->block_start;
-    if (start >= 0 && check->block_held && offset >= start && offset < start + block_bytes) {
+    int64_t start = check->state.block_start;
+    if (start >= 0 && check->state.block_held && offset >= start && offset < start + block_bytes) {
         return;
     }
     if (start >= 0 && offset >= start + block_bytes && offset < start + 64 * int64_t{block_bytes}) {
-        while (offset >= check->block_start + block_bytes) {
-            fill_block(&check->block_end_state, check->block);
-            check->block_start += block_bytes;
+        while (offset >= check->state.block_start + block_bytes) {
+            fill_block(&check->state.block_end_state, check->state.block);
+            check->state.block_start += block_bytes;
         }
-        check->block_held = true;
+        check->state.block_held = true;
         return;
     }
     uint64_t outputs = static_cast<uint64_t>(offset) / 4;
-    check->block_end_state = state_after_outputs(&check->run, outputs);
-    fill_block(&check->block_end_state, check->block);
-    check->block_start = static_cast<int64_t>(outputs * 4);
-    check->block_held = true;
+    check->state.block_end_state = state_after_outputs(&check->state.run, outputs);
+    fill_block(&check->state.block_end_state, check->state.block);
+    check->state.block_start = static_cast<int64_t>(outputs * 4);
+    check->state.block_held = true;
 }
 
 // The prediction and the comparison of a whole block in one pass, where the
@@ -55,16 +56,16 @@ void predict_at(StreamCheck* check, int64_t offset) {
 // the predicted one does. True when the block matched; the prediction has
 // then moved on to it, without holding its bytes. False changes nothing.
 bool match_next_block(StreamCheck* check, int64_t offset, const unsigned char* data) {
-    if (check->block_start < 0 || offset != check->block_start + block_bytes) {
+    if (check->state.block_start < 0 || offset != check->state.block_start + block_bytes) {
         return false;
     }
-    GeneratorState state = check->block_end_state;
+    GeneratorState state = check->state.block_end_state;
     if (!match_block(&state, data)) {
         return false;
     }
-    check->block_end_state = state;
-    check->block_start = offset;
-    check->block_held = false;
+    check->state.block_end_state = state;
+    check->state.block_start = offset;
+    check->state.block_held = false;
     return true;
 }
 
@@ -78,9 +79,9 @@ bool expected_bytes(StreamCheck* check, uint64_t at, int64_t delta, unsigned cha
     }
     while (size > 0) {
         predict_at(check, offset);
-        uint32_t in_block = static_cast<uint32_t>(offset - check->block_start);
+        uint32_t in_block = static_cast<uint32_t>(offset - check->state.block_start);
         uint32_t piece = block_bytes - in_block < size ? block_bytes - in_block : size;
-        std::memcpy(out, check->block + in_block, piece);
+        std::memcpy(out, check->state.block + in_block, piece);
         out += piece;
         offset += piece;
         size -= piece;
@@ -94,89 +95,87 @@ void add_stretch(StreamCheck* check, const Stretch& stretch) {
     if (stretch.end <= stretch.start) {
         return;
     }
-    check->totals.bytes[stretch.kind] += stretch.end - stretch.start;
-    check->in_sequence = false;
-    if (check->stretch_count > 0 && check->stretch_count <= kept_stretches) {
-        Stretch* last = &check->stretches[check->stretch_count - 1];
-        bool continues = last->end == stretch.start && last->kind == stretch.kind &&
-                         (stretch.kind != damage_misplaced ||
-                          last->source + (last->end - last->start) == stretch.source) &&
-                         (stretch.kind != damage_blank || last->source == stretch.source);
-        if (continues) {
+    check->result.damaged_bytes[stretch.kind] += stretch.end - stretch.start;
+    check->state.in_sequence = false;
+    if (check->result.stretch_count > 0 && check->result.stretch_count <= kept_stretches) {
+        Stretch* last = &check->result.stretches[check->result.stretch_count - 1];
+        if (stretches_merge(*last, stretch)) {
             last->end = stretch.end;
             last->bits += stretch.bits;
             return;
         }
     }
-    ++check->stretch_count;
-    if (check->stretch_count <= kept_stretches) {
-        check->stretches[check->stretch_count - 1] = stretch;
+    ++check->result.stretch_count;
+    if (check->result.stretch_count <= kept_stretches) {
+        check->result.stretches[check->result.stretch_count - 1] = stretch;
     }
 }
 
 void add_slip(StreamCheck* check, uint64_t offset, int64_t shift) {
-    if (check->slip_count < kept_slips) {
-        check->slips[check->slip_count] = {offset, shift};
+    if (check->result.slip_count < kept_slips) {
+        check->result.slips[check->result.slip_count] = {offset, shift};
     }
-    ++check->slip_count;
-    check->slip_total += shift;
+    ++check->result.slip_count;
 }
 
-// Counts the matching data [run_start, run_end): intact where the run's
+// Counts the matching data [span_start, span_end): intact where the run's
 // data belongs, else a slip or misplaced data.
-void settle_run(StreamCheck* check, bool input_ends) {
-    if (!check->run_open) {
+void settle_match(StreamCheck* check, bool input_ends) {
+    if (!check->state.match_open) {
         return;
     }
-    check->run_open = false;
-    uint64_t length = check->run_end - check->run_start;
+    check->state.match_open = false;
+    uint64_t length = check->state.span_end - check->state.span_start;
     if (length == 0) {
         return;
     }
     if (length >= min_checked_bytes) {
-        check->run_confirmed = true;
+        check->state.run_confirmed = true;
     }
-    int64_t shift = check->run_delta - check->expected_delta;
+    int64_t shift = check->state.span_delta - check->state.expected_delta;
     if (shift != 0) {
         uint64_t distance =
             shift > 0 ? static_cast<uint64_t>(shift) : 0 - static_cast<uint64_t>(shift);
         bool slip = distance % sector_bytes != 0 ||
-                    (distance <= slip_limit && input_ends && check->in_sequence);
+                    (distance <= slip_limit && input_ends && check->state.in_sequence);
         if (!slip) {
-            uint64_t source =
-                static_cast<uint64_t>(static_cast<int64_t>(check->run_start) + check->run_delta);
-            add_stretch(check, {check->run_start, check->run_end, damage_misplaced, source, 0});
+            uint64_t source = static_cast<uint64_t>(static_cast<int64_t>(check->state.span_start) +
+                                                    check->state.span_delta);
+            add_stretch(check, {check->state.span_start, check->state.span_end, damage_misplaced,
+                                source, 0});
             return;
         }
-        add_slip(check, check->run_start, shift);
-        check->expected_delta = check->run_delta;
+        add_slip(check, check->state.span_start, shift);
+        check->state.expected_delta = check->state.span_delta;
     }
-    check->bytes_intact += length;
-    check->in_sequence = true;
+    check->result.bytes_intact += length;
+    check->state.in_sequence = true;
 }
 
-// The input [start, end) matches the run at check->delta.
-void extend_run(StreamCheck* check, uint64_t start, uint64_t end) {
-    if (check->run_open && check->run_delta == check->delta && check->run_end == start) {
-        check->run_end = end;
+// The input [start, end) matches the run at check->state.delta.
+void extend_match(StreamCheck* check, uint64_t start, uint64_t end) {
+    if (check->state.match_open && check->state.span_delta == check->state.delta &&
+        check->state.span_end == start) {
+        check->state.span_end = end;
         return;
     }
-    settle_run(check, false);
-    check->run_open = true;
-    check->run_start = start;
-    check->run_end = end;
-    check->run_delta = check->delta;
+    settle_match(check, false);
+    check->state.match_open = true;
+    check->state.span_start = start;
+    check->state.span_end = end;
+    check->state.span_delta = check->state.delta;
 }
 
 void note_damage(StreamCheck* check, uint64_t start, uint64_t end, DamageKind kind, uint64_t source,
                  uint64_t bits) {
-    settle_run(check, false);
+    settle_match(check, false);
     add_stretch(check, {start, end, kind, source, bits});
 }
 
 bool run_is_confirmed(const StreamCheck* check) {
-    return check->run_confirmed ||
-           (check->run_open && check->run_end - check->run_start >= min_checked_bytes);
+    return check->state.run_confirmed ||
+           (check->state.match_open &&
+            check->state.span_end - check->state.span_start >= min_checked_bytes);
 }
 
 // ---- A closer look at data that does not match ----
@@ -246,15 +245,21 @@ Difference difference(const unsigned char* a, const unsigned char* b, uint32_t s
     return d;
 }
 
-// The right data with some bits changed: between the first and the last
-// differing byte, far fewer differing bits than the half that unrelated data
-// has. Counting stops early where even the whole size would be too many.
+// More differing bits than a quarter of size bytes hold are no altered
+// data: unrelated data differs in half its bits. Counting stops early where
+// even the whole size would be too many.
 uint64_t altered_bit_limit(uint32_t size) {
     return uint64_t{size} * 8 / 4;
 }
 
+// Bits that differ in a piece of a sector that matches otherwise are the
+// right data with those bits changed: a few of them however they fall,
+// even all in one byte or word; more where they are far fewer than the half
+// that unrelated data has between the first and the last differing byte.
+constexpr uint64_t few_bits = 8;
+
 bool is_altered(const Difference& d) {
-    return d.bits <= altered_bit_limit(d.last - d.first + 1);
+    return d.bits <= few_bits || d.bits <= altered_bit_limit(d.last - d.first + 1);
 }
 
 DamageKind kind_of_bytes(const unsigned char* bytes, uint32_t size, uint64_t* source) {
@@ -296,20 +301,21 @@ bool same_register(const GeneratorState& a, const GeneratorState& b) {
 // that run's stream is predicted a block at a time with the fill, far
 // cheaper than recognising it anew in every sector of a stale area.
 bool continues_stale(StreamCheck* check, const unsigned char* bytes, uint32_t size, uint64_t at) {
-    if (!check->stale_known) {
+    if (!check->state.stale_known) {
         return false;
     }
     while (size > 0) {
-        if (at < check->stale_start || at - check->stale_start >= 2 * uint64_t{block_bytes}) {
+        if (at < check->state.stale_start ||
+            at - check->state.stale_start >= 2 * uint64_t{block_bytes}) {
             return false;
         }
-        if (at - check->stale_start >= block_bytes) {
-            fill_block(&check->stale_end_state, check->stale_block);
-            check->stale_start += block_bytes;
+        if (at - check->state.stale_start >= block_bytes) {
+            fill_block(&check->state.stale_end_state, check->state.stale_block);
+            check->state.stale_start += block_bytes;
         }
-        uint32_t in_block = static_cast<uint32_t>(at - check->stale_start);
+        uint32_t in_block = static_cast<uint32_t>(at - check->state.stale_start);
         uint32_t piece = block_bytes - in_block < size ? block_bytes - in_block : size;
-        if (std::memcmp(bytes, check->stale_block + in_block, piece) != 0) {
+        if (std::memcmp(bytes, check->state.stale_block + in_block, piece) != 0) {
             return false;
         }
         bytes += piece;
@@ -322,21 +328,22 @@ bool continues_stale(StreamCheck* check, const unsigned char* bytes, uint32_t si
 // Predicts on the data of another run, whose words before input offset at
 // leave the state after.
 void follow_stale(StreamCheck* check, uint64_t at, const GeneratorState& after) {
-    check->stale_known = true;
-    check->stale_start = at;
-    check->stale_end_state = after;
-    fill_block(&check->stale_end_state, check->stale_block);
+    check->state.stale_known = true;
+    check->state.stale_start = at;
+    check->state.stale_end_state = after;
+    fill_block(&check->state.stale_end_state, check->state.stale_block);
 }
 
 // Whether the recognised data is this run's; *offset is then its stream
 // offset. The index is known modulo 2^32 outputs (16 GiB), so each 16 GiB
 // that the input spans is one more candidate.
 bool belongs_to_run(const StreamCheck* check, const WordPlace& place, uint64_t* offset) {
-    uint64_t span =
-        check->bytes_read > check->expected_size ? check->bytes_read : check->expected_size;
+    uint64_t span = check->result.bytes_read > check->result.expected_size
+                        ? check->result.bytes_read
+                        : check->result.expected_size;
     for (uint64_t lap = 0; lap <= span >> 34; ++lap) {
         uint64_t index = place.index + (lap << 32);
-        GeneratorState state = state_after_outputs(&check->run, index + recognised_words);
+        GeneratorState state = state_after_outputs(&check->state.run, index + recognised_words);
         if (same_register(state, place.after)) {
             *offset = 4 * index;
             return true;
@@ -352,62 +359,62 @@ void adopt_run(StreamCheck* check, const WordPlace& place, int64_t delta) {
     // The few bytes after the header that matched the header's run did so
     // by no evidence: they go back into the unit, to be judged again. They
     // are what that run predicted.
-    if (check->run_open && check->run_end > check->run_start) {
-        uint32_t early = static_cast<uint32_t>(check->run_end - check->run_start);
+    if (check->state.match_open && check->state.span_end > check->state.span_start) {
+        uint32_t early = static_cast<uint32_t>(check->state.span_end - check->state.span_start);
         unsigned char bytes[min_checked_bytes];
-        expected_bytes(check, check->run_start, check->run_delta, bytes, early);
-        std::memmove(check->unit + early, check->unit, check->unit_used);
-        std::memcpy(check->unit, bytes, early);
-        check->unit_used += early;
-        check->unit_start -= early;
+        expected_bytes(check, check->state.span_start, check->state.span_delta, bytes, early);
+        std::memmove(check->state.unit + early, check->state.unit, check->state.unit_used);
+        std::memcpy(check->state.unit, bytes, early);
+        check->state.unit_used += early;
+        check->state.unit_start -= early;
     }
-    check->run_open = false;
+    check->state.match_open = false;
 
     GeneratorState start = place.after;
     jump_register(start.word, -static_cast<int64_t>(uint64_t{place.index} + recognised_words - 4));
     start.counter = 4 * weyl_increment;
-    check->run = start;
-    check->block_start = -1;
-    check->header_damaged = true;
-    check->run_confirmed = true;
+    check->state.run = start;
+    check->state.block_start = -1;
+    check->result.header_damaged = true;
+    check->state.run_confirmed = true;
 
-    if (check->stretch_count > 0 && check->stretches[0].start < header_bytes) {
+    if (check->result.stretch_count > 0 && check->result.stretches[0].start < header_bytes) {
         return; // the header was unreadable, and is counted so already
     }
     unsigned char expected[header_bytes];
     Stretch stretch = {0, header_bytes, damage_foreign, 0, 0};
     if (expected_bytes(check, 0, delta, expected, header_bytes) &&
-        std::memcmp(expected, check->header, header_bytes) == 0) {
+        std::memcmp(expected, check->result.header, header_bytes) == 0) {
         stretch.kind = damage_misplaced;
         stretch.source = static_cast<uint64_t>(delta);
     } else {
         expected_bytes(check, 0, 0, expected, header_bytes);
-        Difference d =
-            difference(check->header, expected, header_bytes, altered_bit_limit(header_bytes));
+        Difference d = difference(check->result.header, expected, header_bytes,
+                                  altered_bit_limit(header_bytes));
         if (is_altered(d)) {
             stretch = {d.first, d.last + 1u, damage_altered, 0, d.bits};
         } else {
-            stretch.kind = kind_of_bytes(check->header, header_bytes, &stretch.source);
+            stretch.kind = kind_of_bytes(check->result.header, header_bytes, &stretch.source);
         }
     }
     // The header comes first: make room at the front.
-    uint64_t kept = min_u64(check->stretch_count, kept_stretches - 1);
-    std::memmove(check->stretches + 1, check->stretches,
+    uint64_t kept = min_u64(check->result.stretch_count, kept_stretches - 1);
+    std::memmove(check->result.stretches + 1, check->result.stretches,
                  static_cast<size_t>(kept) * sizeof(Stretch));
-    uint64_t count = check->stretch_count;
-    check->stretch_count = 0;
+    uint64_t count = check->result.stretch_count;
+    check->result.stretch_count = 0;
     add_stretch(check, stretch);
-    check->stretch_count = count + 1;
+    check->result.stretch_count = count + 1;
 }
 
 // Follows this run's data found at delta: the part of the unit before it is
 // damage, the rest matches.
 bool follow_found_data(StreamCheck* check, int64_t delta) {
-    const unsigned char* bytes = check->unit;
-    uint32_t size = check->unit_used;
+    const unsigned char* bytes = check->state.unit;
+    uint32_t size = check->state.unit_used;
     // The part of the unit before the stream's start (data found near the
     // start of the stream) cannot be the run's data.
-    int64_t first_offset = static_cast<int64_t>(check->unit_start) + delta;
+    int64_t first_offset = static_cast<int64_t>(check->state.unit_start) + delta;
     uint32_t first = 0;
     if (first_offset < 0) {
         if (-first_offset >= static_cast<int64_t>(size)) {
@@ -416,7 +423,7 @@ bool follow_found_data(StreamCheck* check, int64_t delta) {
         first = static_cast<uint32_t>(-first_offset);
     }
     unsigned char expected[unit_capacity];
-    expected_bytes(check, check->unit_start + first, delta, expected + first, size - first);
+    expected_bytes(check, check->state.unit_start + first, delta, expected + first, size - first);
     uint32_t from = size;
     while (from > first && bytes[from - 1] == expected[from - 1]) {
         --from;
@@ -428,30 +435,32 @@ bool follow_found_data(StreamCheck* check, int64_t delta) {
     // as when a run just adopted from the data after a damaged header
     // begins right after the header.
     uint32_t home = 0;
-    if (check->expected_delta != delta &&
-        expected_bytes(check, check->unit_start, check->expected_delta, expected, from)) {
+    if (check->state.expected_delta != delta &&
+        expected_bytes(check, check->state.unit_start, check->state.expected_delta, expected,
+                       from)) {
         while (home < from && bytes[home] == expected[home]) {
             ++home;
         }
         if (home > 0) {
-            check->delta = check->expected_delta;
-            extend_run(check, check->unit_start, check->unit_start + home);
+            check->state.delta = check->state.expected_delta;
+            extend_match(check, check->state.unit_start, check->state.unit_start + home);
         }
     }
     uint64_t source = 0;
     DamageKind kind = kind_of_bytes(bytes + home, from - home, &source);
-    note_damage(check, check->unit_start + home, check->unit_start + from, kind, source, 0);
-    check->delta = delta;
-    extend_run(check, check->unit_start + from, check->unit_start + size);
+    note_damage(check, check->state.unit_start + home, check->state.unit_start + from, kind, source,
+                0);
+    check->state.delta = delta;
+    extend_match(check, check->state.unit_start + from, check->state.unit_start + size);
     return true;
 }
 
 // Sorts the gathered unit into its kind; leaves the slow path when the input
 // matches the followed data again.
 void look_at_unit(StreamCheck* check) {
-    const unsigned char* bytes = check->unit;
-    uint32_t size = check->unit_used;
-    uint64_t at = check->unit_start;
+    const unsigned char* bytes = check->state.unit;
+    uint32_t size = check->state.unit_used;
+    uint64_t at = check->state.unit_start;
     if (size == 0) {
         return;
     }
@@ -462,19 +471,19 @@ void look_at_unit(StreamCheck* check) {
     // the prediction first would only slow down the look at a long damaged
     // area.
     unsigned char expected[unit_capacity];
-    if (kind == damage_foreign && !check->unit_in_damage &&
-        expected_bytes(check, at, check->delta, expected, size)) {
+    if (kind == damage_foreign && !check->state.unit_in_damage &&
+        expected_bytes(check, at, check->state.delta, expected, size)) {
         Difference d = difference(bytes, expected, size, altered_bit_limit(size));
         if (d.bits == 0) {
-            extend_run(check, at, at + size);
-            check->slow = false;
+            extend_match(check, at, at + size);
+            check->state.slow = false;
             return;
         }
         if (is_altered(d)) {
-            extend_run(check, at, at + d.first);
+            extend_match(check, at, at + d.first);
             note_damage(check, at + d.first, at + d.last + 1, damage_altered, 0, d.bits);
-            extend_run(check, at + d.last + 1, at + size);
-            check->slow = false;
+            extend_match(check, at + d.last + 1, at + size);
+            check->state.slow = false;
             return;
         }
     }
@@ -488,15 +497,16 @@ void look_at_unit(StreamCheck* check) {
             if (belongs_to_run(check, place, &offset)) {
                 int64_t delta = static_cast<int64_t>(offset) - static_cast<int64_t>(at + found_at);
                 if (follow_found_data(check, delta)) {
-                    check->slow = false;
+                    check->state.slow = false;
                     return;
                 }
-            } else if (!check->run_known && !check->header_damaged && !run_is_confirmed(check)) {
+            } else if (!check->result.run_known && !check->result.header_damaged &&
+                       !run_is_confirmed(check)) {
                 int64_t delta =
                     4 * static_cast<int64_t>(place.index) - static_cast<int64_t>(at + found_at);
                 adopt_run(check, place, delta);
                 if (follow_found_data(check, delta)) {
-                    check->slow = false;
+                    check->state.slow = false;
                     return;
                 }
             }
@@ -505,41 +515,59 @@ void look_at_unit(StreamCheck* check) {
         kind = damage_stale;
     }
     // Adopting a run may have given the unit back bytes from before it.
-    note_damage(check, check->unit_start, check->unit_start + check->unit_used, kind, source, 0);
+    note_damage(check, check->state.unit_start, check->state.unit_start + check->state.unit_used,
+                kind, source, 0);
 }
 
 // Gathers the input from the current offset to the end of its sector (and
 // the next, where too little is left to recognise data in).
 void begin_unit(StreamCheck* check) {
-    check->slow = true;
-    check->unit_in_damage = false;
-    check->unit_start = check->bytes_read;
-    check->unit_used = 0;
-    uint32_t to_sector_end = sector_bytes - static_cast<uint32_t>(check->bytes_read % sector_bytes);
-    check->unit_size =
+    check->state.slow = true;
+    check->state.unit_in_damage = false;
+    check->state.unit_start = check->result.bytes_read;
+    check->state.unit_used = 0;
+    uint32_t to_sector_end =
+        sector_bytes - static_cast<uint32_t>(check->result.bytes_read % sector_bytes);
+    check->state.unit_size =
         to_sector_end >= recognise_bytes ? to_sector_end : to_sector_end + sector_bytes;
 }
 
 void begin_following(StreamCheck* check, uint64_t at) {
-    check->block_start = -1;
-    check->delta = 0;
-    check->expected_delta = 0;
-    check->slow = false;
-    extend_run(check, at, at);
+    check->state.block_start = -1;
+    check->state.delta = 0;
+    check->state.expected_delta = 0;
+    check->state.slow = false;
+    extend_match(check, at, at);
+}
+
+CheckOutcome outcome_of(const CheckResult* result) {
+    if (result->end == check_end_interrupted) {
+        return outcome_interrupted;
+    }
+    if (result->end == check_end_read_failed) {
+        return outcome_incomplete;
+    }
+    if (!check_is_conclusive(result)) {
+        return outcome_too_short;
+    }
+    if (check_found_damage(result)) {
+        return outcome_damaged;
+    }
+    return result->possibly_from_memory ? outcome_unconfirmed : outcome_intact;
 }
 
 void start(StreamCheck* check) {
     std::memset(check, 0, sizeof *check);
-    check->block_start = -1;
-    check->in_sequence = true;
+    check->state.block_start = -1;
+    check->state.in_sequence = true;
 }
 
 // Where the slow path stops: what is gathered is looked at as it is.
 void flush_unit(StreamCheck* check) {
-    if (check->slow) {
+    if (check->state.slow) {
         look_at_unit(check);
-        check->slow = false;
-        extend_run(check, check->bytes_read, check->bytes_read);
+        check->state.slow = false;
+        extend_match(check, check->result.bytes_read, check->result.bytes_read);
     }
 }
 
@@ -563,56 +591,56 @@ void check_start(StreamCheck* check) {
 
 void check_start_run(StreamCheck* check, const GeneratorState* seed) {
     start(check);
-    check->run = *seed;
+    check->state.run = *seed;
     for (int i = 0; i < 4; ++i) {
-        next_word(&check->run);
+        next_word(&check->state.run);
     }
-    check->run_known = true;
+    check->result.run_known = true;
     begin_following(check, 0);
 }
 
 void check_bytes(StreamCheck* check, const unsigned char* data, size_t size) {
-    while (size > 0 && !check->run_known && check->bytes_read < header_bytes) {
-        check->header[check->bytes_read] = *data;
-        ++check->bytes_read;
+    while (size > 0 && !check->result.run_known && check->result.bytes_read < header_bytes) {
+        check->result.header[check->result.bytes_read] = *data;
+        ++check->result.bytes_read;
         ++data;
         --size;
-        if (check->bytes_read == header_bytes) {
-            check->run = recover_generator_state(check->header);
+        if (check->result.bytes_read == header_bytes) {
+            check->state.run = recover_generator_state(check->result.header);
             begin_following(check, header_bytes);
         }
     }
     while (size > 0) {
-        if (check->slow) {
-            size_t room = check->unit_size - check->unit_used;
+        if (check->state.slow) {
+            size_t room = check->state.unit_size - check->state.unit_used;
             size_t take = size < room ? size : room;
-            std::memcpy(check->unit + check->unit_used, data, take);
-            check->unit_used += static_cast<uint32_t>(take);
-            check->bytes_read += take;
+            std::memcpy(check->state.unit + check->state.unit_used, data, take);
+            check->state.unit_used += static_cast<uint32_t>(take);
+            check->result.bytes_read += take;
             data += take;
             size -= take;
-            if (check->unit_used == check->unit_size) {
+            if (check->state.unit_used == check->state.unit_size) {
                 look_at_unit(check);
-                if (check->slow) {
+                if (check->state.slow) {
                     begin_unit(check);
-                    check->unit_in_damage = true;
+                    check->state.unit_in_damage = true;
                 }
             }
             continue;
         }
         // The fast path: the input matches the followed data block by block.
-        int64_t offset = static_cast<int64_t>(check->bytes_read) + check->delta;
+        int64_t offset = static_cast<int64_t>(check->result.bytes_read) + check->state.delta;
         if (size >= block_bytes && match_next_block(check, offset, data)) {
-            check->bytes_read += block_bytes;
-            check->run_end = check->bytes_read;
+            check->result.bytes_read += block_bytes;
+            check->state.span_end = check->result.bytes_read;
             data += block_bytes;
             size -= block_bytes;
             continue;
         }
         predict_at(check, offset);
-        uint32_t in_block = static_cast<uint32_t>(offset - check->block_start);
+        uint32_t in_block = static_cast<uint32_t>(offset - check->state.block_start);
         size_t span = block_bytes - in_block < size ? block_bytes - in_block : size;
-        const unsigned char* expected = check->block + in_block;
+        const unsigned char* expected = check->state.block + in_block;
         size_t same = span;
         if (std::memcmp(data, expected, span) != 0) {
             same = 0;
@@ -620,8 +648,8 @@ void check_bytes(StreamCheck* check, const unsigned char* data, size_t size) {
                 ++same;
             }
         }
-        check->bytes_read += same;
-        check->run_end = check->bytes_read;
+        check->result.bytes_read += same;
+        check->state.span_end = check->result.bytes_read;
         data += same;
         size -= same;
         if (same < span) {
@@ -631,85 +659,28 @@ void check_bytes(StreamCheck* check, const unsigned char* data, size_t size) {
 }
 
 void check_unreadable(StreamCheck* check, uint64_t length) {
-    if (!check->run_known && check->bytes_read < header_bytes) {
+    if (!check->result.run_known && check->result.bytes_read < header_bytes) {
         // Without its header the run must come from the data after it.
-        std::memset(check->header + check->bytes_read, 0,
-                    static_cast<size_t>(header_bytes - check->bytes_read));
-        check->run = recover_generator_state(check->header);
-        note_damage(check, check->bytes_read, check->bytes_read + length, damage_unreadable, 0, 0);
-        check->bytes_read += length;
-        begin_following(check, check->bytes_read);
+        std::memset(check->result.header + check->result.bytes_read, 0,
+                    static_cast<size_t>(header_bytes - check->result.bytes_read));
+        check->state.run = recover_generator_state(check->result.header);
+        note_damage(check, check->result.bytes_read, check->result.bytes_read + length,
+                    damage_unreadable, 0, 0);
+        check->result.bytes_read += length;
+        begin_following(check, check->result.bytes_read);
         return;
     }
     flush_unit(check);
-    note_damage(check, check->bytes_read, check->bytes_read + length, damage_unreadable, 0, 0);
-    check->bytes_read += length;
-    extend_run(check, check->bytes_read, check->bytes_read);
+    note_damage(check, check->result.bytes_read, check->result.bytes_read + length,
+                damage_unreadable, 0, 0);
+    check->result.bytes_read += length;
+    extend_match(check, check->result.bytes_read, check->result.bytes_read);
 }
 
 void check_finish(StreamCheck* check, CheckEnd end, uint64_t expected_size) {
-    check->expected_size = expected_size;
+    check->result.expected_size = expected_size;
     flush_unit(check);
-    settle_run(check, end == check_end_of_input);
-    check->end = end;
-}
-
-uint64_t bytes_checked(const StreamCheck* check) {
-    if (check->run_known) {
-        return check->bytes_read;
-    }
-    return check->bytes_read > header_bytes ? check->bytes_read - header_bytes : 0;
-}
-
-uint64_t bytes_damaged(const StreamCheck* check) {
-    uint64_t sum = 0;
-    for (int kind = 0; kind < damage_kind_count; ++kind) {
-        sum += check->totals.bytes[kind];
-    }
-    return sum;
-}
-
-uint64_t bytes_missing(const StreamCheck* check) {
-    return check->expected_size > check->bytes_read ? check->expected_size - check->bytes_read : 0;
-}
-
-bool check_is_conclusive(const StreamCheck* check) {
-    return bytes_checked(check) >= min_checked_bytes;
-}
-
-void damage_between(const StreamCheck* check, uint64_t start, uint64_t end, DamageTotals* totals) {
-    std::memset(totals, 0, sizeof *totals);
-    uint64_t kept = min_u64(check->stretch_count, kept_stretches);
-    for (uint64_t i = 0; i < kept; ++i) {
-        const Stretch& s = check->stretches[i];
-        uint64_t from = s.start > start ? s.start : start;
-        uint64_t to = s.end < end ? s.end : end;
-        if (from < to) {
-            totals->bytes[s.kind] += to - from;
-            ++totals->stretches;
-        }
-    }
-    uint64_t slips = min_u64(check->slip_count, kept_slips);
-    for (uint64_t i = 0; i < slips; ++i) {
-        if (check->slips[i].offset >= start && check->slips[i].offset < end) {
-            ++totals->slips;
-        }
-    }
-}
-
-bool check_found_damage(const StreamCheck* check) {
-    return check->stretch_count > 0 || check->slip_count > 0 || bytes_missing(check) > 0;
-}
-
-int check_exit_code(const StreamCheck* check) {
-    if (check->end == check_end_interrupted) {
-        return exit_interrupted;
-    }
-    if (check->end == check_end_read_failed || !check_is_conclusive(check)) {
-        return exit_unverifiable;
-    }
-    if (check_found_damage(check)) {
-        return exit_differs;
-    }
-    return check->possibly_from_memory ? exit_unconfirmed : exit_intact;
+    settle_match(check, end == check_end_of_input);
+    check->result.end = end;
+    check->result.outcome = outcome_of(&check->result);
 }

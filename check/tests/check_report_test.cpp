@@ -14,20 +14,7 @@ StreamCheck check;
 
 std::string report_of(const Bytes& input, CheckEnd end = check_end_of_input) {
     check_in_chunks(&check, input, 1 << 20, end);
-    std::FILE* file = std::tmpfile();
-    EXPECT_NE(file, nullptr);
-    if (file == nullptr) {
-        return "";
-    }
-    print_report(file, &check);
-    std::rewind(file);
-    std::string text;
-    int c;
-    while ((c = std::fgetc(file)) != EOF) {
-        text += static_cast<char>(c);
-    }
-    std::fclose(file);
-    return text;
+    return report_text(&check.result);
 }
 
 bool has_line(const std::string& text, const std::string& line) {
@@ -120,13 +107,24 @@ TEST(PrintReport, NotesADamagedHeaderOrAnInputOfNoRun) {
 TEST(PrintReport, ResultLineForEachOutcome) {
     Bytes damaged = test_stream(block_bytes);
     damaged[1000] ^= 1;
-    EXPECT_TRUE(has_line(report_of(test_stream(31)), "result: NOT CHECKED, too short"));
-    EXPECT_TRUE(has_line(report_of(test_stream(0)), "bytes read: 0 (0 bytes)"));
-    EXPECT_TRUE(has_line(report_of(test_stream(block_bytes), check_end_read_failed),
-                         "result: INCOMPLETE, the input could not be read past offset 16384"));
-    EXPECT_TRUE(has_line(report_of(damaged, check_end_interrupted),
-                         "result: INCOMPLETE, stopped at offset 16384"));
-    EXPECT_TRUE(has_line(report_of(damaged), "result: DAMAGED"));
+    struct Case {
+        Bytes input;
+        CheckEnd end;
+        const char* line;
+    };
+    const Case cases[] = {
+        {test_stream(31), check_end_of_input, "result: NOT CHECKED, too short"},
+        {test_stream(0), check_end_of_input, "bytes read: 0 (0 bytes)"},
+        {test_stream(block_bytes), check_end_read_failed,
+         "result: INCOMPLETE, the input could not be read past offset 16384"},
+        {damaged, check_end_interrupted, "result: INCOMPLETE, stopped at offset 16384"},
+        {damaged, check_end_of_input, "result: DAMAGED"},
+        {test_stream(block_bytes), check_end_of_input, "result: intact"},
+    };
+    for (const Case& c : cases) {
+        std::string report = report_of(c.input, c.end);
+        EXPECT_TRUE(has_line(report, c.line)) << report;
+    }
 }
 
 TEST(DescribeDamage, IntactOrTheDamageByKind) {

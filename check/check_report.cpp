@@ -1,0 +1,482 @@
+#include "check_report.h"
+
+#include "damage_kinds.h"
+#include "generator.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// How many damaged stretches and slips the report lists: the first one and
+// the largest ones.
+constexpr uint32_t listed_stretches = 8;
+constexpr uint32_t listed_slips = 8;
+
+// Where the report's lines go, and room to make one in.
+struct Lines {
+    ReportWriter write;
+    void* context;
+    char line[512];
+};
+
+void put_line(Lines* lines) {
+    lines->write(lines->context, lines->line);
+}
+
+uint64_t length_of(const Stretch& s) {
+    return s.end - s.start;
+}
+
+int64_t misplaced_by(const Stretch& s) {
+    return static_cast<int64_t>(s.source) - static_cast<int64_t>(s.start);
+}
+
+uint64_t magnitude(int64_t value) {
+    return value >= 0 ? static_cast<uint64_t>(value) : 0 - static_cast<uint64_t>(value);
+}
+
+// The shift that most misplaced bytes share, with the offsets they span.
+struct Wrap {
+    int64_t shift;
+    uint64_t bytes;
+    uint64_t start;
+    uint64_t end;
+};
+
+Wrap dominant_wrap(const CheckResult* result) {
+    Wrap best = {0, 0, 0, 0};
+    uint64_t kept = kept_stretch_count(result);
+    for (uint64_t i = 0; i < kept; ++i) {
+        const Stretch& candidate = result->stretches[i];
+        if (candidate.kind != damage_misplaced || misplaced_by(candidate) == best.shift) {
+            continue;
+        }
+        Wrap wrap = {misplaced_by(candidate), 0, candidate.start, candidate.end};
+        for (uint64_t j = i; j < kept; ++j) {
+            const Stretch& s = result->stretches[j];
+            if (s.kind == damage_misplaced && misplaced_by(s) == wrap.shift) {
+                wrap.bytes += length_of(s);
+                wrap.end = s.end;
+            }
+        }
+        if (wrap.bytes > best.bytes) {
+            best = wrap;
+        }
+    }
+    return best;
+}
+
+// The one blank stretch that the input is, header and all; null where the
+// input holds anything else.
+const Stretch* only_blank(const CheckResult* result) {
+    if (result->stretch_count != 1 || result->slip_count > 0) {
+        return nullptr;
+    }
+    const Stretch& s = result->stretches[0];
+    if (s.kind != damage_blank || s.end != result->bytes_read) {
+        return nullptr;
+    }
+    if (s.start == 0) {
+        return &s;
+    }
+    if (s.start != header_bytes || result->run_known) {
+        return nullptr;
+    }
+    for (uint32_t i = 0; i < header_bytes; ++i) {
+        if (result->header[i] != s.source) {
+            return nullptr;
+        }
+    }
+    return &s;
+}
+
+// Whether sprayl data was found anywhere: data that matched, whether in its
+// place or not, or that another run wrote.
+bool holds_sprayl_data(const CheckResult* result) {
+    if (result->bytes_intact > 0 || result->slip_count > 0 || result->header_damaged) {
+        return true;
+    }
+    for (int kind = 0; kind < damage_kind_count; ++kind) {
+        if (damage_kinds[kind].sprayl_data && result->damaged_bytes[kind] > 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Where the damage runs without a break to the end of the input: the
+// index of the first stretch of that tail, or the count when there is none.
+uint64_t tail_start(const CheckResult* result) {
+    uint64_t kept = kept_stretch_count(result);
+    if (kept == 0 || kept < result->stretch_count ||
+        result->stretches[kept - 1].end != result->bytes_read) {
+        return kept;
+    }
+    uint64_t first = kept - 1;
+    while (first > 0 && result->stretches[first - 1].end == result->stretches[first].start) {
+        --first;
+    }
+    return first;
+}
+
+// What reads give in the tail: what its stretches hold, where they all
+// hold the same, or "other data".
+const char* tail_content(const CheckResult* result, uint64_t first) {
+    uint64_t kept = kept_stretch_count(result);
+    const Stretch& head = result->stretches[first];
+    const char* words = damage_kinds[head.kind].reads_give(head);
+    for (uint64_t i = first + 1; i < kept; ++i) {
+        const Stretch& s = result->stretches[i];
+        if (std::strcmp(damage_kinds[s.kind].reads_give(s), words) != 0) {
+            return "other data";
+        }
+    }
+    return words;
+}
+
+// "1 byte", "600 bytes", or "2048 bytes (2.00 KiB)".
+void format_amount(uint64_t bytes, char* text, size_t capacity) {
+    if (bytes < 1024) {
+        std::snprintf(text, capacity, "%" PRIu64 " %s", bytes, bytes == 1 ? "byte" : "bytes");
+        return;
+    }
+    char size[32];
+    format_size(bytes, size, sizeof size);
+    std::snprintf(text, capacity, "%" PRIu64 " bytes (%s)", bytes, size);
+}
+
+void format_slips(const CheckResult* result, char* text, size_t capacity) {
+    if (result->slip_count == 1) {
+        const Slip& slip = result->slips[0];
+        char amount[64];
+        format_amount(magnitude(slip.shift), amount, sizeof amount);
+        std::snprintf(text, capacity, "the stream %s %s at offset %" PRIu64,
+                      slip.shift > 0 ? "lost" : "repeated", amount, slip.offset);
+        return;
+    }
+    uint64_t lost = 0;
+    uint64_t repeated = 0;
+    uint64_t listed = result->slip_count < kept_slips ? result->slip_count : kept_slips;
+    for (uint64_t i = 0; i < listed; ++i) {
+        (result->slips[i].shift > 0 ? lost : repeated) += magnitude(result->slips[i].shift);
+    }
+    std::snprintf(text, capacity,
+                  "the stream jumps in %" PRIu64 " places (%" PRIu64 " bytes lost, %" PRIu64
+                  " repeated), the first at offset %" PRIu64,
+                  result->slip_count, lost, repeated, result->slips[0].offset);
+}
+
+uint64_t first_bad_offset(const CheckResult* result) {
+    uint64_t first = UINT64_MAX;
+    if (result->stretch_count > 0) {
+        first = result->stretches[0].start;
+    }
+    if (result->slip_count > 0 && result->slips[0].offset < first) {
+        first = result->slips[0].offset;
+    }
+    if (first == UINT64_MAX && bytes_missing(result) > 0) {
+        first = result->bytes_read;
+    }
+    return first;
+}
+
+void put_size_line(Lines* lines, const char* label, uint64_t bytes) {
+    char size[32];
+    format_size(bytes, size, sizeof size);
+    std::snprintf(lines->line, sizeof lines->line, "%s: %" PRIu64 " (%s)\n", label, bytes, size);
+    put_line(lines);
+}
+
+// The stretches worth listing: the first, then the largest, in offset
+// order.
+uint64_t pick_stretches(const CheckResult* result, uint64_t* picked) {
+    uint64_t kept = kept_stretch_count(result);
+    uint64_t count = 0;
+    if (kept == 0) {
+        return 0;
+    }
+    picked[count++] = 0;
+    while (count < listed_stretches && count < kept) {
+        uint64_t best = kept;
+        for (uint64_t i = 1; i < kept; ++i) {
+            bool taken = false;
+            for (uint64_t k = 0; k < count; ++k) {
+                taken = taken || picked[k] == i;
+            }
+            if (!taken && (best == kept ||
+                           length_of(result->stretches[i]) > length_of(result->stretches[best]))) {
+                best = i;
+            }
+        }
+        picked[count++] = best;
+    }
+    for (uint64_t i = 1; i < count; ++i) { // into offset order
+        for (uint64_t k = i; k > 0 && picked[k - 1] > picked[k]; --k) {
+            uint64_t swap = picked[k];
+            picked[k] = picked[k - 1];
+            picked[k - 1] = swap;
+        }
+    }
+    return count;
+}
+
+void put_stretches(Lines* lines, const CheckResult* result) {
+    uint64_t picked[listed_stretches];
+    uint64_t count = pick_stretches(result, picked);
+    std::snprintf(lines->line, sizeof lines->line,
+                  "damaged stretches: %" PRIu64 " (start to end offset, end exclusive)%s\n",
+                  result->stretch_count,
+                  count < result->stretch_count ? ", the first and the largest" : "");
+    put_line(lines);
+    for (uint64_t i = 0; i < count; ++i) {
+        const Stretch& s = result->stretches[picked[i]];
+        char size[32];
+        char detail[96];
+        format_size(length_of(s), size, sizeof size);
+        damage_kinds[s.kind].describe(s, detail, sizeof detail);
+        std::snprintf(lines->line, sizeof lines->line, "  %" PRIu64 " to %" PRIu64 " (%s) %s: %s\n",
+                      s.start, s.end, size, damage_kinds[s.kind].name, detail);
+        put_line(lines);
+    }
+    if (count < result->stretch_count) {
+        std::snprintf(lines->line, sizeof lines->line, "  and %" PRIu64 " more\n",
+                      result->stretch_count - count);
+        put_line(lines);
+    }
+}
+
+void put_slips(Lines* lines, const CheckResult* result) {
+    std::snprintf(lines->line, sizeof lines->line, "jumps in the stream: %" PRIu64 "\n",
+                  result->slip_count);
+    put_line(lines);
+    uint64_t listed = result->slip_count < listed_slips ? result->slip_count : listed_slips;
+    for (uint64_t i = 0; i < listed; ++i) {
+        const Slip& slip = result->slips[i];
+        char amount[64];
+        format_amount(magnitude(slip.shift), amount, sizeof amount);
+        std::snprintf(lines->line, sizeof lines->line, "  at offset %" PRIu64 ": %s %s\n",
+                      slip.offset, amount, slip.shift > 0 ? "lost" : "repeated");
+        put_line(lines);
+    }
+    if (listed < result->slip_count) {
+        std::snprintf(lines->line, sizeof lines->line, "  and %" PRIu64 " more\n",
+                      result->slip_count - listed);
+        put_line(lines);
+    }
+}
+
+void put_result(Lines* lines, const CheckResult* result) {
+    switch (result->outcome) {
+    case outcome_interrupted:
+        std::snprintf(lines->line, sizeof lines->line,
+                      "result: INCOMPLETE, stopped at offset %" PRIu64 "\n", result->bytes_read);
+        break;
+    case outcome_incomplete:
+        std::snprintf(lines->line, sizeof lines->line,
+                      "result: INCOMPLETE, the input could not be read past offset %" PRIu64 "\n",
+                      result->bytes_read);
+        break;
+    case outcome_too_short:
+        std::snprintf(lines->line, sizeof lines->line, "result: NOT CHECKED, too short\n");
+        break;
+    case outcome_damaged:
+        std::snprintf(lines->line, sizeof lines->line, "result: DAMAGED\n");
+        break;
+    case outcome_unconfirmed:
+        std::snprintf(lines->line, sizeof lines->line,
+                      "result: UNCONFIRMED, possibly read from memory\n");
+        break;
+    case outcome_intact:
+        std::snprintf(lines->line, sizeof lines->line, "result: intact\n");
+        break;
+    }
+    put_line(lines);
+}
+
+void put_notes(Lines* lines, const CheckResult* result) {
+    if (result->header_damaged) {
+        std::snprintf(lines->line, sizeof lines->line,
+                      "note: the first %" PRIu32 " bytes are not the start of the run that the data"
+                      " after them\n      belongs to; the check follows that run\n",
+                      header_bytes);
+        put_line(lines);
+    } else if (!result->run_known && check_is_conclusive(result) && result->bytes_intact == 0 &&
+               bytes_damaged(result) == bytes_checked(result)) {
+        std::snprintf(lines->line, sizeof lines->line,
+                      "note: nothing after the first %" PRIu32 " bytes belongs to the run they"
+                      " define; the input\n      may not begin where a run of sprayl began\n",
+                      header_bytes);
+        put_line(lines);
+    }
+}
+
+} // namespace
+
+void format_size(uint64_t bytes, char* text, size_t capacity) {
+    static const char* const units[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+    if (bytes < 1024) {
+        std::snprintf(text, capacity, "%" PRIu64 " %s", bytes, bytes == 1 ? "byte" : "bytes");
+        return;
+    }
+    double value = static_cast<double>(bytes) / 1024.0;
+    int unit = 0;
+    while (value >= 1024.0 && unit < 5) {
+        value /= 1024.0;
+        ++unit;
+    }
+    std::snprintf(text, capacity, "%.2f %s", value, units[unit]);
+}
+
+void format_verdict(const CheckResult* result, char* text, size_t capacity) {
+    char size[32];
+    if (!check_is_conclusive(result)) {
+        std::snprintf(
+            text, capacity,
+            "not checked: %" PRIu64 " bytes are too few to tell, at least %" PRIu64 " are needed",
+            result->bytes_read, min_checked_bytes + (result->run_known ? 0 : header_bytes));
+        return;
+    }
+    if (!check_found_damage(result)) {
+        format_size(result->bytes_read, size, sizeof size);
+        std::snprintf(text, capacity,
+                      result->possibly_from_memory
+                          ? "unconfirmed: all %" PRIu64 " bytes (%s) read are where they belong,"
+                            " but they may have come from memory rather than the drive"
+                          : "intact: all %" PRIu64 " bytes (%s) are where they belong",
+                      result->bytes_read, size);
+        return;
+    }
+    const Stretch* only = only_blank(result);
+    if (only != nullptr) {
+        std::snprintf(text, capacity, "the input holds only %s",
+                      damage_kinds[damage_blank].reads_give(*only));
+        return;
+    }
+    if (!holds_sprayl_data(result)) {
+        std::snprintf(text, capacity, "no sprayl data found");
+        return;
+    }
+    uint64_t damaged = bytes_damaged(result);
+    Wrap wrap = dominant_wrap(result);
+    // One shift for (nearly) all the damage: a drive that wraps. Pieces
+    // moved both ways, as swapped files are, are no wrap.
+    if (wrap.bytes > 0 && wrap.bytes * 4 >= damaged * 3) {
+        format_size(magnitude(wrap.shift), size, sizeof size);
+        if (wrap.shift > 0) {
+            // Writes past the real capacity landed on [start, end): the
+            // drive holds no more than end bytes.
+            char holds[32];
+            format_size(wrap.end, holds, sizeof holds);
+            std::snprintf(text, capacity,
+                          "the drive wraps around every %" PRIu64 " bytes (%s): offsets %" PRIu64
+                          " to %" PRIu64 " hold what was written %" PRIu64
+                          " bytes later; it holds at most %" PRIu64 " bytes (%s)",
+                          wrap.shift, size, wrap.start, wrap.end, wrap.shift, wrap.end, holds);
+        } else {
+            std::snprintf(text, capacity,
+                          "offsets %" PRIu64 " to %" PRIu64 " read back what was written %" PRIu64
+                          " bytes (%s) earlier",
+                          wrap.start, wrap.end, magnitude(wrap.shift), size);
+        }
+        return;
+    }
+    uint64_t tail = tail_start(result);
+    if (tail < kept_stretch_count(result) && result->stretches[tail].kind != damage_misplaced) {
+        uint64_t from = result->stretches[tail].start;
+        if ((result->bytes_read - from) * 2 >= damaged) {
+            format_size(from, size, sizeof size);
+            std::snprintf(text, capacity,
+                          "writes past offset %" PRIu64 " (%s) were lost: reads there give %s",
+                          from, size, tail_content(result, tail));
+            return;
+        }
+    }
+    if (result->stretch_count == 0 && result->slip_count > 0) {
+        format_slips(result, text, capacity);
+        return;
+    }
+    if (result->stretch_count == 0) {
+        std::snprintf(text, capacity, "the input ends %" PRIu64 " bytes early",
+                      bytes_missing(result));
+        return;
+    }
+    const Stretch& first = result->stretches[0];
+    char amount[64];
+    format_amount(damaged, amount, sizeof amount);
+    std::snprintf(text, capacity,
+                  "%s damaged in %" PRIu64 " %s, the first at offset %" PRIu64 " (%s)", amount,
+                  result->stretch_count, result->stretch_count == 1 ? "stretch" : "stretches",
+                  first.start, damage_kinds[first.kind].name);
+}
+
+void describe_damage(const DamageTotals* totals, char* text, size_t capacity) {
+    size_t used = 0;
+    text[0] = '\0';
+    for (int kind = 0; kind < damage_kind_count; ++kind) {
+        if (totals->bytes[kind] == 0 || used >= capacity) {
+            continue;
+        }
+        char size[32];
+        format_size(totals->bytes[kind], size, sizeof size);
+        int wrote = std::snprintf(text + used, capacity - used, "%s%s %s",
+                                  used == 0 ? "DAMAGED: " : ", ", size, damage_kinds[kind].name);
+        used += wrote > 0 ? static_cast<size_t>(wrote) : 0;
+    }
+    if (totals->slips > 0 && used < capacity) {
+        int wrote = std::snprintf(
+            text + used, capacity - used, "%s%" PRIu64 " %s", used == 0 ? "DAMAGED: " : ", ",
+            totals->slips, totals->slips == 1 ? "jump in the stream" : "jumps in the stream");
+        used += wrote > 0 ? static_cast<size_t>(wrote) : 0;
+    }
+    if (used == 0) {
+        std::snprintf(text, capacity, "intact");
+    }
+}
+
+void write_report(const CheckResult* result, ReportWriter write, void* context) {
+    Lines lines_to_write;
+    lines_to_write.write = write;
+    lines_to_write.context = context;
+    Lines* lines = &lines_to_write;
+    char verdict[320];
+    format_verdict(result, verdict, sizeof verdict);
+    std::snprintf(lines->line, sizeof lines->line, "verdict: %s\n", verdict);
+    put_line(lines);
+    put_size_line(lines, "bytes read", result->bytes_read);
+    if (check_is_conclusive(result)) {
+        put_size_line(lines, "bytes intact", result->bytes_intact);
+    }
+    for (int kind = 0; kind < damage_kind_count; ++kind) {
+        if (result->damaged_bytes[kind] > 0) {
+            char label[32];
+            std::snprintf(label, sizeof label, "bytes %s", damage_kinds[kind].name);
+            put_size_line(lines, label, result->damaged_bytes[kind]);
+        }
+    }
+    if (bytes_missing(result) > 0) {
+        std::snprintf(lines->line, sizeof lines->line,
+                      "bytes missing: %" PRIu64 " (the input ends %" PRIu64 " bytes early)\n",
+                      bytes_missing(result), bytes_missing(result));
+        put_line(lines);
+    }
+    uint64_t first = first_bad_offset(result);
+    if (first != UINT64_MAX) {
+        char size[32];
+        format_size(first, size, sizeof size);
+        std::snprintf(lines->line, sizeof lines->line,
+                      "first bad byte: offset %" PRIu64 ", %s in (block %" PRIu64
+                      ", offset %" PRIu64 " in the block)\n",
+                      first, size, first / block_bytes + 1, first % block_bytes);
+        put_line(lines);
+    }
+    if (result->stretch_count > 0) {
+        put_stretches(lines, result);
+    }
+    if (result->slip_count > 0) {
+        put_slips(lines, result);
+    }
+    put_result(lines, result);
+    put_notes(lines, result);
+}
