@@ -300,6 +300,7 @@ CheckEnd check_inputs(InputList* list, StreamCheck* check, ReadFunction read, Pr
     CheckEnd end = check_end_of_input;
     read_limit = list->read_limit != 0 ? list->read_limit : UINT64_MAX;
     went_on = false;
+    unreached_reason[0] = '\0';
     size_t i = 0;
     for (; i < count && end == check_end_of_input && !went_on; ++i) {
         list->starts[i] = check->result.bytes_read;

@@ -1,0 +1,158 @@
+// The fill and the reading of fill files against a scripted system layer:
+// full file systems, failures and stop requests wherever a test puts them,
+// without root, loop devices or a disk.
+#include "check_input.h"
+#include "exit_code.h"
+#include "fill.h"
+#include "scripted_system.h"
+#include "stream_check.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+namespace {
+
+const GeneratorState seed = {{0x9E3779B9, 0x7F4A7C15, 0xF39CC060, 0x5CEDC834}, 0};
+constexpr uint64_t file_size = 100000; // not a whole number of blocks
+
+StreamCheck check;
+InputList inputs;
+
+// The fill files in their order, one after another.
+std::vector<unsigned char> fill_stream() {
+    std::vector<unsigned char> all;
+    for (const auto& file : scripted.files) {
+        all.insert(all.end(), file.second.begin(), file.second.end());
+    }
+    return all;
+}
+
+struct FillCase {
+    const char* name;
+    uint64_t free_bytes;
+    int create_error;
+    uint64_t write_error_at;
+    int write_error;
+    int flush_error;
+    unsigned stop_at_write;
+    bool filled;          // fill_directory's answer
+    uint32_t files;       // fill files left
+    uint64_t bytes;       // written in all
+    bool interrupted;
+    const char* message;  // its start; "" for none
+};
+
+const FillCase fill_cases[] = {
+    {"full in the third file", 250000, 0, 0, 0, 0, 0, true, 3, 250000, false, ""},
+    {"full where a file ends: no empty file left", 200000, 0, 0, 0, 0, 0, true, 2, 200000,
+     false, ""},
+    {"full from the start", 0, 0, 0, 0, 0, 0, true, 0, 0, false, ""},
+    {"no file can be made", 250000, EACCES, 0, 0, 0, 0, false, 0, 0, false,
+     "cannot create \"fill/sprayl-00001.bin\": Permission denied"},
+    {"a write fails", 250000, 0, 150000, EIO, 0, 0, false, 1, 150000, false,
+     "cannot write \"fill/sprayl-00002.bin\": Input/output error"},
+    {"a flush fails: the fill ends there", 250000, 0, 0, 0, EIO, 0, true, 1, 100000, false,
+     "cannot flush \"fill/sprayl-00001.bin\": Input/output error"},
+    {"a flush finds the file system full", 250000, 0, 0, 0, ENOSPC, 0, true, 1, 100000, false,
+     ""},
+    {"a stop request during the third write", 10000000, 0, 0, 0, 0, 3, true, 3, 300000, true,
+     ""},
+};
+
+TEST(ScriptedFill, EndsWhereTheFileSystemOrTheUserSaysAndKeepsOneStream) {
+    for (const FillCase& c : fill_cases) {
+        reset_scripted_system(c.free_bytes);
+        scripted.create_error = c.create_error;
+        scripted.write_error_at = c.write_error_at;
+        scripted.write_error = c.write_error;
+        scripted.flush_error = c.flush_error;
+        scripted.stop_at_write = c.stop_at_write;
+        Progress progress = {};
+        FillOutcome outcome;
+        char message[256] = "";
+        bool filled = fill_directory("fill", file_size, &seed, &progress, &outcome, message,
+                                     sizeof message);
+        EXPECT_EQ(filled, c.filled) << c.name << ": " << message;
+        EXPECT_EQ(std::string(message).rfind(c.message, 0), 0u) << c.name << ": " << message;
+        if (c.message[0] == '\0') {
+            EXPECT_STREQ(message, "") << c.name;
+        }
+        if (!filled) {
+            continue;
+        }
+        EXPECT_EQ(outcome.files, c.files) << c.name;
+        EXPECT_EQ(outcome.bytes, c.bytes) << c.name;
+        EXPECT_EQ(outcome.interrupted, c.interrupted) << c.name;
+        EXPECT_EQ(scripted.files.size(), c.files) << c.name;
+        // Every file but the last is whole, and all of them are one run.
+        uint32_t number = 0;
+        for (const auto& file : scripted.files) {
+            char path[64];
+            fill_file_path("fill", ++number, path, sizeof path);
+            EXPECT_EQ(file.first, path) << c.name;
+            if (number < c.files) {
+                EXPECT_EQ(file.second.size(), file_size) << c.name << " " << path;
+            }
+        }
+        std::vector<unsigned char> stream = fill_stream();
+        ASSERT_EQ(stream.size(), c.bytes) << c.name;
+        if (stream.size() >= 32) {
+            check_start_run(&check, &seed);
+            check_bytes(&check, stream.data(), stream.size());
+            check_finish(&check, check_end_of_input, 0);
+            EXPECT_EQ(check.result.outcome, outcome_intact) << c.name;
+        }
+    }
+}
+
+struct ReadCase {
+    ReadMethod method;
+    bool reaches_drive;
+    CheckOutcome outcome;
+    int exit_code;
+};
+
+// Fill files that read back as written: intact only where they were read
+// from the drive; where they may have come from memory, no damage found
+// confirms nothing.
+const ReadCase read_cases[] = {
+    {read_around_cache, true, outcome_intact, exit_intact},
+    {read_dropped_cache, true, outcome_intact, exit_intact},
+    {read_device_flushed, true, outcome_intact, exit_intact},
+    {read_device_advised, true, outcome_intact, exit_intact},
+    {read_device_cached, false, outcome_unconfirmed, exit_unconfirmed},
+    {read_fuse_unbacked, false, outcome_unconfirmed, exit_unconfirmed},
+    {read_network, false, outcome_unconfirmed, exit_unconfirmed},
+    {read_through_cache, false, outcome_unconfirmed, exit_unconfirmed},
+};
+
+TEST(ScriptedCheck, ReadsThatMayComeFromMemoryAreNeverIntact) {
+    for (const ReadCase& c : read_cases) {
+        reset_scripted_system(250000);
+        Progress progress = {};
+        FillOutcome outcome;
+        char message[256] = "";
+        ASSERT_TRUE(fill_directory("fill", file_size, &seed, &progress, &outcome, message,
+                                   sizeof message));
+        scripted.file_method = c.method;
+        prepare_fill_inputs(&inputs, "fill", outcome.files);
+        check_start_run(&check, &seed);
+        CheckEnd end = check_inputs(&inputs, &check, read_input, &progress, message,
+                                    sizeof message);
+        check_finish(&check, end, outcome.bytes);
+        const char* method = read_method_text(c.method);
+        EXPECT_EQ(read_reaches_drive(c.method), c.reaches_drive) << method;
+        EXPECT_EQ(check.result.bytes_read, outcome.bytes) << method;
+        EXPECT_EQ(check.result.outcome, c.outcome) << method;
+        EXPECT_EQ(exit_code_of(check.result.outcome), c.exit_code) << method;
+        EXPECT_EQ(unreached_drive_reason()[0] != '\0', !c.reaches_drive) << method;
+        for (size_t i = 0; i < outcome.files; ++i) {
+            EXPECT_EQ(inputs.methods[i], c.method) << method;
+        }
+    }
+}
+
+} // namespace
