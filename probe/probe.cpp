@@ -17,8 +17,11 @@ constexpr size_t io_chunk = mib;
 constexpr uint64_t smallest_drive = 4 * mib;
 // The top of the drive written at once: at least this, to push a cache out.
 constexpr uint64_t smallest_witness = 8 * mib;
-// The witness as a fraction of the drive, and the scan's reads across it.
+// The witness as a fraction of the drive, at most largest_witness (it is
+// saved in memory too); the scan reads one sector every witness across the
+// drive.
 constexpr uint64_t witness_fraction = 4096;
+constexpr uint64_t largest_witness = 64 * mib;
 // The witness is read back every this many bytes.
 constexpr uint64_t witness_read_stride = 64 * 1024;
 // Places tested in one round of a search.
@@ -285,7 +288,7 @@ uint64_t align_down(uint64_t value, uint64_t unit) {
 
 uint64_t witness_size(uint64_t size, uint64_t sector) {
     uint64_t witness = std::max(smallest_witness, size / witness_fraction);
-    witness = std::min(witness, size / 8);
+    witness = std::min({witness, largest_witness, size / 8});
     return std::max(align_down(witness, sector), sector);
 }
 
