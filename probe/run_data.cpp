@@ -3,6 +3,7 @@
 #include "stream_position.h"
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -15,11 +16,6 @@ constexpr uint64_t index_period = uint64_t{1} << 32;
 uint32_t load_word(const unsigned char* bytes) {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
-bool same_register(const GeneratorState* a, const GeneratorState* b) {
-    return a->word[0] == b->word[0] && a->word[1] == b->word[1] && a->word[2] == b->word[2] &&
-           a->word[3] == b->word[3];
 }
 
 // Compares length bytes of data with the run's bytes at offset.
@@ -48,6 +44,29 @@ bool equals_run(const GeneratorState* seed, const unsigned char* data, size_t le
         skip = 0;
     }
     return true;
+}
+
+// The run's register at the start of each period of 2^32 outputs, for the
+// last run asked about: a recognised register jumped back to its period's
+// start is looked up here, one jump whatever the size of the drive.
+struct PeriodStarts {
+    GeneratorState seed;
+    std::vector<uint32_t> registers; // four words a period
+};
+
+PeriodStarts period_table;
+
+const uint32_t* period_starts(const GeneratorState* seed, uint64_t periods) {
+    PeriodStarts* table = &period_table;
+    if (std::memcmp(table->seed.word, seed->word, sizeof seed->word) != 0) {
+        table->seed = *seed;
+        table->registers.clear();
+    }
+    for (uint64_t period = table->registers.size() / 4; period < periods; ++period) {
+        GeneratorState state = state_after_outputs(seed, period * index_period);
+        table->registers.insert(table->registers.end(), state.word, state.word + 4);
+    }
+    return table->registers.data();
 }
 
 } // namespace
@@ -83,13 +102,18 @@ bool find_run_offset(const GeneratorState* seed, const unsigned char* data, size
     if (!recognise_words(words, &place)) {
         return false;
     }
-    for (uint64_t index = place.index; index * 4 < limit; index += index_period) {
-        GeneratorState expected = state_after_outputs(seed, index + recognised_words);
-        if (same_register(&expected, &place.after)) {
-            if (!equals_run(seed, data, length, index * 4)) {
+    // The register at the start of the words' period of 2^32 outputs.
+    uint32_t start[4];
+    std::memcpy(start, place.after.word, sizeof start);
+    jump_register(start, -static_cast<int64_t>(uint64_t{place.index} + recognised_words));
+    const uint32_t* known = period_starts(seed, limit / 4 / index_period + 1);
+    for (uint64_t period = 0; period * index_period * 4 < limit; ++period) {
+        if (std::memcmp(known + 4 * period, start, sizeof start) == 0) {
+            uint64_t found = (period * index_period + place.index) * 4;
+            if (found >= limit || !equals_run(seed, data, length, found)) {
                 return false;
             }
-            *offset = index * 4;
+            *offset = found;
             return true;
         }
     }
