@@ -43,6 +43,9 @@ const ProbeCase probe_cases[] = {
      past_wraps, GiB + 9 * 512, GiB + 8 * 512 - MiB, MiB + 512},
     {{"wraps, last 4 MiB only", GiB, GiB - 4 * MiB, 0, fake_wraps, 512, 0, content_user},
      past_wraps, GiB - 4 * MiB, GiB - 4 * MiB, 0},
+    {{"wraps, 2 TiB claimed, 128 GiB held, old sprayl data", 2048 * GiB, 128 * GiB, 0, fake_wraps, 512, 0,
+      content_other_run},
+     past_wraps, 128 * GiB, 128 * GiB, 0},
     {{"drops, zeros", 2 * GiB, 512 * MiB + 7 * 512, 0, fake_drops_zeros, 512, 0, content_user},
      past_zeros, 512 * MiB + 7 * 512, 0, 0},
     {{"drops, FF", GiB, 300 * MiB, 0, fake_drops_ones, 512, 0, content_user}, past_ones, 300 * MiB, 0, 0},
@@ -60,6 +63,16 @@ const ProbeCase probe_cases[] = {
      past_zeros, GiB - MiB, 0, 0},
 };
 // clang-format on
+
+const ProbeCase& case_named(const std::string& name) {
+    for (const ProbeCase& c : probe_cases) {
+        if (name == c.drive.name) {
+            return c;
+        }
+    }
+    ADD_FAILURE() << "no fake drive named " << name;
+    return probe_cases[0];
+}
 
 const GeneratorState probe_run = {{0x9E3779B9, 0x7F4A7C15, 0xF39CC060, 0x5CEDC834},
                                   4 * weyl_increment};
@@ -122,9 +135,12 @@ TEST_P(ProbeTable, FindsTheCapacityAndLeavesTheDataAsItWas) {
     expect_intact(&drive);
     // f3probe writes half the drive or 2 GB, whichever is less.
     EXPECT_LT(result.bytes_written, std::min<uint64_t>(c.drive.claimed / 2, 2000000000));
-    std::printf("| %-46s | %-45s | %12llu | %10llu | %8.1f MiB | %6.1f s |\n", c.drive.name,
-                past_capacity_name(result.past), static_cast<unsigned long long>(result.capacity),
+    std::printf("| %-52s | %-45s | %12llu | %12llu | %10llu | %8llu | %6.1f MiB | %5.1f s |\n",
+                c.drive.name, past_capacity_name(result.past),
+                static_cast<unsigned long long>(result.capacity),
                 static_cast<unsigned long long>(result.wrap_distance),
+                static_cast<unsigned long long>(result.low_area),
+                static_cast<unsigned long long>(result.cache_bytes),
                 static_cast<double>(result.bytes_written) / MiB, drive.clock);
 }
 
@@ -141,10 +157,17 @@ INSTANTIATE_TEST_SUITE_P(FakeDrives, ProbeTable, ::testing::ValuesIn(probe_cases
 // brings back every byte, whichever write the kill came after: in the
 // first pass, the search, or the restore at the end.
 TEST(ProbeKill, TheBackupRestoresTheDataAfterAKillAtAnyPoint) {
-    const size_t killed_rows[] = {3, 5, 7, 10, 12, 14, 15, 16};
+    const char* killed[] = {"wraps at a power of two",
+                            "wraps above a kept low area",
+                            "wraps, 4 KiB sectors, cache, old sprayl data",
+                            "drops, zeros",
+                            "drops, old data",
+                            "fails reads",
+                            "drops, zeros, 4 MiB cache",
+                            "drops, old sprayl data, 6 MiB cache"};
     static FakeDrive drive;
-    for (size_t row : killed_rows) {
-        const ProbeCase& c = probe_cases[row];
+    for (const char* name : killed) {
+        const ProbeCase& c = case_named(name);
         make_fake_drive(&drive, &c.drive);
         ProbeDevice device = fake_device(&drive);
         MemoryBackup backup = {};
@@ -185,11 +208,12 @@ TEST(ProbeKill, TheBackupRestoresTheDataAfterAKillAtAnyPoint) {
 // A stop request part way: everything is written back before it returns.
 TEST(ProbeStop, AStopRequestRestoresAndSaysSo) {
     static FakeDrive drive;
-    const size_t stopped_rows[] = {0, 3, 5, 10};
+    const char* stopped[] = {"genuine", "wraps at a power of two", "wraps above a kept low area",
+                             "drops, zeros"};
     const int64_t stops[] = {0, 5, 25, 100};
-    for (size_t row : stopped_rows) {
+    for (const char* name : stopped) {
         for (int64_t stop_after : stops) {
-            const ProbeCase& c = probe_cases[row];
+            const ProbeCase& c = case_named(name);
             SCOPED_TRACE(std::string(c.drive.name) + ", stopped after " +
                          std::to_string(stop_after) + " writes");
             std::atomic<bool> stop(false);
@@ -218,9 +242,10 @@ TEST(ProbeStop, AStopRequestRestoresAndSaysSo) {
 // --destructive: the same answers, nothing saved.
 TEST(ProbeDestructive, FindsTheSameWithoutSaving) {
     static FakeDrive drive;
-    const size_t rows[] = {3, 5, 10, 14};
-    for (size_t row : rows) {
-        const ProbeCase& c = probe_cases[row];
+    const char* names[] = {"wraps at a power of two", "wraps above a kept low area", "drops, zeros",
+                           "fails reads"};
+    for (const char* name : names) {
+        const ProbeCase& c = case_named(name);
         SCOPED_TRACE(c.drive.name);
         make_fake_drive(&drive, &c.drive);
         ProbeDevice device = fake_device(&drive);
