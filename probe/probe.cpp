@@ -24,8 +24,11 @@ constexpr uint64_t witness_fraction = 4096;
 constexpr uint64_t largest_witness = 64 * mib;
 // The witness is read back every this many bytes.
 constexpr uint64_t witness_read_stride = 64 * 1024;
+// The scan reads every witness_read_stride over this many witnesses' worth
+// of the drive's low end.
+constexpr uint64_t fine_scan_witnesses = 16;
 // Places tested in one round of a search.
-constexpr int64_t round_places = 31;
+constexpr int64_t round_places = 127;
 // The stretch that the cache is measured with, and the largest cache measured.
 constexpr uint64_t cache_stretch = 4 * mib;
 constexpr uint64_t largest_cache_measured = 64 * mib;
@@ -562,6 +565,7 @@ void find_capacity(Probe* probe) {
     uint64_t witness_start = probe->size - witness;
     result->witness_bytes = witness;
     result->scan_stride = witness;
+    result->fine_scan_end = std::min(witness_start, fine_scan_witnesses * witness);
 
     // Single sectors first, then the witness from the top down: its first
     // writes, at the very top, are out of any cache smaller than it by the
@@ -597,7 +601,10 @@ void find_capacity(Probe* probe) {
         note(&findings, look_at(probe, at), false);
     }
     note(&findings, look_at(probe, probe->size - sector), false);
-    for (uint64_t at = 0; at < witness_start && !should_stop(probe); at += witness) {
+    // Finely over the low end, where a kept low area ends and the top of a
+    // drive that is fake only in its last few MiB lands; then coarsely.
+    for (uint64_t at = 0; at < witness_start && !should_stop(probe);
+         at += at < result->fine_scan_end ? witness_read_stride : witness) {
         Observation seen = look_at(probe, at);
         if (seen.kind == sector_moved) {
             note(&findings, seen, false);

@@ -49,6 +49,7 @@ struct ProbeResult {
     uint64_t largest_gap;    // between places that held below the capacity
     uint64_t witness_bytes;  // written at the top: a larger cache would hide a loss
     uint64_t scan_stride;    // reads across the drive looking for the top's data
+    uint64_t fine_scan_end;  // below it, the scan read every 64 KiB
     // What it did.
     uint64_t bytes_written;
     uint64_t bytes_read;
