@@ -255,7 +255,7 @@ bool equals_saved(const Probe* probe, uint64_t address, const unsigned char* dat
     const SavedRange* range = &probe->saved.ranges[std::prev(found)->second];
     return address < range->offset + range->length &&
            std::memcmp(probe->saved.bytes.data() + range->at + (address - range->offset), data,
-                       probe->sector) == 0;
+                       static_cast<size_t>(probe->sector)) == 0;
 }
 
 Observation classify(const Probe* probe, uint64_t address, const unsigned char* data) {
