@@ -84,12 +84,16 @@ const GeneratorState probe_run = {{0x9E3779B9, 0x7F4A7C15, 0xF39CC060, 0x5CEDC83
 struct MemoryBackup {
     std::vector<unsigned char> bytes;
     uint64_t appends;
+    uint64_t fail_at; // 0: never
 };
 
 bool append_memory(void* context, const unsigned char* bytes, size_t size) {
     MemoryBackup* backup = static_cast<MemoryBackup*>(context);
-    backup->bytes.insert(backup->bytes.end(), bytes, bytes + size);
     backup->appends += 1;
+    if (backup->fail_at != 0 && backup->appends >= backup->fail_at) {
+        return false;
+    }
+    backup->bytes.insert(backup->bytes.end(), bytes, bytes + size);
     return true;
 }
 
@@ -264,6 +268,35 @@ TEST(ProbeDestructive, FindsTheSameWithoutSaving) {
         EXPECT_EQ(result.past, c.past);
         EXPECT_EQ(result.bytes_saved, 0u);
         EXPECT_TRUE(backup.bytes.empty());
+    }
+}
+
+// A backup that stops taking records: the probe writes nothing it has not
+// saved, stops, and writes back what it saved.
+TEST(ProbeBackupFailure, StopsAndRestoresWhenTheBackupFails) {
+    const char* names[] = {"genuine", "wraps above a kept low area", "drops, zeros, 4 MiB cache"};
+    const uint64_t fail_ats[] = {1, 2, 10, 30};
+    static FakeDrive drive;
+    for (const char* name : names) {
+        for (uint64_t fail_at : fail_ats) {
+            SCOPED_TRACE(std::string(name) + ", backup failing at append " +
+                         std::to_string(fail_at));
+            make_fake_drive(&drive, &case_named(name).drive);
+            ProbeDevice device = fake_device(&drive);
+            MemoryBackup backup = {};
+            backup.fail_at = fail_at;
+            BackupSink sink = memory_sink(&backup);
+            ProbeOptions options = options_for("fake");
+            ProbeResult result;
+            char message[512] = "";
+            EXPECT_FALSE(probe_drive(&device, &sink, &options, &result, message, sizeof message));
+            ASSERT_GE(backup.appends, fail_at) << "the probe finished before the failure";
+            EXPECT_NE(std::string(message).find("backup"), std::string::npos) << message;
+            // The header failing: nothing written, nothing to restore.
+            EXPECT_TRUE(fail_at > 1 || drive.writes == 0);
+            EXPECT_TRUE(fail_at == 1 || result.restored);
+            expect_intact(&drive);
+        }
     }
 }
 
