@@ -558,83 +558,89 @@ uint64_t largest_gap(const std::vector<uint64_t>* kept, uint64_t start, uint64_t
     return std::max(gap, end - previous);
 }
 
-void find_capacity(Probe* probe) {
+// The places written in the first pass.
+struct FirstPass {
+    std::vector<uint64_t> places; // single sectors
+    std::vector<char> sampled;    // whether each was written
+    uint64_t witness_start;       // the witness runs from here to the top
+};
+
+// Single sectors first, then the witness from the top down: its first
+// writes, at the very top, are out of any cache smaller than it by the time
+// they are read.
+void write_first_pass(Probe* probe, FirstPass* pass) {
     ProbeResult* result = probe->result;
-    uint64_t sector = probe->sector;
-    uint64_t witness = witness_size(probe->size, sector);
-    uint64_t witness_start = probe->size - witness;
+    uint64_t witness = witness_size(probe->size, probe->sector);
+    pass->witness_start = probe->size - witness;
     result->witness_bytes = witness;
     result->scan_stride = witness;
-    result->fine_scan_end = std::min(witness_start, fine_scan_witnesses * witness);
-
-    // Single sectors first, then the witness from the top down: its first
-    // writes, at the very top, are out of any cache smaller than it by the
-    // time they are read.
-    std::vector<uint64_t> places = sample_places(witness_start, probe->size, sector);
+    result->fine_scan_end = std::min(pass->witness_start, fine_scan_witnesses * witness);
+    pass->places = sample_places(pass->witness_start, probe->size, probe->sector);
     std::vector<Range> ranges;
-    for (uint64_t place : places) {
-        ranges.push_back({place, sector});
+    for (uint64_t place : pass->places) {
+        ranges.push_back({place, probe->sector});
     }
-    std::vector<char> sampled = save_and_write(probe, ranges);
+    pass->sampled = save_and_write(probe, ranges);
     std::vector<Range> witness_pieces;
-    for (uint64_t end = probe->size; end > witness_start;
-         end -= std::min<uint64_t>(end - witness_start, io_chunk)) {
-        uint64_t piece = std::min<uint64_t>(end - witness_start, io_chunk);
+    for (uint64_t end = probe->size; end > pass->witness_start;) {
+        uint64_t piece = std::min<uint64_t>(end - pass->witness_start, io_chunk);
         witness_pieces.push_back({end - piece, piece});
+        end -= piece;
     }
     save_and_write(probe, witness_pieces);
-    result->places_sampled = static_cast<uint32_t>(places.size());
-    if (should_stop(probe)) {
-        return;
-    }
+    result->places_sampled = static_cast<uint32_t>(pass->places.size());
+}
 
-    // What the places and the witness hold, and where the witness's data
-    // shows through lower addresses.
+// What the places and the witness hold, and where the witness's data shows
+// through lower addresses.
+Findings read_first_pass(Probe* probe, const FirstPass* pass) {
     Findings findings = {};
     findings.first_lost = UINT64_MAX;
-    for (size_t k = 0; k < places.size(); ++k) {
-        Observation seen = sampled[k] != 0 ? look_at(probe, places[k])
-                                           : Observation{places[k], sector_unreadable, 0};
+    for (size_t k = 0; k < pass->places.size(); ++k) {
+        Observation seen = pass->sampled[k] != 0
+                               ? look_at(probe, pass->places[k])
+                               : Observation{pass->places[k], sector_unreadable, 0};
         note(&findings, seen, true);
     }
-    for (uint64_t at = witness_start; at < probe->size; at += witness_read_stride) {
+    for (uint64_t at = pass->witness_start; at < probe->size; at += witness_read_stride) {
         note(&findings, look_at(probe, at), false);
     }
-    note(&findings, look_at(probe, probe->size - sector), false);
+    note(&findings, look_at(probe, probe->size - probe->sector), false);
     // Finely over the low end, where a kept low area ends and the top of a
     // drive that is fake only in its last few MiB lands; then coarsely.
-    for (uint64_t at = 0; at < witness_start && !should_stop(probe);
-         at += at < result->fine_scan_end ? witness_read_stride : witness) {
+    uint64_t fine_end = probe->result->fine_scan_end;
+    uint64_t coarse = probe->result->scan_stride;
+    for (uint64_t at = 0; at < pass->witness_start && !should_stop(probe);
+         at += at < fine_end ? witness_read_stride : coarse) {
         Observation seen = look_at(probe, at);
         if (seen.kind == sector_moved) {
             note(&findings, seen, false);
         }
     }
-    result->largest_gap = largest_gap(&findings.kept, witness_start, probe->size);
-    if (should_stop(probe)) {
-        return;
-    }
+    return findings;
+}
 
-    if (findings.shared_distance != 0) {
-        // Two addresses that share storage: the higher one is past the
-        // capacity; all such pairs are a multiple of the distance apart.
-        result->past = past_wraps;
-        result->wrap_distance = findings.shared_distance;
-        result->capacity =
-            search_wrapped_capacity(probe, findings.shared_distance, findings.first_shared);
-        result->low_area = result->capacity - findings.shared_distance;
-        result->largest_gap = largest_gap(&findings.kept, 0, result->capacity);
-        return;
-    }
-    if (findings.first_lost == UINT64_MAX) {
-        result->past = past_nothing;
-        result->capacity = probe->size;
-        return;
-    }
-    result->past = past_of(findings.lost_kind);
-    uint64_t first_lost = findings.first_lost;
+// Two addresses that share storage: the higher one is past the capacity, and
+// all such pairs are a multiple of the wrap distance apart.
+void settle_wrapped_capacity(Probe* probe, const Findings* findings) {
+    ProbeResult* result = probe->result;
+    result->past = past_wraps;
+    result->wrap_distance = findings->shared_distance;
+    result->capacity =
+        search_wrapped_capacity(probe, findings->shared_distance, findings->first_shared);
+    result->low_area = result->capacity - findings->shared_distance;
+    result->largest_gap = largest_gap(&findings->kept, 0, result->capacity);
+}
+
+// Written sectors that lost their data: the capacity lies between the last
+// kept place below the first of them and it.
+void settle_lost_capacity(Probe* probe, const Findings* findings) {
+    ProbeResult* result = probe->result;
+    uint64_t sector = probe->sector;
+    result->past = past_of(findings->lost_kind);
+    uint64_t first_lost = findings->first_lost;
     int64_t last_kept = -1;
-    for (uint64_t place : findings.kept) {
+    for (uint64_t place : findings->kept) {
         if (place < first_lost) {
             last_kept = std::max(last_kept, static_cast<int64_t>(place / sector));
         }
@@ -648,7 +654,29 @@ void find_capacity(Probe* probe) {
     Range push = push_range(probe, kept_end, first_lost + sector, push_length);
     result->capacity =
         search_lost_capacity(probe, last_kept, static_cast<int64_t>(first_lost / sector), push);
-    result->largest_gap = largest_gap(&findings.kept, 0, result->capacity);
+    result->largest_gap = largest_gap(&findings->kept, 0, result->capacity);
+}
+
+void find_capacity(Probe* probe) {
+    FirstPass pass;
+    write_first_pass(probe, &pass);
+    if (should_stop(probe)) {
+        return;
+    }
+    Findings findings = read_first_pass(probe, &pass);
+    if (should_stop(probe)) {
+        return;
+    }
+    if (findings.shared_distance != 0) {
+        settle_wrapped_capacity(probe, &findings);
+    } else if (findings.first_lost != UINT64_MAX) {
+        settle_lost_capacity(probe, &findings);
+    } else {
+        probe->result->past = past_nothing;
+        probe->result->capacity = probe->size;
+        // The witness held as a whole.
+        probe->result->largest_gap = largest_gap(&findings.kept, 0, pass.witness_start);
+    }
 }
 
 } // namespace

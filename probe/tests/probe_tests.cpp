@@ -138,6 +138,13 @@ TEST_P(ProbeTable, FindsTheCapacityAndLeavesTheDataAsItWas) {
         EXPECT_TRUE(result.cache_measured);
         EXPECT_EQ(result.cache_bytes, c.drive.cache);
     }
+    if (c.past == past_nothing) {
+        // Every sixteenth of the drive below the witness (to the sector),
+        // and the witness whole.
+        EXPECT_GE(result.places_sampled, 15u);
+        EXPECT_LE(result.largest_gap, c.drive.claimed / 16 + c.drive.sector);
+        EXPECT_GT(result.largest_gap, 0u);
+    }
     EXPECT_TRUE(result.restored);
     expect_intact(&drive);
     // f3probe writes half the drive or 2 GB, whichever is less.
