@@ -174,25 +174,18 @@ bool check_whole_disk(const std::string& name, const char* path, char* message, 
     return true;
 }
 
-// What names the drive in its backup: its model and serial number when the
-// system knows them (the same drive under another name after replugging),
-// else its name; for a loop device, the file behind it.
+// What names the drive in its backup: its size and its model and serial
+// number when the system knows them (the same drive under another name
+// after replugging), the file behind a loop device, else its name.
 std::string identity_of(const PosixDrive* drive) {
     std::string base = "/sys/class/block/" + drive->name;
-    std::string model = first_line(base + "/device/model");
+    std::string identity = std::to_string(drive->size) + " bytes, ";
     std::string serial = first_line(base + "/device/serial");
-    std::string backing = first_line(base + "/loop/backing_file");
-    std::string identity = std::to_string(drive->size) + " bytes";
     if (!serial.empty()) {
-        return identity + ", " + model + " " + serial;
+        return identity + first_line(base + "/device/model") + " " + serial;
     }
-    identity += ", " + drive->name;
-    for (const std::string* part : {&model, &backing}) {
-        if (!part->empty()) {
-            identity += " " + *part;
-        }
-    }
-    return identity;
+    std::string backing = first_line(base + "/loop/backing_file");
+    return identity + (backing.empty() ? drive->name : "loop over " + backing);
 }
 
 bool posix_read(void* context, uint64_t offset, size_t length, unsigned char* buffer) {

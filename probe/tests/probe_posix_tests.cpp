@@ -179,7 +179,8 @@ TEST_F(LoopDevice, ProbesTheWholeDeviceAndLeavesItsBytes) {
     attached.clear();
     EXPECT_TRUE(image_unchanged(&image));
 
-    // The backup replays onto the same device and is refused by another.
+    // The backup replays onto the same image, under whatever loop device,
+    // and is refused by another image of the same size.
     device = attach("");
     ASSERT_FALSE(device.empty());
     RestoreOutcome outcome;
@@ -187,6 +188,17 @@ TEST_F(LoopDevice, ProbesTheWholeDeviceAndLeavesItsBytes) {
         run_restore(device.c_str(), backup.c_str(), false, &outcome, message, sizeof message))
         << message;
     EXPECT_GT(outcome.sectors_written, 0u);
+    Image other;
+    make_image(&other, 64 * MiB);
+    std::string other_device = command_output("losetup -f --show " + other.path);
+    if (other_device.compare(0, 9, "/dev/loop") == 0) {
+        attached.push_back(other_device);
+        EXPECT_FALSE(run_restore(other_device.c_str(), backup.c_str(), false, &outcome, message,
+                                 sizeof message));
+        EXPECT_NE(std::string(message).find("another drive"), std::string::npos) << message;
+        EXPECT_TRUE(image_unchanged(&other));
+    }
+    unlink(other.path.c_str());
     unlink(backup.c_str());
 }
 
