@@ -130,7 +130,17 @@ bool read_device(Probe* probe, uint64_t offset, size_t length, unsigned char* bu
     return ok;
 }
 
-bool fail(Probe* probe, const char* what, uint64_t offset) {
+// Marks the probe failed (it stops and restores) with the first failure's
+// message.
+bool fail(Probe* probe, const char* what) {
+    if (!probe->failed) {
+        std::snprintf(probe->message, probe->capacity, "%s", what);
+    }
+    probe->failed = true;
+    return false;
+}
+
+bool fail_at(Probe* probe, const char* what, uint64_t offset) {
     if (!probe->failed) {
         std::snprintf(probe->message, probe->capacity, "%s at byte %llu", what,
                       static_cast<unsigned long long>(offset));
@@ -146,7 +156,7 @@ bool write_device(Probe* probe, uint64_t offset, size_t length, const unsigned c
     probe->result->write_seconds += device->seconds(device->context) - start;
     probe->result->writes += 1;
     probe->result->bytes_written += ok ? length : 0;
-    return ok || fail(probe, "the drive failed a write", offset);
+    return ok || fail_at(probe, "the drive failed a write", offset);
 }
 
 bool flush_device(Probe* probe) {
@@ -154,7 +164,7 @@ bool flush_device(Probe* probe) {
     double start = device->seconds(device->context);
     bool ok = device->flush(device->context);
     probe->result->write_seconds += device->seconds(device->context) - start;
-    return ok || fail(probe, "the drive failed a flush", 0);
+    return ok || fail(probe, "the drive failed a flush");
 }
 
 bool should_stop(Probe* probe) {
@@ -169,8 +179,7 @@ bool should_stop(Probe* probe) {
 
 bool append_backup(Probe* probe, const unsigned char* bytes, size_t size) {
     const BackupSink* backup = probe->backup;
-    return backup->append(backup->context, bytes, size) ||
-           fail(probe, "the backup failed a write", 0);
+    return backup->append(backup->context, bytes, size) || fail(probe, "the backup failed a write");
 }
 
 // Saves what the parts of [offset, offset + length) not saved before hold:
@@ -222,7 +231,7 @@ std::vector<char> save_and_write(Probe* probe, const std::vector<Range>& ranges)
         }
         const BackupSink* backup = probe->backup;
         if (!probe->failed && !backup->flush(backup->context)) {
-            fail(probe, "the backup failed a flush", 0);
+            fail(probe, "the backup failed a flush");
         }
     }
     for (size_t k = 0; k < ranges.size() && !probe->failed; ++k) {
