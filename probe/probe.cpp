@@ -320,10 +320,6 @@ std::vector<uint64_t> sample_places(uint64_t witness_start, uint64_t size, uint6
     return places;
 }
 
-bool is_lost(SectorKind kind) {
-    return kind != sector_own && kind != sector_moved;
-}
-
 PastCapacity past_of(SectorKind kind) {
     switch (kind) {
     case sector_zeros:
@@ -369,6 +365,17 @@ std::vector<int64_t> round_points(int64_t low, int64_t high) {
 // m - distance, so writing m and reading m - distance (never written, so
 // no cache answers for it) tells whether m is past the capacity. ----
 
+// Writes address and reads address - distance: whether the write landed
+// there.
+bool lands_below(Probe* probe, uint64_t address, uint64_t distance) {
+    std::vector<char> written = save_and_write(probe, {{address, probe->sector}});
+    Observation partner = look_at(probe, address - distance);
+    return written[0] != 0 && partner.kind == sector_moved && partner.named == address;
+}
+
+// The capacity, or 0 when a write to the address found does not land
+// distance below it: then reads there only show lower storage, and writes
+// are lost.
 uint64_t search_wrapped_capacity(Probe* probe, uint64_t distance, uint64_t known_past) {
     int64_t sector = static_cast<int64_t>(probe->sector);
     int64_t step = static_cast<int64_t>(distance) / sector;
@@ -409,7 +416,11 @@ uint64_t search_wrapped_capacity(Probe* probe, uint64_t distance, uint64_t known
         high = first_past;
         low = last_below;
     }
-    return static_cast<uint64_t>(high * sector);
+    uint64_t capacity = static_cast<uint64_t>(high * sector);
+    if (should_stop(probe) || lands_below(probe, capacity, distance)) {
+        return capacity;
+    }
+    return 0;
 }
 
 // ---- Lost writes: a cache answers for the last writes, so each round
@@ -502,7 +513,7 @@ uint64_t search_lost_capacity(Probe* probe, int64_t low, int64_t high, Range pus
         }
         int64_t first_lost = high;
         for (size_t k = 0; k < points.size() && !probe->failed; ++k) {
-            if (written[k] == 0 || is_lost(look_at(probe, ranges[k].offset).kind)) {
+            if (written[k] == 0 || look_at(probe, ranges[k].offset).kind != sector_own) {
                 first_lost = std::min(first_lost, points[k]);
             }
         }
@@ -629,18 +640,6 @@ Findings read_first_pass(Probe* probe, const FirstPass* pass) {
     return findings;
 }
 
-// Two addresses that share storage: the higher one is past the capacity, and
-// all such pairs are a multiple of the wrap distance apart.
-void settle_wrapped_capacity(Probe* probe, const Findings* findings) {
-    ProbeResult* result = probe->result;
-    result->past = past_wraps;
-    result->wrap_distance = findings->shared_distance;
-    result->capacity =
-        search_wrapped_capacity(probe, findings->shared_distance, findings->first_shared);
-    result->low_area = result->capacity - findings->shared_distance;
-    result->largest_gap = largest_gap(&findings->kept, 0, result->capacity);
-}
-
 // Written sectors that lost their data: the capacity lies between the last
 // kept place below the first of them and it.
 void settle_lost_capacity(Probe* probe, const Findings* findings) {
@@ -663,6 +662,28 @@ void settle_lost_capacity(Probe* probe, const Findings* findings) {
     Range push = push_range(probe, kept_end, first_lost + sector, push_length);
     result->capacity =
         search_lost_capacity(probe, last_kept, static_cast<int64_t>(first_lost / sector), push);
+    result->largest_gap = largest_gap(&findings->kept, 0, result->capacity);
+}
+
+// Two addresses that share storage: the higher one is past the capacity, and
+// all such pairs are a multiple of the wrap distance apart.
+// If writes there do not reach the lower storage, the drive only reads it
+// there: its writes are lost, and the search goes on as for lost writes.
+void settle_wrapped_capacity(Probe* probe, const Findings* findings) {
+    ProbeResult* result = probe->result;
+    uint64_t capacity =
+        search_wrapped_capacity(probe, findings->shared_distance, findings->first_shared);
+    if (capacity == 0) {
+        Findings lost = *findings;
+        lost.first_lost = std::min(findings->first_lost, findings->first_shared);
+        lost.lost_kind = sector_other;
+        settle_lost_capacity(probe, &lost);
+        return;
+    }
+    result->past = past_wraps;
+    result->wrap_distance = findings->shared_distance;
+    result->capacity = capacity;
+    result->low_area = result->capacity - findings->shared_distance;
     result->largest_gap = largest_gap(&findings->kept, 0, result->capacity);
 }
 

@@ -120,6 +120,9 @@ bool read_sector(FakeDrive* drive, uint64_t address, unsigned char* out) {
     case fake_drops_old:
         first_content(setup, address, setup->sector, out);
         return true;
+    case fake_mirrors:
+        read_storage(drive, address % setup->real, setup->sector, out);
+        return true;
     case fake_drops_other:
         drive->garbage_reads += 1;
         pattern_bytes(mix(drive->garbage_reads), address, setup->sector, out);

@@ -21,6 +21,7 @@ enum FakeBehaviour {
     fake_drops_old,   // past real: writes lost, reads give what was there before
     fake_drops_other, // past real: writes lost, reads give new garbage each time
     fake_fails_reads, // past real: writes lost, reads fail
+    fake_mirrors,     // past real: writes lost, reads give the storage at a mod real
 };
 
 // What the storage holds before the probe.

@@ -55,6 +55,14 @@ const ProbeCase probe_cases[] = {
     {{"drops, old data", 4 * GiB, GiB, 0, fake_drops_old, 512, 0, content_user}, past_old_data, GiB, 0, 0},
     {{"drops, other data", 2 * GiB, 700 * MiB + 512, 0, fake_drops_other, 512, 0, content_user},
      past_other_data, 700 * MiB + 512, 0, 0},
+    {{"drops, reads give lower storage", 2 * GiB, 600 * MiB + 512, 0, fake_mirrors, 512, 0, content_user},
+     past_old_data, 600 * MiB + 512, 0, 0},
+    // Reads past the capacity show data the probe wrote lower down, as if
+    // the drive wrapped, but writes there are lost: other data. (Above,
+    // they showed only what the sectors held before.)
+    {{"drops, reads give lower storage, at a power of two", 2 * GiB, 512 * MiB, 0, fake_mirrors, 512, 0,
+      content_user},
+     past_other_data, 512 * MiB, 0, 0},
     {{"fails reads", GiB, 256 * MiB + 512, 0, fake_fails_reads, 512, 0, content_user},
      past_read_errors, 256 * MiB + 512, 0, 0},
     {{"drops, zeros, 4 MiB cache", 2 * GiB, GiB + 3 * 512, 0, fake_drops_zeros, 512, 4 * MiB, content_user},
