@@ -1,0 +1,71 @@
+// The probe: a drive's real capacity found by writing the stream of one run
+// to a few chosen places and reading back what the drive kept, every
+// overwritten sector saved first and written back at the end.
+//
+// Byte a of the drive gets byte a of the run, so any sector read back names
+// the address it was written to: a read that names another address shows
+// two addresses sharing storage, at any distance.
+#pragma once
+
+#include "backup.h"
+#include "generator.h"
+#include "probe_device.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+// What the drive does with addresses from its real capacity up.
+enum PastCapacity {
+    past_nothing,     // nothing: the whole claimed size holds data
+    past_wraps,       // they reach storage of lower addresses
+    past_zeros,       // writes are lost; reads give zeros
+    past_ones,        // writes are lost; reads give bytes of FF
+    past_old_data,    // writes are lost; reads give what was there before
+    past_other_data,  // writes are lost; reads give other data
+    past_read_errors, // reads fail (nothing is written where reads fail)
+};
+
+const char* past_capacity_name(PastCapacity past);
+
+struct ProbeOptions {
+    GeneratorState run;                      // state after the four header words of a fresh run
+    const char* identity;                    // names the drive in the backup
+    bool destructive;                        // write without saving what is overwritten
+    const std::atomic<bool>* stop_requested; // may be null
+};
+
+struct ProbeResult {
+    uint64_t claimed_bytes;
+    uint64_t capacity; // bytes from offset 0 that hold what is written, to the sector
+    PastCapacity past;
+    uint64_t wrap_distance; // past_wraps: address a and a + wrap_distance share storage
+    uint64_t low_area;      // past_wraps: addresses below it are reached by no other
+    bool cache_measured;    // the cache shows only where writes are lost
+    uint64_t cache_bytes;   // the most recent writes that reads answer from a cache
+    // Where it looked and how finely: whole-drive statements hold at this
+    // resolution.
+    uint32_t places_sampled; // single sectors written and read back
+    uint64_t largest_gap;    // between places that held below the capacity
+    uint64_t witness_bytes;  // written at the top: a larger cache would hide a loss
+    uint64_t scan_stride;    // reads across the drive looking for the top's data
+    uint64_t fine_scan_end;  // below it, the scan read every 64 KiB
+    // What it did.
+    uint64_t bytes_written;
+    uint64_t bytes_read;
+    uint64_t writes;
+    uint64_t reads;
+    double write_seconds;
+    double read_seconds;
+    uint64_t bytes_saved;
+    bool interrupted; // stopped by a stop request, before its answer
+    bool restored;    // every saved sector written back and read back as saved
+    RestoreOutcome restore;
+};
+
+// Probes device, saving each sector to backup (and in memory) before it is
+// first written, unless destructive; writes everything back at the end, on a
+// stop request or a write error. Returns false with message when the probe
+// could not finish or the restore failed (the backup then holds the data).
+bool probe_drive(const ProbeDevice* device, const BackupSink* backup, const ProbeOptions* options,
+                 ProbeResult* result, char* message, size_t capacity);

@@ -1,0 +1,46 @@
+// The probe on Linux: a whole block device opened for itself alone, after
+// the checks that keep it off anything in use, and the backup file beside
+// it. Regular files only when asked (for tests).
+#pragma once
+
+#include "probe.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct PosixDrive {
+    int fd;
+    uint64_t size;
+    uint32_t sector;
+    std::string name;       // the kernel's name (sdb, loop3), or the file's path
+    std::string identity;   // name, size and what the system says it is
+    unsigned char* aligned; // a bounce buffer for O_DIRECT
+};
+
+// Opens path for the probe: O_RDWR | O_DIRECT | O_EXCL. Refuses (false with
+// message) what is not a block device (a regular file only with
+// allow_regular_file), a partition (naming its disk), a disk with a mounted
+// or swapped-on partition or one held by another device (naming it), one
+// in use, a read-only one, and one smaller than the probe needs.
+bool open_probe_drive(const char* path, bool allow_regular_file, PosixDrive* drive, char* message,
+                      size_t capacity);
+void close_probe_drive(PosixDrive* drive);
+ProbeDevice posix_probe_device(PosixDrive* drive);
+
+// The first mount point in mountinfo (the text of /proc/self/mountinfo) of
+// a file system on one of the devices (major:minor strings, as in
+// /sys/class/block/NAME/dev); empty when none.
+std::string mounted_from(const char* mountinfo, const std::string* devices, size_t count);
+
+// Probes the drive at path, its backup written to backup_path (created; it
+// must not exist, nor be on the drive) and flushed before each write to
+// the drive. Returns false with message as probe_drive does, or when the
+// drive or the backup cannot be opened.
+bool run_probe(const char* path, const char* backup_path, const ProbeOptions* options,
+               bool allow_regular_file, ProbeResult* result, char* message, size_t capacity);
+
+// Writes the sectors a backup holds back onto the drive at path, after
+// checking that the backup names that drive.
+bool run_restore(const char* path, const char* backup_path, bool allow_regular_file,
+                 RestoreOutcome* outcome, char* message, size_t capacity);

@@ -1,0 +1,340 @@
+// The probe against every kind of fake drive: the answer it gives, the
+// user's data afterwards byte for byte, and the backup after a kill.
+#include "fake_drive.h"
+#include "probe.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr uint64_t MiB = uint64_t{1} << 20;
+constexpr uint64_t GiB = uint64_t{1} << 30;
+
+struct ProbeCase {
+    FakeDriveSetup drive;
+    PastCapacity past;
+    uint64_t capacity;
+    uint64_t wrap_distance; // past_wraps
+    uint64_t low_area;      // past_wraps
+};
+
+// clang-format off
+const ProbeCase probe_cases[] = {
+    {{"genuine", GiB, GiB, 0, fake_genuine, 512, 0, content_user}, past_nothing, GiB, 0, 0},
+    {{"genuine, odd size, cache", GiB + 7 * 512, GiB + 7 * 512, 0, fake_genuine, 512, 4 * MiB, content_user},
+     past_nothing, GiB + 7 * 512, 0, 0},
+    {{"genuine, small", 16 * MiB, 16 * MiB, 0, fake_genuine, 512, 0, content_zeros}, past_nothing, 16 * MiB, 0, 0},
+    {{"wraps at a power of two", 8 * GiB, GiB, 0, fake_wraps, 512, 0, content_user},
+     past_wraps, GiB, GiB, 0},
+    {{"wraps at another size", 4 * GiB, 1000 * MiB + 3 * 512, 0, fake_wraps, 512, 0, content_user},
+     past_wraps, 1000 * MiB + 3 * 512, 1000 * MiB + 3 * 512, 0},
+    {{"wraps above a kept low area", 2 * GiB, 768 * MiB, 16 * MiB, fake_wraps, 512, 0, content_user},
+     past_wraps, 768 * MiB, 752 * MiB, 16 * MiB},
+    {{"wraps beyond 16 GiB", 64 * GiB, 32 * GiB, 0, fake_wraps, 512, 0, content_zeros},
+     past_wraps, 32 * GiB, 32 * GiB, 0},
+    {{"wraps, 4 KiB sectors, cache, old sprayl data", 4 * GiB, 1536 * MiB + 5 * 4096, 64 * MiB, fake_wraps,
+      4096, 4 * MiB, content_other_run},
+     past_wraps, 1536 * MiB + 5 * 4096, 1472 * MiB + 5 * 4096, 64 * MiB},
+    {{"wraps, odd sizes", 3 * GiB + 5 * 512, GiB + 9 * 512, MiB + 512, fake_wraps, 512, 0, content_user},
+     past_wraps, GiB + 9 * 512, GiB + 8 * 512 - MiB, MiB + 512},
+    {{"wraps, last 4 MiB only", GiB, GiB - 4 * MiB, 0, fake_wraps, 512, 0, content_user},
+     past_wraps, GiB - 4 * MiB, GiB - 4 * MiB, 0},
+    {{"wraps, 2 TiB claimed, 128 GiB held, old sprayl data", 2048 * GiB, 128 * GiB, 0, fake_wraps, 512, 0,
+      content_other_run},
+     past_wraps, 128 * GiB, 128 * GiB, 0},
+    {{"wraps, last 4 MiB only, above a kept low area", GiB, GiB - 4 * MiB, 97 * MiB, fake_wraps, 512, 0,
+      content_user},
+     past_wraps, GiB - 4 * MiB, GiB - 101 * MiB, 97 * MiB},
+    {{"drops, zeros", 2 * GiB, 512 * MiB + 7 * 512, 0, fake_drops_zeros, 512, 0, content_user},
+     past_zeros, 512 * MiB + 7 * 512, 0, 0},
+    {{"drops, FF", GiB, 300 * MiB, 0, fake_drops_ones, 512, 0, content_user}, past_ones, 300 * MiB, 0, 0},
+    {{"drops, old data", 4 * GiB, GiB, 0, fake_drops_old, 512, 0, content_user}, past_old_data, GiB, 0, 0},
+    {{"drops, other data", 2 * GiB, 700 * MiB + 512, 0, fake_drops_other, 512, 0, content_user},
+     past_other_data, 700 * MiB + 512, 0, 0},
+    {{"drops, reads give lower storage", 2 * GiB, 600 * MiB + 512, 0, fake_mirrors, 512, 0, content_user},
+     past_old_data, 600 * MiB + 512, 0, 0},
+    // Reads past the capacity show data the probe wrote lower down, as if
+    // the drive wrapped, but writes there are lost: other data. (Above,
+    // they showed only what the sectors held before.)
+    {{"drops, reads give lower storage, at a power of two", 2 * GiB, 512 * MiB, 0, fake_mirrors, 512, 0,
+      content_user},
+     past_other_data, 512 * MiB, 0, 0},
+    {{"fails reads", GiB, 256 * MiB + 512, 0, fake_fails_reads, 512, 0, content_user},
+     past_read_errors, 256 * MiB + 512, 0, 0},
+    {{"drops, zeros, 4 MiB cache", 2 * GiB, GiB + 3 * 512, 0, fake_drops_zeros, 512, 4 * MiB, content_user},
+     past_zeros, GiB + 3 * 512, 0, 0},
+    {{"drops, old sprayl data, 6 MiB cache", 8 * GiB, 2 * GiB + 8 * 512, 0, fake_drops_old, 512, 6 * MiB,
+      content_other_run},
+     past_old_data, 2 * GiB + 8 * 512, 0, 0},
+    {{"drops, last MiB only, 2 MiB cache", GiB, GiB - MiB, 0, fake_drops_zeros, 512, 2 * MiB, content_user},
+     past_zeros, GiB - MiB, 0, 0},
+};
+// clang-format on
+
+const ProbeCase& case_named(const std::string& name) {
+    for (const ProbeCase& c : probe_cases) {
+        if (name == c.drive.name) {
+            return c;
+        }
+    }
+    ADD_FAILURE() << "no fake drive named " << name;
+    return probe_cases[0];
+}
+
+const GeneratorState probe_run = {{0x9E3779B9, 0x7F4A7C15, 0xF39CC060, 0x5CEDC834},
+                                  4 * weyl_increment};
+
+// A backup kept in memory; fails every append from fail_at appends on.
+struct MemoryBackup {
+    std::vector<unsigned char> bytes;
+    uint64_t appends;
+    uint64_t fail_at; // 0: never
+};
+
+bool append_memory(void* context, const unsigned char* bytes, size_t size) {
+    MemoryBackup* backup = static_cast<MemoryBackup*>(context);
+    backup->appends += 1;
+    if (backup->fail_at != 0 && backup->appends >= backup->fail_at) {
+        return false;
+    }
+    backup->bytes.insert(backup->bytes.end(), bytes, bytes + size);
+    return true;
+}
+
+bool flush_memory(void*) {
+    return true;
+}
+
+BackupSink memory_sink(MemoryBackup* backup) {
+    return {backup, append_memory, flush_memory};
+}
+
+ProbeOptions options_for(const char* identity) {
+    return {probe_run, identity, false, nullptr};
+}
+
+void expect_intact(const FakeDrive* drive) {
+    uint64_t first_difference;
+    EXPECT_TRUE(storage_intact(drive, &first_difference))
+        << "the user's data differs at storage byte " << first_difference;
+}
+
+class ProbeTable : public ::testing::TestWithParam<ProbeCase> {};
+
+TEST_P(ProbeTable, FindsTheCapacityAndLeavesTheDataAsItWas) {
+    const ProbeCase& c = GetParam();
+    static FakeDrive drive;
+    make_fake_drive(&drive, &c.drive);
+    ProbeDevice device = fake_device(&drive);
+    MemoryBackup backup = {};
+    BackupSink sink = memory_sink(&backup);
+    ProbeOptions options = options_for("fake");
+    ProbeResult result;
+    char message[512] = "";
+    EXPECT_TRUE(probe_drive(&device, &sink, &options, &result, message, sizeof message)) << message;
+    EXPECT_EQ(result.past, c.past) << past_capacity_name(result.past);
+    EXPECT_EQ(result.capacity, c.capacity);
+    if (c.past == past_wraps) {
+        EXPECT_EQ(result.wrap_distance, c.wrap_distance);
+        EXPECT_EQ(result.low_area, c.low_area);
+    }
+    if (c.past != past_nothing && c.past != past_wraps && c.past != past_read_errors) {
+        EXPECT_TRUE(result.cache_measured);
+        EXPECT_EQ(result.cache_bytes, c.drive.cache);
+    }
+    if (c.past == past_nothing) {
+        // Every sixteenth of the drive below the witness (to the sector),
+        // and the witness whole.
+        EXPECT_GE(result.places_sampled, 15u);
+        EXPECT_LE(result.largest_gap, c.drive.claimed / 16 + c.drive.sector);
+        EXPECT_GT(result.largest_gap, 0u);
+    }
+    EXPECT_TRUE(result.restored);
+    expect_intact(&drive);
+    // f3probe writes half the drive or 2 GB, whichever is less.
+    EXPECT_LT(result.bytes_written, std::min<uint64_t>(c.drive.claimed / 2, 2000000000));
+    std::printf("| %-52s | %-45s | %12llu | %12llu | %10llu | %8llu | %6.1f MiB | %5.1f s |\n",
+                c.drive.name, past_capacity_name(result.past),
+                static_cast<unsigned long long>(result.capacity),
+                static_cast<unsigned long long>(result.wrap_distance),
+                static_cast<unsigned long long>(result.low_area),
+                static_cast<unsigned long long>(result.cache_bytes),
+                static_cast<double>(result.bytes_written) / MiB, drive.clock);
+}
+
+INSTANTIATE_TEST_SUITE_P(FakeDrives, ProbeTable, ::testing::ValuesIn(probe_cases),
+                         [](const ::testing::TestParamInfo<ProbeCase>& row) {
+                             std::string name;
+                             for (const char* c = row.param.drive.name; *c != 0; ++c) {
+                                 name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+                             }
+                             return name;
+                         });
+
+// A kill after k writes leaves the probe's data on the drive; the backup
+// brings back every byte, whichever write the kill came after: in the
+// first pass, the search, or the restore at the end.
+TEST(ProbeKill, TheBackupRestoresTheDataAfterAKillAtAnyPoint) {
+    const char* killed[] = {"wraps at a power of two",
+                            "wraps above a kept low area",
+                            "wraps, 4 KiB sectors, cache, old sprayl data",
+                            "drops, zeros",
+                            "drops, old data",
+                            "fails reads",
+                            "drops, zeros, 4 MiB cache",
+                            "drops, old sprayl data, 6 MiB cache"};
+    static FakeDrive drive;
+    for (const char* name : killed) {
+        const ProbeCase& c = case_named(name);
+        make_fake_drive(&drive, &c.drive);
+        ProbeDevice device = fake_device(&drive);
+        MemoryBackup backup = {};
+        BackupSink sink = memory_sink(&backup);
+        ProbeOptions options = options_for("fake");
+        ProbeResult result;
+        char message[512] = "";
+        ASSERT_TRUE(probe_drive(&device, &sink, &options, &result, message, sizeof message));
+        int64_t probe_writes = static_cast<int64_t>(result.writes);
+        int64_t all_writes = static_cast<int64_t>(drive.writes);
+        const int64_t kills[] = {0,
+                                 1,
+                                 7,
+                                 probe_writes / 2,
+                                 probe_writes - 1,
+                                 probe_writes + 1,
+                                 (probe_writes + all_writes) / 2,
+                                 all_writes - 1};
+        for (int64_t kill : kills) {
+            SCOPED_TRACE(std::string(c.drive.name) + ", killed after " + std::to_string(kill) +
+                         " of " + std::to_string(all_writes) + " writes");
+            make_fake_drive(&drive, &c.drive);
+            drive.writes_left = kill;
+            backup = {};
+            EXPECT_FALSE(probe_drive(&device, &sink, &options, &result, message, sizeof message));
+            EXPECT_FALSE(result.restored);
+            drive.gone = false;
+            drive.writes_left = -1;
+            RestoreOutcome outcome;
+            EXPECT_TRUE(restore_from_backup(&device, "fake", backup.bytes.data(),
+                                            backup.bytes.size(), &outcome, message, sizeof message))
+                << message;
+            expect_intact(&drive);
+        }
+    }
+}
+
+// A stop request part way: everything is written back before it returns.
+TEST(ProbeStop, AStopRequestRestoresAndSaysSo) {
+    static FakeDrive drive;
+    const char* stopped[] = {"genuine", "wraps at a power of two", "wraps above a kept low area",
+                             "drops, zeros"};
+    const int64_t stops[] = {0, 5, 25, 100};
+    for (const char* name : stopped) {
+        for (int64_t stop_after : stops) {
+            const ProbeCase& c = case_named(name);
+            SCOPED_TRACE(std::string(c.drive.name) + ", stopped after " +
+                         std::to_string(stop_after) + " writes");
+            std::atomic<bool> stop(false);
+            make_fake_drive(&drive, &c.drive);
+            drive.stop = &stop;
+            drive.stop_after = stop_after;
+            ProbeDevice device = fake_device(&drive);
+            MemoryBackup backup = {};
+            BackupSink sink = memory_sink(&backup);
+            ProbeOptions options = options_for("fake");
+            options.stop_requested = &stop;
+            ProbeResult result;
+            char message[512] = "";
+            bool finished = probe_drive(&device, &sink, &options, &result, message, sizeof message);
+            // A request during the last round comes too late to stop it;
+            // one in the first pass never does.
+            EXPECT_EQ(finished, !result.interrupted);
+            EXPECT_TRUE(stop.load() || !result.interrupted);
+            EXPECT_TRUE(result.interrupted || stop_after >= 25);
+            EXPECT_TRUE(result.restored);
+            expect_intact(&drive);
+        }
+    }
+}
+
+// --destructive: the same answers, nothing saved.
+TEST(ProbeDestructive, FindsTheSameWithoutSaving) {
+    static FakeDrive drive;
+    const char* names[] = {"wraps at a power of two", "wraps above a kept low area", "drops, zeros",
+                           "fails reads"};
+    for (const char* name : names) {
+        const ProbeCase& c = case_named(name);
+        SCOPED_TRACE(c.drive.name);
+        make_fake_drive(&drive, &c.drive);
+        ProbeDevice device = fake_device(&drive);
+        MemoryBackup backup = {};
+        BackupSink sink = memory_sink(&backup);
+        ProbeOptions options = options_for("fake");
+        options.destructive = true;
+        ProbeResult result;
+        char message[512] = "";
+        EXPECT_TRUE(probe_drive(&device, &sink, &options, &result, message, sizeof message))
+            << message;
+        EXPECT_EQ(result.capacity, c.capacity);
+        EXPECT_EQ(result.past, c.past);
+        EXPECT_EQ(result.bytes_saved, 0u);
+        EXPECT_TRUE(backup.bytes.empty());
+    }
+}
+
+// A backup that stops taking records: the probe writes nothing it has not
+// saved, stops, and writes back what it saved.
+TEST(ProbeBackupFailure, StopsAndRestoresWhenTheBackupFails) {
+    const char* names[] = {"genuine", "wraps above a kept low area", "drops, zeros, 4 MiB cache"};
+    const uint64_t fail_ats[] = {1, 2, 10, 30};
+    static FakeDrive drive;
+    for (const char* name : names) {
+        for (uint64_t fail_at : fail_ats) {
+            SCOPED_TRACE(std::string(name) + ", backup failing at append " +
+                         std::to_string(fail_at));
+            make_fake_drive(&drive, &case_named(name).drive);
+            ProbeDevice device = fake_device(&drive);
+            MemoryBackup backup = {};
+            backup.fail_at = fail_at;
+            BackupSink sink = memory_sink(&backup);
+            ProbeOptions options = options_for("fake");
+            ProbeResult result;
+            char message[512] = "";
+            EXPECT_FALSE(probe_drive(&device, &sink, &options, &result, message, sizeof message));
+            ASSERT_GE(backup.appends, fail_at) << "the probe finished before the failure";
+            EXPECT_NE(std::string(message).find("backup"), std::string::npos) << message;
+            // The header failing: nothing written, nothing to restore.
+            EXPECT_TRUE(fail_at > 1 || drive.writes == 0);
+            EXPECT_TRUE(fail_at == 1 || result.restored);
+            expect_intact(&drive);
+        }
+    }
+}
+
+// Drives the probe refuses before writing anything.
+TEST(ProbeRefusal, RefusesDrivesTooSmallAndSectorsItCannotHandle) {
+    const FakeDriveSetup refused[] = {
+        {"too small", 2 * MiB, 2 * MiB, 0, fake_genuine, 512, 0, content_user},
+        {"sector of 16 bytes", 64 * MiB, 64 * MiB, 0, fake_genuine, 16, 0, content_user},
+    };
+    static FakeDrive drive;
+    for (const FakeDriveSetup& setup : refused) {
+        SCOPED_TRACE(setup.name);
+        make_fake_drive(&drive, &setup);
+        ProbeDevice device = fake_device(&drive);
+        MemoryBackup backup = {};
+        BackupSink sink = memory_sink(&backup);
+        ProbeOptions options = options_for("fake");
+        ProbeResult result;
+        char message[512] = "";
+        EXPECT_FALSE(probe_drive(&device, &sink, &options, &result, message, sizeof message));
+        EXPECT_NE(message[0], 0);
+        EXPECT_EQ(drive.writes, 0u);
+    }
+}
+
+} // namespace
