@@ -168,8 +168,8 @@ bool flush_device(Probe* probe) {
 }
 
 bool should_stop(Probe* probe) {
-    const std::atomic<bool>* stop = probe->options->stop_requested;
-    if (stop != nullptr && stop->load()) {
+    const volatile std::sig_atomic_t* stop = probe->options->stop_requested;
+    if (stop != nullptr && *stop != 0) {
         probe->stopped = true;
     }
     return probe->stopped || probe->failed;
@@ -735,6 +735,7 @@ bool probe_drive(const ProbeDevice* device, const BackupSink* backup, const Prob
                  ProbeResult* result, char* message, size_t capacity) {
     *result = {};
     result->claimed_bytes = device->size;
+    result->sector_size = device->sector_size;
     uint32_t sector = device->sector_size;
     if (sector < run_recognisable_bytes || sector % 4 != 0 || io_chunk % sector != 0) {
         std::snprintf(message, capacity, "a sector size of %u bytes is not one the probe handles",

@@ -11,7 +11,7 @@
 #include "generator.h"
 #include "probe_device.h"
 
-#include <atomic>
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 
@@ -32,11 +32,12 @@ struct ProbeOptions {
     GeneratorState run;                      // state after the four header words of a fresh run
     const char* identity;                    // names the drive in the backup
     bool destructive;                        // write without saving what is overwritten
-    const std::atomic<bool>* stop_requested; // may be null
+    const volatile std::sig_atomic_t* stop_requested; // set by a stop request; may be null
 };
 
 struct ProbeResult {
     uint64_t claimed_bytes;
+    uint32_t sector_size;
     uint64_t capacity; // bytes from offset 0 that hold what is written, to the sector
     PastCapacity past;
     uint64_t wrap_distance; // past_wraps: address a and a + wrap_distance share storage

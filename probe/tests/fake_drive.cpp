@@ -162,7 +162,7 @@ bool fake_write(void* context, uint64_t offset, size_t length, const unsigned ch
     }
     drive->writes_left -= drive->writes_left > 0 ? 1 : 0;
     if (drive->stop != nullptr && static_cast<int64_t>(drive->writes) == drive->stop_after) {
-        drive->stop->store(true);
+        *drive->stop = 1;
     }
     pass_time(drive, length, write_rate);
     drive->writes += 1;

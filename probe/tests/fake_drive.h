@@ -7,7 +7,7 @@
 #include "generator.h"
 #include "probe_device.h"
 
-#include <atomic>
+#include <csignal>
 #include <cstdint>
 #include <deque>
 #include <unordered_map>
@@ -54,7 +54,7 @@ struct FakeDrive {
     int64_t writes_left; // when it reaches 0 the drive is gone (a kill); -1: never
     bool gone;           // every access fails
     int64_t stop_after;  // writes after which stop is raised; -1: never
-    std::atomic<bool>* stop;
+    volatile std::sig_atomic_t* stop;
     uint64_t garbage_reads;
     double clock; // simulated seconds
     uint64_t writes, reads, bytes_written, bytes_read;

@@ -238,7 +238,7 @@ TEST(ProbeStop, AStopRequestRestoresAndSaysSo) {
             const ProbeCase& c = case_named(name);
             SCOPED_TRACE(std::string(c.drive.name) + ", stopped after " +
                          std::to_string(stop_after) + " writes");
-            std::atomic<bool> stop(false);
+            volatile std::sig_atomic_t stop = 0;
             make_fake_drive(&drive, &c.drive);
             drive.stop = &stop;
             drive.stop_after = stop_after;
@@ -253,7 +253,7 @@ TEST(ProbeStop, AStopRequestRestoresAndSaysSo) {
             // A request during the last round comes too late to stop it;
             // one in the first pass never does.
             EXPECT_EQ(finished, !result.interrupted);
-            EXPECT_TRUE(stop.load() || !result.interrupted);
+            EXPECT_TRUE(stop != 0 || !result.interrupted);
             EXPECT_TRUE(result.interrupted || stop_after >= 25);
             EXPECT_TRUE(result.restored);
             expect_intact(&drive);

@@ -11,6 +11,7 @@
 #include "fill.h"
 #include "gather_seed.h"
 #include "input_report.h"
+#include "probe_command.h"
 #include "progress.h"
 #include "sprayl_version.h"
 #include "stream_check.h"
@@ -35,6 +36,8 @@ const char usage_text[] =
     "usage: sprayl-check [--size N] [FILE...]\n"
     "       sprayl-check DIR\n"
     "       sprayl-check --fill DIR [--file-size N] [--replace]\n"
+    "       sprayl-check --probe DEVICE [--backup FILE | --destructive]\n"
+    "       sprayl-check --restore BACKUP DEVICE\n"
     "Checks that the files, read one after another as one stream (or standard\n"
     "input when there is no FILE, or FILE is \"-\"), hold a stream of sprayl\n"
     "intact, byte for byte; DIR: the fill files in it, in their order.\n"
@@ -43,13 +46,21 @@ const char usage_text[] =
     "                   then check them\n"
     "  --file-size N    largest fill file (default 1G)\n"
     "  --replace        overwrite fill files that are there already\n"
-    "  --size N         the input should be N bytes long\n"
+    "  --size N         the input should be N bytes long; check that many\n"
+    "  --probe DEVICE   find a drive's real capacity in seconds (Linux, root, a\n"
+    "                   whole disk that is not in use); every sector it\n"
+    "                   overwrites is saved first and written back at the end\n"
+    "  --backup FILE    where --probe saves them (default: the current\n"
+    "                   directory, sprayl-probe-DEVICE-TIME.backup)\n"
+    "  --destructive    --probe saves nothing: the drive's data may be lost\n"
+    "  --restore BACKUP DEVICE  put a probe's saved sectors back\n"
     "  --version        the version\n"
     "  -h, --help       this text (also /? on Windows)\n"
     "N: bytes, or with K, M, G, T (powers of 1024).\n"
-    "Exit code 0: intact; 1: damaged; 2: usage error, input that cannot be\n"
-    "opened, or too short to check; 3: no damage found, but what was read may\n"
-    "have come from memory rather than the drive; 130: interrupted.\n";
+    "Exit code 0: intact (a genuine drive); 1: damaged (a fake drive); 2: usage\n"
+    "error, input that cannot be opened, too short to check, or a drive that\n"
+    "cannot be probed; 3: no damage found, but what was read may have come from\n"
+    "memory rather than the drive; 130: interrupted.\n";
 
 StreamCheck check;
 InputList inputs;
@@ -247,6 +258,10 @@ int check_main(int argc, char** argv) {
         return usage_error(options.message);
     case action_fill:
         return run_fill(&options);
+    case action_probe:
+        return finish_output(run_probe_command(&options));
+    case action_restore:
+        return finish_output(run_restore_command(&options));
     case action_check:
         break;
     }

@@ -69,6 +69,26 @@ int parse_option(int argc, char** argv, int at, CheckOptions* options) {
         options->replace = true;
         return 1;
     }
+    if (std::strcmp(argument, "--destructive") == 0) {
+        options->destructive = true;
+        return 1;
+    }
+    if (std::strcmp(argument, "--file-as-drive") == 0) {
+        options->file_as_drive = true;
+        return 1;
+    }
+    if ((used = option_value(argc, argv, at, "--probe", &value, options)) != 0) {
+        options->probe_device = value;
+        return used;
+    }
+    if ((used = option_value(argc, argv, at, "--restore", &value, options)) != 0) {
+        options->restore_backup = value;
+        return used;
+    }
+    if ((used = option_value(argc, argv, at, "--backup", &value, options)) != 0) {
+        options->backup_path = value;
+        return used;
+    }
     if ((used = option_value(argc, argv, at, "--fill", &value, options)) != 0) {
         options->fill_directory = value;
         return used;
@@ -86,8 +106,44 @@ int parse_option(int argc, char** argv, int at, CheckOptions* options) {
     return usage_error(options, "unknown option \"%s\"", argument);
 }
 
+// --probe DEVICE and --restore BACKUP DEVICE, and what goes with them.
+void check_probe_combinations(CheckOptions* options) {
+    if (options->probe_device != nullptr && options->restore_backup != nullptr) {
+        usage_error(options, "%s: --probe and --restore are two runs", "--restore");
+    } else if (options->fill_directory != nullptr || options->expected_size != 0 ||
+               options->replace || options->file_size != default_fill_file_size) {
+        usage_error(options, "%s goes with neither --fill nor --size",
+                    options->probe_device != nullptr ? "--probe" : "--restore");
+    } else if (options->probe_device != nullptr && options->input_count > 0) {
+        usage_error(options, "--probe takes one drive; it takes no file \"%s\"",
+                    options->inputs[0]);
+    } else if (options->restore_backup != nullptr && options->input_count != 1) {
+        usage_error(options, "%s needs the backup and the drive: --restore BACKUP DEVICE",
+                    "--restore");
+    } else if (options->restore_backup != nullptr &&
+               (options->destructive || options->backup_path != nullptr)) {
+        usage_error(options, "%s goes with --probe",
+                    options->destructive ? "--destructive" : "--backup");
+    } else if (options->destructive && options->backup_path != nullptr) {
+        usage_error(options, "%s saves nothing, so it takes no --backup", "--destructive");
+    } else {
+        options->action = options->probe_device != nullptr ? action_probe : action_restore;
+    }
+}
+
 // The combinations that make no sense, once every argument is read.
 void check_combinations(CheckOptions* options) {
+    if (options->probe_device != nullptr || options->restore_backup != nullptr) {
+        check_probe_combinations(options);
+        return;
+    }
+    if (options->destructive || options->backup_path != nullptr || options->file_as_drive) {
+        usage_error(options, "%s goes with --probe",
+                    options->destructive     ? "--destructive"
+                    : options->file_as_drive ? "--file-as-drive"
+                                             : "--backup");
+        return;
+    }
     if (options->fill_directory != nullptr) {
         if (options->input_count > 0) {
             usage_error(options, "--fill checks what it writes; it takes no file \"%s\"",

@@ -7,6 +7,8 @@
 enum CheckAction {
     action_check,       // check the inputs, or standard input when there are none
     action_fill,        // fill a directory, then check what was written
+    action_probe,       // probe a drive for its real capacity
+    action_restore,     // put a probe's backup back onto its drive
     action_help,        // print the usage text
     action_version,     // print the version
     action_usage_error, // message says what is wrong
@@ -24,6 +26,11 @@ struct CheckOptions {
     uint64_t expected_size; // --size; 0 when not given
     uint64_t file_size;     // --file-size, for --fill
     bool replace;           // --replace: --fill may overwrite earlier fill files
+    const char* probe_device;   // --probe DEVICE
+    const char* restore_backup; // --restore BACKUP (the device is the one input)
+    const char* backup_path;    // --backup FILE, for --probe; nullptr: one named for the time
+    bool destructive;           // --destructive: --probe saves nothing it overwrites
+    bool file_as_drive;         // --file-as-drive: a regular file stands for the drive (tests)
     char message[200];      // for action_usage_error
 };
 

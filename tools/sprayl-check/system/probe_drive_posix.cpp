@@ -1,4 +1,4 @@
-#include "probe_device_posix.h"
+#include "probe_drive_posix.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +14,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 #include <vector>
+
+const char* const probe_unavailable = nullptr;
 
 namespace {
 

@@ -1,9 +1,9 @@
-// The probe on Linux: a whole block device opened for itself alone, after
-// the checks that keep it off anything in use, and the backup file beside
-// it. Regular files only when asked (for tests).
+// The probe's drive on Linux: a whole block device opened for itself alone,
+// after the checks that keep it off anything in use. Regular files only when
+// asked (for tests).
 #pragma once
 
-#include "probe.h"
+#include "probe_drive.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -33,14 +33,3 @@ ProbeDevice posix_probe_device(PosixDrive* drive);
 // /sys/class/block/NAME/dev); empty when none.
 std::string mounted_from(const char* mountinfo, const std::string* devices, size_t count);
 
-// Probes the drive at path, its backup written to backup_path (created; it
-// must not exist, nor be on the drive) and flushed before each write to
-// the drive. Returns false with message as probe_drive does, or when the
-// drive or the backup cannot be opened.
-bool run_probe(const char* path, const char* backup_path, const ProbeOptions* options,
-               bool allow_regular_file, ProbeResult* result, char* message, size_t capacity);
-
-// Writes the sectors a backup holds back onto the drive at path, after
-// checking that the backup names that drive.
-bool run_restore(const char* path, const char* backup_path, bool allow_regular_file,
-                 RestoreOutcome* outcome, char* message, size_t capacity);

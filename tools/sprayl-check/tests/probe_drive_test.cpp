@@ -2,7 +2,7 @@
 // device over a small image file, the file's bytes unchanged afterwards.
 // The loop device tests need root and free loop devices; without, they say
 // why they are skipped. They touch no disk but their own image in /tmp.
-#include "probe_device_posix.h"
+#include "probe_drive_posix.h"
 
 #include <gtest/gtest.h>
 
