@@ -95,3 +95,8 @@ Bytes read_whole(const std::string& path) {
 bool has_line(const std::string& text, const std::string& line) {
     return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
 }
+
+std::string read_all_text(const std::string& path) {
+    Bytes bytes = read_whole(path);
+    return std::string(bytes.begin(), bytes.end());
+}

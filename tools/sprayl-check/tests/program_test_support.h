@@ -33,6 +33,7 @@ ProgramRun run_shell(const std::string& command);
 std::string write_file(const std::string& name, const Bytes& bytes);
 
 Bytes read_whole(const std::string& path);
+std::string read_all_text(const std::string& path);
 
 // Whether text holds line as a whole line.
 bool has_line(const std::string& text, const std::string& line);

@@ -70,6 +70,20 @@ TEST(Options, ArgumentsToActions) {
         {{"--replace", "f"}, action_usage_error, {"f"}, 0, "--replace goes with --fill"},
         {{"--file-size", "1M"}, action_usage_error, {}, 0, "--file-size goes with --fill"},
         {{"a", "-"}, action_usage_error, {"a", "-"}, 0, "standard input (\"-\") cannot"},
+        {{"--probe", "/dev/sdb"}, action_probe, {}, 0, ""},
+        {{"--probe=/dev/sdb", "--backup", "b", "--file-as-drive"}, action_probe, {}, 0, ""},
+        {{"--destructive", "--probe", "/dev/sdb"}, action_probe, {}, 0, ""},
+        {{"--restore", "b", "/dev/sdb"}, action_restore, {"/dev/sdb"}, 0, ""},
+        {{"--probe", "/dev/sdb", "f"}, action_usage_error, {"f"}, 0, "--probe takes one drive"},
+        {{"--probe", "d", "--fill", "e"}, action_usage_error, {}, 0, "--probe goes with neither"},
+        {{"--probe", "d", "--restore", "b"}, action_usage_error, {}, 0, "--restore: --probe and"},
+        {{"--probe", "d", "--destructive", "--backup", "b"}, action_usage_error, {}, 0,
+         "--destructive saves nothing"},
+        {{"--restore", "b"}, action_usage_error, {}, 0, "--restore needs the backup and"},
+        {{"--restore", "b", "d", "--destructive"}, action_usage_error, {"d"}, 0,
+         "--destructive goes with --probe"},
+        {{"--backup", "b", "f"}, action_usage_error, {"f"}, 0, "--backup goes with --probe"},
+        {{"--file-as-drive"}, action_usage_error, {}, 0, "--file-as-drive goes with --probe"},
     };
     for (const Case& c : cases) {
         std::string words;

@@ -1,0 +1,81 @@
+// The probe's report: the verdict in the drive test's words for each kind
+// of drive, and the partition that keeps to the real storage.
+#include "probe_report.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+constexpr uint64_t MiB = uint64_t{1} << 20;
+constexpr uint64_t GiB = uint64_t{1} << 30;
+
+ProbeResult result_of(uint64_t claimed, uint64_t capacity, PastCapacity past,
+                      uint64_t distance = 0, uint64_t low = 0) {
+    ProbeResult result = {};
+    result.claimed_bytes = claimed;
+    result.sector_size = 512;
+    result.capacity = capacity;
+    result.past = past;
+    result.wrap_distance = distance;
+    result.low_area = low;
+    result.restored = true;
+    return result;
+}
+
+TEST(ProbeReport, VerdictsInTheDriveTestsWords) {
+    struct Case {
+        ProbeResult result;
+        const char* verdict;
+        uint64_t partition; // sectors
+    };
+    ProbeResult stopped = result_of(4 * GiB, 0, past_nothing);
+    stopped.interrupted = true;
+    const Case cases[] = {
+        {result_of(16 * GiB, 16 * GiB, past_nothing),
+         "the drive holds all 16.00 GiB it claims, as far as the probe looked", 0},
+        {result_of(8 * GiB, GiB, past_wraps, GiB),
+         "the drive holds 1.00 GiB of the 8.00 GiB it claims: it wraps around every 1.00 GiB",
+         GiB / 512 - 2048},
+        {result_of(2 * GiB, 768 * MiB, past_wraps, 752 * MiB, 16 * MiB),
+         "the drive holds 768.00 MiB of the 2.00 GiB it claims: it wraps around every 752.00 MiB"
+         " above its first 16.00 MiB",
+         768 * MiB / 512 - 2048},
+        {result_of(4 * GiB, GiB + 3 * 512, past_zeros),
+         "the drive holds 1.00 GiB of the 4.00 GiB it claims: writes past that were lost, reads"
+         " there give zeros",
+         GiB / 512 - 2048},
+        {result_of(4 * GiB, 100 * MiB + 512 * 1000, past_ones),
+         "the drive holds 100.49 MiB of the 4.00 GiB it claims: writes past that were lost, reads"
+         " there give FF bytes",
+         100 * MiB / 512 - 2048},
+        {result_of(4 * GiB, GiB, past_old_data),
+         "the drive holds 1.00 GiB of the 4.00 GiB it claims: writes past that were lost, reads"
+         " there give what was there before",
+         GiB / 512 - 2048},
+        {result_of(4 * GiB, GiB, past_read_errors),
+         "the drive holds 1.00 GiB of the 4.00 GiB it claims: writes past that were lost, reads"
+         " there fail",
+         GiB / 512 - 2048},
+        {result_of(4 * GiB, 512 * 1024, past_zeros),
+         "the drive holds 512.00 KiB of the 4.00 GiB it claims: writes past that were lost, reads"
+         " there give zeros",
+         0},
+        {stopped, "not probed to the end: stopped before an answer", 0},
+    };
+    for (const Case& c : cases) {
+        char verdict[512];
+        format_probe_verdict(&c.result, verdict, sizeof verdict);
+        EXPECT_STREQ(verdict, c.verdict);
+        if (c.result.past != past_nothing) {
+            EXPECT_EQ(partition_sectors(&c.result), c.partition) << c.verdict;
+            // The partition never reaches past the real storage.
+            EXPECT_LE((2048 + partition_sectors(&c.result)) * 512,
+                      c.result.capacity > MiB ? c.result.capacity : MiB)
+                << c.verdict;
+        }
+    }
+}
+
+} // namespace
