@@ -11,6 +11,7 @@ set(sprayl_doc_pages
     byte-format.md
     drive-test.md
     performance.md
+    probe.md
     report.md
     running.md
     sprayl-check.md
