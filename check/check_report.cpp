@@ -314,6 +314,11 @@ void put_notes(Lines* lines, const CheckResult* result) {
 
 } // namespace
 
+const char* const verdict_kind_names[verdict_kind_count] = {
+    "too_short",     "intact",      "unconfirmed", "blank",      "foreign", "wraps",
+    "reads_earlier", "lost_writes", "slipped",     "ends_early", "damaged",
+};
+
 void format_size(uint64_t bytes, char* text, size_t capacity) {
     static const char* const units[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
     if (bytes < 1024) {
@@ -329,14 +334,14 @@ void format_size(uint64_t bytes, char* text, size_t capacity) {
     std::snprintf(text, capacity, "%.2f %s", value, units[unit]);
 }
 
-void format_verdict(const CheckResult* result, char* text, size_t capacity) {
+VerdictKind verdict_of(const CheckResult* result, char* text, size_t capacity) {
     char size[32];
     if (!check_is_conclusive(result)) {
         std::snprintf(
             text, capacity,
             "not checked: %" PRIu64 " bytes are too few to tell, at least %" PRIu64 " are needed",
             result->bytes_read, min_checked_bytes + (result->run_known ? 0 : header_bytes));
-        return;
+        return verdict_too_short;
     }
     if (!check_found_damage(result)) {
         format_size(result->bytes_read, size, sizeof size);
@@ -346,17 +351,17 @@ void format_verdict(const CheckResult* result, char* text, size_t capacity) {
                             " but they may have come from memory rather than the drive"
                           : "intact: all %" PRIu64 " bytes (%s) are where they belong",
                       result->bytes_read, size);
-        return;
+        return result->possibly_from_memory ? verdict_unconfirmed : verdict_intact;
     }
     const Stretch* only = only_blank(result);
     if (only != nullptr) {
         std::snprintf(text, capacity, "the input holds only %s",
                       damage_kinds[damage_blank].reads_give(*only));
-        return;
+        return verdict_blank;
     }
     if (!holds_sprayl_data(result)) {
         std::snprintf(text, capacity, "no sprayl data found");
-        return;
+        return verdict_foreign;
     }
     uint64_t damaged = bytes_damaged(result);
     Wrap wrap = dominant_wrap(result);
@@ -380,7 +385,7 @@ void format_verdict(const CheckResult* result, char* text, size_t capacity) {
                           " bytes (%s) earlier",
                           wrap.start, wrap.end, magnitude(wrap.shift), size);
         }
-        return;
+        return wrap.shift > 0 ? verdict_wraps : verdict_reads_earlier;
     }
     uint64_t tail = tail_start(result);
     if (tail < kept_stretch_count(result) && result->stretches[tail].kind != damage_misplaced) {
@@ -390,17 +395,17 @@ void format_verdict(const CheckResult* result, char* text, size_t capacity) {
             std::snprintf(text, capacity,
                           "writes past offset %" PRIu64 " (%s) were lost: reads there give %s",
                           from, size, tail_content(result, tail));
-            return;
+            return verdict_lost_writes;
         }
     }
     if (result->stretch_count == 0 && result->slip_count > 0) {
         format_slips(result, text, capacity);
-        return;
+        return verdict_slipped;
     }
     if (result->stretch_count == 0) {
         std::snprintf(text, capacity, "the input ends %" PRIu64 " bytes early",
                       bytes_missing(result));
-        return;
+        return verdict_ends_early;
     }
     const Stretch& first = result->stretches[0];
     char amount[64];
@@ -409,6 +414,11 @@ void format_verdict(const CheckResult* result, char* text, size_t capacity) {
                   "%s damaged in %" PRIu64 " %s, the first at offset %" PRIu64 " (%s)", amount,
                   result->stretch_count, result->stretch_count == 1 ? "stretch" : "stretches",
                   first.start, damage_kinds[first.kind].name);
+    return verdict_damaged;
+}
+
+void format_verdict(const CheckResult* result, char* text, size_t capacity) {
+    verdict_of(result, text, capacity);
 }
 
 void describe_damage(const DamageTotals* totals, char* text, size_t capacity) {

@@ -14,8 +14,31 @@ using ReportWriter = void (*)(void* context, const char* line);
 // in bytes below one KiB. Always zero-terminated.
 void format_size(uint64_t bytes, char* text, size_t capacity);
 
+// What the verdict says happened, one value for each way it can read.
+enum VerdictKind {
+    verdict_too_short,     // too few bytes to tell
+    verdict_intact,        // every byte where it belongs
+    verdict_unconfirmed,   // so it seems, but possibly read from memory
+    verdict_blank,         // the input holds only zeros (or FF bytes)
+    verdict_foreign,       // no sprayl data at all
+    verdict_wraps,         // offsets hold what was written later: the drive wraps
+    verdict_reads_earlier, // offsets hold what was written earlier
+    verdict_lost_writes,   // the damage runs to the end: writes past an offset were lost
+    verdict_slipped,       // the stream lost or repeated bytes
+    verdict_ends_early,    // nothing damaged, but bytes are missing at the end
+    verdict_damaged,       // damaged stretches, none of the above
+    verdict_kind_count
+};
+
+// A short word for each kind, for programs ("lost_writes"); indexed by
+// VerdictKind.
+extern const char* const verdict_kind_names[verdict_kind_count];
+
 // One line that says what happened to the input, without its "verdict: ".
 void format_verdict(const CheckResult* result, char* text, size_t capacity);
+
+// The same line, and which kind of verdict it is.
+VerdictKind verdict_of(const CheckResult* result, char* text, size_t capacity);
 
 // "intact", or "DAMAGED: " and the damage by kind, as for one of several
 // files.

@@ -340,26 +340,29 @@ CheckEnd check_inputs(InputList* list, StreamCheck* check, ReadFunction read, Pr
 namespace {
 
 struct ReadMethodRow {
+    const char* name;   // a word for programs: "around_cache"
     const char* text;   // for the report's "read:" line
     bool reaches_drive; // false: the bytes may have come from memory
 };
 
 const ReadMethodRow read_methods[read_method_count] = {
-    {"missing", true},
-    {"around the cache", true}, // and how: around_cache_text
-    {"after dropping it from the cache (fdatasync, POSIX_FADV_DONTNEED)", true},
-    {"around the cache, with the cache of the FUSE file system's device dropped (BLKFLSBUF)",
-     true},
-    {"around the cache, with the cache of the FUSE file system's device dropped (fdatasync, "
+    {"missing", "missing", true},
+    {"around_cache", "around the cache", true}, // and how: around_cache_text
+    {"dropped_cache", "after dropping it from the cache (fdatasync, POSIX_FADV_DONTNEED)", true},
+    {"device_flushed",
+     "around the cache, with the cache of the FUSE file system's device dropped (BLKFLSBUF)", true},
+    {"device_advised",
+     "around the cache, with the cache of the FUSE file system's device dropped (fdatasync, "
      "POSIX_FADV_DONTNEED)",
      true},
-    {"POSSIBLY FROM MEMORY: the cache of the FUSE file system's device could not be dropped",
+    {"device_cached",
+     "POSSIBLY FROM MEMORY: the cache of the FUSE file system's device could not be dropped",
      false},
-    {"POSSIBLY FROM MEMORY: a FUSE file system with no device of its own", false},
-    {"POSSIBLY FROM MEMORY: a network file system, whose server may answer from its cache",
-     false},
-    {"POSSIBLY FROM MEMORY: through the cache", false},
-    {"as it came", true},
+    {"fuse_unbacked", "POSSIBLY FROM MEMORY: a FUSE file system with no device of its own", false},
+    {"network",
+     "POSSIBLY FROM MEMORY: a network file system, whose server may answer from its cache", false},
+    {"through_cache", "POSSIBLY FROM MEMORY: through the cache", false},
+    {"as_it_comes", "as it came", true},
 };
 
 } // namespace
@@ -371,6 +374,10 @@ const char* read_method_text(ReadMethod method) {
         return text;
     }
     return method < read_method_count ? read_methods[method].text : "";
+}
+
+const char* read_method_name(ReadMethod method) {
+    return method < read_method_count ? read_methods[method].name : "";
 }
 
 bool read_reaches_drive(ReadMethod method) {

@@ -30,6 +30,9 @@ struct InputList {
 // How an input was read, for the report ("around the cache (O_DIRECT)").
 const char* read_method_text(ReadMethod method);
 
+// The same as a word for programs ("around_cache", "as_it_comes").
+const char* read_method_name(ReadMethod method);
+
 // Whether what was read this way came from the drive (or from a stream,
 // where there is no drive to speak of), not possibly from memory.
 bool read_reaches_drive(ReadMethod method);

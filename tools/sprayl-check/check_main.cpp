@@ -11,10 +11,14 @@
 #include "fill.h"
 #include "gather_seed.h"
 #include "input_report.h"
+#include "json_output.h"
+#include "output_file.h"
 #include "probe_command.h"
 #include "progress.h"
+#include "speed_profile.h"
 #include "sprayl_version.h"
 #include "stream_check.h"
+#include "svg_plot.h"
 
 #include "system.h"
 
@@ -47,6 +51,10 @@ const char usage_text[] =
     "  --file-size N    largest fill file (default 1G)\n"
     "  --replace        overwrite fill files that are there already\n"
     "  --size N         the input should be N bytes long; check that many\n"
+    "  --json FILE      also write the report for programs, as JSON, to FILE\n"
+    "                   (\"-\": standard output, the text report to standard error)\n"
+    "  --plot FILE      draw the write and read rates over the stream, and the\n"
+    "                   damage, as an SVG chart in FILE\n"
     "  --probe DEVICE   find a drive's real capacity in seconds (Linux, root, a\n"
     "                   whole disk that is not in use); every sector it\n"
     "                   overwrites is saved first and written back at the end\n"
@@ -66,6 +74,17 @@ StreamCheck check;
 InputList inputs;
 char message[4096 + 256];
 
+// What the report for programs and the chart tell of the run, beside the
+// check itself.
+FillOutcome fill;
+RateTable write_rates;
+RateTable read_rates;
+bool check_ran;           // check_and_report was reached
+char failure[4096 + 256]; // why the run failed, for the report for programs
+// Where the text report goes: standard error when the JSON takes standard
+// output.
+std::FILE* report_out = stdout;
+
 int usage_error(const char* text) {
     std::fprintf(stderr, "sprayl-check: %s\nTry \"sprayl-check --help\".\n", text);
     return exit_unverifiable;
@@ -73,6 +92,7 @@ int usage_error(const char* text) {
 
 int fail(const char* text) {
     std::fprintf(stderr, "sprayl-check: %s\n", text);
+    std::snprintf(failure, sizeof failure, "%s", text);
     return exit_unverifiable;
 }
 
@@ -83,7 +103,7 @@ void write_line(void* file, const char* line) {
 
 // Flushes the report; a report that could not be written fails the run.
 int finish_output(int exit_code) {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    if (std::fflush(report_out) != 0 || std::ferror(report_out)) {
         std::fprintf(stderr, "sprayl-check: cannot write the report: %s\n", std::strerror(errno));
         return exit_unverifiable;
     }
@@ -142,13 +162,20 @@ int run_exit_code() {
 int check_and_report(uint64_t expected_size, bool header_given) {
     Progress progress;
     progress_start(&progress, "checked", expected_size != 0 ? expected_size : inputs.total_size);
+    if (inputs.count > 0) {
+        // Files have a speed to profile; a stream's is that of its writer.
+        progress.rates = &read_rates;
+        rates_start(&read_rates, rate_stretch_bytes(inputs.total_size / inputs.count),
+                    progress.started);
+    }
+    check_ran = true;
     message[0] = '\0';
     CheckEnd end = check_inputs(&inputs, &check, read_input, &progress, message, sizeof message);
     progress_end(&progress, check.result.bytes_read, bytes_damaged(&check.result));
     check_finish(&check, end, expected_size);
-    write_report(&check.result, write_line, stdout);
-    print_inputs(stdout, &inputs, &check);
-    std::fflush(stdout);
+    write_report(&check.result, write_line, report_out);
+    print_inputs(report_out, &inputs, &check);
+    std::fflush(report_out);
     if (message[0] != '\0') {
         std::fprintf(stderr, "sprayl-check: %s\n", message);
     }
@@ -159,6 +186,12 @@ int check_and_report(uint64_t expected_size, bool header_given) {
         explain_possible_memory();
     }
     return run_exit_code();
+}
+
+// The speed over the stream, where it was measured.
+void print_profiles() {
+    write_profile(&write_rates, "write", write_line, report_out);
+    write_profile(&read_rates, "read", write_line, report_out);
 }
 
 int run_check(const CheckOptions* options) {
@@ -173,7 +206,9 @@ int run_check(const CheckOptions* options) {
     inputs.read_limit = options->expected_size;
     catch_stop_requests();
     check_start(&check);
-    return finish_output(check_and_report(options->expected_size, true));
+    int exit_code = check_and_report(options->expected_size, true);
+    print_profiles();
+    return finish_output(exit_code);
 }
 
 // Refuses to fill over earlier fill files, or removes them when asked to.
@@ -195,16 +230,16 @@ bool clear_directory(const CheckOptions* options) {
                              sizeof message);
 }
 
-void print_rates(const FillOutcome* fill, double read_seconds) {
+void print_rates(const FillOutcome* outcome, double read_seconds) {
     char size[32];
     char write_rate[32];
     char read_rate[32];
-    format_size(fill->bytes, size, sizeof size);
-    format_rate(fill->bytes, fill->seconds, write_rate, sizeof write_rate);
+    format_size(outcome->bytes, size, sizeof size);
+    format_rate(outcome->bytes, outcome->seconds, write_rate, sizeof write_rate);
     format_rate(check.result.bytes_read, read_seconds, read_rate, sizeof read_rate);
-    std::printf("written: %" PRIu64 " bytes (%s) in %" PRIu32 " files, %s\n", fill->bytes, size,
-                fill->files, write_rate);
-    std::printf("read back: %s\n", read_rate);
+    std::fprintf(report_out, "written: %" PRIu64 " bytes (%s) in %" PRIu32 " files, %s\n",
+                 outcome->bytes, size, outcome->files, write_rate);
+    std::fprintf(report_out, "read back: %s\n", read_rate);
 }
 
 int run_fill(const CheckOptions* options) {
@@ -216,7 +251,8 @@ int run_fill(const CheckOptions* options) {
     gather_seed(&seed);
     Progress progress;
     progress_start(&progress, "written", free_space(options->fill_directory));
-    FillOutcome fill;
+    progress.rates = &write_rates; // the speed profile's
+    rates_start(&write_rates, rate_stretch_bytes(options->file_size), progress.started);
     message[0] = '\0';
     bool filled = fill_directory(options->fill_directory, options->file_size, &seed, &progress,
                                  &fill, message, sizeof message);
@@ -241,7 +277,77 @@ int run_fill(const CheckOptions* options) {
     double started = clock_seconds();
     int exit_code = check_and_report(fill.bytes, false);
     print_rates(&fill, clock_seconds() - started);
+    print_profiles();
     return finish_output(exit_code);
+}
+
+// What was run, as the report for programs gives it.
+RunMode run_mode(const CheckOptions* options) {
+    if (options->action == action_fill) {
+        return mode_fill;
+    }
+    if (inputs.directory != nullptr) {
+        return mode_directory;
+    }
+    return options->input_count == 0 ? mode_stream : mode_files;
+}
+
+// Writes what write_document makes to path; a file that cannot be written
+// fails the run.
+int write_output_file(const char* path, void (*write_document)(TextWriter, void*), int exit_code) {
+    static OutputFile output;
+    int error = output_open(&output, path);
+    if (error == 0) {
+        write_document(output_text, &output);
+        error = output_close(&output);
+    }
+    if (error == 0) {
+        return exit_code;
+    }
+    char text[128];
+    error_text(error, text, sizeof text);
+    std::fprintf(stderr, "sprayl-check: cannot write \"%s\": %s\n", path, text);
+    return exit_unverifiable;
+}
+
+// The run, for the documents written after it.
+CheckOptions run_options;
+int run_exit;
+
+void write_json_document(TextWriter write, void* context) {
+    RunRecord run = {run_mode(&run_options),
+                     &inputs,
+                     check_ran ? &check : nullptr,
+                     run_options.fill_directory,
+                     run_options.action == action_fill ? &fill : nullptr,
+                     write_rates.count > 0 ? &write_rates : nullptr,
+                     read_rates.count > 0 ? &read_rates : nullptr,
+                     failure,
+                     run_exit};
+    write_run_json(&run, write, context);
+}
+
+void write_plot_document(TextWriter write, void* context) {
+    PlotData data = {&write_rates, &read_rates, check_ran ? &check.result : nullptr};
+    write_plot_svg(&data, write, context);
+}
+
+// Runs the check or the fill, then writes the report for programs and the
+// chart, also after a failure or an interruption.
+int run_and_record(const CheckOptions* options) {
+    if (options->json_path != nullptr && std::strcmp(options->json_path, "-") == 0) {
+        report_out = stderr;
+    }
+    run_exit = options->action == action_fill ? run_fill(options) : run_check(options);
+    run_options = *options;
+    int exit_code = run_exit;
+    if (options->json_path != nullptr) {
+        exit_code = write_output_file(options->json_path, write_json_document, exit_code);
+    }
+    if (options->plot_path != nullptr) {
+        exit_code = write_output_file(options->plot_path, write_plot_document, exit_code);
+    }
+    return exit_code;
 }
 
 int check_main(int argc, char** argv) {
@@ -256,16 +362,15 @@ int check_main(int argc, char** argv) {
         return finish_output(exit_intact);
     case action_usage_error:
         return usage_error(options.message);
-    case action_fill:
-        return run_fill(&options);
     case action_probe:
         return finish_output(run_probe_command(&options));
     case action_restore:
         return finish_output(run_restore_command(&options));
+    case action_fill:
     case action_check:
         break;
     }
-    return run_check(&options);
+    return run_and_record(&options);
 }
 
 } // namespace

@@ -103,6 +103,14 @@ int parse_option(int argc, char** argv, int at, CheckOptions* options) {
                    ? -1
                    : used;
     }
+    if ((used = option_value(argc, argv, at, "--json", &value, options)) != 0) {
+        options->json_path = value;
+        return used;
+    }
+    if ((used = option_value(argc, argv, at, "--plot", &value, options)) != 0) {
+        options->plot_path = value;
+        return used;
+    }
     return usage_error(options, "unknown option \"%s\"", argument);
 }
 
@@ -133,6 +141,16 @@ void check_probe_combinations(CheckOptions* options) {
 
 // The combinations that make no sense, once every argument is read.
 void check_combinations(CheckOptions* options) {
+    if (options->plot_path != nullptr && std::strcmp(options->plot_path, "-") == 0) {
+        usage_error(options, "--plot needs a file name, not \"%s\"", "-");
+        return;
+    }
+    if ((options->probe_device != nullptr || options->restore_backup != nullptr) &&
+        (options->json_path != nullptr || options->plot_path != nullptr)) {
+        usage_error(options, "%s goes with a check or a fill, not with --probe or --restore",
+                    options->json_path != nullptr ? "--json" : "--plot");
+        return;
+    }
     if (options->probe_device != nullptr || options->restore_backup != nullptr) {
         check_probe_combinations(options);
         return;

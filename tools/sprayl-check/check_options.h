@@ -21,17 +21,19 @@ constexpr uint64_t default_fill_file_size = uint64_t{1} << 30;
 struct CheckOptions {
     CheckAction action;
     const char* fill_directory;
-    char** inputs;          // the file arguments, in order
-    int input_count;        // 0: standard input
-    uint64_t expected_size; // --size; 0 when not given
-    uint64_t file_size;     // --file-size, for --fill
-    bool replace;           // --replace: --fill may overwrite earlier fill files
+    char** inputs;              // the file arguments, in order
+    int input_count;            // 0: standard input
+    uint64_t expected_size;     // --size; 0 when not given
+    uint64_t file_size;         // --file-size, for --fill
+    bool replace;               // --replace: --fill may overwrite earlier fill files
     const char* probe_device;   // --probe DEVICE
     const char* restore_backup; // --restore BACKUP (the device is the one input)
     const char* backup_path;    // --backup FILE, for --probe; nullptr: one named for the time
     bool destructive;           // --destructive: --probe saves nothing it overwrites
     bool file_as_drive;         // --file-as-drive: a regular file stands for the drive (tests)
-    char message[200];      // for action_usage_error
+    const char* json_path;      // --json: the report for programs goes there ("-": standard output)
+    const char* plot_path;      // --plot: the chart of the rates and the damage goes there
+    char message[200];          // for action_usage_error
 };
 
 // Parses argv[1..argc-1]. The file arguments are moved to the front of

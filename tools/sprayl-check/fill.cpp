@@ -38,7 +38,7 @@ enum FileEnd { file_complete, file_system_full, file_interrupted, file_failed };
 
 // Writes up to file_size bytes of the stream into file.
 FileEnd fill_one_file(intptr_t file, uint64_t file_size, StreamSource* source, Progress* progress,
-                   FillOutcome* outcome, int* error) {
+                      FillOutcome* outcome, int* error) {
     uint64_t left = file_size;
     while (left > 0) {
         if (stop_requested != 0) {
@@ -46,7 +46,9 @@ FileEnd fill_one_file(intptr_t file, uint64_t file_size, StreamSource* source, P
         }
         size_t size;
         const unsigned char* data = next_stream_bytes(source, left, &size);
+        double call_started = clock_seconds(); // for the speed profile's stalls
         int64_t written = write_file(file, data, size, error);
+        progress_note_call(progress, outcome->bytes, clock_seconds() - call_started);
         if (written > 0) {
             source->used += static_cast<size_t>(written);
             left -= static_cast<uint64_t>(written);
@@ -96,6 +98,7 @@ bool fill_directory(const char* directory, uint64_t file_size, const GeneratorSt
         uint64_t before = outcome->bytes;
         end = fill_one_file(file, file_size, &source, progress, outcome, &error);
         int flush_error = flush_and_close(file);
+        progress_tick(progress, outcome->bytes, no_damage_count); // the flush's time, to its file
         if (end == file_failed) {
             return report_error("write", path, error, message, capacity);
         }

@@ -5,10 +5,7 @@
 #include <cinttypes>
 #include <cstring>
 
-namespace {
-
-// The input's name as the report gives it: a fill file by its name alone.
-void display_name(const InputList* list, size_t i, char* name, size_t capacity) {
+void input_display_name(const InputList* list, size_t i, char* name, size_t capacity) {
     input_path(list, i, name, capacity);
     if (list->directory != nullptr) {
         std::memmove(name, name + std::strlen(list->directory),
@@ -20,6 +17,8 @@ void display_name(const InputList* list, size_t i, char* name, size_t capacity) 
         std::snprintf(name, capacity, "standard input");
     }
 }
+
+namespace {
 
 // The method of every input that was read, or read_method_count when they
 // differ.
@@ -39,6 +38,26 @@ ReadMethod common_method(const InputList* list, size_t count) {
 }
 
 } // namespace
+
+const char* input_verdict(const InputList* list, size_t i, const StreamCheck* check,
+                          DamageTotals* totals, char* text, size_t capacity) {
+    ReadMethod method = static_cast<ReadMethod>(list->methods[i]);
+    *totals = DamageTotals{};
+    if (method == read_missing) {
+        std::snprintf(text, capacity, "MISSING");
+        return "missing";
+    }
+    damage_between(&check->result, list->starts[i], list->starts[i + 1], totals);
+    describe_damage(totals, text, capacity);
+    if (std::strcmp(text, "intact") != 0) {
+        return "damaged";
+    }
+    if (!read_reaches_drive(method)) {
+        std::snprintf(text, capacity, "unconfirmed, possibly read from memory");
+        return "unconfirmed";
+    }
+    return "intact";
+}
 
 size_t missing_inputs(const InputList* list) {
     size_t missing = 0;
@@ -65,18 +84,10 @@ void print_inputs(std::FILE* out, const InputList* list, const StreamCheck* chec
     for (size_t i = 0; i < count; ++i) {
         char name[4096];
         char verdict[256];
-        display_name(list, i, name, sizeof name);
+        input_display_name(list, i, name, sizeof name);
         ReadMethod method = static_cast<ReadMethod>(list->methods[i]);
-        if (method == read_missing) {
-            std::snprintf(verdict, sizeof verdict, "MISSING");
-        } else {
-            DamageTotals totals;
-            damage_between(&check->result, list->starts[i], list->starts[i + 1], &totals);
-            describe_damage(&totals, verdict, sizeof verdict);
-            if (!read_reaches_drive(method) && std::strcmp(verdict, "intact") == 0) {
-                std::snprintf(verdict, sizeof verdict, "unconfirmed, possibly read from memory");
-            }
-        }
+        DamageTotals totals;
+        input_verdict(list, i, check, &totals, verdict, sizeof verdict);
         std::fprintf(out, "  %s: %s", name, verdict);
         if (common == read_method_count && method != read_missing) {
             std::fprintf(out, " (read %s)", read_method_text(method));

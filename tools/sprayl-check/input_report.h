@@ -9,5 +9,16 @@
 // Writes "read: ..." and, for more than one input, one line per file.
 void print_inputs(std::FILE* out, const InputList* list, const StreamCheck* check);
 
+// The name of input i as the report gives it: a fill file by its name
+// alone, "standard input" for "-".
+void input_display_name(const InputList* list, size_t i, char* name, size_t capacity);
+
+// The verdict on input i alone, as the report's line for it gives it
+// ("intact", "DAMAGED: 4.00 KiB blank", "MISSING"), with its damage in
+// totals; returns it as a word: "intact", "damaged", "missing",
+// "unconfirmed".
+const char* input_verdict(const InputList* list, size_t i, const StreamCheck* check,
+                          DamageTotals* totals, char* text, size_t capacity);
+
 // The fill files that were not there.
 size_t missing_inputs(const InputList* list);

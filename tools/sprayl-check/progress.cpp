@@ -10,6 +10,8 @@
 namespace {
 
 constexpr double progress_interval = 0.25; // seconds
+// The rate shown is that of the last window of this many seconds.
+constexpr double rate_window = 2.0;
 constexpr int fallback_width = 80;
 constexpr int widest_line = 512;
 
@@ -33,11 +35,26 @@ void format_duration(double seconds, char* text, size_t capacity) {
     }
 }
 
+// Starts a new window for the rate once the last one is full; until the
+// first is, the rate is the average so far.
+void update_rate(Progress* progress, uint64_t done, double now) {
+    double seconds = now - progress->window_started;
+    if (seconds >= rate_window || progress->window_started == progress->started) {
+        progress->rate =
+            seconds > 0 ? static_cast<double>(done - progress->window_done) / seconds : 0;
+    }
+    if (seconds >= rate_window) {
+        progress->window_started = now;
+        progress->window_done = done;
+    }
+}
+
 void show_progress(Progress* progress, uint64_t done, uint64_t damaged, double now) {
     char line[widest_line + 1];
     int width = line_width();
+    update_rate(progress, done, now);
     format_progress(line, sizeof line, width, progress->verb, done, progress->total,
-                    now - progress->started, damaged);
+                    now - progress->started, progress->rate, damaged);
     // Padded to the full width so that a shorter line covers a longer one.
     std::fprintf(stderr, "\r%-*s", width - 1, line);
     std::fflush(stderr);
@@ -52,7 +69,7 @@ void format_rate(uint64_t bytes, double seconds, char* text, size_t capacity) {
 }
 
 void format_progress(char* line, size_t capacity, int width, const char* verb, uint64_t done,
-                     uint64_t total, double seconds, uint64_t damaged) {
+                     uint64_t total, double seconds, double rate, uint64_t damaged) {
     char parts[5][64];
     char size[32];
     format_size(done, size, sizeof size);
@@ -65,9 +82,9 @@ void format_progress(char* line, size_t capacity, int width, const char* verb, u
             parts[1], sizeof parts[1], " of %s %u%%", size,
             static_cast<unsigned>(static_cast<double>(done) * 100.0 / static_cast<double>(total)));
     }
-    char rate[32];
-    format_rate(done, seconds, rate, sizeof rate);
-    std::snprintf(parts[2], sizeof parts[2], ", %s", rate);
+    char speed[32];
+    format_rate(static_cast<uint64_t>(rate), 1.0, speed, sizeof speed);
+    std::snprintf(parts[2], sizeof parts[2], ", %s", speed);
     parts[3][0] = '\0';
     if (damaged != no_damage_count) {
         format_size(damaged, size, sizeof size);
@@ -99,21 +116,41 @@ void progress_start(Progress* progress, const char* verb, uint64_t total) {
     progress->total = total;
     progress->started = clock_seconds();
     progress->last_shown = progress->started;
+    progress->window_started = progress->started;
+    progress->window_done = 0;
+    progress->rate = 0;
+    progress->rates = nullptr;
 }
 
 void progress_tick(Progress* progress, uint64_t done, uint64_t damaged) {
-    if (!progress->enabled) {
+    if (!progress->enabled && progress->rates == nullptr) {
         return;
     }
     double now = clock_seconds();
-    if (now - progress->last_shown >= progress_interval) {
+    if (progress->rates != nullptr) {
+        rates_note(progress->rates, done, now);
+    }
+    if (progress->enabled && now - progress->last_shown >= progress_interval) {
         show_progress(progress, done, damaged, now);
     }
 }
 
+void progress_note_call(Progress* progress, uint64_t offset, double seconds) {
+    if (progress->rates != nullptr) {
+        rates_note_call(progress->rates, offset, seconds);
+    }
+}
+
 void progress_end(Progress* progress, uint64_t done, uint64_t damaged) {
+    double now = clock_seconds();
+    if (progress->rates != nullptr) {
+        rates_note(progress->rates, done, now);
+    }
     if (progress->enabled) {
-        show_progress(progress, done, damaged, clock_seconds());
+        // The final line gives the average of the whole run.
+        progress->window_started = progress->started;
+        progress->window_done = 0;
+        show_progress(progress, done, damaged, now);
         std::fputc('\n', stderr);
     }
 }

@@ -185,7 +185,8 @@ TEST(Progress, LineFitsTheWidthAndDropsWholeParts) {
     };
     for (const Case& c : cases) {
         char line[256];
-        format_progress(line, sizeof line, c.width, "checked", c.done, c.total, 2.0, c.damaged);
+        format_progress(line, sizeof line, c.width, "checked", c.done, c.total, 2.0,
+                        static_cast<double>(c.done) / 2.0, c.damaged);
         EXPECT_STREQ(line, c.line) << c.width;
         EXPECT_LT(std::string(line).size(), static_cast<size_t>(c.width));
     }

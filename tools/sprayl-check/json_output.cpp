@@ -1,0 +1,162 @@
+#include "json_output.h"
+
+#include "exit_code.h"
+#include "input_report.h"
+#include "json_report.h"
+#include "sprayl_version.h"
+
+namespace {
+
+const char* const mode_names[run_mode_count] = {"stream", "files", "directory", "fill"};
+
+void write_version(JsonText* json) {
+    json_begin_object(json, "version");
+    json_uint(json, "schema", json_schema_version);
+    json_string(json, "program", "sprayl-check " SPRAYL_VERSION);
+    json_end_object(json);
+}
+
+void write_fill(JsonText* json, const RunRecord* run) {
+    if (run->fill == nullptr) {
+        json_null(json, "fill");
+        return;
+    }
+    json_begin_object(json, "fill");
+    json_string(json, "directory", run->fill_directory);
+    json_uint(json, "bytes_written", run->fill->bytes);
+    json_uint(json, "files", run->fill->files);
+    json_decimal(json, "seconds", run->fill->seconds);
+    json_bool(json, "interrupted", run->fill->interrupted);
+    json_end_object(json);
+}
+
+void write_file_entry(JsonText* json, const InputList* list, size_t i, const StreamCheck* check) {
+    char path[4096];
+    char name[4096];
+    char verdict[256];
+    DamageTotals totals;
+    input_path(list, i, path, sizeof path);
+    input_display_name(list, i, name, sizeof name);
+    const char* word = input_verdict(list, i, check, &totals, verdict, sizeof verdict);
+    ReadMethod method = static_cast<ReadMethod>(list->methods[i]);
+    json_begin_object(json, nullptr);
+    json_string(json, "name", name);
+    json_string(json, "path", path);
+    json_uint(json, "start", list->starts[i]);
+    json_uint(json, "end", list->starts[i + 1]);
+    json_string(json, "read", read_method_name(method));
+    json_string(json, "read_text", read_method_text(method));
+    json_string(json, "verdict", word);
+    json_string(json, "verdict_text", verdict);
+    write_totals_json(json, "damage", &totals);
+    json_end_object(json);
+}
+
+void write_inputs(JsonText* json, const RunRecord* run) {
+    const InputList* list = run->inputs;
+    json_begin_object(json, "inputs");
+    json_uint(json, "read_limit", list->read_limit);
+    json_bool(json, "went_on", list->went_on);
+    json_uint(json, "missing_files", missing_inputs(list));
+    json_begin_array(json, "files");
+    // Each file's part of the stream is known once the check has read it.
+    for (size_t i = 0; run->check != nullptr && i < list->count; ++i) {
+        write_file_entry(json, list, i, run->check);
+    }
+    json_end_array(json);
+    json_end_object(json);
+}
+
+void write_rate_entry(JsonText* json, uint64_t start, uint64_t end, uint64_t bytes,
+                      double seconds) {
+    json_begin_object(json, nullptr);
+    json_uint(json, "start", start);
+    json_uint(json, "end", end);
+    json_uint(json, "bytes", bytes);
+    json_decimal(json, "seconds", seconds);
+    json_uint(json, "bytes_per_second",
+              seconds > 0 ? static_cast<uint64_t>(static_cast<double>(bytes) / seconds) : 0);
+    json_end_object(json);
+}
+
+void write_profile_json(JsonText* json, const char* key, const RateTable* table) {
+    if (table == nullptr || table->count == 0) {
+        json_null(json, key);
+        return;
+    }
+    json_begin_object(json, key);
+    json_uint(json, "stretch_bytes", table->stretch_bytes);
+    json_begin_array(json, "stretches");
+    for (uint32_t i = 0; i < table->count; ++i) {
+        write_rate_entry(json, stretch_start(table, i), stretch_end(table, i), table->bytes[i],
+                         table->seconds[i]);
+    }
+    json_end_array(json);
+    static RateSpan spans[rate_stretches];
+    uint32_t count = steady_spans(table, spans, rate_stretches);
+    json_begin_array(json, "steady");
+    for (uint32_t i = 0; i < count; ++i) {
+        write_rate_entry(json, spans[i].start, spans[i].end, spans[i].bytes, spans[i].seconds);
+    }
+    json_end_array(json);
+    uint32_t slowest = slowest_stretch(table);
+    if (slowest == table->count) {
+        json_null(json, "slowest");
+    } else {
+        json_uint(json, "slowest", slowest);
+    }
+    json_uint(json, "stall_count", table->stall_count);
+    json_begin_array(json, "stalls");
+    uint64_t kept = table->stall_count < kept_stalls ? table->stall_count : kept_stalls;
+    for (uint64_t i = 0; i < kept; ++i) {
+        json_begin_object(json, nullptr);
+        json_uint(json, "offset", table->stalls[i].offset);
+        json_decimal(json, "seconds", table->stalls[i].seconds);
+        json_end_object(json);
+    }
+    json_end_array(json);
+    json_end_object(json);
+}
+
+} // namespace
+
+const char* run_result_name(const RunRecord* run) {
+    if (run->check == nullptr) {
+        return run->exit_code == exit_interrupted ? "interrupted" : "failed";
+    }
+    CheckOutcome outcome = run->check->result.outcome;
+    if (missing_inputs(run->inputs) > 0 &&
+        (outcome == outcome_intact || outcome == outcome_unconfirmed)) {
+        return "damaged";
+    }
+    return outcome_name(outcome);
+}
+
+void write_run_json(const RunRecord* run, TextWriter write, void* context) {
+    JsonText json;
+    json_start(&json, write, context);
+    json_begin_object(&json, nullptr);
+    write_version(&json);
+    json_string(&json, "mode", mode_names[run->mode]);
+    json_string(&json, "result", run_result_name(run));
+    json_int(&json, "exit_code", run->exit_code);
+    if (run->error[0] == '\0') {
+        json_null(&json, "error");
+    } else {
+        json_string(&json, "error", run->error);
+    }
+    write_fill(&json, run);
+    if (run->check == nullptr) {
+        json_null(&json, "check");
+    } else {
+        json_begin_object(&json, "check");
+        write_result_json(&json, &run->check->result);
+        json_end_object(&json);
+    }
+    write_inputs(&json, run);
+    json_begin_object(&json, "rates");
+    write_profile_json(&json, "write", run->write_rates);
+    write_profile_json(&json, "read", run->read_rates);
+    json_end_object(&json);
+    json_end_object(&json);
+}

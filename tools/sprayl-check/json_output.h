@@ -1,0 +1,37 @@
+// The report for programs (--json FILE): the whole run as one JSON
+// document, the check's findings with what only the program knows: the
+// inputs, the fill, the rates, the exit code. doc/json-report.md describes
+// it.
+#pragma once
+
+#include "check_input.h"
+#include "fill.h"
+#include "json_writer.h"
+#include "speed_profile.h"
+#include "stream_check.h"
+
+// The version of the document's layout: a new member leaves it as it is,
+// a member that changes its meaning or goes away raises it.
+constexpr int json_schema_version = 1;
+
+// What was run.
+enum RunMode { mode_stream, mode_files, mode_directory, mode_fill, run_mode_count };
+
+struct RunRecord {
+    RunMode mode;
+    const InputList* inputs;
+    const StreamCheck* check;     // nullptr when no check ran
+    const char* fill_directory;   // a fill: where it wrote
+    const FillOutcome* fill;      // nullptr unless a fill ran
+    const RateTable* write_rates; // nullptr when not measured
+    const RateTable* read_rates;
+    const char* error; // why the run failed, or ""
+    int exit_code;
+};
+
+// The run's result in a word: the check's outcome, "damaged" where fill
+// files are missing, "failed" where the run ended without a check.
+const char* run_result_name(const RunRecord* run);
+
+// Writes the document.
+void write_run_json(const RunRecord* run, TextWriter write, void* context);

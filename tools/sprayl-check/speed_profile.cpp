@@ -1,0 +1,215 @@
+#include "speed_profile.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr uint64_t gibibyte = uint64_t{1} << 30;
+constexpr uint64_t mebibyte = uint64_t{1} << 20;
+
+// The steady spans the profile's line names before it sums up the rest.
+constexpr uint32_t listed_spans = 4;
+
+// Joins neighbouring stretches in pairs: each covers twice the bytes.
+void fold_table(RateTable* table) {
+    for (uint32_t i = 0; i < rate_stretches / 2; ++i) {
+        table->bytes[i] = table->bytes[2 * i] + table->bytes[2 * i + 1];
+        table->seconds[i] = table->seconds[2 * i] + table->seconds[2 * i + 1];
+    }
+    for (uint32_t i = rate_stretches / 2; i < rate_stretches; ++i) {
+        table->bytes[i] = 0;
+        table->seconds[i] = 0;
+    }
+    table->stretch_bytes *= 2;
+    table->count = (table->count + 1) / 2;
+}
+
+// Whether rate lies within steady_factor of the span's rate.
+bool is_steady_with(double span, double rate) {
+    return rate <= span * steady_factor && rate * steady_factor >= span;
+}
+
+// Where the lines are made.
+struct ProfileLines {
+    ReportWriter write;
+    void* context;
+    char line[512];
+};
+
+void put_spans(ProfileLines* lines, const RateTable* table, const char* what) {
+    RateSpan spans[listed_spans];
+    uint32_t count = steady_spans(table, spans, listed_spans);
+    size_t used =
+        static_cast<size_t>(std::snprintf(lines->line, sizeof lines->line, "%s speed: ", what));
+    uint32_t listed = count < listed_spans ? count : listed_spans;
+    for (uint32_t i = 0; i < listed && used < sizeof lines->line; ++i) {
+        char speed[32];
+        char offset[32];
+        format_speed(span_rate(&spans[i]), speed, sizeof speed);
+        format_size(spans[i].end, offset, sizeof offset);
+        const char* joint = i == 0 ? "" : ", then ";
+        int wrote;
+        if (count == 1) {
+            wrote = std::snprintf(lines->line + used, sizeof lines->line - used,
+                                  "%s throughout (%s)", speed, offset);
+        } else if (i + 1 == count) {
+            wrote = std::snprintf(lines->line + used, sizeof lines->line - used,
+                                  "%s%s to the end (%s)", joint, speed, offset);
+        } else {
+            wrote = std::snprintf(lines->line + used, sizeof lines->line - used, "%s%s to %s",
+                                  joint, speed, offset);
+        }
+        used += wrote > 0 ? static_cast<size_t>(wrote) : 0;
+    }
+    if (count > listed && used < sizeof lines->line) {
+        std::snprintf(lines->line + used, sizeof lines->line - used,
+                      ", then %" PRIu32 " changes more to the end", count - listed);
+    }
+    std::strncat(lines->line, "\n", sizeof lines->line - std::strlen(lines->line) - 1);
+    lines->write(lines->context, lines->line);
+}
+
+void put_slowest(ProfileLines* lines, const RateTable* table, const char* what) {
+    uint32_t slowest = slowest_stretch(table);
+    if (table->count < 2 || slowest == table->count) {
+        return;
+    }
+    char speed[32];
+    char start[32];
+    char end[32];
+    format_speed(stretch_rate(table, slowest), speed, sizeof speed);
+    format_size(stretch_start(table, slowest), start, sizeof start);
+    format_size(stretch_end(table, slowest), end, sizeof end);
+    std::snprintf(lines->line, sizeof lines->line, "slowest %s: %s, from %s to %s\n", what, speed,
+                  start, end);
+    lines->write(lines->context, lines->line);
+}
+
+void put_stalls(ProfileLines* lines, const RateTable* table, const char* what) {
+    if (table->stall_count == 0) {
+        return;
+    }
+    char offset[32];
+    format_size(table->longest_stall.offset, offset, sizeof offset);
+    std::snprintf(lines->line, sizeof lines->line,
+                  "stalled %ss: %" PRIu64 " took more than %.0f s, the longest %.2f s at offset "
+                  "%" PRIu64 " (%s)\n",
+                  what, table->stall_count, stall_seconds, table->longest_stall.seconds,
+                  table->longest_stall.offset, offset);
+    lines->write(lines->context, lines->line);
+}
+
+} // namespace
+
+uint64_t rate_stretch_bytes(uint64_t file_size) {
+    if (file_size >= gibibyte) {
+        return gibibyte;
+    }
+    uint64_t mebibytes = (file_size + mebibyte - 1) / mebibyte;
+    return mebibytes > 1 ? mebibytes * mebibyte : mebibyte;
+}
+
+void rates_start(RateTable* table, uint64_t stretch_bytes, double now) {
+    std::memset(table, 0, sizeof *table);
+    table->stretch_bytes = stretch_bytes > 0 ? stretch_bytes : 1;
+    table->noted_time = now;
+}
+
+void rates_note(RateTable* table, uint64_t done, double now) {
+    uint64_t last_byte = done > 0 ? done - 1 : 0;
+    while (last_byte / table->stretch_bytes >= rate_stretches) {
+        fold_table(table);
+    }
+    uint32_t i = static_cast<uint32_t>(last_byte / table->stretch_bytes);
+    table->bytes[i] += done - table->noted;
+    table->seconds[i] += now - table->noted_time;
+    table->count = i + 1 > table->count ? i + 1 : table->count;
+    table->noted = done;
+    table->noted_time = now;
+}
+
+void rates_note_call(RateTable* table, uint64_t offset, double seconds) {
+    if (seconds <= stall_seconds) {
+        return;
+    }
+    Stall stall = {offset, seconds};
+    if (table->stall_count < kept_stalls) {
+        table->stalls[table->stall_count] = stall;
+    }
+    if (seconds > table->longest_stall.seconds) {
+        table->longest_stall = stall;
+    }
+    ++table->stall_count;
+}
+
+uint64_t stretch_start(const RateTable* table, uint32_t i) {
+    return uint64_t{i} * table->stretch_bytes;
+}
+
+uint64_t stretch_end(const RateTable* table, uint32_t i) {
+    uint64_t end = stretch_start(table, i) + table->stretch_bytes;
+    return end < table->noted ? end : table->noted;
+}
+
+double stretch_rate(const RateTable* table, uint32_t i) {
+    return table->seconds[i] > 0 ? static_cast<double>(table->bytes[i]) / table->seconds[i] : 0;
+}
+
+double span_rate(const RateSpan* span) {
+    return span->seconds > 0 ? static_cast<double>(span->bytes) / span->seconds : 0;
+}
+
+uint32_t steady_spans(const RateTable* table, RateSpan* spans, uint32_t capacity) {
+    uint32_t count = 0;
+    RateSpan current = {0, 0, 0, 0};
+    for (uint32_t i = 0; i < table->count; ++i) {
+        double rate = stretch_rate(table, i);
+        bool joins = count == 0 || table->bytes[i] == 0 || current.seconds <= 0 ||
+                     is_steady_with(span_rate(&current), rate);
+        if (!joins) {
+            if (count <= capacity) {
+                spans[count - 1] = current;
+            }
+            current = {current.end, current.end, 0, 0};
+            ++count;
+        }
+        count = count == 0 ? 1 : count;
+        current.end = stretch_end(table, i);
+        current.bytes += table->bytes[i];
+        current.seconds += table->seconds[i];
+    }
+    if (count > 0 && count <= capacity) {
+        spans[count - 1] = current;
+    }
+    return count;
+}
+
+uint32_t slowest_stretch(const RateTable* table) {
+    uint32_t slowest = table->count;
+    for (uint32_t i = 0; i < table->count; ++i) {
+        if (table->bytes[i] > 0 && table->seconds[i] > 0 &&
+            (slowest == table->count || stretch_rate(table, i) < stretch_rate(table, slowest))) {
+            slowest = i;
+        }
+    }
+    return slowest;
+}
+
+void format_speed(double bytes_per_second, char* text, size_t capacity) {
+    double megabytes = bytes_per_second / 1e6;
+    std::snprintf(text, capacity, megabytes >= 10 ? "%.0f MB/s" : "%.1f MB/s", megabytes);
+}
+
+void write_profile(const RateTable* table, const char* what, ReportWriter write, void* context) {
+    if (table->count == 0 || table->noted == 0) {
+        return;
+    }
+    ProfileLines lines;
+    lines.write = write;
+    lines.context = context;
+    put_spans(&lines, table, what);
+    put_slowest(&lines, table, what);
+    put_stalls(&lines, table, what);
+}

@@ -1,0 +1,23 @@
+// --plot FILE.svg: the write and read rates over the stream's offsets as a
+// chart, with the damaged stretches shaded, in plain SVG that any browser
+// shows.
+#pragma once
+
+#include "check_result.h"
+#include "json_writer.h"
+#include "speed_profile.h"
+
+struct PlotData {
+    const RateTable* write; // nullptr when not measured
+    const RateTable* read;
+    const CheckResult* result; // nullptr when no check ran
+};
+
+// The most ticks an axis gets; its step is 1, 2 or 5 times a power of ten.
+constexpr int most_ticks = 8;
+
+// The step between ticks for an axis from 0 to range.
+double tick_step(double range);
+
+// Writes the chart, an SVG document, a piece at a time.
+void write_plot_svg(const PlotData* data, TextWriter write, void* context);
