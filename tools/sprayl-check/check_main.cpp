@@ -162,7 +162,7 @@ int run_exit_code() {
 int check_and_report(uint64_t expected_size, bool header_given) {
     Progress progress;
     progress_start(&progress, "checked", expected_size != 0 ? expected_size : inputs.total_size);
-    if (inputs.count > 0) {
+    if (inputs.count > 0 && inputs.methods[0] != read_as_it_comes) {
         // Files have a speed to profile; a stream's is that of its writer.
         progress.rates = &read_rates;
         rates_start(&read_rates, rate_stretch_bytes(inputs.total_size / inputs.count),
