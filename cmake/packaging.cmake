@@ -10,6 +10,7 @@ set(sprayl_doc_pages
     building.md
     byte-format.md
     drive-test.md
+    json-report.md
     performance.md
     probe.md
     report.md
