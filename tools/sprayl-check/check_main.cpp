@@ -178,6 +178,7 @@ int check_and_report(uint64_t expected_size, bool header_given) {
     std::fflush(report_out);
     if (message[0] != '\0') {
         std::fprintf(stderr, "sprayl-check: %s\n", message);
+        std::snprintf(failure, sizeof failure, "%s", message);
     }
     if (end == check_end_of_input && header_given && !check_is_conclusive(&check.result)) {
         explain_short_input();

@@ -67,9 +67,8 @@ Scale find_scale(const PlotData* data) {
         scale.unit = mebibyte;
         scale.unit_name = "MiB";
     }
-    // Whole ticks to the end of both axes.
-    double step = tick_step(scale.end / scale.unit) * scale.unit;
-    scale.end = step > 0 ? std::ceil(scale.end / step) * step : scale.unit;
+    // The offsets end where the stream does; the rates at a whole tick.
+    scale.end = scale.end > 0 ? scale.end : scale.unit;
     double rate_step = tick_step(scale.top_rate / 1e6 * 1.05) * 1e6;
     scale.top_rate = rate_step > 0 ? std::ceil(scale.top_rate * 1.05 / rate_step) * rate_step : 1e6;
     return scale;

@@ -300,4 +300,17 @@ TEST(PlotFile, DamageIsShadedAndAStreamHasNoRates) {
     }
 }
 
+// A report that cannot be written fails the run, whatever the check found.
+TEST(JsonReport, AFileThatCannotBeWrittenFailsTheRun) {
+    std::string intact = write_file("unwritable-report.bin", test_stream(100000));
+    const char* options[] = {"--json /dev/full", "--plot /dev/full",
+                             "--json /no-such-directory/r.json"};
+    for (const char* option : options) {
+        ProgramRun run = run_shell(sprayl_check + " " + option + " " + intact);
+        EXPECT_EQ(run.exit_code, 2) << option;
+        EXPECT_EQ(run.err.rfind("sprayl-check: cannot write \"/", 0), 0u) << option << run.err;
+        EXPECT_TRUE(has_line(run.out, "result: intact")) << option << run.out;
+    }
+}
+
 } // namespace
