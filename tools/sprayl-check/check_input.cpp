@@ -232,6 +232,7 @@ void prepare_fill_inputs(InputList* list, const char* directory, size_t count) {
     list->paths = nullptr;
     list->count = count;
     list->total_size = 0;
+    list->largest_size = 0;
     list->read_limit = 0;
     list->went_on = false;
     for (size_t i = 0; i < count; ++i) {
@@ -242,6 +243,8 @@ void prepare_fill_inputs(InputList* list, const char* directory, size_t count) {
         bool present = path_status(path, &status, &error) && !status.is_directory;
         list->methods[i] = present ? read_around_cache : read_missing;
         list->total_size += present ? status.size : 0;
+        list->largest_size =
+            present && status.size > list->largest_size ? status.size : list->largest_size;
     }
 }
 
@@ -250,6 +253,7 @@ bool prepare_inputs(InputList* list, char** paths, size_t count, char* message, 
     list->paths = paths;
     list->count = count;
     list->total_size = 0;
+    list->largest_size = 0;
     list->read_limit = 0;
     list->went_on = false;
     if (count > max_inputs) {
@@ -290,6 +294,7 @@ bool prepare_inputs(InputList* list, char** paths, size_t count, char* message, 
         }
         list->methods[i] = read_around_cache;
         list->total_size += status.size;
+        list->largest_size = status.size > list->largest_size ? status.size : list->largest_size;
     }
     return true;
 }

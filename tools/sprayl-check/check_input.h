@@ -21,6 +21,7 @@ struct InputList {
     char** paths;          // ...these files, or standard input when count is 0
     size_t count;
     uint64_t total_size;             // of all inputs, or 0 when unknown
+    uint64_t largest_size;           // of one input, or 0 when unknown
     uint64_t read_limit;             // the most bytes to check (--size); 0: all
     bool went_on;                    // the inputs held more than read_limit bytes
     uint64_t starts[max_inputs + 1]; // where each input begins in the stream, and where it ends

@@ -165,8 +165,7 @@ int check_and_report(uint64_t expected_size, bool header_given) {
     if (inputs.count > 0 && inputs.methods[0] != read_as_it_comes) {
         // Files have a speed to profile; a stream's is that of its writer.
         progress.rates = &read_rates;
-        rates_start(&read_rates, rate_stretch_bytes(inputs.total_size / inputs.count),
-                    progress.started);
+        rates_start(&read_rates, rate_stretch_bytes(inputs.largest_size), progress.started);
     }
     check_ran = true;
     message[0] = '\0';

@@ -14,8 +14,8 @@
 constexpr uint32_t rate_stretches = 4096;
 
 // The stretch that a fill of files this large, or a check of files this
-// large on average, keeps a rate for: a GiB, or a file when files are
-// smaller (in whole MiB, at least one).
+// large at most, keeps a rate for: a GiB, or a file when files are smaller
+// (in whole MiB, at least one).
 uint64_t rate_stretch_bytes(uint64_t file_size);
 
 // A single write call that took longer than this has stalled.
