@@ -11,6 +11,8 @@ constexpr uint64_t mebibyte = uint64_t{1} << 20;
 
 // The steady spans the profile's line names before it sums up the rest.
 constexpr uint32_t listed_spans = 4;
+// The stalls the profile lists.
+constexpr uint64_t listed_stalls = 4;
 
 // Joins neighbouring stretches in pairs: each covers twice the bytes.
 void fold_table(RateTable* table) {
@@ -87,18 +89,34 @@ void put_slowest(ProfileLines* lines, const RateTable* table, const char* what) 
     lines->write(lines->context, lines->line);
 }
 
+void put_stall(ProfileLines* lines, const char* format, const Stall& stall) {
+    char offset[32];
+    format_size(stall.offset, offset, sizeof offset);
+    std::snprintf(lines->line, sizeof lines->line, format, stall.offset, offset, stall.seconds);
+    lines->write(lines->context, lines->line);
+}
+
+// The first stalls, each with its offset and how long it took; past them,
+// how many more, and the longest.
 void put_stalls(ProfileLines* lines, const RateTable* table, const char* what) {
     if (table->stall_count == 0) {
         return;
     }
-    char offset[32];
-    format_size(table->longest_stall.offset, offset, sizeof offset);
     std::snprintf(lines->line, sizeof lines->line,
-                  "stalled %ss: %" PRIu64 " took more than %.0f s, the longest %.2f s at offset "
-                  "%" PRIu64 " (%s)\n",
-                  what, table->stall_count, stall_seconds, table->longest_stall.seconds,
-                  table->longest_stall.offset, offset);
+                  "stalled %ss: %" PRIu64 " took more than %.0f s\n", what, table->stall_count,
+                  stall_seconds);
     lines->write(lines->context, lines->line);
+    uint64_t listed = table->stall_count < listed_stalls ? table->stall_count : listed_stalls;
+    for (uint64_t i = 0; i < listed; ++i) {
+        put_stall(lines, "  at offset %" PRIu64 " (%s): %.2f s\n", table->stalls[i]);
+    }
+    if (listed < table->stall_count) {
+        std::snprintf(lines->line, sizeof lines->line, "  and %" PRIu64 " more\n",
+                      table->stall_count - listed);
+        lines->write(lines->context, lines->line);
+        put_stall(lines, "  the longest at offset %" PRIu64 " (%s): %.2f s\n",
+                  table->longest_stall);
+    }
 }
 
 } // namespace

@@ -121,10 +121,21 @@ TEST(Profile, LinesForTheSpansTheSlowestStretchAndTheStalls) {
     write_profile(&table, "write", append_line, &text);
     EXPECT_EQ(text, "write speed: 412 MB/s to 3.00 GiB, then 38 MB/s to the end (6.00 GiB)\n"
                     "slowest write: 37 MB/s, from 5.00 GiB to 6.00 GiB\n"
-                    "stalled writes: 2 took more than 1 s, the longest 4.25 s at offset "
-                    "4294967296 (4.00 GiB)\n");
-    EXPECT_EQ(table.stall_count, 2u);
-    EXPECT_EQ(table.stalls[0].offset, 3 * gib + 7);
+                    "stalled writes: 2 took more than 1 s\n"
+                    "  at offset 3221225479 (3.00 GiB): 1.50 s\n"
+                    "  at offset 4294967296 (4.00 GiB): 4.25 s\n");
+    // Past the listed ones: how many more, and the longest of all.
+    for (uint64_t i = 1; i <= kept_stalls + 2; ++i) {
+        rates_note_call(&table, 5 * gib + i, i == kept_stalls + 2 ? 9.5 : 2.0);
+    }
+    EXPECT_EQ(table.stall_count, kept_stalls + 4);
+    EXPECT_EQ(table.stalls[kept_stalls - 1].offset, 5 * gib + kept_stalls - 2);
+    text.clear();
+    write_profile(&table, "write", append_line, &text);
+    EXPECT_NE(text.find("  at offset 5368709122 (5.00 GiB): 2.00 s\n  and 16 more\n"
+                        "  the longest at offset 5368709138 (5.00 GiB): 9.50 s\n"),
+              std::string::npos)
+        << text;
 
     fill_table(mib, {95});
     text.clear();
