@@ -17,6 +17,8 @@ struct Parsed {
     CheckOptions options;
     std::vector<std::string> inputs;
     std::string fill_directory;
+    std::string json_path;
+    std::string plot_path;
 };
 
 Parsed parse(std::vector<std::string> words) {
@@ -34,8 +36,12 @@ Parsed parse(std::vector<std::string> words) {
     if (parsed.options.fill_directory != nullptr) {
         parsed.fill_directory = parsed.options.fill_directory;
     }
+    parsed.json_path = parsed.options.json_path != nullptr ? parsed.options.json_path : "";
+    parsed.plot_path = parsed.options.plot_path != nullptr ? parsed.options.plot_path : "";
     parsed.options.inputs = nullptr;
     parsed.options.fill_directory = nullptr;
+    parsed.options.json_path = nullptr;
+    parsed.options.plot_path = nullptr;
     return parsed;
 }
 
@@ -77,13 +83,28 @@ TEST(Options, ArgumentsToActions) {
         {{"--probe", "/dev/sdb", "f"}, action_usage_error, {"f"}, 0, "--probe takes one drive"},
         {{"--probe", "d", "--fill", "e"}, action_usage_error, {}, 0, "--probe goes with neither"},
         {{"--probe", "d", "--restore", "b"}, action_usage_error, {}, 0, "--restore: --probe and"},
-        {{"--probe", "d", "--destructive", "--backup", "b"}, action_usage_error, {}, 0,
+        {{"--probe", "d", "--destructive", "--backup", "b"},
+         action_usage_error,
+         {},
+         0,
          "--destructive saves nothing"},
         {{"--restore", "b"}, action_usage_error, {}, 0, "--restore needs the backup and"},
-        {{"--restore", "b", "d", "--destructive"}, action_usage_error, {"d"}, 0,
+        {{"--restore", "b", "d", "--destructive"},
+         action_usage_error,
+         {"d"},
+         0,
          "--destructive goes with --probe"},
         {{"--backup", "b", "f"}, action_usage_error, {"f"}, 0, "--backup goes with --probe"},
         {{"--file-as-drive"}, action_usage_error, {}, 0, "--file-as-drive goes with --probe"},
+        {{"--json", "r.json", "a"}, action_check, {"a"}, 0, ""},
+        {{"--fill", "d", "--plot=p.svg", "--json", "-"}, action_fill, {}, 0, ""},
+        {{"--plot", "-", "a"}, action_usage_error, {"a"}, 0, "--plot needs a file name"},
+        {{"a", "--json"}, action_usage_error, {"a"}, 0, "option --json needs a value"},
+        {{"--probe", "d", "--plot", "p.svg"},
+         action_usage_error,
+         {},
+         0,
+         "--plot goes with a check or a fill"},
     };
     for (const Case& c : cases) {
         std::string words;
@@ -102,6 +123,9 @@ TEST(Options, ArgumentsToActions) {
     EXPECT_EQ(fill.options.file_size, 4096u);
     EXPECT_TRUE(fill.options.replace);
     EXPECT_EQ(parse({"--fill", "mnt"}).options.file_size, default_fill_file_size);
+    Parsed reports = parse({"--json=-", "--plot", "p.svg", "a"});
+    EXPECT_EQ(reports.json_path, "-");
+    EXPECT_EQ(reports.plot_path, "p.svg");
 }
 
 TEST(Options, ByteCounts) {
