@@ -24,6 +24,8 @@ struct CheckOptions {
     uint64_t expected_size; // --size; 0 when not given
     uint64_t file_size;     // --file-size, for --fill
     bool replace;           // --replace: --fill may overwrite earlier fill files
+    bool keep_going;        // --keep-going: --fill writes on after a sample found damage
+    bool resume;            // --resume: --fill goes on with the fill files there
     char message[200];      // for action_usage_error
 };
 

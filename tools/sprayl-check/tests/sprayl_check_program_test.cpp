@@ -390,14 +390,15 @@ TEST(Fill, AFileSizeLimitEndsTheFillLikeAFullDrive) {
     std::filesystem::remove_all(directory);
     std::filesystem::create_directories(directory);
     const uint64_t limit = 2500000;
-    // --file-size above the limit, so that the very first file reaches it.
+    // --file-size above the limit, so that the third file reaches it: the
+    // first ones are smaller, 1 MiB and 2 MiB.
     ProgramRun run = run_shell("trap '' XFSZ; prlimit --fsize=" + std::to_string(limit) + " " +
                                sprayl_check + " --fill " + directory + " --file-size 4M");
     EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
     EXPECT_TRUE(has_line(run.out, "result: intact")) << run.out;
     std::vector<size_t> sizes;
     Bytes stream = read_fill_files(directory, &sizes);
-    EXPECT_EQ(sizes, std::vector<size_t>{limit});
+    EXPECT_EQ(sizes, (std::vector<size_t>{1 << 20, 2 << 20, limit}));
     EXPECT_TRUE(is_reference_stream(stream));
 }
 
