@@ -347,16 +347,14 @@ const ReadMethodRow read_methods[read_method_count] = {
     {"missing", true},
     {"around the cache", true}, // and how: around_cache_text
     {"after dropping it from the cache (fdatasync, POSIX_FADV_DONTNEED)", true},
-    {"around the cache, with the cache of the FUSE file system's device dropped (BLKFLSBUF)",
-     true},
+    {"around the cache, with the cache of the FUSE file system's device dropped (BLKFLSBUF)", true},
     {"around the cache, with the cache of the FUSE file system's device dropped (fdatasync, "
      "POSIX_FADV_DONTNEED)",
      true},
     {"POSSIBLY FROM MEMORY: the cache of the FUSE file system's device could not be dropped",
      false},
     {"POSSIBLY FROM MEMORY: a FUSE file system with no device of its own", false},
-    {"POSSIBLY FROM MEMORY: a network file system, whose server may answer from its cache",
-     false},
+    {"POSSIBLY FROM MEMORY: a network file system, whose server may answer from its cache", false},
     {"POSSIBLY FROM MEMORY: through the cache", false},
     {"as it came", true},
 };

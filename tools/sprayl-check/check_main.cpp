@@ -218,8 +218,8 @@ DriveMap map_fill_files(const char* directory, uint32_t files) {
         fill_file_path(directory, i + 1, path, sizeof path);
         int64_t count = file_extents(path, file_extent_buffer,
                                      sizeof file_extent_buffer / sizeof file_extent_buffer[0]);
-        if (count < 0 ||
-            map.count + static_cast<size_t>(count) > sizeof stream_extents / sizeof stream_extents[0]) {
+        if (count < 0 || map.count + static_cast<size_t>(count) >
+                             sizeof stream_extents / sizeof stream_extents[0]) {
             map.count = 0;
             return map;
         }
@@ -266,10 +266,9 @@ void explain_finding(const FillOutcome* fill, bool keep_going) {
                  "sprayl-check: the drive did not keep what it was given: read back, %s at"
                  " offset %" PRIu64 " is %s (%s)%s\n",
                  path, finding.file_offset, damage_kinds[finding.kind].name, what,
-                 keep_going ? "; writing goes on (--keep-going)"
-                 : fill->stopped_early
-                     ? "; writing stops here, and every file written is checked"
-                     : "");
+                 keep_going            ? "; writing goes on (--keep-going)"
+                 : fill->stopped_early ? "; writing stops here, and every file written is checked"
+                                       : "");
 }
 
 // Refuses to go on with a fill directory, with the reason.
@@ -359,8 +358,8 @@ bool prepare_resume(const CheckOptions* options, GeneratorState* seed, FillPlan*
     }
     char path[4096];
     fill_file_path(directory, files, path, sizeof path);
-    int error = intact_end > last_start ? truncate_file(path, intact_end - last_start)
-                                        : remove_file(path);
+    int error =
+        intact_end > last_start ? truncate_file(path, intact_end - last_start) : remove_file(path);
     if (error != 0) {
         char text[128];
         error_text(error, text, sizeof text);

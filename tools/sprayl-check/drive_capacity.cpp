@@ -80,8 +80,8 @@ uint64_t intact_end_within(const CheckResult* result, uint64_t start, uint64_t e
 // on fill data written earlier in [from, below) if the wrap began at the
 // drive's start, yet that earlier data came back intact. The highest drive
 // offset where it did, or 0.
-uint64_t low_area_end(const CheckResult* result, const DriveMap* map, uint64_t wrap,
-                      uint64_t from, uint64_t below) {
+uint64_t low_area_end(const CheckResult* result, const DriveMap* map, uint64_t wrap, uint64_t from,
+                      uint64_t below) {
     uint64_t highest = 0;
     for (size_t hi = 0; hi < map->count; ++hi) {
         const StreamExtent& late = map->extents[hi];
@@ -97,15 +97,15 @@ uint64_t low_area_end(const CheckResult* result, const DriveMap* map, uint64_t w
             for (size_t lo = 0; c < d && lo < map->count; ++lo) {
                 const StreamExtent& early = map->extents[lo];
                 uint64_t e = early.drive_offset > c ? early.drive_offset : c;
-                uint64_t f = early.drive_offset + early.length < d
-                                 ? early.drive_offset + early.length
-                                 : d;
-                if (e >= f || early.stream_offset >= late.stream_offset) {
+                uint64_t f =
+                    early.drive_offset + early.length < d ? early.drive_offset + early.length : d;
+                // The late data that would land on e, written after the early data?
+                uint64_t late_stream = late.stream_offset + (at + (e - land) - late.drive_offset);
+                uint64_t stream_start = early.stream_offset + (e - early.drive_offset);
+                if (e >= f || stream_start >= late_stream) {
                     continue;
                 }
-                uint64_t stream_start = early.stream_offset + (e - early.drive_offset);
-                uint64_t intact =
-                    intact_end_within(result, stream_start, stream_start + (f - e));
+                uint64_t intact = intact_end_within(result, stream_start, stream_start + (f - e));
                 uint64_t drive_end = e + (intact - stream_start);
                 highest = intact > stream_start && drive_end > highest ? drive_end : highest;
             }
@@ -147,10 +147,18 @@ bool find_wrap(const CheckResult* result, const DriveMap* map, DriveCapacity* ca
     capacity->finding = capacity_wraps;
     capacity->wrap = common >= smallest / divisor_noise ? common : smallest;
     uint64_t first_fill = lowest_fill_offset(map);
-    uint64_t kept_below = lowest_read > first_fill + near_the_start(capacity->wrap)
-                              ? low_area_end(result, map, capacity->wrap, first_fill, lowest_read)
-                              : 0;
+    // Misplaced data read no lower than well above the first fill data: the
+    // drive may keep a low area apart, up to where it was read. Fill data
+    // below that came back intact where a wrap from the drive's start would
+    // have overwritten it shows how far the low area reaches at least.
+    uint64_t near = near_the_start(capacity->wrap);
+    bool maybe_kept = lowest_read > first_fill + near;
+    uint64_t kept_below =
+        maybe_kept ? low_area_end(result, map, capacity->wrap, first_fill, lowest_read) : 0;
     capacity->holds = kept_below + capacity->wrap;
+    capacity->holds_at_most = maybe_kept && kept_below + near < lowest_read
+                                  ? lowest_read + capacity->wrap
+                                  : capacity->holds;
     return true;
 }
 
@@ -208,12 +216,13 @@ DriveCapacity find_capacity(const CheckResult* result, const DriveMap* map, uint
     DriveCapacity capacity = {};
     capacity.claims = claims;
     capacity.kept = result->bytes_intact + (result->run_known ? 0 : header_bytes);
-    capacity.written = result->expected_size > result->bytes_read ? result->expected_size
-                                                                  : result->bytes_read;
+    capacity.written =
+        result->expected_size > result->bytes_read ? result->expected_size : result->bytes_read;
     if (!check_found_damage(result)) {
         return capacity;
     }
-    if (map->count > 0 && (find_wrap(result, map, &capacity) || find_loss(result, map, &capacity))) {
+    if (map->count > 0 &&
+        (find_wrap(result, map, &capacity) || find_loss(result, map, &capacity))) {
         return capacity;
     }
     capacity.finding = capacity_estimated;
@@ -228,10 +237,17 @@ void format_capacity(const DriveCapacity* capacity, char* text, size_t size) {
     format_size(capacity->claims, claims, sizeof claims);
     int written = 0;
     if (capacity->finding == capacity_wraps || capacity->finding == capacity_drops) {
-        written = capacity->claims > 0
-                   ? std::snprintf(text, size, "the drive holds %s of the %s it claims: ", holds,
-                                   claims)
-                   : std::snprintf(text, size, "the drive holds %s: ", holds);
+        char at_most[96] = "";
+        if (capacity->holds_at_most > capacity->holds) {
+            format_size(capacity->holds_at_most, other, sizeof other);
+            std::snprintf(at_most, sizeof at_most, " (up to %s if it keeps a low area apart)",
+                          other);
+        }
+        written =
+            capacity->claims > 0
+                ? std::snprintf(text, size, "the drive holds %s of the %s it claims%s: ", holds,
+                                claims, at_most)
+                : std::snprintf(text, size, "the drive holds %s%s: ", holds, at_most);
     }
     if (written < 0 || static_cast<size_t>(written) >= size) {
         return;

@@ -34,11 +34,13 @@ enum CapacityFinding {
 
 struct DriveCapacity {
     CapacityFinding finding;
-    uint64_t claims;       // the drive's size as it says, 0 when unknown
-    uint64_t holds;        // wraps, drops: the bytes it holds, from its start
-    uint64_t wrap;         // wraps: the distance
-    uint64_t kept;         // estimated: bytes that came back intact
-    uint64_t written;      // estimated: bytes written
+    uint64_t claims;        // the drive's size as it says, 0 when unknown
+    uint64_t holds;         // wraps, drops: the bytes it holds, from its start
+    uint64_t holds_at_most; // wraps: more than holds where the fill cannot tell
+                            // whether the drive keeps a low area apart
+    uint64_t wrap;          // wraps: the distance
+    uint64_t kept;          // estimated: bytes that came back intact
+    uint64_t written;       // estimated: bytes written
     const char* reads_give; // drops: what reads past holds give ("zeros")
 };
 

@@ -63,7 +63,7 @@ enum FileEnd { file_complete, file_system_full, file_interrupted, file_failed };
 
 // Writes up to file_size bytes of the stream into file.
 FileEnd fill_one_file(intptr_t file, uint64_t file_size, StreamSource* source, Progress* progress,
-                   FillOutcome* outcome, int* error) {
+                      FillOutcome* outcome, int* error) {
     uint64_t left = file_size;
     while (left > 0) {
         if (stop_requested != 0) {

@@ -10,18 +10,18 @@
 #include <cstdint>
 
 struct FillPlan {
-    uint64_t file_size;   // the largest fill file
-    bool keep_going;      // write on to the end after a sample found damage
-    uint32_t files_there; // fill files there already, to go on after (--resume)
-    uint64_t bytes_there; // the stream bytes that they hold
+    uint64_t file_size;           // the largest fill file
+    bool keep_going;              // write on to the end after a sample found damage
+    uint32_t files_there;         // fill files there already, to go on after (--resume)
+    uint64_t bytes_there;         // the stream bytes that they hold
     const uint64_t* starts_there; // where each of them begins in the stream
 };
 
 struct FillOutcome {
-    uint32_t files;        // fill files there in all, the last possibly short
-    uint64_t bytes;        // of the stream in all of them
+    uint32_t files;          // fill files there in all, the last possibly short
+    uint64_t bytes;          // of the stream in all of them
     uint64_t bytes_this_run; // written by this run
-    double seconds;        // writing, flushing and reading back
+    double seconds;          // writing, flushing and reading back
     double read_back_seconds;
     uint64_t pieces_read;  // pieces read back
     bool interrupted;      // stopped by a stop request

@@ -94,7 +94,7 @@ bool read_back_piece(ReadBack* read_back, const uint64_t* starts, uint32_t files
         const Stretch& first = result.stretches[0];
         at = first.start;
         finding->kind = first.kind;
-        finding->source = first.kind == damage_misplaced ? first.source : 0;
+        finding->source = first.source;
     } else if (result.slip_count > 0) {
         at = result.slips[0].offset;
         finding->source = static_cast<uint64_t>(static_cast<int64_t>(place.stream_offset + at) +
@@ -150,8 +150,7 @@ bool read_back_files(ReadBack* read_back, const uint64_t* starts, uint32_t files
         if (to <= from) {
             continue;
         }
-        SamplePlace place =
-            sample_place(starts, files, from, to, next_random(&read_back->random));
+        SamplePlace place = sample_place(starts, files, from, to, next_random(&read_back->random));
         if (!read_back_piece(read_back, starts, files, place)) {
             return false;
         }

@@ -25,10 +25,10 @@ constexpr uint32_t pieces_in_earlier_files = 8;
 struct SampleFinding {
     bool found;
     DamageKind kind;
-    uint32_t file;         // the fill file's number
-    uint64_t file_offset;  // where in that file the damage begins
+    uint32_t file;        // the fill file's number
+    uint64_t file_offset; // where in that file the damage begins
     uint64_t stream_offset;
-    uint64_t source;       // misplaced: the stream offset the data belongs at
+    uint64_t source; // as a Stretch's: misplaced, the stream offset the data belongs at
 };
 
 struct ReadBack {

@@ -283,8 +283,7 @@ void close_input(OpenInput* input) {
 
 unsigned char* aligned_buffer(size_t size) {
     void* memory = nullptr;
-    return posix_memalign(&memory, 4096, size) == 0 ? static_cast<unsigned char*>(memory)
-                                                     : nullptr;
+    return posix_memalign(&memory, 4096, size) == 0 ? static_cast<unsigned char*>(memory) : nullptr;
 }
 
 // ---- Writing ----
@@ -362,8 +361,8 @@ int64_t file_extents(const char* path, FileExtent* extents, size_t capacity) {
         return -1;
     }
     constexpr unsigned batch = 256;
-    alignas(fiemap) static unsigned char request_memory[sizeof(fiemap) +
-                                                        batch * sizeof(fiemap_extent)];
+    alignas(
+        fiemap) static unsigned char request_memory[sizeof(fiemap) + batch * sizeof(fiemap_extent)];
     fiemap* request = reinterpret_cast<fiemap*>(request_memory);
     size_t count = 0;
     uint64_t start = 0;

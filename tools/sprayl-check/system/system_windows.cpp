@@ -53,12 +53,10 @@ void find_file_system(const char* path, FileSystemInfo* info) {
     if (!GetVolumePathNameW(wide_path(path), root, MAX_PATH + 1)) {
         return;
     }
-    WideCharToMultiByte(CP_UTF8, 0, root, -1, info->source, sizeof info->source, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, root, -1, info->source, sizeof info->source, nullptr, nullptr);
     wchar_t type[64];
     if (GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, type, 64)) {
-        WideCharToMultiByte(CP_UTF8, 0, type, -1, info->type, sizeof info->type, nullptr,
-                            nullptr);
+        WideCharToMultiByte(CP_UTF8, 0, type, -1, info->type, sizeof info->type, nullptr, nullptr);
     }
     // A file on a share: FILE_FLAG_NO_BUFFERING passes this machine's cache,
     // not the server's.
@@ -204,8 +202,8 @@ void reach_the_drive(OpenInput* input, char* why, size_t capacity) {
         input->method = read_network;
     } else if (input->method == read_through_cache) {
         std::snprintf(why, capacity,
-                      "the file system of \"%s\" refuses reads around the cache (%s)",
-                      input->path, info.type);
+                      "the file system of \"%s\" refuses reads around the cache (%s)", input->path,
+                      info.type);
     }
 }
 
@@ -321,8 +319,7 @@ uint64_t free_space(const char* directory) {
 
 uint64_t drive_size(const char* directory) {
     ULARGE_INTEGER total;
-    return GetDiskFreeSpaceExW(wide_path(directory), nullptr, &total, nullptr) ? total.QuadPart
-                                                                              : 0;
+    return GetDiskFreeSpaceExW(wide_path(directory), nullptr, &total, nullptr) ? total.QuadPart : 0;
 }
 
 // ---- Where a file lies on its drive ----
@@ -376,9 +373,9 @@ int64_t file_extents(const char* path, FileExtent* extents, size_t capacity) {
     if (!volume_layout(path, &cluster_bytes, &volume_start)) {
         return -1;
     }
-    HANDLE handle = CreateFileW(wide_path(path), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+    HANDLE handle =
+        CreateFileW(wide_path(path), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return -1;
     }
@@ -392,8 +389,8 @@ int64_t file_extents(const char* path, FileExtent* extents, size_t capacity) {
     size_t count = 0;
     for (;;) {
         DWORD got = 0;
-        BOOL done = DeviceIoControl(handle, FSCTL_GET_RETRIEVAL_POINTERS, &request,
-                                    sizeof request, &answer, sizeof answer, &got, nullptr);
+        BOOL done = DeviceIoControl(handle, FSCTL_GET_RETRIEVAL_POINTERS, &request, sizeof request,
+                                    &answer, sizeof answer, &got, nullptr);
         if (!done && GetLastError() != ERROR_MORE_DATA) {
             // ERROR_HANDLE_EOF: an empty file, whose bytes lie nowhere.
             bool empty = GetLastError() == ERROR_HANDLE_EOF;
@@ -426,8 +423,8 @@ int64_t file_extents(const char* path, FileExtent* extents, size_t capacity) {
 // ---- A reading thread ----
 
 intptr_t semaphore_create(unsigned count, unsigned most) {
-    HANDLE semaphore = CreateSemaphoreW(nullptr, static_cast<LONG>(count),
-                                        static_cast<LONG>(most), nullptr);
+    HANDLE semaphore =
+        CreateSemaphoreW(nullptr, static_cast<LONG>(count), static_cast<LONG>(most), nullptr);
     return reinterpret_cast<intptr_t>(semaphore);
 }
 

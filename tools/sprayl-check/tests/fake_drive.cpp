@@ -38,7 +38,7 @@ struct PastRow {
 };
 
 const PastRow past_rows[] = {
-    {"zeros", past_zeros}, {"ff", past_ff},     {"old", past_old},
+    {"zeros", past_zeros},   {"ff", past_ff},     {"old", past_old},
     {"errors", past_errors}, {"wrap", past_wrap},
 };
 
@@ -121,8 +121,8 @@ int get_attributes(const char* path, struct stat* status, fuse_file_info*) {
     return 0;
 }
 
-int read_directory(const char* path, void* entries, fuse_fill_dir_t fill, off_t,
-                   fuse_file_info*, fuse_readdir_flags) {
+int read_directory(const char* path, void* entries, fuse_fill_dir_t fill, off_t, fuse_file_info*,
+                   fuse_readdir_flags) {
     if (std::strcmp(path, "/") != 0) {
         return -ENOENT;
     }
