@@ -72,7 +72,10 @@ TEST(Options, ArgumentsToActions) {
         {{"--fill", "d", "--resume", "--keep-going"}, action_fill, {}, 0, ""},
         {{"--keep-going", "f"}, action_usage_error, {"f"}, 0, "--keep-going goes with --fill"},
         {{"--resume"}, action_usage_error, {}, 0, "--resume goes with --fill"},
-        {{"--fill", "d", "--resume", "--replace"}, action_usage_error, {}, 0,
+        {{"--fill", "d", "--resume", "--replace"},
+         action_usage_error,
+         {},
+         0,
          "--resume goes on with the fill files there; --replace removes them"},
         {{"a", "-"}, action_usage_error, {"a", "-"}, 0, "standard input (\"-\") cannot"},
     };
