@@ -59,7 +59,7 @@ uint32_t read_piece(OpenInput* input, unsigned char* buffer, uint32_t size, uint
 // Reads one piece back and checks it; false with the finding where it is
 // not what was written.
 bool read_back_piece(ReadBack* read_back, const uint64_t* starts, uint32_t files,
-                     const SamplePlace& place) {
+                     const SamplePlace& place, bool* drive_reached) {
     char path[4096];
     fill_file_path(read_back->directory, place.file + 1, path, sizeof path);
     uint64_t file_offset = place.stream_offset - starts[place.file];
@@ -68,8 +68,14 @@ bool read_back_piece(ReadBack* read_back, const uint64_t* starts, uint32_t files
     int error = open_input(path, &input);
     uint32_t got = 0;
     if (error == 0) {
+        // Once a round: dropping a FUSE file system's device from the cache
+        // serves every piece after it, and each drop costs its daemon the
+        // reading of its tables anew.
         char why[512];
-        reach_the_drive(&input, why, sizeof why);
+        if (!*drive_reached) {
+            reach_the_drive(&input, why, sizeof why);
+            *drive_reached = true;
+        }
         got = read_piece(&input, read_back->buffer, place.size, file_offset, &error);
     }
     close_input(&input);
@@ -137,10 +143,11 @@ bool read_back_files(ReadBack* read_back, const uint64_t* starts, uint32_t files
     }
     uint64_t new_start = starts[files - 1];
     uint64_t new_end = starts[files];
+    bool drive_reached = false;
     for (uint32_t i = 0; i < pieces_in_new_file && new_end > new_start; ++i) {
         SamplePlace place =
             sample_place(starts, files, new_start, new_end, next_random(&read_back->random));
-        if (!read_back_piece(read_back, starts, files, place)) {
+        if (!read_back_piece(read_back, starts, files, place, &drive_reached)) {
             return false;
         }
     }
@@ -151,7 +158,7 @@ bool read_back_files(ReadBack* read_back, const uint64_t* starts, uint32_t files
             continue;
         }
         SamplePlace place = sample_place(starts, files, from, to, next_random(&read_back->random));
-        if (!read_back_piece(read_back, starts, files, place)) {
+        if (!read_back_piece(read_back, starts, files, place, &drive_reached)) {
             return false;
         }
     }
