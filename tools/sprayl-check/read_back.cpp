@@ -145,8 +145,10 @@ bool read_back_files(ReadBack* read_back, const uint64_t* starts, uint32_t files
     uint64_t new_end = starts[files];
     bool drive_reached = false;
     for (uint32_t i = 0; i < pieces_in_new_file && new_end > new_start; ++i) {
-        SamplePlace place =
-            sample_place(starts, files, new_start, new_end, next_random(&read_back->random));
+        // The file's last piece first: a drive that loses writes past its
+        // capacity loses the end of the file that crosses it.
+        uint64_t choice = i == 0 ? new_end - new_start - 1 : next_random(&read_back->random);
+        SamplePlace place = sample_place(starts, files, new_start, new_end, choice);
         if (!read_back_piece(read_back, starts, files, place, &drive_reached)) {
             return false;
         }

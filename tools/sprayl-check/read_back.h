@@ -14,10 +14,10 @@
 // The bytes of one piece read back.
 constexpr uint32_t sample_piece_bytes = 64 * 1024;
 
-// Pieces read back from the file just written, and from the files before
-// it: one in each of as many equal parts of them, so that the earliest
-// part, which a drive that wraps around overwrites first, is always among
-// them.
+// Pieces read back from the file just written (its last one, and one at
+// random), and from the files before it: one in each of as many equal parts
+// of them, so that the earliest part, which a drive that wraps around
+// overwrites first, is always among them.
 constexpr uint32_t pieces_in_new_file = 2;
 constexpr uint32_t pieces_in_earlier_files = 8;
 
