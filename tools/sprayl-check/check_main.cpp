@@ -349,9 +349,8 @@ bool prepare_resume(const CheckOptions* options, GeneratorState* seed, FillPlan*
         return refuse_resume(directory, reason);
     }
     // The last file ends at its last sector that is intact to its end.
-    uint64_t kept_in_last = (intact_end - last_start) / sector_bytes * sector_bytes;
-    if (intact_end < check.result.bytes_read || kept_in_last < intact_end - last_start) {
-        intact_end = last_start + kept_in_last;
+    if (intact_end < check.result.bytes_read) {
+        intact_end = last_start + (intact_end - last_start) / sector_bytes * sector_bytes;
     }
     if (intact_end < header_bytes + min_checked_bytes) {
         return refuse_resume(directory, "its first file holds too little of the run");
@@ -423,6 +422,14 @@ int run_fill(const CheckOptions* options) {
     double started = clock_seconds();
     int exit_code = check_and_report(fill.bytes, false);
     double read_seconds = clock_seconds() - started;
+    if (fill.finding.found && (exit_code == exit_intact || exit_code == exit_unconfirmed)) {
+        // What was read back while writing stays a fact: a drive that gave
+        // it once may give it again.
+        std::fprintf(stderr, "sprayl-check: every byte checked was in place, but a piece read"
+                             " back while writing was not: the drive does not keep its data"
+                             " reliably\n");
+        exit_code = exit_differs;
+    }
     print_capacity(options->fill_directory, fill.files);
     print_rates(&fill, read_seconds);
     return finish_output(exit_code);

@@ -97,7 +97,10 @@ bool report_error(const char* action, const char* path, int error, char* message
 
 uint64_t fill_file_limit(uint64_t file_size, uint32_t number) {
     uint64_t first = file_size / 64 > first_file_bytes ? file_size / 64 : first_file_bytes;
-    uint64_t limit = number > 40 ? file_size : first << (number - 1);
+    uint64_t limit = first;
+    for (uint32_t n = 1; n < number && limit < file_size; ++n) {
+        limit *= 2;
+    }
     return limit < file_size ? limit : file_size;
 }
 

@@ -37,9 +37,12 @@ uint32_t file_holding(const uint64_t* starts, uint32_t files, uint64_t offset) {
 // where a read failed. Returns the bytes read.
 uint32_t read_piece(OpenInput* input, unsigned char* buffer, uint32_t size, uint64_t offset,
                     int* error) {
+    // Reads around the cache take whole pages: a piece that ends with its
+    // file ends short of one, and the read there comes back short.
+    uint32_t asked = (size + 4095) / 4096 * 4096;
     uint32_t got = 0;
     while (got < size) {
-        int64_t read = read_input(input, buffer + got, size - got, offset + got, error);
+        int64_t read = read_input(input, buffer + got, asked - got, offset + got, error);
         if (read > 0) {
             got += static_cast<uint32_t>(read);
         } else if (read == 0) {
@@ -53,7 +56,7 @@ uint32_t read_piece(OpenInput* input, unsigned char* buffer, uint32_t size, uint
             break;
         }
     }
-    return got;
+    return got < size ? got : size;
 }
 
 // Reads one piece back and checks it; false with the finding where it is
@@ -87,7 +90,9 @@ bool read_back_piece(ReadBack* read_back, const uint64_t* starts, uint32_t files
     }
     check_finish(&piece_check, check_end_of_input, place.size);
     const CheckResult& result = piece_check.result;
-    if (!check_found_damage(&result)) {
+    if (!check_found_damage(&result) ||
+        bytes_damaged(&result) + (result.slip_count > 0 ? place.size : 0) <
+            place.size / sample_damaged_share) {
         return true;
     }
     SampleFinding* finding = &read_back->finding;

@@ -21,6 +21,13 @@ constexpr uint32_t sample_piece_bytes = 64 * 1024;
 constexpr uint32_t pieces_in_new_file = 2;
 constexpr uint32_t pieces_in_earlier_files = 8;
 
+// A piece counts as not kept where at least this share of it (a quarter)
+// is damaged: fill data that a drive lost or wrapped around fills whole
+// pieces, while a block of the file system's own that it wrapped onto the
+// fill is small, and shows nothing yet about where the fill's data goes.
+// The full check afterwards finds every damaged byte either way.
+constexpr uint32_t sample_damaged_share = 4;
+
 // What a piece read back showed first, where it was not what was written.
 struct SampleFinding {
     bool found;
@@ -46,8 +53,8 @@ bool read_back_start(ReadBack* read_back, const char* directory, const Generator
 
 // Reads back pieces of fill file files (the last written) and of the files
 // before it, which begin in the stream at starts[0..files) and end at
-// starts[files]. False when one of them was not what was written there:
-// read_back->finding then says what, and where.
+// starts[files]. False when one of them was not what was written there
+// (sample_damaged_share): read_back->finding then says what, and where.
 bool read_back_files(ReadBack* read_back, const uint64_t* starts, uint32_t files);
 
 // The piece at the stream offsets [start, end) (within one file) that the
