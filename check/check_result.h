@@ -62,10 +62,10 @@ enum CheckEnd {
 enum CheckOutcome {
     outcome_intact,      // enough was checked, and every byte is where it belongs
     outcome_unconfirmed, // so it seemed, but what was read may have come from memory
-    outcome_damaged,    // bytes were damaged, lost or missing
-    outcome_too_short,  // too few bytes were checked to tell
-    outcome_incomplete, // the input could not be read to its end
-    outcome_interrupted // the user stopped the check
+    outcome_damaged,     // bytes were damaged, lost or missing
+    outcome_too_short,   // too few bytes were checked to tell
+    outcome_incomplete,  // the input could not be read to its end
+    outcome_interrupted  // the user stopped the check
 };
 
 // How many stretches and slips are kept for the report; beyond that they

@@ -3,6 +3,7 @@
 #include "damage_kinds.h"
 #include "stream_position.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -532,10 +533,10 @@ void begin_unit(StreamCheck* check) {
         to_sector_end >= recognise_bytes ? to_sector_end : to_sector_end + sector_bytes;
 }
 
-void begin_following(StreamCheck* check, uint64_t at) {
+void begin_following(StreamCheck* check, uint64_t at, int64_t delta) {
     check->state.block_start = -1;
-    check->state.delta = 0;
-    check->state.expected_delta = 0;
+    check->state.delta = delta;
+    check->state.expected_delta = delta;
     check->state.slow = false;
     extend_match(check, at, at);
 }
@@ -557,7 +558,13 @@ CheckOutcome outcome_of(const CheckResult* result) {
 }
 
 void start(StreamCheck* check) {
-    std::memset(check, 0, sizeof *check);
+    // All but the kept stretches, which are read only up to their count: a
+    // check of a small piece starts without clearing megabytes.
+    unsigned char* bytes = reinterpret_cast<unsigned char*>(check);
+    size_t stretches_start = offsetof(StreamCheck, result) + offsetof(CheckResult, stretches);
+    size_t stretches_end = stretches_start + sizeof check->result.stretches;
+    std::memset(bytes, 0, stretches_start);
+    std::memset(bytes + stretches_end, 0, sizeof *check - stretches_end);
     check->state.block_start = -1;
     check->state.in_sequence = true;
 }
@@ -596,7 +603,25 @@ void check_start_run(StreamCheck* check, const GeneratorState* seed) {
         next_word(&check->state.run);
     }
     check->result.run_known = true;
-    begin_following(check, 0);
+    begin_following(check, 0, 0);
+}
+
+void check_start_piece(StreamCheck* check, const GeneratorState* seed, uint64_t stream_offset,
+                       uint64_t stream_span) {
+    check_start_run(check, seed);
+    begin_following(check, 0, static_cast<int64_t>(stream_offset));
+    // Nothing before the piece was seen in place: whole sectors that hold
+    // data of another offset are misplaced, not a slip of the stream.
+    check->state.in_sequence = false;
+    // Data found in the piece may belong anywhere in what was written.
+    check->result.expected_size = stream_span;
+}
+
+GeneratorState seed_of_run(const GeneratorState* header_state) {
+    GeneratorState seed = *header_state;
+    jump_register(seed.word, -4);
+    seed.counter = 0;
+    return seed;
 }
 
 void check_bytes(StreamCheck* check, const unsigned char* data, size_t size) {
@@ -607,7 +632,7 @@ void check_bytes(StreamCheck* check, const unsigned char* data, size_t size) {
         --size;
         if (check->result.bytes_read == header_bytes) {
             check->state.run = recover_generator_state(check->result.header);
-            begin_following(check, header_bytes);
+            begin_following(check, header_bytes, 0);
         }
     }
     while (size > 0) {
@@ -667,7 +692,7 @@ void check_unreadable(StreamCheck* check, uint64_t length) {
         note_damage(check, check->result.bytes_read, check->result.bytes_read + length,
                     damage_unreadable, 0, 0);
         check->result.bytes_read += length;
-        begin_following(check, check->result.bytes_read);
+        begin_following(check, check->result.bytes_read, 0);
         return;
     }
     flush_unit(check);

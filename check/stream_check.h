@@ -33,6 +33,18 @@ void check_start(StreamCheck* check);
 // wrote it itself: then a header from another run is damage too.
 void check_start_run(StreamCheck* check, const GeneratorState* seed);
 
+// Makes check ready for a piece of the run from seed: the input's byte 0
+// should be the run's stream byte stream_offset, as in a sample read back
+// from the middle of a fill. Damage is counted in the piece's own offsets;
+// misplaced data says which stream offset it belongs at. stream_span, the
+// run's bytes written in all, tells how far that offset may lie.
+void check_start_piece(StreamCheck* check, const GeneratorState* seed, uint64_t stream_offset,
+                       uint64_t stream_span);
+
+// The run's state before its first output (its seed), from the state after
+// the first four outputs that the header gives.
+GeneratorState seed_of_run(const GeneratorState* header_state);
+
 // Checks the next size bytes of the input.
 void check_bytes(StreamCheck* check, const unsigned char* data, size_t size);
 

@@ -476,3 +476,67 @@ TEST(CheckDamage, ALargeTailIsListedBehindManySmallDefects) {
 }
 
 } // namespace
+
+// A piece read back from the middle of a run is judged against the run at
+// the stream offset it should hold: intact there, or what the drive gave
+// instead, counted in the piece's own offsets.
+struct PieceCase {
+    const char* name;
+    size_t stream_offset; // the piece should hold stream bytes from here
+    size_t holds_from;    // it holds stream bytes from here; SIZE_MAX: other bytes
+    unsigned char other;  // the byte it holds instead (when not stream bytes)
+    bool other_run;       // it holds data of another run from holds_from instead
+    DamageKind kind;
+    bool intact;
+};
+
+const PieceCase piece_cases[] = {
+    {"in place at a block", 4 * block_bytes, 4 * block_bytes, 0, false, damage_kind_count, true},
+    {"in place off a word", 12345, 12345, 0, false, damage_kind_count, true},
+    {"zeros", 8192, SIZE_MAX, 0x00, false, damage_blank, false},
+    {"FF bytes", 8192, SIZE_MAX, 0xFF, false, damage_blank, false},
+    {"what belongs 64 KiB later", 4096, 4096 + 65536, 0, false, damage_misplaced, false},
+    {"what belongs at the start", 131072, 0, 0, false, damage_misplaced, false},
+    {"another run", 4096, 4096, 0, true, damage_stale, false},
+};
+
+TEST(CheckPiece, APieceIsJudgedAtTheStreamOffsetItShouldHold) {
+    const size_t piece_size = 16384;
+    Bytes stream = test_stream(256 * 1024);
+    Bytes other = make_stream(1, 2, 3, 4, 256 * 1024);
+    GeneratorState seed = {{0x9E3779B9, 0x7F4A7C15, 0xF39CC060, 0x5CEDC834}, 0};
+    for (const PieceCase& c : piece_cases) {
+        SCOPED_TRACE(c.name);
+        Bytes piece(piece_size, c.other);
+        if (c.holds_from != SIZE_MAX) {
+            const Bytes& source = c.other_run ? other : stream;
+            std::memcpy(piece.data(), source.data() + c.holds_from, piece_size);
+        }
+        check_start_piece(&check, &seed, c.stream_offset, stream.size());
+        check_bytes(&check, piece.data(), 1000);
+        check_bytes(&check, piece.data() + 1000, piece_size - 1000);
+        check_finish(&check, check_end_of_input, piece_size);
+        if (c.intact) {
+            EXPECT_EQ(check.result.outcome, outcome_intact);
+            EXPECT_EQ(check.result.bytes_intact, piece_size);
+            continue;
+        }
+        EXPECT_EQ(check.result.outcome, outcome_damaged);
+        EXPECT_EQ(check.result.damaged_bytes[c.kind], piece_size);
+        ASSERT_GE(check.result.stretch_count, 1u);
+        EXPECT_EQ(check.result.stretches[0].start, 0u);
+        if (c.kind == damage_misplaced) {
+            EXPECT_EQ(check.result.stretches[0].source, c.holds_from);
+        }
+    }
+}
+
+// The seed that the header's state comes from: the stream made from it is
+// the stream whose header gave the state.
+TEST(CheckPiece, TheSeedComesBackFromTheHeader) {
+    GeneratorState seed = {{0x01234567, 0x89ABCDEF, 0xDEADBEEF, 0x0BADF00D}, 0};
+    Bytes stream = reference_bytes(seed, 64);
+    GeneratorState header_state = recover_generator_state(stream.data());
+    GeneratorState found = seed_of_run(&header_state);
+    EXPECT_EQ(reference_bytes(found, 64), stream);
+}

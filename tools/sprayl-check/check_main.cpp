@@ -7,6 +7,8 @@
 #include "check_input.h"
 #include "check_options.h"
 #include "check_report.h"
+#include "damage_kinds.h"
+#include "drive_capacity.h"
 #include "exit_code.h"
 #include "fill.h"
 #include "gather_seed.h"
@@ -18,6 +20,7 @@
 #include "speed_profile.h"
 #include "sprayl_version.h"
 #include "stream_check.h"
+#include "stream_position.h"
 #include "svg_plot.h"
 
 #include "system.h"
@@ -39,7 +42,7 @@ namespace {
 const char usage_text[] =
     "usage: sprayl-check [--size N] [FILE...]\n"
     "       sprayl-check DIR\n"
-    "       sprayl-check --fill DIR [--file-size N] [--replace]\n"
+    "       sprayl-check --fill DIR [--file-size N] [--replace | --resume] [--keep-going]\n"
     "       sprayl-check --probe DEVICE [--backup FILE | --destructive]\n"
     "       sprayl-check --restore BACKUP DEVICE\n"
     "Checks that the files, read one after another as one stream (or standard\n"
@@ -47,9 +50,13 @@ const char usage_text[] =
     "intact, byte for byte; DIR: the fill files in it, in their order.\n"
     "  --fill DIR       fill the file system that holds DIR with files\n"
     "                   sprayl-00001.bin, ... of one stream until it is full,\n"
-    "                   then check them\n"
-    "  --file-size N    largest fill file (default 1G)\n"
+    "                   reading samples back as it goes, then check them all;\n"
+    "                   a sample that was not kept stops the writing early\n"
+    "  --file-size N    largest fill file (default 1G; the first ones are smaller)\n"
     "  --replace        overwrite fill files that are there already\n"
+    "  --resume         go on with an interrupted fill: check the files there, cut\n"
+    "                   the last one back to its last intact sector, write on\n"
+    "  --keep-going     write to the end even when a sample was not kept\n"
     "  --size N         the input should be N bytes long; check that many\n"
     "  --json FILE      also write the report for programs, as JSON, to FILE\n"
     "                   (\"-\": standard output, the text report to standard error)\n"
@@ -239,23 +246,204 @@ void print_rates(const FillOutcome* outcome, double read_seconds) {
     format_rate(check.result.bytes_read, read_seconds, read_rate, sizeof read_rate);
     std::fprintf(report_out, "written: %" PRIu64 " bytes (%s) in %" PRIu32 " files, %s\n",
                  outcome->bytes, size, outcome->files, write_rate);
+    std::fprintf(report_out,
+                 "read back while writing: %" PRIu64 " pieces of %u KiB, %.2f s of %.2f s\n",
+                 outcome->pieces_read, static_cast<unsigned>(sample_piece_bytes / 1024),
+                 outcome->read_back_seconds, outcome->seconds);
     std::fprintf(report_out, "read back: %s\n", read_rate);
 }
 
-int run_fill(const CheckOptions* options) {
-    if (!clear_directory(options)) {
-        return fail(message);
+// Where the fill files lie on the drive, as stream offsets; none where the
+// file system cannot tell for every file.
+StreamExtent stream_extents[1 << 16];
+FileExtent file_extent_buffer[1 << 16];
+
+DriveMap map_fill_files(const char* directory, uint32_t files) {
+    DriveMap map = {stream_extents, 0};
+    for (uint32_t i = 0; i < files; ++i) {
+        char path[4096];
+        fill_file_path(directory, i + 1, path, sizeof path);
+        int64_t count = file_extents(path, file_extent_buffer,
+                                     sizeof file_extent_buffer / sizeof file_extent_buffer[0]);
+        if (count < 0 || map.count + static_cast<size_t>(count) >
+                             sizeof stream_extents / sizeof stream_extents[0]) {
+            map.count = 0;
+            return map;
+        }
+        uint64_t file_end = inputs.starts[i + 1] - inputs.starts[i];
+        for (int64_t e = 0; e < count; ++e) {
+            const FileExtent& extent = file_extent_buffer[e];
+            if (extent.file_offset >= file_end) {
+                continue;
+            }
+            uint64_t length = extent.length < file_end - extent.file_offset
+                                  ? extent.length
+                                  : file_end - extent.file_offset;
+            stream_extents[map.count++] = {inputs.starts[i] + extent.file_offset,
+                                           extent.drive_offset, length};
+        }
     }
-    catch_stop_requests();
-    GeneratorState seed;
-    gather_seed(&seed);
+    return map;
+}
+
+// The line that says what the drive really holds, where the check found it
+// did not keep everything.
+void print_capacity(const char* directory, uint32_t files) {
+    DriveMap map = map_fill_files(directory, files);
+    DriveCapacity capacity = find_capacity(&check.result, &map, drive_size(directory));
+    if (capacity.finding == capacity_not_found) {
+        return;
+    }
+    char text[512];
+    format_capacity(&capacity, text, sizeof text);
+    std::printf("capacity: %s\n", text);
+}
+
+// Says on standard error that a sample read back was not what was written.
+void explain_finding(const FillOutcome* outcome, bool keep_going) {
+    const SampleFinding& finding = outcome->finding;
+    Stretch stretch = {finding.file_offset, finding.file_offset + 1, finding.kind, finding.source,
+                       0};
+    char what[128];
+    damage_kinds[finding.kind].describe(stretch, what, sizeof what);
+    char path[4096];
+    fill_file_path(inputs.directory != nullptr ? inputs.directory : "", finding.file, path,
+                   sizeof path);
+    std::fprintf(stderr,
+                 "sprayl-check: the drive did not keep what it was given: read back, %s at"
+                 " offset %" PRIu64 " is %s (%s)%s\n",
+                 path, finding.file_offset, damage_kinds[finding.kind].name, what,
+                 keep_going            ? "; writing goes on (--keep-going)"
+                 : outcome->stopped_early ? "; writing stops here, and every file written is checked"
+                                       : "");
+}
+
+// Refuses to go on with a fill directory, with the reason.
+bool refuse_resume(const char* directory, const char* reason) {
+    std::snprintf(message, sizeof message,
+                  "cannot resume the fill in \"%s\": it does not hold one intact run from its"
+                  " start: %s",
+                  directory, reason);
+    return false;
+}
+
+// The run that the first fill file's header gives.
+bool read_run_of_first_file(const char* directory, GeneratorState* seed) {
+    char path[4096];
+    fill_file_path(directory, 1, path, sizeof path);
+    static unsigned char* buffer = aligned_buffer(4096);
+    OpenInput input = {};
+    input.path = path;
+    int error = open_input(path, &input);
+    int64_t got = -1;
+    if (error == 0 && buffer != nullptr) {
+        reach_the_drive(&input, message, sizeof message);
+        got = read_input(&input, buffer, 4096, 0, &error);
+        if (got < 0 && error_is_misalignment(error) && reopen_through_cache(&input) == 0) {
+            got = read_input(&input, buffer, 4096, 0, &error);
+        }
+    }
+    close_input(&input);
+    if (got < static_cast<int64_t>(header_bytes)) {
+        return refuse_resume(directory, "its first file has no header to read the run from");
+    }
+    GeneratorState header_state = recover_generator_state(buffer);
+    *seed = seed_of_run(&header_state);
+    return true;
+}
+
+// Checks the fill files there as one stream, cuts the last one back to its
+// last intact sector, and plans to go on from there.
+bool prepare_resume(const CheckOptions* options, GeneratorState* seed, FillPlan* plan) {
+    const char* directory = options->fill_directory;
+    int64_t last = last_fill_file(directory, message, sizeof message);
+    if (last < 0) {
+        return false;
+    }
+    if (last == 0) {
+        return refuse_resume(directory, "it holds no fill files");
+    }
+    prepare_fill_inputs(&inputs, directory, static_cast<size_t>(last));
+    if (missing_inputs(&inputs) > 0) {
+        return refuse_resume(directory, "fill files are missing");
+    }
+    if (!read_run_of_first_file(directory, seed)) {
+        return false;
+    }
+    check_start_run(&check, seed);
     Progress progress;
-    progress_start(&progress, "written", free_space(options->fill_directory));
+    progress_start(&progress, "checked", inputs.total_size);
+    message[0] = '\0';
+    CheckEnd end = check_inputs(&inputs, &check, read_input, &progress, message, sizeof message);
+    progress_end(&progress, check.result.bytes_read, bytes_damaged(&check.result));
+    check_finish(&check, end, 0);
+    if (end != check_end_of_input) {
+        return refuse_resume(directory, message[0] != '\0' ? message : "the check was stopped");
+    }
+    uint64_t intact_end = check.result.bytes_read;
+    if (check.result.stretch_count > 0) {
+        intact_end = check.result.stretches[0].start;
+    }
+    if (check.result.slip_count > 0 && check.result.slips[0].offset < intact_end) {
+        intact_end = check.result.slips[0].offset;
+    }
+    uint32_t files = static_cast<uint32_t>(last);
+    uint64_t last_start = inputs.starts[files - 1];
+    if (intact_end < last_start) {
+        char reason[256];
+        std::snprintf(reason, sizeof reason,
+                      "damage at stream offset %" PRIu64 ", before its last file", intact_end);
+        return refuse_resume(directory, reason);
+    }
+    // The last file ends at its last sector that is intact to its end.
+    if (intact_end < check.result.bytes_read) {
+        intact_end = last_start + (intact_end - last_start) / sector_bytes * sector_bytes;
+    }
+    if (intact_end < header_bytes + min_checked_bytes) {
+        return refuse_resume(directory, "its first file holds too little of the run");
+    }
+    char path[4096];
+    fill_file_path(directory, files, path, sizeof path);
+    int error =
+        intact_end > last_start ? truncate_file(path, intact_end - last_start) : remove_file(path);
+    if (error != 0) {
+        char text[128];
+        error_text(error, text, sizeof text);
+        std::snprintf(message, sizeof message, "cannot cut \"%s\" back: %s", path, text);
+        return false;
+    }
+    if (intact_end == last_start) {
+        --files;
+    }
+    std::fprintf(stderr,
+                 "sprayl-check: going on with the fill in \"%s\" after %" PRIu64
+                 " intact bytes in %" PRIu32 " files\n",
+                 directory, intact_end, files);
+    *plan = {options->file_size, options->keep_going, files, intact_end, inputs.starts};
+    return true;
+}
+
+int run_fill(const CheckOptions* options) {
+    GeneratorState seed;
+    FillPlan plan = {options->file_size, options->keep_going, 0, 0, nullptr};
+    catch_stop_requests();
+    if (options->resume) {
+        if (!prepare_resume(options, &seed, &plan)) {
+            return fail(message);
+        }
+    } else {
+        if (!clear_directory(options)) {
+            return fail(message);
+        }
+        gather_seed(&seed);
+    }
+    Progress progress;
+    progress_start(&progress, "written", plan.bytes_there + free_space(options->fill_directory));
     progress.rates = &write_rates; // the speed profile's
     rates_start(&write_rates, rate_stretch_bytes(options->file_size), progress.started);
     message[0] = '\0';
-    bool filled = fill_directory(options->fill_directory, options->file_size, &seed, &progress,
-                                 &fill, message, sizeof message);
+    bool filled = fill_directory(options->fill_directory, &plan, &seed, &progress, &fill, message,
+                                 sizeof message);
     progress_end(&progress, fill.bytes, no_damage_count);
     if (!filled) {
         return fail(message);
@@ -263,9 +451,14 @@ int run_fill(const CheckOptions* options) {
     if (message[0] != '\0') {
         std::fprintf(stderr, "sprayl-check: %s\n", message);
     }
+    inputs.directory = options->fill_directory;
+    if (fill.finding.found) {
+        explain_finding(&fill, options->keep_going);
+    }
     if (fill.interrupted) {
         std::fprintf(stderr,
-                     "sprayl-check: interrupted after %" PRIu64 " bytes in %" PRIu32 " files\n",
+                     "sprayl-check: interrupted after %" PRIu64 " bytes in %" PRIu32
+                     " files; --resume goes on from there\n",
                      fill.bytes, fill.files);
         return exit_interrupted;
     }
@@ -276,7 +469,17 @@ int run_fill(const CheckOptions* options) {
     check_start_run(&check, &seed);
     double started = clock_seconds();
     int exit_code = check_and_report(fill.bytes, false);
-    print_rates(&fill, clock_seconds() - started);
+    double read_seconds = clock_seconds() - started;
+    if (fill.finding.found && (exit_code == exit_intact || exit_code == exit_unconfirmed)) {
+        // What was read back while writing stays a fact: a drive that gave
+        // it once may give it again.
+        std::fprintf(stderr, "sprayl-check: every byte checked was in place, but a piece read"
+                             " back while writing was not: the drive does not keep its data"
+                             " reliably\n");
+        exit_code = exit_differs;
+    }
+    print_capacity(options->fill_directory, fill.files);
+    print_rates(&fill, read_seconds);
     print_profiles();
     return finish_output(exit_code);
 }

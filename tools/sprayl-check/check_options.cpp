@@ -89,6 +89,14 @@ int parse_option(int argc, char** argv, int at, CheckOptions* options) {
         options->backup_path = value;
         return used;
     }
+    if (std::strcmp(argument, "--keep-going") == 0) {
+        options->keep_going = true;
+        return 1;
+    }
+    if (std::strcmp(argument, "--resume") == 0) {
+        options->resume = true;
+        return 1;
+    }
     if ((used = option_value(argc, argv, at, "--fill", &value, options)) != 0) {
         options->fill_directory = value;
         return used;
@@ -119,7 +127,8 @@ void check_probe_combinations(CheckOptions* options) {
     if (options->probe_device != nullptr && options->restore_backup != nullptr) {
         usage_error(options, "%s: --probe and --restore are two runs", "--restore");
     } else if (options->fill_directory != nullptr || options->expected_size != 0 ||
-               options->replace || options->file_size != default_fill_file_size) {
+               options->replace || options->keep_going || options->resume ||
+               options->file_size != default_fill_file_size) {
         usage_error(options, "%s goes with neither --fill nor --size",
                     options->probe_device != nullptr ? "--probe" : "--restore");
     } else if (options->probe_device != nullptr && options->input_count > 0) {
@@ -169,13 +178,21 @@ void check_combinations(CheckOptions* options) {
         } else if (options->expected_size != 0) {
             usage_error(options, "--fill knows the size it wrote; %s is for checking files",
                         "--size");
+        } else if (options->resume && options->replace) {
+            usage_error(options, "--resume goes on with the fill files there; %s removes them",
+                        "--replace");
         } else {
             options->action = action_fill;
         }
         return;
     }
-    if (options->replace || options->file_size != default_fill_file_size) {
-        usage_error(options, "%s goes with --fill", options->replace ? "--replace" : "--file-size");
+    const char* fill_option = options->replace                               ? "--replace"
+                              : options->file_size != default_fill_file_size ? "--file-size"
+                              : options->keep_going                          ? "--keep-going"
+                              : options->resume                              ? "--resume"
+                                                                             : nullptr;
+    if (fill_option != nullptr) {
+        usage_error(options, "%s goes with --fill", fill_option);
         return;
     }
     for (int i = 0; i < options->input_count && options->input_count > 1; ++i) {

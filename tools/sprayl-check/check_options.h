@@ -26,6 +26,8 @@ struct CheckOptions {
     uint64_t expected_size;     // --size; 0 when not given
     uint64_t file_size;         // --file-size, for --fill
     bool replace;               // --replace: --fill may overwrite earlier fill files
+    bool keep_going;            // --keep-going: --fill writes on after a sample found damage
+    bool resume;                // --resume: --fill goes on with the fill files there
     const char* probe_device;   // --probe DEVICE
     const char* restore_backup; // --restore BACKUP (the device is the one input)
     const char* backup_path;    // --backup FILE, for --probe; nullptr: one named for the time

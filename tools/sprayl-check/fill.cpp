@@ -1,6 +1,7 @@
 #include "fill.h"
 
 #include "check_input.h"
+#include "stream_position.h"
 
 #include "system.h"
 
@@ -13,6 +14,14 @@ namespace {
 constexpr size_t stream_size = 64 * block_bytes;
 
 unsigned char stream_buffer[stream_size];
+
+// The smallest first fill file, where --file-size is larger.
+constexpr uint64_t first_file_bytes = uint64_t{1} << 20;
+
+// Where each fill file begins in the stream, and where the last one ends.
+uint64_t starts[max_inputs + 1];
+
+ReadBack read_back;
 
 // The generated stream, handed out in pieces of any size: a file may end
 // in the middle of a block, and the next file continues there.
@@ -32,6 +41,22 @@ const unsigned char* next_stream_bytes(StreamSource* source, uint64_t limit, siz
     size_t room = stream_size - source->used;
     *size = limit < room ? static_cast<size_t>(limit) : room;
     return stream_buffer + source->used;
+}
+
+// A source whose next byte is stream offset offset of the run from seed.
+void start_source_at(StreamSource* source, const GeneratorState* seed, uint64_t offset) {
+    uint64_t block_start = offset / stream_size * stream_size;
+    GeneratorState header_state = *seed;
+    for (int i = 0; i < 4; ++i) {
+        next_word(&header_state);
+    }
+    source->state = state_after_outputs(&header_state, block_start / 4);
+    source->used = stream_size;
+    if (offset > block_start) {
+        size_t size = 0;
+        next_stream_bytes(source, offset - block_start, &size);
+        source->used = static_cast<size_t>(offset - block_start);
+    }
 }
 
 enum FileEnd { file_complete, file_system_full, file_interrupted, file_failed };
@@ -72,10 +97,31 @@ bool report_error(const char* action, const char* path, int error, char* message
 
 } // namespace
 
-bool fill_directory(const char* directory, uint64_t file_size, const GeneratorState* seed,
+uint64_t fill_file_limit(uint64_t file_size, uint32_t number) {
+    uint64_t first = file_size / 64 > first_file_bytes ? file_size / 64 : first_file_bytes;
+    uint64_t limit = first;
+    for (uint32_t n = 1; n < number && limit < file_size; ++n) {
+        limit *= 2;
+    }
+    return limit < file_size ? limit : file_size;
+}
+
+bool fill_directory(const char* directory, const FillPlan* plan, const GeneratorState* seed,
                     Progress* progress, FillOutcome* outcome, char* message, size_t capacity) {
-    StreamSource source = {*seed, stream_size};
+    StreamSource source;
+    start_source_at(&source, seed, plan->bytes_there);
     std::memset(outcome, 0, sizeof *outcome);
+    outcome->files = plan->files_there;
+    outcome->bytes = plan->bytes_there;
+    if (!read_back_start(&read_back, directory, seed)) {
+        std::snprintf(message, capacity, "no memory to read back with");
+        return false;
+    }
+    starts[0] = 0;
+    for (uint32_t i = 1; i < plan->files_there; ++i) {
+        starts[i] = plan->starts_there[i];
+    }
+    starts[plan->files_there] = plan->bytes_there;
     double started = clock_seconds();
     FileEnd end = file_complete;
     while (end == file_complete) {
@@ -96,7 +142,8 @@ bool fill_directory(const char* directory, uint64_t file_size, const GeneratorSt
             return report_error("create", path, error, message, capacity);
         }
         uint64_t before = outcome->bytes;
-        end = fill_one_file(file, file_size, &source, progress, outcome, &error);
+        uint64_t limit = fill_file_limit(plan->file_size, outcome->files + 1);
+        end = fill_one_file(file, limit, &source, progress, outcome, &error);
         int flush_error = flush_and_close(file);
         progress_tick(progress, outcome->bytes, no_damage_count); // the flush's time, to its file
         if (end == file_failed) {
@@ -108,6 +155,7 @@ bool fill_directory(const char* directory, uint64_t file_size, const GeneratorSt
             break;
         }
         ++outcome->files;
+        starts[outcome->files] = outcome->bytes;
         if (flush_error != 0) {
             // The filling ends here; what the device lost shows in the check.
             if (!error_is_full(flush_error)) {
@@ -115,9 +163,22 @@ bool fill_directory(const char* directory, uint64_t file_size, const GeneratorSt
             }
             end = file_system_full;
         }
+        if (end != file_interrupted && !outcome->finding.found) {
+            double reading = clock_seconds();
+            if (!read_back_files(&read_back, starts, outcome->files)) {
+                outcome->finding = read_back.finding;
+                outcome->stopped_early = !plan->keep_going && end == file_complete;
+                if (!plan->keep_going) {
+                    end = file_system_full;
+                }
+            }
+            outcome->read_back_seconds += clock_seconds() - reading;
+        }
     }
     outcome->seconds = clock_seconds() - started;
     outcome->interrupted = end == file_interrupted;
+    outcome->bytes_this_run = outcome->bytes - plan->bytes_there;
+    outcome->pieces_read = read_back.pieces_read;
     return true;
 }
 

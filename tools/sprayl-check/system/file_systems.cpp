@@ -10,9 +10,8 @@ namespace {
 // File systems whose files live on another machine: a read around this
 // machine's cache may still be answered from the server's memory.
 const char* const network_types[] = {
-    "nfs",   "nfs4",   "cifs",      "smb3",     "smbfs", "9p",    "ceph",
-    "afs",   "coda",   "ncpfs",     "lustre",   "beegfs",
-    "sshfs", "davfs2", "glusterfs", "virtiofs", "s3fs",  "rclone",
+    "nfs",   "nfs4",   "cifs",   "smb3",  "smbfs",  "9p",        "ceph",     "afs",  "coda",
+    "ncpfs", "lustre", "beegfs", "sshfs", "davfs2", "glusterfs", "virtiofs", "s3fs", "rclone",
 };
 
 // Copies one space-separated field of a mountinfo line, undoing the octal
@@ -92,4 +91,3 @@ bool parse_mount_line(const char* line, unsigned* major, unsigned* minor, char* 
     copy_field(at + 1, source, source_capacity);
     return true;
 }
-

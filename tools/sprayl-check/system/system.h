@@ -118,9 +118,33 @@ int flush_and_close(intptr_t file);
 // error.
 int remove_file(const char* path);
 
+// Cuts the file at path back to size bytes; returns 0 or the error.
+int truncate_file(const char* path, uint64_t size);
+
 // The bytes that the file system holding directory has free for this
 // user, or 0 when it cannot tell.
 uint64_t free_space(const char* directory);
+
+// The bytes of the drive that holds directory: the size of the device under
+// its file system where that can be read, else the file system's own size;
+// 0 when neither can be told.
+uint64_t drive_size(const char* directory);
+
+// ---- Where a file lies on its drive ----
+
+// length bytes of a file from file_offset lie on the drive from
+// drive_offset (counted from the start of the device the file system is on).
+struct FileExtent {
+    uint64_t file_offset;
+    uint64_t drive_offset;
+    uint64_t length;
+};
+
+// Where the bytes of the file at path lie on the drive (FIEMAP,
+// FSCTL_GET_RETRIEVAL_POINTERS), in file order, into extents[0..capacity).
+// Returns how many, or -1 where the file system cannot say or they do not
+// fit.
+int64_t file_extents(const char* path, FileExtent* extents, size_t capacity);
 
 // ---- A reading thread ----
 

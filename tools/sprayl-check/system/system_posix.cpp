@@ -11,6 +11,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fiemap.h>
 #include <linux/fs.h>
 #include <pthread.h>
 #include <semaphore.h>
@@ -282,8 +283,7 @@ void close_input(OpenInput* input) {
 
 unsigned char* aligned_buffer(size_t size) {
     void* memory = nullptr;
-    return posix_memalign(&memory, 4096, size) == 0 ? static_cast<unsigned char*>(memory)
-                                                     : nullptr;
+    return posix_memalign(&memory, 4096, size) == 0 ? static_cast<unsigned char*>(memory) : nullptr;
 }
 
 // ---- Writing ----
@@ -318,11 +318,86 @@ int remove_file(const char* path) {
     return unlink(path) == 0 || errno == ENOENT ? 0 : errno;
 }
 
+int truncate_file(const char* path, uint64_t size) {
+    return truncate(path, static_cast<off_t>(size)) == 0 ? 0 : errno;
+}
+
 uint64_t free_space(const char* directory) {
     struct statvfs info;
     return statvfs(directory, &info) == 0
                ? static_cast<uint64_t>(info.f_bavail) * static_cast<uint64_t>(info.f_frsize)
                : 0;
+}
+
+uint64_t drive_size(const char* directory) {
+    uint64_t size = 0;
+    int fd = open(directory, O_RDONLY | O_CLOEXEC | O_DIRECTORY);
+    if (fd >= 0) {
+        FileSystemInfo info;
+        find_file_system(fd, &info);
+        close(fd);
+        int device = std::strncmp(info.source, "/dev/", 5) == 0
+                         ? open(info.source, O_RDONLY | O_CLOEXEC)
+                         : -1;
+        if (device >= 0 && ioctl(device, BLKGETSIZE64, &size) != 0) {
+            size = 0;
+        }
+        if (device >= 0) {
+            close(device);
+        }
+    }
+    struct statvfs info;
+    if (size == 0 && statvfs(directory, &info) == 0) {
+        size = static_cast<uint64_t>(info.f_blocks) * static_cast<uint64_t>(info.f_frsize);
+    }
+    return size;
+}
+
+// ---- Where a file lies on its drive ----
+
+int64_t file_extents(const char* path, FileExtent* extents, size_t capacity) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    constexpr unsigned batch = 256;
+    alignas(
+        fiemap) static unsigned char request_memory[sizeof(fiemap) + batch * sizeof(fiemap_extent)];
+    fiemap* request = reinterpret_cast<fiemap*>(request_memory);
+    size_t count = 0;
+    uint64_t start = 0;
+    bool last = false;
+    while (!last) {
+        std::memset(request_memory, 0, sizeof request_memory);
+        request->fm_start = start;
+        request->fm_length = FIEMAP_MAX_OFFSET - start;
+        request->fm_flags = FIEMAP_FLAG_SYNC;
+        request->fm_extent_count = batch;
+        if (ioctl(fd, FS_IOC_FIEMAP, request) != 0) {
+            close(fd);
+            return -1;
+        }
+        if (request->fm_mapped_extents == 0) {
+            break;
+        }
+        for (unsigned i = 0; i < request->fm_mapped_extents; ++i) {
+            const fiemap_extent& extent = request->fm_extents[i];
+            // Data whose place the file system does not tell, or that lies
+            // inside its own structures, maps to no offset of the drive.
+            const uint32_t unplaced = FIEMAP_EXTENT_UNKNOWN | FIEMAP_EXTENT_DELALLOC |
+                                      FIEMAP_EXTENT_DATA_INLINE | FIEMAP_EXTENT_DATA_TAIL |
+                                      FIEMAP_EXTENT_NOT_ALIGNED | FIEMAP_EXTENT_ENCODED;
+            if ((extent.fe_flags & unplaced) != 0 || count == capacity) {
+                close(fd);
+                return -1;
+            }
+            extents[count++] = {extent.fe_logical, extent.fe_physical, extent.fe_length};
+            start = extent.fe_logical + extent.fe_length;
+            last = (extent.fe_flags & FIEMAP_EXTENT_LAST) != 0;
+        }
+    }
+    close(fd);
+    return static_cast<int64_t>(count);
 }
 
 // ---- A reading thread ----

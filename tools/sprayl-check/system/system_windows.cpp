@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <windows.h>
+#include <winioctl.h>
 
 volatile std::sig_atomic_t stop_requested = 0;
 
@@ -52,12 +53,10 @@ void find_file_system(const char* path, FileSystemInfo* info) {
     if (!GetVolumePathNameW(wide_path(path), root, MAX_PATH + 1)) {
         return;
     }
-    WideCharToMultiByte(CP_UTF8, 0, root, -1, info->source, sizeof info->source, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, root, -1, info->source, sizeof info->source, nullptr, nullptr);
     wchar_t type[64];
     if (GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, type, 64)) {
-        WideCharToMultiByte(CP_UTF8, 0, type, -1, info->type, sizeof info->type, nullptr,
-                            nullptr);
+        WideCharToMultiByte(CP_UTF8, 0, type, -1, info->type, sizeof info->type, nullptr, nullptr);
     }
     // A file on a share: FILE_FLAG_NO_BUFFERING passes this machine's cache,
     // not the server's.
@@ -203,8 +202,8 @@ void reach_the_drive(OpenInput* input, char* why, size_t capacity) {
         input->method = read_network;
     } else if (input->method == read_through_cache) {
         std::snprintf(why, capacity,
-                      "the file system of \"%s\" refuses reads around the cache (%s)",
-                      input->path, info.type);
+                      "the file system of \"%s\" refuses reads around the cache (%s)", input->path,
+                      info.type);
     }
 }
 
@@ -294,6 +293,23 @@ int remove_file(const char* path) {
     return static_cast<int>(GetLastError());
 }
 
+int truncate_file(const char* path, uint64_t size) {
+    HANDLE handle = CreateFileW(wide_path(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return static_cast<int>(GetLastError());
+    }
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    int error = 0;
+    if (!SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) || !SetEndOfFile(handle) ||
+        !FlushFileBuffers(handle)) {
+        error = static_cast<int>(GetLastError());
+    }
+    CloseHandle(handle);
+    return error;
+}
+
 uint64_t free_space(const char* directory) {
     ULARGE_INTEGER available;
     return GetDiskFreeSpaceExW(wide_path(directory), &available, nullptr, nullptr)
@@ -301,11 +317,114 @@ uint64_t free_space(const char* directory) {
                : 0;
 }
 
+uint64_t drive_size(const char* directory) {
+    ULARGE_INTEGER total;
+    return GetDiskFreeSpaceExW(wide_path(directory), nullptr, &total, nullptr) ? total.QuadPart : 0;
+}
+
+// ---- Where a file lies on its drive ----
+
+namespace {
+
+// The volume that holds path: its cluster size, and where
+// it begins on its drive (0 where that cannot be asked).
+bool volume_layout(const char* path, uint64_t* cluster_bytes, uint64_t* volume_start) {
+    wchar_t root[MAX_PATH + 1];
+    if (!GetVolumePathNameW(wide_path(path), root, MAX_PATH + 1)) {
+        return false;
+    }
+    DWORD sectors_per_cluster = 0;
+    DWORD bytes_per_sector = 0;
+    DWORD free_clusters = 0;
+    DWORD clusters = 0;
+    if (!GetDiskFreeSpaceW(root, &sectors_per_cluster, &bytes_per_sector, &free_clusters,
+                           &clusters)) {
+        return false;
+    }
+    *cluster_bytes = uint64_t{sectors_per_cluster} * bytes_per_sector;
+    *volume_start = 0;
+    // The root E:\ opens as the volume \\.\E: to ask for its place on the drive.
+    wchar_t volume[MAX_PATH + 8] = L"\\\\.\\";
+    size_t length = wcslen(root);
+    if (length > 0 && root[length - 1] == L'\\') {
+        root[length - 1] = L'\0';
+    }
+    wcsncat(volume, root, MAX_PATH);
+    HANDLE handle = CreateFileW(volume, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        VOLUME_DISK_EXTENTS extents;
+        DWORD got = 0;
+        if (DeviceIoControl(handle, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, &extents,
+                            sizeof extents, &got, nullptr) &&
+            extents.NumberOfDiskExtents == 1) {
+            *volume_start = static_cast<uint64_t>(extents.Extents[0].StartingOffset.QuadPart);
+        }
+        CloseHandle(handle);
+    }
+    return true;
+}
+
+} // namespace
+
+int64_t file_extents(const char* path, FileExtent* extents, size_t capacity) {
+    uint64_t cluster_bytes = 0;
+    uint64_t volume_start = 0;
+    if (!volume_layout(path, &cluster_bytes, &volume_start)) {
+        return -1;
+    }
+    HANDLE handle =
+        CreateFileW(wide_path(path), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    constexpr DWORD batch = 256;
+    static union {
+        RETRIEVAL_POINTERS_BUFFER buffer;
+        unsigned char bytes[sizeof(RETRIEVAL_POINTERS_BUFFER) + batch * 16];
+    } answer;
+    STARTING_VCN_INPUT_BUFFER request;
+    request.StartingVcn.QuadPart = 0;
+    size_t count = 0;
+    for (;;) {
+        DWORD got = 0;
+        BOOL done = DeviceIoControl(handle, FSCTL_GET_RETRIEVAL_POINTERS, &request, sizeof request,
+                                    &answer, sizeof answer, &got, nullptr);
+        if (!done && GetLastError() != ERROR_MORE_DATA) {
+            // ERROR_HANDLE_EOF: an empty file, whose bytes lie nowhere.
+            bool empty = GetLastError() == ERROR_HANDLE_EOF;
+            CloseHandle(handle);
+            return empty ? 0 : -1;
+        }
+        LONGLONG vcn = answer.buffer.StartingVcn.QuadPart;
+        for (DWORD i = 0; i < answer.buffer.ExtentCount; ++i) {
+            LONGLONG next = answer.buffer.Extents[i].NextVcn.QuadPart;
+            LONGLONG lcn = answer.buffer.Extents[i].Lcn.QuadPart;
+            if (lcn < 0 || count == capacity) {
+                // A sparse or compressed run lies nowhere on the drive.
+                CloseHandle(handle);
+                return -1;
+            }
+            extents[count++] = {static_cast<uint64_t>(vcn) * cluster_bytes,
+                                volume_start + static_cast<uint64_t>(lcn) * cluster_bytes,
+                                static_cast<uint64_t>(next - vcn) * cluster_bytes};
+            vcn = next;
+        }
+        if (done) {
+            break;
+        }
+        request.StartingVcn.QuadPart = vcn;
+    }
+    CloseHandle(handle);
+    return static_cast<int64_t>(count);
+}
+
 // ---- A reading thread ----
 
 intptr_t semaphore_create(unsigned count, unsigned most) {
-    HANDLE semaphore = CreateSemaphoreW(nullptr, static_cast<LONG>(count),
-                                        static_cast<LONG>(most), nullptr);
+    HANDLE semaphore =
+        CreateSemaphoreW(nullptr, static_cast<LONG>(count), static_cast<LONG>(most), nullptr);
     return reinterpret_cast<intptr_t>(semaphore);
 }
 

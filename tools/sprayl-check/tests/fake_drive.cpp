@@ -2,13 +2,21 @@
 // "drive", that claims more bytes than it holds. A loop device over that
 // file stands for a fake USB stick or memory card.
 //
-//   fake_drive --claims N --holds N [--past zeros|ff|wrap] MOUNTPOINT [FUSE options]
+//   fake_drive --claims N --holds N [--past zeros|ff|old|errors|wrap] [--low N]
+//              [--slow START:END] MOUNTPOINT [FUSE options]
 //
 // Bytes below --holds are kept in memory. Past it, writes are dropped and
-// reads give zeros or FF bytes, or (wrap) the offsets wrap around onto the
-// bytes held. Every read and write reaches the daemon (direct_io), so the
-// drive's behaviour is never hidden by the page cache of its file.
+// reads give zeros or FF bytes, what an earlier fill left there (old: data
+// of another run of sprayl), or read errors; or (wrap) the offsets wrap
+// around onto the bytes held, all of them or (--low N) those above a low
+// area of N bytes that is kept apart, as some fakes keep their file
+// system's tables. Requests that touch [START, END) take a millisecond
+// longer per 4 KiB, as a worn area does. Every read and write reaches the
+// daemon (direct_io), so the drive's behaviour is never hidden by the page
+// cache of its file.
 #define FUSE_USE_VERSION 31
+
+#include "generator.h"
 
 #include <fuse.h>
 
@@ -18,16 +26,31 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
-enum PastCapacity { past_zeros, past_ff, past_wrap };
+enum PastCapacity { past_zeros, past_ff, past_old, past_errors, past_wrap };
+
+struct PastRow {
+    const char* name;
+    PastCapacity past;
+};
+
+const PastRow past_rows[] = {
+    {"zeros", past_zeros},   {"ff", past_ff},     {"old", past_old},
+    {"errors", past_errors}, {"wrap", past_wrap},
+};
 
 struct FakeDrive {
     uint64_t claims;
     uint64_t holds;
+    uint64_t low; // wrap: the bytes at the start that are kept apart
     PastCapacity past;
+    uint64_t slow_start;
+    uint64_t slow_end;
     unsigned char* storage;
+    unsigned char* old; // old: what an earlier fill left past holds
 } drive;
 
 const char drive_path[] = "/drive";
@@ -46,12 +69,40 @@ bool parse_size(const char* text, uint64_t* value) {
     return true;
 }
 
+bool parse_range(const char* text, uint64_t* start, uint64_t* end) {
+    char first[64];
+    const char* colon = std::strchr(text, ':');
+    if (colon == nullptr || static_cast<size_t>(colon - text) >= sizeof first) {
+        return false;
+    }
+    std::memcpy(first, text, static_cast<size_t>(colon - text));
+    first[colon - text] = '\0';
+    return parse_size(first, start) && parse_size(colon + 1, end) && *start < *end;
+}
+
 // Where the drive keeps the byte at offset, or -1 where it keeps nothing.
 int64_t held_at(uint64_t offset) {
     if (offset < drive.holds) {
         return static_cast<int64_t>(offset);
     }
-    return drive.past == past_wrap ? static_cast<int64_t>(offset % drive.holds) : -1;
+    if (drive.past != past_wrap) {
+        return -1;
+    }
+    return static_cast<int64_t>(drive.low + (offset - drive.low) % (drive.holds - drive.low));
+}
+
+// The byte that a read past what the drive holds gives.
+unsigned char unheld_byte(uint64_t offset) {
+    return drive.past == past_ff    ? 0xFF
+           : drive.past == past_old ? drive.old[offset - drive.holds]
+                                    : 0x00;
+}
+
+// A worn area answers late.
+void wait_if_slow(uint64_t start, size_t size) {
+    if (start < drive.slow_end && start + size > drive.slow_start) {
+        usleep(static_cast<useconds_t>(1000 * (size / 4096 + 1)));
+    }
 }
 
 int get_attributes(const char* path, struct stat* status, fuse_file_info*) {
@@ -70,8 +121,8 @@ int get_attributes(const char* path, struct stat* status, fuse_file_info*) {
     return 0;
 }
 
-int read_directory(const char* path, void* entries, fuse_fill_dir_t fill, off_t,
-                   fuse_file_info*, fuse_readdir_flags) {
+int read_directory(const char* path, void* entries, fuse_fill_dir_t fill, off_t, fuse_file_info*,
+                   fuse_readdir_flags) {
     if (std::strcmp(path, "/") != 0) {
         return -ENOENT;
     }
@@ -97,11 +148,17 @@ int read_drive(const char*, char* buffer, size_t size, off_t offset, fuse_file_i
     if (size > drive.claims - start) {
         size = static_cast<size_t>(drive.claims - start);
     }
+    wait_if_slow(start, size);
+    if (drive.past == past_errors && start + size > drive.holds) {
+        // What lies below holds is read; the rest fails.
+        if (start >= drive.holds) {
+            return -EIO;
+        }
+        size = static_cast<size_t>(drive.holds - start);
+    }
     for (size_t i = 0; i < size; ++i) {
         int64_t at = held_at(start + i);
-        buffer[i] = static_cast<char>(at >= 0 ? drive.storage[at]
-                                      : drive.past == past_ff ? 0xFF
-                                                              : 0x00);
+        buffer[i] = static_cast<char>(at >= 0 ? drive.storage[at] : unheld_byte(start + i));
     }
     return static_cast<int>(size);
 }
@@ -114,6 +171,7 @@ int write_drive(const char*, const char* buffer, size_t size, off_t offset, fuse
     if (size > drive.claims - start) {
         size = static_cast<size_t>(drive.claims - start);
     }
+    wait_if_slow(start, size);
     for (size_t i = 0; i < size; ++i) {
         int64_t at = held_at(start + i);
         if (at >= 0) {
@@ -124,8 +182,8 @@ int write_drive(const char*, const char* buffer, size_t size, off_t offset, fuse
 }
 
 int usage() {
-    std::fputs("usage: fake_drive --claims N --holds N [--past zeros|ff|wrap] MOUNTPOINT "
-               "[FUSE options]\n",
+    std::fputs("usage: fake_drive --claims N --holds N [--past zeros|ff|old|errors|wrap] "
+               "[--low N] [--slow START:END] MOUNTPOINT [FUSE options]\n",
                stderr);
     return 2;
 }
@@ -142,16 +200,29 @@ int main(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--holds") == 0 && value &&
                    parse_size(value, &drive.holds)) {
             ++i;
+        } else if (std::strcmp(argv[i], "--low") == 0 && value && parse_size(value, &drive.low)) {
+            ++i;
+        } else if (std::strcmp(argv[i], "--slow") == 0 && value &&
+                   parse_range(value, &drive.slow_start, &drive.slow_end)) {
+            ++i;
         } else if (std::strcmp(argv[i], "--past") == 0 && value) {
-            drive.past = std::strcmp(value, "ff") == 0     ? past_ff
-                         : std::strcmp(value, "wrap") == 0 ? past_wrap
-                                                           : past_zeros;
+            bool known = false;
+            for (const PastRow& row : past_rows) {
+                if (std::strcmp(value, row.name) == 0) {
+                    drive.past = row.past;
+                    known = true;
+                }
+            }
+            if (!known) {
+                return usage();
+            }
             ++i;
         } else {
             argv[kept++] = argv[i];
         }
     }
-    if (drive.claims == 0 || drive.holds == 0 || drive.holds > drive.claims) {
+    if (drive.claims == 0 || drive.holds == 0 || drive.holds > drive.claims ||
+        drive.low >= drive.holds) {
         return usage();
     }
     void* storage = mmap(nullptr, drive.holds, PROT_READ | PROT_WRITE,
@@ -161,6 +232,21 @@ int main(int argc, char** argv) {
         return 1;
     }
     drive.storage = static_cast<unsigned char*>(storage);
+    if (drive.past == past_old) {
+        // An earlier fill: a run of its own, from the start of the drive.
+        uint64_t size = (drive.claims - drive.holds + block_bytes - 1) / block_bytes * block_bytes;
+        void* old = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (old == MAP_FAILED) {
+            std::perror("fake_drive: mmap");
+            return 1;
+        }
+        drive.old = static_cast<unsigned char*>(old);
+        GeneratorState earlier = {{0x5EED0001, 0x5EED0002, 0x5EED0003, 0x5EED0004}, 0};
+        for (uint64_t at = 0; at < size; at += block_bytes) {
+            fill_block(&earlier, drive.old + at);
+        }
+    }
     fuse_operations operations = {};
     operations.getattr = get_attributes;
     operations.readdir = read_directory;

@@ -215,3 +215,28 @@ double clock_seconds() {
     static double now;
     return now += 0.001;
 }
+
+int truncate_file(const char* path, uint64_t size) {
+    auto file = scripted.files.find(path);
+    if (file == scripted.files.end()) {
+        return ENOENT;
+    }
+    if (size < file->second.size()) {
+        scripted.free_bytes += file->second.size() - size;
+    }
+    file->second.resize(size);
+    return 0;
+}
+
+uint64_t drive_size(const char*) {
+    uint64_t used = 0;
+    for (const auto& file : scripted.files) {
+        used += file.second.size();
+    }
+    return used + scripted.free_bytes;
+}
+
+// Where the files lie is not the scripted system's to say.
+int64_t file_extents(const char*, FileExtent*, size_t) {
+    return -1;
+}

@@ -26,10 +26,10 @@ struct MountLineCase {
 const MountLineCase mount_line_cases[] = {
     {"44 26 7:0 / /media/stick rw,nosuid - fuseblk /dev/loop0 rw,user_id=0\n", true, 7, 0,
      "fuseblk", "/dev/loop0", file_system_fuse_device},
-    {"36 35 98:0 /mnt1 /mnt/parent rw,noatime master:1 shared:4 - ext3 /dev/root rw\n", true,
-     98, 0, "ext3", "/dev/root", file_system_local},
-    {"50 26 8:17 / /media/my\\040stick rw - fuseblk /dev/disk\\040one rw\n", true, 8, 17,
-     "fuseblk", "/dev/disk one", file_system_fuse_device},
+    {"36 35 98:0 /mnt1 /mnt/parent rw,noatime master:1 shared:4 - ext3 /dev/root rw\n", true, 98, 0,
+     "ext3", "/dev/root", file_system_local},
+    {"50 26 8:17 / /media/my\\040stick rw - fuseblk /dev/disk\\040one rw\n", true, 8, 17, "fuseblk",
+     "/dev/disk one", file_system_fuse_device},
     {"51 26 0:51 / /mnt/host rw - fuse.sshfs me@host:/ rw\n", true, 0, 51, "fuse.sshfs",
      "me@host:/", file_system_network},
     {"52 26 0:52 / /run/user/1000/gvfs rw - fuse.gvfsd-fuse gvfsd-fuse rw\n", true, 0, 52,
@@ -105,9 +105,9 @@ ExfatDrive mount_exfat(const std::string& backing, const std::string& name) {
     clean_up_later("losetup -d " + drive.device);
     std::string mount_point = scratch_path(name);
     std::filesystem::create_directories(mount_point);
-    ProgramRun mounted = run_shell("mkfs.exfat " + drive.device + " > /dev/null && " +
-                                   "mount.exfat-fuse -o allow_other,umask=0 " + drive.device +
-                                   " " + mount_point);
+    ProgramRun mounted =
+        run_shell("mkfs.exfat " + drive.device + " > /dev/null && " +
+                  "mount.exfat-fuse -o allow_other,umask=0 " + drive.device + " " + mount_point);
     clean_up_later("umount " + mount_point);
     if (mounted.exit_code != 0) {
         drive.why_not = "cannot mount exFAT through FUSE here: " + mounted.err;
@@ -145,8 +145,7 @@ TEST(FuseCache, AFakeDriveFormattedExfatIsFoundDamaged) {
     ProgramRun fill = run_shell(sprayl_check + " --fill " + drive.mount_point + " --file-size 8M");
     EXPECT_EQ(fill.exit_code, 1) << fill.out << fill.err;
     EXPECT_NE(fill.out.find("\nresult: DAMAGED\n"), std::string::npos) << fill.out;
-    EXPECT_NE(fill.out.find("were lost: reads there give zeros\n"), std::string::npos)
-        << fill.out;
+    EXPECT_NE(fill.out.find("were lost: reads there give zeros\n"), std::string::npos) << fill.out;
     EXPECT_TRUE(has_line(fill.out, "read: around the cache, with the cache of the FUSE file "
                                    "system's device dropped (BLKFLSBUF)"))
         << fill.out;
@@ -216,8 +215,7 @@ TEST(FuseCache, DataChangedBehindTheMountIsFoundOrNotConfirmed) {
     ProgramRun root = run_shell(sprayl_check + " " + drive.mount_point);
     EXPECT_EQ(root.exit_code, 1) << root.out << root.err;
     EXPECT_TRUE(has_line(root.out, "result: DAMAGED")) << root.out;
-    EXPECT_NE(root.out.find("were lost: reads there give zeros\n"), std::string::npos)
-        << root.out;
+    EXPECT_NE(root.out.find("were lost: reads there give zeros\n"), std::string::npos) << root.out;
     unmount_exfat(drive);
 }
 

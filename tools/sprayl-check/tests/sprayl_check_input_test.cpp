@@ -3,6 +3,8 @@
 #include "check_input.h"
 #include "check_report.h"
 #include "check_test_support.h"
+#include "fill.h"
+#include "read_back.h"
 
 #include <gtest/gtest.h>
 
@@ -105,6 +107,56 @@ TEST(ReadErrors, AFailedReadOfAStreamEndsTheCheck) {
     close(pipe_ends[0]);
     EXPECT_EQ(end, check_end_read_failed);
     EXPECT_STREQ(message, "cannot read \"-\" past offset 0: Input/output error");
+}
+
+} // namespace
+
+namespace {
+
+// The first fill files are smaller, doubling up to --file-size: a drive
+// that holds far less than it claims is found after little was written.
+TEST(FillFiles, TheFirstFilesDoubleUpToTheFileSize) {
+    const uint64_t mib = uint64_t{1} << 20;
+    struct {
+        uint64_t file_size;
+        uint32_t number;
+        uint64_t limit;
+    } const cases[] = {
+        {1024 * mib, 1, 16 * mib},    {1024 * mib, 2, 32 * mib},       {1024 * mib, 7, 1024 * mib},
+        {1024 * mib, 40, 1024 * mib}, {1024 * mib, 60000, 1024 * mib}, {4 * mib, 1, 1 * mib},
+        {4 * mib, 3, 4 * mib},        {1000000, 1, 1000000},           {3 * mib, 2, 2 * mib},
+        {3 * mib, 3, 3 * mib},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(fill_file_limit(c.file_size, c.number), c.limit)
+            << c.file_size << " " << c.number;
+    }
+}
+
+// A piece read back lies in one file, starts at a whole 4 KiB of it, and
+// ends no later than the file does.
+TEST(FillFiles, APieceReadBackLiesInOneFileAtAWholePage) {
+    const uint64_t starts[] = {0, 1000000, 3000000, 3010000};
+    struct {
+        uint64_t choice;
+        uint32_t file;
+        uint64_t stream_offset;
+        uint32_t size;
+    } const cases[] = {
+        {0, 0, 0, sample_piece_bytes},
+        {999999, 0, 999424, 1000000 - 999424},
+        {1000000, 1, 1000000, sample_piece_bytes},
+        {1004095, 1, 1000000, sample_piece_bytes},
+        {1004096, 1, 1004096, sample_piece_bytes},
+        {3009999, 2, 3008192, 3010000 - 3008192},
+        {3010000 + 5000, 0, 4096, sample_piece_bytes}, // past the end: again from the start
+    };
+    for (const auto& c : cases) {
+        SamplePlace place = sample_place(starts, 3, 0, 3010000, c.choice);
+        EXPECT_EQ(place.file, c.file) << c.choice;
+        EXPECT_EQ(place.stream_offset, c.stream_offset) << c.choice;
+        EXPECT_EQ(place.size, c.size) << c.choice;
+    }
 }
 
 } // namespace

@@ -165,7 +165,8 @@ TEST(Arguments, OptionsAndExitCodes) {
         // --size ends the check there, however much more the input holds.
         {"--size 99999 " + intact, 0, "",
          "not read: the input goes on past the 99999 bytes of --size"},
-        {"--size 1M /dev/zero", 1, "", "not read: the input goes on past the 1048576 bytes of --size"},
+        {"--size 1M /dev/zero", 1, "",
+         "not read: the input goes on past the 1048576 bytes of --size"},
         {intact + " > /dev/full", 2, "sprayl-check: cannot write the report: ", ""},
         {"--help", 0, "", "usage: sprayl-check [--size N] [FILE...]"},
         {"-h", 0, "", "usage: sprayl-check [--size N] [FILE...]"},
@@ -390,14 +391,15 @@ TEST(Fill, AFileSizeLimitEndsTheFillLikeAFullDrive) {
     std::filesystem::remove_all(directory);
     std::filesystem::create_directories(directory);
     const uint64_t limit = 2500000;
-    // --file-size above the limit, so that the very first file reaches it.
+    // --file-size above the limit, so that the third file reaches it: the
+    // first ones are smaller, 1 MiB and 2 MiB.
     ProgramRun run = run_shell("trap '' XFSZ; prlimit --fsize=" + std::to_string(limit) + " " +
                                sprayl_check + " --fill " + directory + " --file-size 4M");
     EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
     EXPECT_TRUE(has_line(run.out, "result: intact")) << run.out;
     std::vector<size_t> sizes;
     Bytes stream = read_fill_files(directory, &sizes);
-    EXPECT_EQ(sizes, std::vector<size_t>{limit});
+    EXPECT_EQ(sizes, (std::vector<size_t>{1 << 20, 2 << 20, limit}));
     EXPECT_TRUE(is_reference_stream(stream));
 }
 
@@ -433,6 +435,104 @@ TEST(Fill, TheCheckReadsTheDeviceNotTheCache) {
     EXPECT_EQ(check.exit_code, 1) << check.out << check.err;
     EXPECT_TRUE(has_line(check.out, "  sprayl-00001.bin: intact")) << check.out;
     EXPECT_NE(check.out.find("  sprayl-00002.bin: DAMAGED"), std::string::npos) << check.out;
+    unmount(fs);
+}
+
+// --resume refuses a directory that does not hold one intact run from its
+// start, with the reason, before it writes anything.
+struct RefusedResumeCase {
+    const char* name;
+    std::vector<std::pair<size_t, size_t>> files; // stream bytes [from, to) of each, 0: none
+    size_t zeroed;                                // a stretch of zeros from here, 0: none
+    const char* reason;
+};
+
+const RefusedResumeCase refused_resume_cases[] = {
+    {"no fill files", {}, 0, "it holds no fill files"},
+    {"a file missing", {{0, 100000}, {0, 0}, {200000, 300000}}, 0, "fill files are missing"},
+    {"damage before the last file",
+     {{0, 100000}, {100000, 150000}},
+     50000,
+     "damage at stream offset 50000, before its last file"},
+    {"no header", {{0, 10}}, 0, "its first file has no header to read the run from"},
+};
+
+TEST(Resume, ADirectoryWithoutOneIntactRunIsRefused) {
+    Bytes stream = test_stream(400000);
+    int number = 0;
+    for (const RefusedResumeCase& c : refused_resume_cases) {
+        SCOPED_TRACE(c.name);
+        std::string directory = "resume-refused-" + std::to_string(++number);
+        std::filesystem::create_directories(scratch_path(directory));
+        for (size_t i = 0; i < c.files.size(); ++i) {
+            if (c.files[i].second == 0) {
+                continue;
+            }
+            Bytes file(stream.begin() + static_cast<std::ptrdiff_t>(c.files[i].first),
+                       stream.begin() + static_cast<std::ptrdiff_t>(c.files[i].second));
+            if (c.zeroed != 0 && c.zeroed >= c.files[i].first && c.zeroed < c.files[i].second) {
+                std::fill(file.begin() + static_cast<std::ptrdiff_t>(c.zeroed - c.files[i].first),
+                          file.begin() + static_cast<std::ptrdiff_t>(c.zeroed - c.files[i].first) +
+                              1000,
+                          0);
+            }
+            write_file(directory + "/sprayl-0000" + std::to_string(i + 1) + ".bin", file);
+        }
+        ProgramRun run =
+            run_shell(sprayl_check + " --fill " + scratch_path(directory) + " --resume");
+        EXPECT_EQ(run.exit_code, 2) << run.out << run.err;
+        EXPECT_NE(run.err.find("cannot resume the fill in \"" + scratch_path(directory) +
+                               "\": it does not hold one intact run from its start: " + c.reason),
+                  std::string::npos)
+            << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+// An interrupted fill, its last file cut short with zeros at its end as a
+// power cut leaves it: --resume cuts that file back to its last intact
+// sector, writes on with the same run, and all of it checks intact.
+TEST(Resume, AnInterruptedFillGoesOnWithTheSameRun) {
+    SmallFileSystem fs = mount_small_file_system("resume-mnt", 12);
+    if (fs.mount_point.empty()) {
+        GTEST_SKIP() << fs.why_not;
+    }
+    ProgramRun first = run_shell(sprayl_check + " --fill " + fs.mount_point + " --file-size 1M");
+    ASSERT_EQ(first.exit_code, 0) << first.out << first.err;
+    std::vector<size_t> sizes;
+    Bytes whole = read_fill_files(fs.mount_point, &sizes);
+    ASSERT_GE(sizes.size(), 6u);
+    // Files 4 on gone; file 3 ends in zeros from 300000 on.
+    for (size_t number = 4; number <= sizes.size(); ++number) {
+        char path[4096];
+        fill_file_path(fs.mount_point.c_str(), static_cast<uint32_t>(number), path, sizeof path);
+        std::filesystem::remove(path);
+    }
+    std::string third = fs.mount_point + "/sprayl-00003.bin";
+    Bytes cut = read_whole(third);
+    std::fill(cut.begin() + 300000, cut.end(), 0);
+    std::FILE* file = std::fopen(third.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(std::fwrite(cut.data(), 1, cut.size(), file), cut.size());
+    std::fclose(file);
+
+    ProgramRun resumed =
+        run_shell(sprayl_check + " --fill " + fs.mount_point + " --resume --file-size 1M");
+    EXPECT_EQ(resumed.exit_code, 0) << resumed.out << resumed.err;
+    EXPECT_TRUE(has_line(resumed.out, "result: intact")) << resumed.out;
+    size_t kept = sizes[0] + sizes[1] + 300000 / 512 * 512;
+    EXPECT_NE(resumed.err.find("going on with the fill in \"" + fs.mount_point + "\" after " +
+                               std::to_string(kept) + " intact bytes in 3 files"),
+              std::string::npos)
+        << resumed.err;
+    std::vector<size_t> new_sizes;
+    Bytes stream = read_fill_files(fs.mount_point, &new_sizes);
+    ASSERT_GE(new_sizes.size(), 4u);
+    EXPECT_EQ(new_sizes[2], 300000u / 512 * 512);
+    // The same run: the first files unchanged, the stream one run throughout.
+    EXPECT_TRUE(std::equal(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(kept),
+                           stream.begin()));
+    EXPECT_TRUE(is_reference_stream(stream));
     unmount(fs);
 }
 

@@ -17,6 +17,7 @@ namespace {
 
 const GeneratorState seed = {{0x9E3779B9, 0x7F4A7C15, 0xF39CC060, 0x5CEDC834}, 0};
 constexpr uint64_t file_size = 100000; // not a whole number of blocks
+const FillPlan plan = {file_size, false, 0, 0, nullptr};
 
 StreamCheck check;
 InputList inputs;
@@ -73,7 +74,7 @@ TEST(ScriptedFill, EndsWhereTheFileSystemOrTheUserSaysAndKeepsOneStream) {
         Progress progress = {};
         FillOutcome outcome;
         char message[256] = "";
-        bool filled = fill_directory("fill", file_size, &seed, &progress, &outcome, message,
+        bool filled = fill_directory("fill", &plan, &seed, &progress, &outcome, message,
                                      sizeof message);
         EXPECT_EQ(filled, c.filled) << c.name << ": " << message;
         EXPECT_EQ(std::string(message).rfind(c.message, 0), 0u) << c.name << ": " << message;
@@ -135,7 +136,7 @@ TEST(ScriptedCheck, ReadsThatMayComeFromMemoryAreNeverIntact) {
         Progress progress = {};
         FillOutcome outcome;
         char message[256] = "";
-        ASSERT_TRUE(fill_directory("fill", file_size, &seed, &progress, &outcome, message,
+        ASSERT_TRUE(fill_directory("fill", &plan, &seed, &progress, &outcome, message,
                                    sizeof message));
         scripted.file_method = c.method;
         prepare_fill_inputs(&inputs, "fill", outcome.files);

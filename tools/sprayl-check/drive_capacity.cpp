@@ -1,0 +1,278 @@
+#include "drive_capacity.h"
+
+#include "check_report.h"
+#include "damage_kinds.h"
+
+#include <cstdio>
+
+namespace {
+
+uint64_t gcd(uint64_t a, uint64_t b) {
+    while (b != 0) {
+        uint64_t r = a % b;
+        a = b;
+        b = r;
+    }
+    return a;
+}
+
+// Below this share of the smallest wrap distance, the common divisor of the
+// distances comes from data that was moved by something else than the
+// wrap, and the smallest distance is the better guess.
+constexpr uint64_t divisor_noise = 64;
+
+// Where fill data at the start of the data that the file system placed
+// first counts as found there: wrapping that reaches this near to it
+// reaches down to the drive's start, below the file system's own data.
+uint64_t near_the_start(uint64_t wrap) {
+    uint64_t share = wrap / 64;
+    return share > (uint64_t{1} << 20) ? share : uint64_t{1} << 20;
+}
+
+// The lowest drive offset that holds fill data.
+uint64_t lowest_fill_offset(const DriveMap* map) {
+    uint64_t lowest = UINT64_MAX;
+    for (size_t i = 0; i < map->count; ++i) {
+        lowest = map->extents[i].drive_offset < lowest ? map->extents[i].drive_offset : lowest;
+    }
+    return lowest;
+}
+
+// Fill bytes that lie at drive offsets from from on.
+uint64_t fill_bytes_from(const DriveMap* map, uint64_t from) {
+    uint64_t bytes = 0;
+    for (size_t i = 0; i < map->count; ++i) {
+        const StreamExtent& e = map->extents[i];
+        uint64_t end = e.drive_offset + e.length;
+        if (end > from) {
+            bytes += end - (e.drive_offset > from ? e.drive_offset : from);
+        }
+    }
+    return bytes;
+}
+
+// The end of the last part of the stream [start, end) that came back
+// intact, or start when none did (stretches are in stream order).
+uint64_t intact_end_within(const CheckResult* result, uint64_t start, uint64_t end) {
+    uint64_t at = end < result->bytes_read ? end : result->bytes_read;
+    // The stretches [0, below) begin before at.
+    uint64_t low = 0;
+    uint64_t below = kept_stretch_count(result);
+    while (low < below) {
+        uint64_t middle = low + (below - low) / 2;
+        if (result->stretches[middle].start < at) {
+            low = middle + 1;
+        } else {
+            below = middle;
+        }
+    }
+    for (; at > start; --below) {
+        if (below == 0 || result->stretches[below - 1].end < at) {
+            return at;
+        }
+        at = result->stretches[below - 1].start;
+    }
+    return start;
+}
+
+// How far up the drive keeps its bytes apart from the wrap, as far as the
+// fill shows: fill data written past the wrap distance would have landed
+// on fill data written earlier in [from, below) if the wrap began at the
+// drive's start, yet that earlier data came back intact. The highest drive
+// offset where it did, or 0.
+uint64_t low_area_end(const CheckResult* result, const DriveMap* map, uint64_t wrap, uint64_t from,
+                      uint64_t below) {
+    uint64_t highest = 0;
+    for (size_t hi = 0; hi < map->count; ++hi) {
+        const StreamExtent& late = map->extents[hi];
+        uint64_t late_end = late.drive_offset + late.length;
+        uint64_t at = late.drive_offset > wrap ? late.drive_offset : wrap;
+        while (at < late_end) {
+            uint64_t lap_end = (at / wrap + 1) * wrap;
+            uint64_t end = late_end < lap_end ? late_end : lap_end;
+            // [at, end) would land on [land, land + end - at).
+            uint64_t land = at % wrap;
+            uint64_t c = land > from ? land : from;
+            uint64_t d = land + (end - at) < below ? land + (end - at) : below;
+            for (size_t lo = 0; c < d && lo < map->count; ++lo) {
+                const StreamExtent& early = map->extents[lo];
+                uint64_t e = early.drive_offset > c ? early.drive_offset : c;
+                uint64_t f =
+                    early.drive_offset + early.length < d ? early.drive_offset + early.length : d;
+                // The late data that would land on e, written after the early data?
+                uint64_t late_stream = late.stream_offset + (at + (e - land) - late.drive_offset);
+                uint64_t stream_start = early.stream_offset + (e - early.drive_offset);
+                if (e >= f || stream_start >= late_stream) {
+                    continue;
+                }
+                uint64_t intact = intact_end_within(result, stream_start, stream_start + (f - e));
+                uint64_t drive_end = e + (intact - stream_start);
+                highest = intact > stream_start && drive_end > highest ? drive_end : highest;
+            }
+            at = end;
+        }
+    }
+    return highest;
+}
+
+// Data read at one drive offset that was written at another: the drive
+// wraps around by a divisor of their distance. The wrap is the common
+// divisor of all such distances; the kept low area below it, if any,
+// begins where the lowest misplaced data was read.
+bool find_wrap(const CheckResult* result, const DriveMap* map, DriveCapacity* capacity) {
+    uint64_t common = 0;
+    uint64_t smallest = UINT64_MAX;
+    uint64_t lowest_read = UINT64_MAX;
+    uint64_t kept = kept_stretch_count(result);
+    for (uint64_t i = 0; i < kept; ++i) {
+        const Stretch& s = result->stretches[i];
+        uint64_t read_at = 0;
+        uint64_t written_at = 0;
+        if (s.kind != damage_misplaced || !drive_offset_of(map, s.start, &read_at) ||
+            !drive_offset_of(map, s.source, &written_at) || written_at == read_at) {
+            continue;
+        }
+        uint64_t distance = written_at > read_at ? written_at - read_at : read_at - written_at;
+        if (distance % sector_bytes != 0) {
+            continue;
+        }
+        common = gcd(common, distance);
+        smallest = distance < smallest ? distance : smallest;
+        uint64_t low = written_at > read_at ? read_at : written_at;
+        lowest_read = low < lowest_read ? low : lowest_read;
+    }
+    if (common == 0) {
+        return false;
+    }
+    capacity->finding = capacity_wraps;
+    capacity->wrap = common >= smallest / divisor_noise ? common : smallest;
+    uint64_t first_fill = lowest_fill_offset(map);
+    // Misplaced data read no lower than well above the first fill data: the
+    // drive may keep a low area apart, up to where it was read. Fill data
+    // below that came back intact where a wrap from the drive's start would
+    // have overwritten it shows how far the low area reaches at least.
+    uint64_t near = near_the_start(capacity->wrap);
+    bool maybe_kept = lowest_read > first_fill + near;
+    uint64_t kept_below =
+        maybe_kept ? low_area_end(result, map, capacity->wrap, first_fill, lowest_read) : 0;
+    capacity->holds = kept_below + capacity->wrap;
+    capacity->holds_at_most = maybe_kept && kept_below + near < lowest_read
+                                  ? lowest_read + capacity->wrap
+                                  : capacity->holds;
+    return true;
+}
+
+// Data that is lost from a drive offset on: the lowest drive offset of
+// blank, unreadable, stale or foreign data, where such damage is most of
+// the fill data past it.
+bool find_loss(const CheckResult* result, const DriveMap* map, DriveCapacity* capacity) {
+    uint64_t lowest = UINT64_MAX;
+    uint64_t damaged = 0;
+    const Stretch* first = nullptr;
+    uint64_t kept = kept_stretch_count(result);
+    for (uint64_t i = 0; i < kept; ++i) {
+        const Stretch& s = result->stretches[i];
+        uint64_t at = 0;
+        if (s.kind == damage_misplaced || s.kind == damage_altered ||
+            !drive_offset_of(map, s.start, &at)) {
+            continue;
+        }
+        damaged += s.end - s.start;
+        if (at < lowest) {
+            lowest = at;
+            first = &s;
+        }
+    }
+    if (first == nullptr || damaged * 2 < fill_bytes_from(map, lowest)) {
+        return false;
+    }
+    capacity->finding = capacity_drops;
+    capacity->holds = lowest;
+    capacity->reads_give = damage_kinds[first->kind].reads_give(*first);
+    return true;
+}
+
+} // namespace
+
+bool drive_offset_of(const DriveMap* map, uint64_t offset, uint64_t* drive_offset) {
+    size_t low = 0;
+    size_t high = map->count;
+    while (low < high) {
+        size_t middle = low + (high - low) / 2;
+        const StreamExtent& e = map->extents[middle];
+        if (offset < e.stream_offset) {
+            high = middle;
+        } else if (offset >= e.stream_offset + e.length) {
+            low = middle + 1;
+        } else {
+            *drive_offset = e.drive_offset + (offset - e.stream_offset);
+            return true;
+        }
+    }
+    return false;
+}
+
+DriveCapacity find_capacity(const CheckResult* result, const DriveMap* map, uint64_t claims) {
+    DriveCapacity capacity = {};
+    capacity.claims = claims;
+    capacity.kept = result->bytes_intact + (result->run_known ? 0 : header_bytes);
+    capacity.written =
+        result->expected_size > result->bytes_read ? result->expected_size : result->bytes_read;
+    if (!check_found_damage(result)) {
+        return capacity;
+    }
+    if (map->count > 0 &&
+        (find_wrap(result, map, &capacity) || find_loss(result, map, &capacity))) {
+        return capacity;
+    }
+    capacity.finding = capacity_estimated;
+    return capacity;
+}
+
+void format_capacity(const DriveCapacity* capacity, char* text, size_t size) {
+    char holds[32];
+    char claims[32];
+    char other[32];
+    format_size(capacity->holds, holds, sizeof holds);
+    format_size(capacity->claims, claims, sizeof claims);
+    int written = 0;
+    if (capacity->finding == capacity_wraps || capacity->finding == capacity_drops) {
+        char at_most[96] = "";
+        if (capacity->holds_at_most > capacity->holds) {
+            format_size(capacity->holds_at_most, other, sizeof other);
+            std::snprintf(at_most, sizeof at_most, " (up to %s if it keeps a low area apart)",
+                          other);
+        }
+        written =
+            capacity->claims > 0
+                ? std::snprintf(text, size, "the drive holds %s of the %s it claims%s: ", holds,
+                                claims, at_most)
+                : std::snprintf(text, size, "the drive holds %s%s: ", holds, at_most);
+    }
+    if (written < 0 || static_cast<size_t>(written) >= size) {
+        return;
+    }
+    size_t used = static_cast<size_t>(written);
+    switch (capacity->finding) {
+    case capacity_wraps:
+        format_size(capacity->wrap, other, sizeof other);
+        std::snprintf(text + used, size - used, "it wraps around every %s", other);
+        break;
+    case capacity_drops:
+        std::snprintf(text + used, size - used,
+                      "writes past %s of the drive were lost: reads there give %s", holds,
+                      capacity->reads_give);
+        break;
+    case capacity_estimated:
+        format_size(capacity->kept, holds, sizeof holds);
+        format_size(capacity->written, other, sizeof other);
+        std::snprintf(text, size,
+                      "it kept %s of the %s written (an estimate from what came back intact:"
+                      " the file system does not tell where its files lie on the drive)",
+                      holds, other);
+        break;
+    case capacity_not_found:
+        std::snprintf(text, size, "nothing found about the drive's size");
+        break;
+    }
+}

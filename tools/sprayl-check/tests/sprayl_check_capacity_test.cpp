@@ -1,0 +1,178 @@
+// What a drive holds, from the damage of a fill mapped to drive offsets:
+// wraps from the drive's start and above a low area kept apart, writes
+// lost past a point, and the estimate where the file system cannot say
+// where its files lie.
+#include "drive_capacity.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr uint64_t mib = uint64_t{1} << 20;
+
+CheckResult result; // too large for the stack
+
+struct CapacityCase {
+    const char* name;
+    uint64_t written;
+    std::vector<Stretch> stretches;    // in stream order
+    std::vector<StreamExtent> extents; // where the stream lies on the drive
+    CapacityFinding finding;
+    uint64_t holds;
+    uint64_t holds_at_most;
+    uint64_t wrap;
+    const char* line;
+};
+
+// The drive claims 64 MiB.
+const uint64_t claims = 64 * mib;
+
+// 64 MiB of stream, on the drive at [1 MiB, 65 MiB).
+const std::vector<StreamExtent> whole = {{0, 1 * mib, 64 * mib}};
+
+const CapacityCase capacity_cases[] = {
+    {"intact",
+     64 * mib,
+     {},
+     whole,
+     capacity_not_found,
+     0,
+     0,
+     0,
+     "nothing found about the drive's size"},
+    // Holds 32 MiB: drive offsets [33, 65) MiB land on [1, 33) MiB.
+    {"wraps from the start",
+     64 * mib,
+     {{0, 32 * mib, damage_misplaced, 32 * mib, 0}},
+     whole,
+     capacity_wraps,
+     32 * mib,
+     32 * mib,
+     32 * mib,
+     "the drive holds 32.00 MiB of the 64.00 MiB it claims: it wraps around every 32.00 MiB"},
+    // Holds 32 MiB, keeping [0, 8) MiB apart: [32, 56) MiB land on [8, 32)
+    // MiB, then [56, 65) MiB on [8, 17) MiB again. The fill data on [1, 8)
+    // MiB came back intact where a wrap from the start would have
+    // overwritten it.
+    {"wraps above a low area",
+     64 * mib,
+     {{7 * mib, 16 * mib, damage_misplaced, 55 * mib, 0},
+      {16 * mib, 31 * mib, damage_misplaced, 40 * mib, 0}},
+     whole,
+     capacity_wraps,
+     32 * mib,
+     32 * mib,
+     24 * mib,
+     "the drive holds 32.00 MiB of the 64.00 MiB it claims: it wraps around every 24.00 MiB"},
+    // Holds 33 MiB, keeping [0, 9) MiB apart; the file system put 20 MiB
+    // at [1, 21) MiB, then 8 MiB at [33, 41) MiB, which land on [9, 17) MiB.
+    // No fill data lay where a wrap from the start would have landed
+    // anything, so a low area of up to 9 MiB cannot be told from none.
+    {"wraps, perhaps above a low area",
+     28 * mib,
+     {{8 * mib, 16 * mib, damage_misplaced, 20 * mib, 0}},
+     {{0, 1 * mib, 20 * mib}, {20 * mib, 33 * mib, 8 * mib}},
+     capacity_wraps,
+     24 * mib,
+     33 * mib,
+     24 * mib,
+     "the drive holds 24.00 MiB of the 64.00 MiB it claims (up to 33.00 MiB if it keeps a low"
+     " area apart): it wraps around every 24.00 MiB"},
+    {"loses writes past 21 MiB",
+     64 * mib,
+     {{20 * mib, 64 * mib, damage_blank, 0, 0}},
+     whole,
+     capacity_drops,
+     21 * mib,
+     0,
+     0,
+     "the drive holds 21.00 MiB of the 64.00 MiB it claims: writes past 21.00 MiB of the drive"
+     " were lost: reads there give zeros"},
+    {"reads an earlier fill past 40 MiB",
+     64 * mib,
+     {{39 * mib, 64 * mib, damage_stale, 0, 0}},
+     whole,
+     capacity_drops,
+     40 * mib,
+     0,
+     0,
+     "the drive holds 40.00 MiB of the 64.00 MiB it claims: writes past 40.00 MiB of the drive"
+     " were lost: reads there give data of another run"},
+    // One bad sector says nothing about the size.
+    {"one bad sector",
+     64 * mib,
+     {{10 * mib, 10 * mib + 512, damage_unreadable, 0, 0}},
+     whole,
+     capacity_estimated,
+     0,
+     0,
+     0,
+     "it kept 64.00 MiB of the 64.00 MiB written (an estimate from what came back intact: the"
+     " file system does not tell where its files lie on the drive)"},
+    {"not mapped",
+     64 * mib,
+     {{20 * mib, 64 * mib, damage_blank, 0xFF, 0}},
+     {},
+     capacity_estimated,
+     0,
+     0,
+     0,
+     "it kept 20.00 MiB of the 64.00 MiB written (an estimate from what came back intact: the"
+     " file system does not tell where its files lie on the drive)"},
+};
+
+TEST(DriveCapacity, DamageMappedToTheDriveSaysWhatItHolds) {
+    for (const CapacityCase& c : capacity_cases) {
+        SCOPED_TRACE(c.name);
+        std::memset(&result, 0, sizeof result);
+        result.run_known = true;
+        result.bytes_read = c.written;
+        result.expected_size = c.written;
+        uint64_t damaged = 0;
+        for (const Stretch& s : c.stretches) {
+            result.stretches[result.stretch_count++] = s;
+            result.damaged_bytes[s.kind] += s.end - s.start;
+            damaged += s.end - s.start;
+        }
+        result.bytes_intact = c.written - damaged;
+        std::vector<StreamExtent> extents = c.extents;
+        DriveMap map = {extents.data(), extents.size()};
+        DriveCapacity capacity = find_capacity(&result, &map, claims);
+        EXPECT_EQ(capacity.finding, c.finding);
+        if (c.finding == capacity_wraps || c.finding == capacity_drops) {
+            EXPECT_EQ(capacity.holds, c.holds);
+        }
+        if (c.finding == capacity_wraps) {
+            EXPECT_EQ(capacity.wrap, c.wrap);
+            EXPECT_EQ(capacity.holds_at_most, c.holds_at_most);
+        }
+        char line[512];
+        format_capacity(&capacity, line, sizeof line);
+        EXPECT_EQ(std::string(line), c.line);
+    }
+}
+
+TEST(DriveCapacity, StreamOffsetsMapThroughTheExtents) {
+    StreamExtent extents[] = {{0, 4096, 8192}, {8192, 1 << 20, 4096}, {12288, 65536, 4096}};
+    DriveMap map = {extents, 3};
+    struct {
+        uint64_t stream;
+        bool mapped;
+        uint64_t drive;
+    } const cases[] = {{0, true, 4096},       {8191, true, 12287},
+                       {8192, true, 1 << 20}, {12287, true, (1 << 20) + 4095},
+                       {12288, true, 65536},  {16384, false, 0}};
+    for (const auto& c : cases) {
+        uint64_t drive = 0;
+        EXPECT_EQ(drive_offset_of(&map, c.stream, &drive), c.mapped) << c.stream;
+        if (c.mapped) {
+            EXPECT_EQ(drive, c.drive) << c.stream;
+        }
+    }
+}
+
+} // namespace
