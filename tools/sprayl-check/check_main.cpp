@@ -424,6 +424,9 @@ bool prepare_resume(const CheckOptions* options, GeneratorState* seed, FillPlan*
 }
 
 int run_fill(const CheckOptions* options) {
+    if (!fill_allowed(options->fill_directory, message, sizeof message)) {
+        return fail(message);
+    }
     GeneratorState seed;
     FillPlan plan = {options->file_size, options->keep_going, 0, 0, nullptr};
     catch_stop_requests();

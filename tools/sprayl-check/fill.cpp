@@ -106,6 +106,18 @@ uint64_t fill_file_limit(uint64_t file_size, uint32_t number) {
     return limit < file_size ? limit : file_size;
 }
 
+bool fill_allowed(const char* directory, char* message, size_t capacity) {
+    if (holds_running_system(directory)) {
+        std::snprintf(message, capacity,
+                      "\"%s\" is on the file system of the running system: a fill would fill"
+                      " the system's own disk; give the directory where the drive to test is"
+                      " mounted",
+                      directory);
+        return false;
+    }
+    return true;
+}
+
 bool fill_directory(const char* directory, const FillPlan* plan, const GeneratorState* seed,
                     Progress* progress, FillOutcome* outcome, char* message, size_t capacity) {
     StreamSource source;

@@ -34,6 +34,11 @@ struct FillOutcome {
 // than it claims is found after little was written.
 uint64_t fill_file_limit(uint64_t file_size, uint32_t number);
 
+// Whether directory may be filled: not on the file system of the running
+// system, whose disk a fill would fill to the last byte. False with message
+// when not.
+bool fill_allowed(const char* directory, char* message, size_t capacity);
+
 // Writes fill files after plan->files_there, each of at most its
 // fill_file_limit, flushed to the device and sampled before the next
 // begins, until the file system takes no more (or, unless keep_going, a

@@ -287,6 +287,14 @@ bool open_probe_drive(const char* path, bool allow_regular_file, PosixDrive* dri
         return refuse(message, capacity, "%s is not a block device%s", path, "");
     }
     drive->name = block ? block_name(status.st_rdev) : path;
+    if (block && drive->name.empty()) {
+        // Without /sys nothing tells a partition, a mounted or a held disk
+        // apart from a free one: refuse rather than guess.
+        return refuse(message, capacity,
+                      "%s cannot be looked up in /sys/dev/block (is /sys mounted?): the probe"
+                      " checks there that the drive is whole and not in use%s",
+                      path, "");
+    }
     if (block && !check_whole_disk(drive->name, path, message, capacity)) {
         return false;
     }
@@ -350,9 +358,15 @@ bool run_probe(const char* path, const char* backup_path, const ProbeOptions* op
         backup_fd = open(backup_path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         struct stat status;
         // A backup on the drive itself would be overwritten by the probe.
-        bool on_drive = backup_fd >= 0 && fstat(backup_fd, &status) == 0 &&
-                        drive.name.find('/') == std::string::npos &&
-                        block_name(status.st_dev).compare(0, drive.name.size(), drive.name) == 0;
+        bool on_drive = false;
+        if (backup_fd >= 0 && fstat(backup_fd, &status) == 0 &&
+            drive.name.find('/') == std::string::npos) {
+            std::string number =
+                std::to_string(major(status.st_dev)) + ":" + std::to_string(minor(status.st_dev));
+            for (const std::string& device : disk_and_partitions(drive.name)) {
+                on_drive = on_drive || device == number;
+            }
+        }
         if (backup_fd < 0 || on_drive) {
             int error = errno;
             if (backup_fd >= 0) {

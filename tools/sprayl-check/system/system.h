@@ -125,6 +125,11 @@ int truncate_file(const char* path, uint64_t size);
 // user, or 0 when it cannot tell.
 uint64_t free_space(const char* directory);
 
+// Whether directory is on the file system of the running system (that of
+// "/", or of the Windows directory): filling it would fill the system's
+// own disk.
+bool holds_running_system(const char* directory);
+
 // The bytes of the drive that holds directory: the size of the device under
 // its file system where that can be read, else the file system's own size;
 // 0 when neither can be told.

@@ -322,6 +322,12 @@ int truncate_file(const char* path, uint64_t size) {
     return truncate(path, static_cast<off_t>(size)) == 0 ? 0 : errno;
 }
 
+bool holds_running_system(const char* directory) {
+    struct stat place;
+    struct stat root;
+    return stat(directory, &place) == 0 && stat("/", &root) == 0 && place.st_dev == root.st_dev;
+}
+
 uint64_t free_space(const char* directory) {
     struct statvfs info;
     return statvfs(directory, &info) == 0

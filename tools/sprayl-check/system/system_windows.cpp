@@ -310,6 +310,17 @@ int truncate_file(const char* path, uint64_t size) {
     return error;
 }
 
+bool holds_running_system(const char* directory) {
+    wchar_t windows[MAX_PATH + 1];
+    wchar_t system_volume[MAX_PATH + 1];
+    wchar_t volume[MAX_PATH + 1];
+    UINT length = GetWindowsDirectoryW(windows, MAX_PATH + 1);
+    return length > 0 && length <= MAX_PATH &&
+           GetVolumePathNameW(windows, system_volume, MAX_PATH + 1) &&
+           GetVolumePathNameW(wide_path(directory), volume, MAX_PATH + 1) &&
+           lstrcmpiW(volume, system_volume) == 0;
+}
+
 uint64_t free_space(const char* directory) {
     ULARGE_INTEGER available;
     return GetDiskFreeSpaceExW(wide_path(directory), &available, nullptr, nullptr)

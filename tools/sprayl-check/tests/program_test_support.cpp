@@ -43,6 +43,17 @@ const std::string& scratch_directory() {
     return scratch;
 }
 
+std::string memory_scratch_path(const std::string& name) {
+    static std::string memory_scratch;
+    if (memory_scratch.empty()) {
+        char directory[] = "/dev/shm/sprayl-check-test-XXXXXX";
+        EXPECT_NE(mkdtemp(directory), nullptr);
+        memory_scratch = directory;
+        clean_up_later("rm -rf " + memory_scratch);
+    }
+    return memory_scratch + "/" + name;
+}
+
 std::string scratch_path(const std::string& name) {
     return scratch_directory() + "/" + name;
 }
@@ -70,14 +81,18 @@ ProgramRun run_shell(const std::string& command) {
     return run;
 }
 
-std::string write_file(const std::string& name, const Bytes& bytes) {
-    std::string path = scratch_path(name);
+void write_bytes(const std::string& path, const Bytes& bytes) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     EXPECT_NE(file, nullptr) << path;
     if (file != nullptr) {
         std::fwrite(bytes.data(), 1, bytes.size(), file);
         std::fclose(file);
     }
+}
+
+std::string write_file(const std::string& name, const Bytes& bytes) {
+    std::string path = scratch_path(name);
+    write_bytes(path, bytes);
     return path;
 }
 

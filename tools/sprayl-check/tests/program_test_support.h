@@ -22,6 +22,11 @@ std::string read_all(std::FILE* file);
 const std::string& scratch_directory();
 std::string scratch_path(const std::string& name);
 
+// A path in a scratch directory in memory (/dev/shm), for fills that have
+// no drive of their own to fill: never on the machine's disk, which a fill
+// would fill, and which sprayl-check refuses to fill.
+std::string memory_scratch_path(const std::string& name);
+
 // A shell command that undoes what a test set up (an unmount, a detached
 // loop device) should it end early; run, newest first, before the scratch
 // directory is removed.
@@ -30,6 +35,9 @@ void clean_up_later(const std::string& command);
 // Runs command with sh; its standard error goes to a file of its own.
 ProgramRun run_shell(const std::string& command);
 
+// Writes bytes to path; write_file to a file of that name in the scratch
+// directory, and returns its path.
+void write_bytes(const std::string& path, const Bytes& bytes);
 std::string write_file(const std::string& name, const Bytes& bytes);
 
 Bytes read_whole(const std::string& path);

@@ -240,3 +240,8 @@ uint64_t drive_size(const char*) {
 int64_t file_extents(const char*, FileExtent*, size_t) {
     return -1;
 }
+
+// The scripted running system lives under "system/".
+bool holds_running_system(const char* directory) {
+    return std::strncmp(directory, "system", 6) == 0 && (directory[6] == '\0' || directory[6] == '/');
+}

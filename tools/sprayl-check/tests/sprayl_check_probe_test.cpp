@@ -16,6 +16,9 @@ std::string loop_unavailable() {
     if (geteuid() != 0) {
         return "loop devices need root";
     }
+    if (access("/sys/dev/block", F_OK) != 0) {
+        return "no /sys here: the probe refuses to work without it";
+    }
     if (run_shell("command -v losetup mkfs.ext2").exit_code != 0) {
         return "losetup or mkfs.ext2 missing (tools/install-deps installs them)";
     }

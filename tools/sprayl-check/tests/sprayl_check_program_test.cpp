@@ -384,10 +384,10 @@ TEST(Fill, FillsTheFileSystemWithOneRunsStream) {
 }
 
 // Where no file system can be mounted: a file-size limit stands in for a
-// full drive, with one file larger than the limit.
+// full drive, with one file larger than the limit, in memory.
 TEST(Fill, AFileSizeLimitEndsTheFillLikeAFullDrive) {
     // Empty, also when the test runs again in the same process.
-    std::string directory = scratch_path("fill-limited");
+    std::string directory = memory_scratch_path("fill-limited");
     std::filesystem::remove_all(directory);
     std::filesystem::create_directories(directory);
     const uint64_t limit = 2500000;
@@ -463,7 +463,7 @@ TEST(Resume, ADirectoryWithoutOneIntactRunIsRefused) {
     for (const RefusedResumeCase& c : refused_resume_cases) {
         SCOPED_TRACE(c.name);
         std::string directory = "resume-refused-" + std::to_string(++number);
-        std::filesystem::create_directories(scratch_path(directory));
+        std::filesystem::create_directories(memory_scratch_path(directory));
         for (size_t i = 0; i < c.files.size(); ++i) {
             if (c.files[i].second == 0) {
                 continue;
@@ -476,12 +476,14 @@ TEST(Resume, ADirectoryWithoutOneIntactRunIsRefused) {
                               1000,
                           0);
             }
-            write_file(directory + "/sprayl-0000" + std::to_string(i + 1) + ".bin", file);
+            write_bytes(
+                memory_scratch_path(directory + "/sprayl-0000" + std::to_string(i + 1) + ".bin"),
+                file);
         }
         ProgramRun run =
-            run_shell(sprayl_check + " --fill " + scratch_path(directory) + " --resume");
+            run_shell(sprayl_check + " --fill " + memory_scratch_path(directory) + " --resume");
         EXPECT_EQ(run.exit_code, 2) << run.out << run.err;
-        EXPECT_NE(run.err.find("cannot resume the fill in \"" + scratch_path(directory) +
+        EXPECT_NE(run.err.find("cannot resume the fill in \"" + memory_scratch_path(directory) +
                                "\": it does not hold one intact run from its start: " + c.reason),
                   std::string::npos)
             << run.err;

@@ -109,6 +109,20 @@ TEST(ScriptedFill, EndsWhereTheFileSystemOrTheUserSaysAndKeepsOneStream) {
     }
 }
 
+TEST(ScriptedFill, TheRunningSystemsFileSystemIsNeverFilled) {
+    const struct {
+        const char* directory;
+        bool allowed;
+    } cases[] = {{"system", false}, {"system/tmp", false}, {"fill", true}, {"systemic", true}};
+    for (const auto& c : cases) {
+        char message[256] = "";
+        EXPECT_EQ(fill_allowed(c.directory, message, sizeof message), c.allowed) << c.directory;
+        EXPECT_EQ(std::string(message).find("the system's own disk") != std::string::npos,
+                  !c.allowed)
+            << message;
+    }
+}
+
 struct ReadCase {
     ReadMethod method;
     bool reaches_drive;
