@@ -1,15 +1,20 @@
 #include "check_input.h"
 
-#include "read_ahead.h"
-
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-// Large reads, aligned for reading around the cache.
-constexpr size_t read_size = size_t{1} << 20;
+// Reads, aligned for reading around the cache. A file is read and checked a
+// piece at a time in one thread, each piece checked while the copy that the
+// read made of it is still in this core's cache: with two threads, one
+// reading ahead into larger buffers, the pieces travel between the cores
+// and through memory, and a check of a file in memory took 1.37 times as
+// long as cat's read of it, where this takes 1.13 times (2 GiB in /dev/shm,
+// AMD EPYC). A stream is read in larger pieces, as its pipe delivers them.
+constexpr size_t file_piece = size_t{256} << 10;
+constexpr size_t stream_piece = size_t{1} << 20;
 
 char unreached_reason[4096 + 128];
 
@@ -29,14 +34,13 @@ bool check_piece(StreamCheck* check, const unsigned char* data, size_t size) {
     return !went_on;
 }
 
-// Buffer 0 serves the reads of the check itself; all of them go round
-// while a second thread reads ahead.
-unsigned char* read_buffer(unsigned which = 0) {
-    static unsigned char* buffers[read_ahead_buffers];
-    if (buffers[which] == nullptr) {
-        buffers[which] = aligned_buffer(read_size);
+// The one buffer that every read goes into, of stream_piece bytes.
+unsigned char* read_buffer() {
+    static unsigned char* buffer;
+    if (buffer == nullptr) {
+        buffer = aligned_buffer(stream_piece);
     }
-    return buffers[which];
+    return buffer;
 }
 
 // ---- Reading an input into the check. ----
@@ -61,7 +65,7 @@ void flush_unreadable(StreamCheck* check, uint64_t* unreadable) {
 uint64_t read_around_error(const OpenInput* input, StreamCheck* check, ReadFunction read,
                            uint64_t offset) {
     unsigned char* buffer = read_buffer();
-    uint64_t span_end = offset + read_size;
+    uint64_t span_end = offset + file_piece;
     uint64_t unreadable = 0;
     while (offset < span_end && offset < input->size && stop_requested == 0 && !went_on) {
         int error = 0;
@@ -89,58 +93,22 @@ uint64_t read_around_error(const OpenInput* input, StreamCheck* check, ReadFunct
     return offset;
 }
 
-// Checks a seekable input while a second thread reads ahead, as long as
-// the reads give data. Sets the offset where the check goes on by itself
-// (the end, or a piece that failed, to be read again there); false when a
-// stop was requested.
-bool check_reading_ahead(OpenInput* input, StreamCheck* check, ReadFunction read,
-                         Progress* progress, uint64_t* offset) {
-    unsigned char* buffers[read_ahead_buffers];
-    for (unsigned i = 0; i < read_ahead_buffers; ++i) {
-        buffers[i] = read_buffer(i);
-        if (buffers[i] == nullptr) {
-            return true;
-        }
-    }
-    if (!read_ahead_start(input, read, *offset, buffers, read_size)) {
-        return true;
-    }
-    for (;;) {
-        if (stop_requested != 0) {
-            read_ahead_stop();
-            return false;
-        }
-        ReadAheadPiece piece = read_ahead_next();
-        if (piece.got <= 0) {
-            read_ahead_stop();
-            *offset = piece.offset;
-            return true;
-        }
-        bool more = check_piece(check, piece.data, static_cast<size_t>(piece.got));
-        read_ahead_release();
-        *offset = piece.offset + static_cast<uint64_t>(piece.got);
-        progress_tick(progress, check->result.bytes_read, bytes_damaged(&check->result));
-        if (!more) {
-            read_ahead_stop();
-            return true;
-        }
-    }
-}
-
 // Reads one open input to its end into check.
 CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Progress* progress,
                    char* message, size_t capacity) {
     unsigned char* buffer = read_buffer();
-    uint64_t offset = 0;
-    if (input->seekable && !check_reading_ahead(input, check, read, progress, &offset)) {
-        return check_end_interrupted;
+    if (buffer == nullptr) {
+        std::snprintf(message, capacity, "no memory to read \"%s\" into", input->path);
+        return check_end_read_failed;
     }
+    size_t piece = input->seekable ? file_piece : stream_piece;
+    uint64_t offset = 0;
     while (!went_on) {
         if (stop_requested != 0) {
             return check_end_interrupted;
         }
         int error = 0;
-        int64_t got = read(input, buffer, read_size, offset, &error);
+        int64_t got = read(input, buffer, piece, offset, &error);
         if (got > 0) {
             check_piece(check, buffer, static_cast<size_t>(got));
             offset += static_cast<uint64_t>(got);

@@ -1,6 +1,6 @@
 // What sprayl-check asks of an operating system: files and devices to read
-// around the cache, files to write and flush, a reading thread, the
-// terminal and stop requests. One implementation for POSIX systems
+// around the cache, files to write and flush, where they lie on their drive,
+// the terminal and stop requests. One implementation for POSIX systems
 // (system_posix.cpp) and one for Windows (system_windows.cpp); the rest of
 // the program calls only these names. Error codes are the system's own
 // (errno, GetLastError), to be told apart with the error_is_* questions.
@@ -150,17 +150,6 @@ struct FileExtent {
 // Returns how many, or -1 where the file system cannot say or they do not
 // fit.
 int64_t file_extents(const char* path, FileExtent* extents, size_t capacity);
-
-// ---- A reading thread ----
-
-// A counting semaphore, and a thread that runs one function; both 0 when
-// they could not be had. At most a few of each at a time.
-intptr_t semaphore_create(unsigned count, unsigned most);
-void semaphore_wait(intptr_t semaphore);
-void semaphore_post(intptr_t semaphore);
-void semaphore_destroy(intptr_t semaphore);
-intptr_t thread_start(void (*run)(void* context), void* context);
-void thread_join(intptr_t thread);
 
 // ---- The terminal and stop requests ----
 

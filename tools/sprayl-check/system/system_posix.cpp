@@ -13,8 +13,6 @@
 #include <fcntl.h>
 #include <linux/fiemap.h>
 #include <linux/fs.h>
-#include <pthread.h>
-#include <semaphore.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -95,24 +93,6 @@ ReadMethod drop_device_cache(const char* device, char* why, size_t capacity) {
     }
     close(fd);
     return method;
-}
-
-// A few semaphores and threads, enough for the reading thread.
-constexpr int pool_size = 4;
-sem_t semaphores[pool_size];
-bool semaphore_used[pool_size];
-pthread_t threads[pool_size];
-bool thread_used[pool_size];
-
-struct ThreadStart {
-    void (*run)(void*);
-    void* context;
-} thread_starts[pool_size];
-
-void* run_thread(void* start) {
-    ThreadStart* what = static_cast<ThreadStart*>(start);
-    what->run(what->context);
-    return nullptr;
 }
 
 void on_stop_signal(int) {
@@ -404,52 +384,6 @@ int64_t file_extents(const char* path, FileExtent* extents, size_t capacity) {
     }
     close(fd);
     return static_cast<int64_t>(count);
-}
-
-// ---- A reading thread ----
-
-intptr_t semaphore_create(unsigned count, unsigned) {
-    for (int i = 0; i < pool_size; ++i) {
-        if (!semaphore_used[i] && sem_init(&semaphores[i], 0, count) == 0) {
-            semaphore_used[i] = true;
-            return i + 1;
-        }
-    }
-    return 0;
-}
-
-void semaphore_wait(intptr_t semaphore) {
-    while (sem_wait(&semaphores[semaphore - 1]) != 0) {
-        // interrupted by a signal: wait again
-    }
-}
-
-void semaphore_post(intptr_t semaphore) {
-    sem_post(&semaphores[semaphore - 1]);
-}
-
-void semaphore_destroy(intptr_t semaphore) {
-    sem_destroy(&semaphores[semaphore - 1]);
-    semaphore_used[semaphore - 1] = false;
-}
-
-intptr_t thread_start(void (*run)(void* context), void* context) {
-    for (int i = 0; i < pool_size; ++i) {
-        if (!thread_used[i]) {
-            thread_starts[i] = {run, context};
-            if (pthread_create(&threads[i], nullptr, run_thread, &thread_starts[i]) != 0) {
-                return 0;
-            }
-            thread_used[i] = true;
-            return i + 1;
-        }
-    }
-    return 0;
-}
-
-void thread_join(intptr_t thread) {
-    pthread_join(threads[thread - 1], nullptr);
-    thread_used[thread - 1] = false;
 }
 
 // ---- The terminal and stop requests ----

@@ -65,20 +65,6 @@ void find_file_system(const char* path, FileSystemInfo* info) {
     }
 }
 
-constexpr int pool_size = 4;
-
-struct ThreadStart {
-    void (*run)(void*);
-    void* context;
-} thread_starts[pool_size];
-HANDLE threads[pool_size];
-
-DWORD WINAPI run_thread(LPVOID start) {
-    ThreadStart* what = static_cast<ThreadStart*>(start);
-    what->run(what->context);
-    return 0;
-}
-
 BOOL WINAPI on_console_event(DWORD) {
     stop_requested = 1;
     return TRUE;
@@ -429,43 +415,6 @@ int64_t file_extents(const char* path, FileExtent* extents, size_t capacity) {
     }
     CloseHandle(handle);
     return static_cast<int64_t>(count);
-}
-
-// ---- A reading thread ----
-
-intptr_t semaphore_create(unsigned count, unsigned most) {
-    HANDLE semaphore =
-        CreateSemaphoreW(nullptr, static_cast<LONG>(count), static_cast<LONG>(most), nullptr);
-    return reinterpret_cast<intptr_t>(semaphore);
-}
-
-void semaphore_wait(intptr_t semaphore) {
-    WaitForSingleObject(handle_of(semaphore), INFINITE);
-}
-
-void semaphore_post(intptr_t semaphore) {
-    ReleaseSemaphore(handle_of(semaphore), 1, nullptr);
-}
-
-void semaphore_destroy(intptr_t semaphore) {
-    CloseHandle(handle_of(semaphore));
-}
-
-intptr_t thread_start(void (*run)(void* context), void* context) {
-    for (int i = 0; i < pool_size; ++i) {
-        if (threads[i] == nullptr) {
-            thread_starts[i] = {run, context};
-            threads[i] = CreateThread(nullptr, 0, run_thread, &thread_starts[i], 0, nullptr);
-            return threads[i] != nullptr ? i + 1 : 0;
-        }
-    }
-    return 0;
-}
-
-void thread_join(intptr_t thread) {
-    WaitForSingleObject(threads[thread - 1], INFINITE);
-    CloseHandle(threads[thread - 1]);
-    threads[thread - 1] = nullptr;
 }
 
 // ---- The terminal and stop requests ----

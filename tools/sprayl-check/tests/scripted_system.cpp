@@ -185,18 +185,6 @@ uint64_t free_space(const char*) {
     return scripted.free_bytes;
 }
 
-// No thread: the check reads by itself.
-intptr_t semaphore_create(unsigned, unsigned) {
-    return 0;
-}
-void semaphore_wait(intptr_t) {}
-void semaphore_post(intptr_t) {}
-void semaphore_destroy(intptr_t) {}
-intptr_t thread_start(void (*)(void*), void*) {
-    return 0;
-}
-void thread_join(intptr_t) {}
-
 bool stdin_is_terminal() {
     return false;
 }
