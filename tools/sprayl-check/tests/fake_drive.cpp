@@ -3,7 +3,7 @@
 // file stands for a fake USB stick or memory card.
 //
 //   fake_drive --claims N --holds N [--past zeros|ff|old|errors|wrap] [--low N]
-//              [--slow START:END] MOUNTPOINT [FUSE options]
+//              [--slow START:END] [--cache N] MOUNTPOINT [FUSE options]
 //
 // Bytes below --holds are kept in memory. Past it, writes are dropped and
 // reads give zeros or FF bytes, what an earlier fill left there (old: data
@@ -11,7 +11,10 @@
 // around onto the bytes held, all of them or (--low N) those above a low
 // area of N bytes that is kept apart, as some fakes keep their file
 // system's tables. Requests that touch [START, END) take a millisecond
-// longer per 4 KiB, as a worn area does. Every read and write reaches the
+// longer per 4 KiB, as a worn area does. With --cache N, the last N bytes
+// written past what it holds are answered from the drive's own memory until
+// later writes push them out, as the RAM of a fake's controller does. Every
+// read and write reaches the
 // daemon (direct_io), so the drive's behaviour is never hidden by the page
 // cache of its file.
 #define FUSE_USE_VERSION 31
@@ -26,6 +29,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/mman.h>
+#include <unordered_map>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -52,6 +57,34 @@ struct FakeDrive {
     unsigned char* storage;
     unsigned char* old; // old: what an earlier fill left past holds
 } drive;
+
+// The drive's cache of the latest sectors written past what it holds: a
+// ring of sectors, and where each address's newest copy sits in it.
+constexpr uint64_t cache_sector = 512;
+struct SectorCache {
+    size_t sectors; // 0: no cache
+    size_t next;
+    std::vector<uint64_t> addresses;
+    std::vector<unsigned char> bytes;
+    std::unordered_map<uint64_t, size_t> newest;
+} cache;
+
+void cache_write(uint64_t address, const unsigned char* sector) {
+    size_t slot = cache.next;
+    cache.next = (cache.next + 1) % cache.sectors;
+    auto old = cache.newest.find(cache.addresses[slot]);
+    if (old != cache.newest.end() && old->second == slot) {
+        cache.newest.erase(old);
+    }
+    cache.addresses[slot] = address;
+    std::memcpy(&cache.bytes[slot * cache_sector], sector, cache_sector);
+    cache.newest[address] = slot;
+}
+
+const unsigned char* cache_read(uint64_t address) {
+    auto found = cache.newest.find(address);
+    return found == cache.newest.end() ? nullptr : &cache.bytes[found->second * cache_sector];
+}
 
 const char drive_path[] = "/drive";
 
@@ -158,7 +191,11 @@ int read_drive(const char*, char* buffer, size_t size, off_t offset, fuse_file_i
     }
     for (size_t i = 0; i < size; ++i) {
         int64_t at = held_at(start + i);
-        buffer[i] = static_cast<char>(at >= 0 ? drive.storage[at] : unheld_byte(start + i));
+        const unsigned char* cached =
+            at < 0 && cache.sectors > 0 ? cache_read((start + i) / cache_sector) : nullptr;
+        buffer[i] = static_cast<char>(at >= 0           ? drive.storage[at]
+                                      : cached != nullptr ? cached[(start + i) % cache_sector]
+                                                          : unheld_byte(start + i));
     }
     return static_cast<int>(size);
 }
@@ -176,6 +213,9 @@ int write_drive(const char*, const char* buffer, size_t size, off_t offset, fuse
         int64_t at = held_at(start + i);
         if (at >= 0) {
             drive.storage[at] = static_cast<unsigned char>(buffer[i]);
+        } else if (cache.sectors > 0 && (start + i) % cache_sector == 0 && size - i >= cache_sector) {
+            cache_write((start + i) / cache_sector,
+                        reinterpret_cast<const unsigned char*>(buffer + i));
         }
     }
     return static_cast<int>(size);
@@ -183,7 +223,7 @@ int write_drive(const char*, const char* buffer, size_t size, off_t offset, fuse
 
 int usage() {
     std::fputs("usage: fake_drive --claims N --holds N [--past zeros|ff|old|errors|wrap] "
-               "[--low N] [--slow START:END] MOUNTPOINT [FUSE options]\n",
+               "[--low N] [--slow START:END] [--cache N] MOUNTPOINT [FUSE options]\n",
                stderr);
     return 2;
 }
@@ -192,6 +232,7 @@ int usage() {
 
 int main(int argc, char** argv) {
     drive.past = past_zeros;
+    uint64_t cache_bytes = 0;
     int kept = 1;
     for (int i = 1; i < argc; ++i) {
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -201,6 +242,9 @@ int main(int argc, char** argv) {
                    parse_size(value, &drive.holds)) {
             ++i;
         } else if (std::strcmp(argv[i], "--low") == 0 && value && parse_size(value, &drive.low)) {
+            ++i;
+        } else if (std::strcmp(argv[i], "--cache") == 0 && value &&
+                   parse_size(value, &cache_bytes)) {
             ++i;
         } else if (std::strcmp(argv[i], "--slow") == 0 && value &&
                    parse_range(value, &drive.slow_start, &drive.slow_end)) {
@@ -232,6 +276,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     drive.storage = static_cast<unsigned char*>(storage);
+    cache.sectors = static_cast<size_t>(cache_bytes / cache_sector);
+    cache.addresses.assign(cache.sectors, UINT64_MAX);
+    cache.bytes.resize(cache.sectors * cache_sector);
     if (drive.past == past_old) {
         // An earlier fill: a run of its own, from the start of the drive.
         uint64_t size = (drive.claims - drive.holds + block_bytes - 1) / block_bytes * block_bytes;
