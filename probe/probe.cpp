@@ -16,12 +16,16 @@ constexpr size_t io_chunk = mib;
 // The smallest drive worth probing.
 constexpr uint64_t smallest_drive = 4 * mib;
 // The top of the drive written at once: at least this, to push a cache out.
-constexpr uint64_t smallest_witness = 8 * mib;
+// A drive that loses writes past its capacity answers reads of the latest
+// ones from its cache; a witness no larger than that cache would read back
+// whole and the drive look genuine. Fakes have been seen with caches of
+// 32 MiB, so the witness is twice that.
+constexpr uint64_t smallest_witness = 64 * mib;
 // The witness as a fraction of the drive, at most largest_witness (it is
 // saved in memory too); the scan reads one sector every witness across the
 // drive.
 constexpr uint64_t witness_fraction = 4096;
-constexpr uint64_t largest_witness = 64 * mib;
+constexpr uint64_t largest_witness = 128 * mib;
 // The witness is read back every this many bytes.
 constexpr uint64_t witness_read_stride = 64 * 1024;
 // The scan reads every witness_read_stride over this many witnesses' worth

@@ -72,6 +72,10 @@ const ProbeCase probe_cases[] = {
      past_old_data, 2 * GiB + 8 * 512, 0, 0},
     {{"drops, last MiB only, 2 MiB cache", GiB, GiB - MiB, 0, fake_drops_zeros, 512, 2 * MiB, content_user},
      past_zeros, GiB - MiB, 0, 0},
+    // A cache larger than the top of the drive that a smaller witness wrote:
+    // every write it read back came from the cache.
+    {{"drops, FF, 32 MiB cache", 4 * GiB, GiB, 0, fake_drops_ones, 512, 32 * MiB, content_user},
+     past_ones, GiB, 0, 0},
 };
 // clang-format on
 
