@@ -446,12 +446,17 @@ void describe_damage(const DamageTotals* totals, char* text, size_t capacity) {
 }
 
 void write_report(const CheckResult* result, ReportWriter write, void* context) {
+    char verdict[320];
+    format_verdict(result, verdict, sizeof verdict);
+    write_report_with_verdict(result, verdict, write, context);
+}
+
+void write_report_with_verdict(const CheckResult* result, const char* verdict, ReportWriter write,
+                               void* context) {
     Lines lines_to_write;
     lines_to_write.write = write;
     lines_to_write.context = context;
     Lines* lines = &lines_to_write;
-    char verdict[320];
-    format_verdict(result, verdict, sizeof verdict);
     std::snprintf(lines->line, sizeof lines->line, "verdict: %s\n", verdict);
     put_line(lines);
     put_size_line(lines, "bytes read", result->bytes_read);

@@ -46,3 +46,8 @@ void describe_damage(const DamageTotals* totals, char* text, size_t capacity);
 
 // Hands the report of a finished check to write, line by line.
 void write_report(const CheckResult* result, ReportWriter write, void* context);
+
+// The same with the caller's verdict in place of the check's own, as when
+// the caller knows what the damage means for the drive (its capacity).
+void write_report_with_verdict(const CheckResult* result, const char* verdict, ReportWriter write,
+                               void* context);

@@ -164,6 +164,8 @@ int run_exit_code() {
     return exit_code;
 }
 
+bool capacity_verdict(const char* directory, uint32_t files, char* text, size_t capacity);
+
 // Reads the inputs into the check, which is started already, and reports.
 // header_given: the input's first bytes define the run (not a fill's seed).
 int check_and_report(uint64_t expected_size, bool header_given) {
@@ -179,7 +181,18 @@ int check_and_report(uint64_t expected_size, bool header_given) {
     CheckEnd end = check_inputs(&inputs, &check, read_input, &progress, message, sizeof message);
     progress_end(&progress, check.result.bytes_read, bytes_damaged(&check.result));
     check_finish(&check, end, expected_size);
-    write_report(&check.result, write_line, report_out);
+    // After a fill, damage that says what the drive holds is the verdict.
+    char verdict[512] = "";
+    if (!header_given && inputs.directory != nullptr && check.result.outcome == outcome_damaged &&
+        !capacity_verdict(inputs.directory, static_cast<uint32_t>(inputs.count), verdict,
+                          sizeof verdict)) {
+        verdict[0] = '\0';
+    }
+    if (verdict[0] != '\0') {
+        write_report_with_verdict(&check.result, verdict, write_line, report_out);
+    } else {
+        write_report(&check.result, write_line, report_out);
+    }
     print_inputs(report_out, &inputs, &check);
     std::fflush(report_out);
     if (message[0] != '\0') {
@@ -288,15 +301,19 @@ DriveMap map_fill_files(const char* directory, uint32_t files) {
 
 // The line that says what the drive really holds, where the check found it
 // did not keep everything.
-void print_capacity(const char* directory, uint32_t files) {
+// What the drive holds, from where the damage lies on it, or estimated from
+// what came back intact where the file system cannot say where its files
+// lie, as a sentence; false where the damage says nothing of the drive's
+// size. It stands in for the check's own verdict, which speaks of offsets in
+// the stream that the file system placed on the drive as it liked.
+bool capacity_verdict(const char* directory, uint32_t files, char* text, size_t capacity) {
     DriveMap map = map_fill_files(directory, files);
-    DriveCapacity capacity = find_capacity(&check.result, &map, drive_size(directory));
-    if (capacity.finding == capacity_not_found) {
-        return;
+    DriveCapacity found = find_capacity(&check.result, &map, drive_size(directory));
+    if (found.finding == capacity_not_found) {
+        return false;
     }
-    char text[512];
-    format_capacity(&capacity, text, sizeof text);
-    std::printf("capacity: %s\n", text);
+    format_capacity(&found, text, capacity);
+    return true;
 }
 
 // Says on standard error that a sample read back was not what was written.
@@ -481,7 +498,6 @@ int run_fill(const CheckOptions* options) {
                              " reliably\n");
         exit_code = exit_differs;
     }
-    print_capacity(options->fill_directory, fill.files);
     print_rates(&fill, read_seconds);
     print_profiles();
     return finish_output(exit_code);
