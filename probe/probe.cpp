@@ -15,11 +15,15 @@ constexpr uint64_t mib = uint64_t{1} << 20;
 constexpr size_t io_chunk = mib;
 // The smallest drive worth probing.
 constexpr uint64_t smallest_drive = 4 * mib;
-// The top of the drive written at once: at least this, to push a cache out.
-// A drive that loses writes past its capacity answers reads of the latest
-// ones from its cache; a witness no larger than that cache would read back
-// whole and the drive look genuine. Fakes have been seen with caches of
-// 32 MiB, so the witness is twice that.
+// The top of the drive written at once, to push a cache out. The first
+// pass writes a small witness, which a fake without a large cache already
+// gives away; where everything read back as written, the witness grows
+// downwards to at least the larger size before the drive is called
+// genuine. A drive that loses writes past its capacity answers reads of the
+// latest ones from its cache: a witness no larger than that cache would read
+// back whole. Fakes have been seen with caches of 32 MiB, so the grown
+// witness is twice that.
+constexpr uint64_t first_witness = 8 * mib;
 constexpr uint64_t smallest_witness = 64 * mib;
 // The witness as a fraction of the drive, at most largest_witness (it is
 // saved in memory too); the scan reads one sector every witness across the
@@ -302,8 +306,8 @@ uint64_t align_down(uint64_t value, uint64_t unit) {
     return value - value % unit;
 }
 
-uint64_t witness_size(uint64_t size, uint64_t sector) {
-    uint64_t witness = std::max(smallest_witness, size / witness_fraction);
+uint64_t witness_size(uint64_t size, uint64_t sector, uint64_t smallest) {
+    uint64_t witness = std::max(smallest, size / witness_fraction);
     witness = std::min({witness, largest_witness, size / 8});
     return std::max(align_down(witness, sector), sector);
 }
@@ -592,9 +596,20 @@ struct FirstPass {
 // Single sectors first, then the witness from the top down: its first
 // writes, at the very top, are out of any cache smaller than it by the time
 // they are read.
+// Writes the witness's pieces from end down to start, 1 MiB at a time.
+void write_witness(Probe* probe, uint64_t start, uint64_t end) {
+    std::vector<Range> witness_pieces;
+    while (end > start) {
+        uint64_t piece = std::min<uint64_t>(end - start, io_chunk);
+        witness_pieces.push_back({end - piece, piece});
+        end -= piece;
+    }
+    save_and_write(probe, witness_pieces);
+}
+
 void write_first_pass(Probe* probe, FirstPass* pass) {
     ProbeResult* result = probe->result;
-    uint64_t witness = witness_size(probe->size, probe->sector);
+    uint64_t witness = witness_size(probe->size, probe->sector, first_witness);
     pass->witness_start = probe->size - witness;
     result->witness_bytes = witness;
     result->scan_stride = witness;
@@ -605,14 +620,29 @@ void write_first_pass(Probe* probe, FirstPass* pass) {
         ranges.push_back({place, probe->sector});
     }
     pass->sampled = save_and_write(probe, ranges);
-    std::vector<Range> witness_pieces;
-    for (uint64_t end = probe->size; end > pass->witness_start;) {
-        uint64_t piece = std::min<uint64_t>(end - pass->witness_start, io_chunk);
-        witness_pieces.push_back({end - piece, piece});
-        end -= piece;
-    }
-    save_and_write(probe, witness_pieces);
+    write_witness(probe, pass->witness_start, probe->size);
     result->places_sampled = static_cast<uint32_t>(pass->places.size());
+}
+
+// Grows the witness downwards to its full size, for a drive that read back
+// everything as written: a cache that held the first pass's writes is
+// pushed out by the new ones. False when it is at its full size already.
+bool grow_witness(Probe* probe, FirstPass* pass) {
+    ProbeResult* result = probe->result;
+    uint64_t witness = witness_size(probe->size, probe->sector, smallest_witness);
+    uint64_t start = probe->size - witness;
+    if (start >= pass->witness_start) {
+        return false;
+    }
+    write_witness(probe, start, pass->witness_start);
+    pass->witness_start = start;
+    result->witness_bytes = witness;
+    // The places the witness now covers are read as part of it.
+    while (!pass->places.empty() && pass->places.back() >= start) {
+        pass->places.pop_back();
+        pass->sampled.pop_back();
+    }
+    return true;
 }
 
 // What the places and the witness hold, and where the witness's data shows
@@ -700,6 +730,13 @@ void find_capacity(Probe* probe) {
     Findings findings = read_first_pass(probe, &pass);
     if (should_stop(probe)) {
         return;
+    }
+    if (findings.shared_distance == 0 && findings.first_lost == UINT64_MAX &&
+        grow_witness(probe, &pass)) {
+        findings = read_first_pass(probe, &pass);
+        if (should_stop(probe)) {
+            return;
+        }
     }
     if (findings.shared_distance != 0) {
         settle_wrapped_capacity(probe, &findings);
