@@ -166,6 +166,10 @@ int run_exit_code() {
 
 bool capacity_verdict(const char* directory, uint32_t files, char* text, size_t capacity);
 
+// After a fill that found damage, what the drive holds, where that can be
+// told: the report's verdict, and the JSON's fill.drive_verdict.
+char drive_verdict[512];
+
 // Reads the inputs into the check, which is started already, and reports.
 // header_given: the input's first bytes define the run (not a fill's seed).
 int check_and_report(uint64_t expected_size, bool header_given) {
@@ -182,10 +186,10 @@ int check_and_report(uint64_t expected_size, bool header_given) {
     progress_end(&progress, check.result.bytes_read, bytes_damaged(&check.result));
     check_finish(&check, end, expected_size);
     // After a fill, damage that says what the drive holds is the verdict.
-    char verdict[512] = "";
+    char* verdict = drive_verdict;
     if (!header_given && inputs.directory != nullptr && check.result.outcome == outcome_damaged &&
         !capacity_verdict(inputs.directory, static_cast<uint32_t>(inputs.count), verdict,
-                          sizeof verdict)) {
+                          sizeof drive_verdict)) {
         verdict[0] = '\0';
     }
     if (verdict[0] != '\0') {
@@ -542,6 +546,7 @@ void write_json_document(TextWriter write, void* context) {
                      check_ran ? &check : nullptr,
                      run_options.fill_directory,
                      run_options.action == action_fill ? &fill : nullptr,
+                     drive_verdict,
                      write_rates.count > 0 ? &write_rates : nullptr,
                      read_rates.count > 0 ? &read_rates : nullptr,
                      failure,

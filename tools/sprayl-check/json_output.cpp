@@ -27,6 +27,11 @@ void write_fill(JsonText* json, const RunRecord* run) {
     json_uint(json, "files", run->fill->files);
     json_decimal(json, "seconds", run->fill->seconds);
     json_bool(json, "interrupted", run->fill->interrupted);
+    if (run->drive_verdict[0] != '\0') {
+        json_string(json, "drive_verdict", run->drive_verdict);
+    } else {
+        json_null(json, "drive_verdict");
+    }
     json_end_object(json);
 }
 

@@ -23,6 +23,7 @@ struct RunRecord {
     const StreamCheck* check;     // nullptr when no check ran
     const char* fill_directory;   // a fill: where it wrote
     const FillOutcome* fill;      // nullptr unless a fill ran
+    const char* drive_verdict;    // after a fill: what the drive holds, as the text verdict says it; "" when unknown
     const RateTable* write_rates; // nullptr when not measured
     const RateTable* read_rates;
     const char* error; // why the run failed, or ""
