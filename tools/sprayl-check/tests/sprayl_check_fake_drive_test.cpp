@@ -145,13 +145,14 @@ TEST(LyingDrives, TheFillStopsSoonAndSaysWhatTheDriveHolds) {
             continue;
         }
         std::string json = scratch_path("lying.json");
-        ProgramRun fill = run_shell(sprayl_check + " --fill " + mount_point +
-                                    " --file-size 4M --json " + json);
+        ProgramRun fill =
+            run_shell(sprayl_check + " --fill " + mount_point + " --file-size 4M --json " + json);
         EXPECT_EQ(fill.exit_code, 1) << fill.out << fill.err;
         // The report for programs says what the drive holds as the text does.
-        ProgramRun said = run_shell("python3 -c 'import json,sys;"
-                                    " print(json.load(open(sys.argv[1]))[\"fill\"][\"drive_verdict\"])' " +
-                                    json);
+        ProgramRun said =
+            run_shell("python3 -c 'import json,sys;"
+                      " print(json.load(open(sys.argv[1]))[\"fill\"][\"drive_verdict\"])' " +
+                      json);
         EXPECT_EQ("verdict: " + said.out, line_starting(fill.out, "verdict: ") + "\n") << said.err;
         EXPECT_TRUE(has_line(fill.out, "result: DAMAGED")) << fill.out;
         EXPECT_EQ(fill.out.find("verdict: intact"), std::string::npos) << fill.out;
