@@ -184,8 +184,8 @@ TEST(ResultJson, EachKindOfStretchSaysWhatItHolds) {
     write_result_json(&json, &result);
     json_end_object(&json);
     const char* members[] = {
-        "\"start\": 100,\n      \"end\": 612,\n      \"length\": 512,\n      \"kind\": "
-        "\"misplaced\",\n      \"belongs_at\": 70000\n",
+        ("\"start\": 100,\n      \"end\": 612,\n      \"length\": 512,\n      \"kind\": "
+         "\"misplaced\",\n      \"belongs_at\": 70000\n"),
         "\"kind\": \"blank\",\n      \"byte\": 255\n",
         "\"kind\": \"altered\",\n      \"bits\": 3\n",
         "\"kind\": \"stale\"\n",
