@@ -75,7 +75,7 @@ int run_probe_command(const CheckOptions* options) {
     probe.destructive = options->destructive;
     probe.stop_requested = &stop_requested;
     catch_stop_requests();
-    ProbeResult result;
+    ProbeResult result = {}; // what a refused probe leaves: nothing probed
     char message[1024] = "";
     bool finished = run_probe(options->probe_device, backup, &probe, options->file_as_drive,
                               &result, message, sizeof message);

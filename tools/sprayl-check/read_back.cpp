@@ -134,11 +134,13 @@ SamplePlace sample_place(const uint64_t* starts, uint32_t files, uint64_t from, 
 }
 
 bool read_back_start(ReadBack* read_back, const char* directory, const GeneratorState* seed) {
+    // One buffer for the whole run, however many fills it starts.
+    static unsigned char* buffer = aligned_buffer(sample_piece_bytes);
     std::memset(read_back, 0, sizeof *read_back);
     read_back->directory = directory;
     read_back->seed = *seed;
     read_back->random = (uint64_t{seed->word[0]} << 32 | seed->word[1]) ^ seed->word[2];
-    read_back->buffer = aligned_buffer(sample_piece_bytes);
+    read_back->buffer = buffer;
     return read_back->buffer != nullptr;
 }
 
