@@ -16,13 +16,13 @@ constexpr size_t io_chunk = mib;
 // The smallest drive worth probing.
 constexpr uint64_t smallest_drive = 4 * mib;
 // The top of the drive written at once, to push a cache out. The first
-// pass writes a small witness, which a fake without a large cache already
-// gives away; where everything read back as written, the witness grows
-// downwards to at least the larger size before the drive is called
-// genuine. A drive that loses writes past its capacity answers reads of the
-// latest ones from its cache: a witness no larger than that cache would read
-// back whole. Fakes have been seen with caches of 32 MiB, so the grown
-// witness is twice that.
+// pass writes single sectors only, which a fake without a cache already
+// gives away; then a small witness; where everything read back as written,
+// the witness doubles downwards up to the larger size before the drive is
+// called genuine. A drive that loses writes past its capacity answers reads
+// of the latest ones from its cache: a witness no larger than that cache
+// would read back whole. Fakes have been seen with caches of 32 MiB, so the
+// grown witness is twice that.
 constexpr uint64_t first_witness = 8 * mib;
 constexpr uint64_t smallest_witness = 64 * mib;
 // The witness as a fraction of the drive, at most largest_witness (it is
@@ -35,11 +35,18 @@ constexpr uint64_t witness_read_stride = 64 * 1024;
 // The scan reads every witness_read_stride over this many witnesses' worth
 // of the drive's low end.
 constexpr uint64_t fine_scan_witnesses = 16;
-// Places tested in one round of a search.
+// Places tested in one round of a search. A round costs a flush of the
+// backup and of the drive, and a read and a write per place; where each
+// round must also push a cache out, fewer and larger rounds cost less.
 constexpr int64_t round_places = 127;
+constexpr int64_t unpushed_round_places = 15;
+constexpr int64_t pushed_round_places = 1023;
 // The stretch that the cache is measured with, and the largest cache measured.
 constexpr uint64_t cache_stretch = 4 * mib;
 constexpr uint64_t largest_cache_measured = 64 * mib;
+// A cache bounded this closely by the first pass's reads is not measured
+// with writes.
+constexpr uint64_t closely_enough = 64 * 1024;
 
 // Byte ranges [start, end), disjoint and merged.
 using Intervals = std::map<uint64_t, uint64_t>;
@@ -108,6 +115,13 @@ struct Observation {
     uint64_t named; // sector_moved: the address its data was written to
 };
 
+// One write to the drive: position counts the bytes written before it.
+struct WriteEntry {
+    uint64_t offset;
+    uint64_t length;
+    uint64_t position;
+};
+
 struct Probe {
     const ProbeDevice* device;
     const BackupSink* backup;
@@ -119,6 +133,8 @@ struct Probe {
     Intervals saved_ranges;
     std::map<uint64_t, size_t> saved_by_offset; // a saved range's offset: its index
     Intervals written_ranges;
+    std::vector<WriteEntry> write_log; // every write, in order
+    uint64_t written_total;            // bytes written so far
     std::vector<unsigned char> buffer;
     bool failed; // a write or the backup failed: stop and restore
     bool stopped;
@@ -164,7 +180,41 @@ bool write_device(Probe* probe, uint64_t offset, size_t length, const unsigned c
     probe->result->write_seconds += device->seconds(device->context) - start;
     probe->result->writes += 1;
     probe->result->bytes_written += ok ? length : 0;
+    if (ok) {
+        probe->write_log.push_back({offset, length, probe->written_total});
+        probe->written_total += length;
+    }
     return ok || fail_at(probe, "the drive failed a write", offset);
+}
+
+// ---- The age of a write: the bytes written since the sector's last
+// write began, its own included. A cache of the latest K bytes written
+// answers for a sector while its age is at most K. ----
+
+constexpr uint64_t never_written = UINT64_MAX;
+
+uint64_t write_age(const Probe* probe, uint64_t address) {
+    for (size_t k = probe->write_log.size(); k-- > 0;) {
+        const WriteEntry* entry = &probe->write_log[k];
+        if (address >= entry->offset && address - entry->offset < entry->length) {
+            return probe->written_total - entry->position - (address - entry->offset);
+        }
+    }
+    return never_written;
+}
+
+// The sector whose last write has this age, or never_written when the
+// sector written then was written again later.
+uint64_t address_of_age(const Probe* probe, uint64_t age) {
+    if (age == 0 || age > probe->written_total) {
+        return never_written;
+    }
+    uint64_t position = probe->written_total - age;
+    auto entry = std::upper_bound(
+        probe->write_log.begin(), probe->write_log.end(), position,
+        [](uint64_t at, const WriteEntry& write) { return at < write.position; });
+    uint64_t address = std::prev(entry)->offset + (position - std::prev(entry)->position);
+    return write_age(probe, address) == age ? address : never_written;
 }
 
 bool flush_device(Probe* probe) {
@@ -357,10 +407,10 @@ uint64_t greatest_common_divisor(uint64_t a, uint64_t b) {
     return a;
 }
 
-// Up to round_places sector indices in (low, high], evenly spread, high
-// the last.
-std::vector<int64_t> round_points(int64_t low, int64_t high) {
-    int64_t count = std::min(round_places, high - low);
+// Up to places sector indices in (low, high], evenly spread, high the
+// last.
+std::vector<int64_t> round_points(int64_t low, int64_t high, int64_t places) {
+    int64_t count = std::min(places, high - low);
     std::vector<int64_t> points;
     for (int64_t k = 1; k <= count; ++k) {
         points.push_back(low + ((high - low) * k + count - 1) / count);
@@ -393,7 +443,7 @@ uint64_t search_wrapped_capacity(Probe* probe, uint64_t distance, uint64_t known
         // Places of one round less than the distance apart cannot reach
         // each other's storage.
         int64_t top = std::min(high - 1, low + step - 1);
-        std::vector<int64_t> points = round_points(low, top);
+        std::vector<int64_t> points = round_points(low, top, round_places);
         std::vector<Range> ranges;
         for (int64_t& point : points) {
             uint64_t partner = static_cast<uint64_t>((point - step) * sector);
@@ -435,10 +485,12 @@ uint64_t search_wrapped_capacity(Probe* probe, uint64_t distance, uint64_t known
 // writes its places, then enough elsewhere to push them out, then reads. ----
 
 // A stretch of push_length bytes outside (low, high] to write after each
-// round; empty when there is no room.
+// round; empty when there is no room. At the top of the drive where it can
+// be: the witness was saved there already, and writing it again costs no
+// saving.
 Range push_range(const Probe* probe, uint64_t low, uint64_t high, uint64_t push_length) {
     if (high + push_length <= probe->size) {
-        return {high, push_length};
+        return {probe->size - push_length, push_length};
     }
     if (low >= push_length) {
         return {low - push_length, push_length};
@@ -505,12 +557,14 @@ void measure_cache(Probe* probe, uint64_t start, uint64_t kept_end) {
     }
     probe->result->cache_bytes = at_least;
     probe->result->cache_measured = at_most - at_least < sector;
+    probe->result->cache_at_most = probe->result->cache_measured ? at_least : 0;
 }
 
 uint64_t search_lost_capacity(Probe* probe, int64_t low, int64_t high, Range push) {
     int64_t sector = static_cast<int64_t>(probe->sector);
     while (high - low > 1 && !should_stop(probe)) {
-        std::vector<int64_t> points = round_points(low, high - 1);
+        std::vector<int64_t> points = round_points(
+            low, high - 1, push.length > 0 ? pushed_round_places : unpushed_round_places);
         std::vector<Range> ranges;
         for (int64_t point : points) {
             ranges.push_back({static_cast<uint64_t>(point * sector), probe->sector});
@@ -539,19 +593,36 @@ uint64_t search_lost_capacity(Probe* probe, int64_t low, int64_t high, Range pus
 
 // ---- The whole probe. ----
 
+// A sector read back as written, and the age of its write.
+struct Answered {
+    uint64_t address;
+    uint64_t age;
+};
+
 // What the first pass saw.
 struct Findings {
-    std::vector<uint64_t> kept; // sampled places that held what was written
-    uint64_t shared_distance;   // greatest common divisor of the distances seen shared
-    uint64_t first_shared;      // the lowest address known to share storage with a lower one
-    uint64_t first_lost;        // the lowest written address that lost its data
-    SectorKind lost_kind;       // what it read as
+    std::vector<uint64_t> kept;    // sampled places that held what was written, read out of any cache
+    std::vector<Answered> answered; // every sector read back as written
+    uint64_t shared_distance;      // greatest common divisor of the distances seen shared
+    uint64_t first_shared;         // the lowest address known to share storage with a lower one
+    uint64_t first_lost;           // the lowest written address that lost its data
+    SectorKind lost_kind;          // what it read as
+    uint64_t youngest_lost;        // the least write age among sectors that lost their data
+    uint64_t read_at;              // the bytes written when it was read
 };
+
+Findings no_findings(const Probe* probe) {
+    Findings findings = {};
+    findings.first_lost = UINT64_MAX;
+    findings.youngest_lost = never_written;
+    findings.read_at = probe->written_total;
+    return findings;
+}
 
 // Adds what one sector read back as. kept_place: a sampled place, read after
 // the whole witness was written (the witness's newest writes may still be
 // answered from a cache).
-void note(Findings* findings, Observation seen, bool kept_place) {
+void note(const Probe* probe, Findings* findings, Observation seen, bool kept_place) {
     if (seen.kind == sector_moved) {
         uint64_t high = std::max(seen.address, seen.named);
         uint64_t low = std::min(seen.address, seen.named);
@@ -560,12 +631,15 @@ void note(Findings* findings, Observation seen, bool kept_place) {
             findings->first_shared == 0 ? high : std::min(findings->first_shared, high);
         return;
     }
+    uint64_t age = write_age(probe, seen.address);
     if (seen.kind == sector_own) {
         if (kept_place) {
             findings->kept.push_back(seen.address);
         }
+        findings->answered.push_back({seen.address, age});
         return;
     }
+    findings->youngest_lost = std::min(findings->youngest_lost, age);
     if (seen.address < findings->first_lost) {
         findings->first_lost = seen.address;
         findings->lost_kind = seen.kind;
@@ -586,117 +660,91 @@ uint64_t largest_gap(const std::vector<uint64_t>* kept, uint64_t start, uint64_t
     return std::max(gap, end - previous);
 }
 
-// The places written in the first pass.
-struct FirstPass {
-    std::vector<uint64_t> places; // single sectors
-    std::vector<char> sampled;    // whether each was written
-    uint64_t witness_start;       // the witness runs from here to the top
+// The cache of a drive that loses writes, from what the reads saw: sectors
+// past the first lost one lie past the capacity, so those that read back
+// as written were answered from the cache, and the cache holds fewer bytes
+// than the youngest write it lost. Between the two, single sectors of
+// chosen ages are read until the cache is known to the sector; this needs
+// no writes, so only while nothing was written since the reads.
+struct CacheBounds {
+    uint64_t at_least;
+    uint64_t at_most; // never_written: unknown
 };
 
-// Single sectors first, then the witness from the top down: its first
-// writes, at the very top, are out of any cache smaller than it by the time
-// they are read.
-// Writes the witness's pieces from end down to start, 1 MiB at a time.
-void write_witness(Probe* probe, uint64_t start, uint64_t end) {
-    std::vector<Range> witness_pieces;
-    while (end > start) {
-        uint64_t piece = std::min<uint64_t>(end - start, io_chunk);
-        witness_pieces.push_back({end - piece, piece});
-        end -= piece;
+CacheBounds bound_cache(Probe* probe, const Findings* findings) {
+    CacheBounds cache = {0, findings->youngest_lost};
+    if (cache.at_most == never_written) {
+        return cache;
     }
-    save_and_write(probe, witness_pieces);
-}
-
-void write_first_pass(Probe* probe, FirstPass* pass) {
-    ProbeResult* result = probe->result;
-    uint64_t witness = witness_size(probe->size, probe->sector, first_witness);
-    pass->witness_start = probe->size - witness;
-    result->witness_bytes = witness;
-    result->scan_stride = witness;
-    result->fine_scan_end = std::min(pass->witness_start, fine_scan_witnesses * witness);
-    pass->places = sample_places(pass->witness_start, probe->size, probe->sector);
-    std::vector<Range> ranges;
-    for (uint64_t place : pass->places) {
-        ranges.push_back({place, probe->sector});
-    }
-    pass->sampled = save_and_write(probe, ranges);
-    write_witness(probe, pass->witness_start, probe->size);
-    result->places_sampled = static_cast<uint32_t>(pass->places.size());
-}
-
-// Grows the witness downwards to its full size, for a drive that read back
-// everything as written: a cache that held the first pass's writes is
-// pushed out by the new ones. False when it is at its full size already.
-bool grow_witness(Probe* probe, FirstPass* pass) {
-    ProbeResult* result = probe->result;
-    uint64_t witness = witness_size(probe->size, probe->sector, smallest_witness);
-    uint64_t start = probe->size - witness;
-    if (start >= pass->witness_start) {
-        return false;
-    }
-    write_witness(probe, start, pass->witness_start);
-    pass->witness_start = start;
-    result->witness_bytes = witness;
-    // The places the witness now covers are read as part of it.
-    while (!pass->places.empty() && pass->places.back() >= start) {
-        pass->places.pop_back();
-        pass->sampled.pop_back();
-    }
-    return true;
-}
-
-// What the places and the witness hold, and where the witness's data shows
-// through lower addresses.
-Findings read_first_pass(Probe* probe, const FirstPass* pass) {
-    Findings findings = {};
-    findings.first_lost = UINT64_MAX;
-    for (size_t k = 0; k < pass->places.size(); ++k) {
-        Observation seen = pass->sampled[k] != 0
-                               ? look_at(probe, pass->places[k])
-                               : Observation{pass->places[k], sector_unreadable, 0};
-        note(&findings, seen, true);
-    }
-    for (uint64_t at = pass->witness_start; at < probe->size; at += witness_read_stride) {
-        note(&findings, look_at(probe, at), false);
-    }
-    note(&findings, look_at(probe, probe->size - probe->sector), false);
-    // Finely over the low end, where a kept low area ends and the top of a
-    // drive that is fake only in its last few MiB lands; then coarsely.
-    uint64_t fine_end = probe->result->fine_scan_end;
-    uint64_t coarse = probe->result->scan_stride;
-    for (uint64_t at = 0; at < pass->witness_start && !should_stop(probe);
-         at += at < fine_end ? witness_read_stride : coarse) {
-        Observation seen = look_at(probe, at);
-        if (seen.kind == sector_moved) {
-            note(&findings, seen, false);
+    cache.at_most -= probe->sector;
+    for (const Answered& seen : findings->answered) {
+        if (seen.address > findings->first_lost && seen.age <= cache.at_most) {
+            cache.at_least = std::max(cache.at_least, seen.age);
         }
     }
-    return findings;
+    while (cache.at_least < cache.at_most && probe->written_total == findings->read_at &&
+           !should_stop(probe)) {
+        uint64_t age = cache.at_least +
+                       align_down((cache.at_most - cache.at_least) / 2, probe->sector) +
+                       probe->sector;
+        uint64_t address = address_of_age(probe, age);
+        if (address == never_written || address <= findings->first_lost) {
+            break;
+        }
+        SectorKind kind = look_at(probe, address).kind;
+        if (kind == sector_own) {
+            cache.at_least = age;
+        } else if (kind == sector_moved) {
+            break;
+        } else {
+            cache.at_most = age - probe->sector;
+        }
+    }
+    return cache;
 }
 
 // Written sectors that lost their data: the capacity lies between the last
-// kept place below the first of them and it.
+// place kept below the first of them and it.
 void settle_lost_capacity(Probe* probe, const Findings* findings) {
     ProbeResult* result = probe->result;
     uint64_t sector = probe->sector;
     result->past = past_of(findings->lost_kind);
     uint64_t first_lost = findings->first_lost;
+    CacheBounds cache = bound_cache(probe, findings);
+    // Kept: read out of any cache, as the places after the witness were, or
+    // older than the largest cache possible.
+    std::vector<uint64_t> kept = findings->kept;
+    for (const Answered& seen : findings->answered) {
+        if (cache.at_most != never_written && seen.age > cache.at_most) {
+            kept.push_back(seen.address);
+        }
+    }
+    std::sort(kept.begin(), kept.end());
     int64_t last_kept = -1;
-    for (uint64_t place : findings->kept) {
+    for (uint64_t place : kept) {
         if (place < first_lost) {
             last_kept = std::max(last_kept, static_cast<int64_t>(place / sector));
         }
     }
     uint64_t kept_end = static_cast<uint64_t>(last_kept + 1) * sector;
+    // Known closely enough from the reads, the cache is pushed out with a
+    // margin (for a cache that keeps larger units than a sector); else it
+    // is measured with writes of its own, where it shows.
     uint64_t push_length = 0;
-    if (result->past != past_read_errors) {
+    if (cache.at_most != never_written &&
+        (cache.at_most - cache.at_least <= closely_enough || result->past == past_read_errors)) {
+        result->cache_bytes = cache.at_least;
+        result->cache_at_most = cache.at_most;
+        result->cache_measured = cache.at_least == cache.at_most;
+        push_length = cache.at_most == 0 ? 0 : cache.at_most + mib;
+    } else if (result->past != past_read_errors) {
         measure_cache(probe, first_lost, kept_end);
         push_length = result->cache_bytes + mib;
     }
     Range push = push_range(probe, kept_end, first_lost + sector, push_length);
     result->capacity =
         search_lost_capacity(probe, last_kept, static_cast<int64_t>(first_lost / sector), push);
-    result->largest_gap = largest_gap(&findings->kept, 0, result->capacity);
+    result->largest_gap = largest_gap(&kept, 0, result->capacity);
 }
 
 // Two addresses that share storage: the higher one is past the capacity, and
@@ -721,33 +769,161 @@ void settle_wrapped_capacity(Probe* probe, const Findings* findings) {
     result->largest_gap = largest_gap(&findings->kept, 0, result->capacity);
 }
 
+// The places written in the first pass.
+struct FirstPass {
+    std::vector<uint64_t> places; // single sectors
+    std::vector<char> sampled;    // whether each was written
+    uint64_t witness_start;       // the witness runs from here to the top
+};
+
+// Writes the witness's pieces from end down to start, 1 MiB at a time: its
+// first writes, at the very top, are out of any cache smaller than it by
+// the time they are read.
+void write_witness(Probe* probe, uint64_t start, uint64_t end) {
+    std::vector<Range> witness_pieces;
+    while (end > start) {
+        uint64_t piece = std::min<uint64_t>(end - start, io_chunk);
+        witness_pieces.push_back({end - piece, piece});
+        end -= piece;
+    }
+    save_and_write(probe, witness_pieces);
+}
+
+// Single sectors at the sampled places, lowest first, and the top sector
+// last.
+void write_places(Probe* probe, FirstPass* pass) {
+    ProbeResult* result = probe->result;
+    pass->witness_start = probe->size - witness_size(probe->size, probe->sector, first_witness);
+    pass->places = sample_places(pass->witness_start, probe->size, probe->sector);
+    std::vector<Range> ranges;
+    for (uint64_t place : pass->places) {
+        ranges.push_back({place, probe->sector});
+    }
+    ranges.push_back({probe->size - probe->sector, probe->sector});
+    pass->sampled = save_and_write(probe, ranges);
+    pass->sampled.pop_back();
+    result->places_sampled = static_cast<uint32_t>(pass->places.size());
+}
+
+// The places read straight back. A drive that loses writes and has no
+// cache gives itself away here: the top sector, written last, reads back
+// lost with nothing written after it.
+Findings read_places(Probe* probe, const FirstPass* pass) {
+    Findings findings = no_findings(probe);
+    for (size_t k = 0; k < pass->places.size(); ++k) {
+        Observation seen = pass->sampled[k] != 0
+                               ? look_at(probe, pass->places[k])
+                               : Observation{pass->places[k], sector_unreadable, 0};
+        note(probe, &findings, seen, false);
+    }
+    note(probe, &findings, look_at(probe, probe->size - probe->sector), false);
+    return findings;
+}
+
+// Doubles the witness downwards, up to its full size, for a drive that
+// read back everything as written: a cache that held the earlier writes is
+// pushed out by the new ones. A cache of K bytes shows once the witness
+// holds K, so a small cache costs a small witness. False when it is at its
+// full size already.
+bool grow_witness(Probe* probe, FirstPass* pass) {
+    ProbeResult* result = probe->result;
+    uint64_t full = witness_size(probe->size, probe->sector, smallest_witness);
+    uint64_t witness = std::min(full, 2 * (probe->size - pass->witness_start));
+    uint64_t start = probe->size - witness;
+    if (start >= pass->witness_start) {
+        return false;
+    }
+    write_witness(probe, start, pass->witness_start);
+    pass->witness_start = start;
+    result->witness_bytes = witness;
+    // The places the witness now covers are read as part of it.
+    while (!pass->places.empty() && pass->places.back() >= start) {
+        pass->places.pop_back();
+        pass->sampled.pop_back();
+    }
+    return true;
+}
+
+// What the places and the witness hold, and, with scan, where the
+// witness's data shows through lower addresses.
+Findings read_first_pass(Probe* probe, const FirstPass* pass, bool scan) {
+    Findings findings = no_findings(probe);
+    for (size_t k = 0; k < pass->places.size(); ++k) {
+        Observation seen = pass->sampled[k] != 0
+                               ? look_at(probe, pass->places[k])
+                               : Observation{pass->places[k], sector_unreadable, 0};
+        note(probe, &findings, seen, true);
+    }
+    for (uint64_t at = pass->witness_start; at < probe->size; at += witness_read_stride) {
+        note(probe, &findings, look_at(probe, at), false);
+    }
+    note(probe, &findings, look_at(probe, probe->size - probe->sector), false);
+    // Finely over the low end, where a kept low area ends and the top of a
+    // drive that is fake only in its last few MiB lands; then coarsely.
+    uint64_t fine_end = probe->result->fine_scan_end;
+    uint64_t coarse = probe->result->scan_stride;
+    for (uint64_t at = 0; scan && at < pass->witness_start && !should_stop(probe);
+         at += at < fine_end ? witness_read_stride : coarse) {
+        Observation seen = look_at(probe, at);
+        if (seen.kind == sector_moved) {
+            note(probe, &findings, seen, false);
+        }
+    }
+    return findings;
+}
+
+// Settles the capacity from what the reads found; false when they found
+// nothing wrong.
+bool settle(Probe* probe, const Findings* findings) {
+    if (findings->shared_distance != 0) {
+        settle_wrapped_capacity(probe, findings);
+    } else if (findings->first_lost != UINT64_MAX) {
+        settle_lost_capacity(probe, findings);
+    } else {
+        return false;
+    }
+    return true;
+}
+
 void find_capacity(Probe* probe) {
     FirstPass pass;
-    write_first_pass(probe, &pass);
+    write_places(probe, &pass);
     if (should_stop(probe)) {
         return;
     }
-    Findings findings = read_first_pass(probe, &pass);
-    if (should_stop(probe)) {
+    // Lost writes seen at once need no witness; anything else is looked at
+    // with it (a drive that wraps shows only through the witness's data).
+    Findings findings = read_places(probe, &pass);
+    if (should_stop(probe) ||
+        (findings.shared_distance == 0 && findings.first_lost != UINT64_MAX &&
+         settle(probe, &findings))) {
         return;
     }
-    if (findings.shared_distance == 0 && findings.first_lost == UINT64_MAX &&
-        grow_witness(probe, &pass)) {
-        findings = read_first_pass(probe, &pass);
-        if (should_stop(probe)) {
+    // The top sector keeps its write from the places: where a cache exactly
+    // as large as the witness ends, between the places' writes and the
+    // witness's, a sector of every age is still there to read.
+    write_witness(probe, pass.witness_start, probe->size - probe->sector);
+    uint64_t witness = probe->size - pass.witness_start;
+    probe->result->witness_bytes = witness;
+    probe->result->scan_stride = witness;
+    probe->result->fine_scan_end = std::min(pass.witness_start, fine_scan_witnesses * witness);
+    findings = read_first_pass(probe, &pass, true);
+    if (should_stop(probe) || settle(probe, &findings)) {
+        return;
+    }
+    // Everything read back as written: a larger witness rules out a cache
+    // that answered for all of it. A drive that wraps showed through the
+    // scan already.
+    while (grow_witness(probe, &pass)) {
+        findings = read_first_pass(probe, &pass, false);
+        if (should_stop(probe) || settle(probe, &findings)) {
             return;
         }
     }
-    if (findings.shared_distance != 0) {
-        settle_wrapped_capacity(probe, &findings);
-    } else if (findings.first_lost != UINT64_MAX) {
-        settle_lost_capacity(probe, &findings);
-    } else {
-        probe->result->past = past_nothing;
-        probe->result->capacity = probe->size;
-        // The witness held as a whole.
-        probe->result->largest_gap = largest_gap(&findings.kept, 0, pass.witness_start);
-    }
+    probe->result->past = past_nothing;
+    probe->result->capacity = probe->size;
+    // The witness held as a whole.
+    probe->result->largest_gap = largest_gap(&findings.kept, 0, pass.witness_start);
 }
 
 } // namespace
@@ -801,7 +977,8 @@ bool probe_drive(const ProbeDevice* device, const BackupSink* backup, const Prob
     if (!options->destructive) {
         BackupHeader header = {device->size, sector, options->run, options->identity};
         std::vector<unsigned char> bytes = backup_header_bytes(&header);
-        if (!append_backup(&probe, bytes.data(), bytes.size()) || !backup->flush(backup->context)) {
+        // Flushed with the first sectors saved, before the first write.
+        if (!append_backup(&probe, bytes.data(), bytes.size())) {
             std::snprintf(message, capacity, "the backup cannot be written");
             return false;
         }

@@ -44,6 +44,7 @@ struct ProbeResult {
     uint64_t low_area;      // past_wraps: addresses below it are reached by no other
     bool cache_measured;    // the cache shows only where writes are lost
     uint64_t cache_bytes;   // the most recent writes that reads answer from a cache
+    uint64_t cache_at_most; // not measured to the sector: it holds at most this; 0: unknown
     // Where it looked and how finely: whole-drive statements hold at this
     // resolution.
     uint32_t places_sampled; // single sectors written and read back

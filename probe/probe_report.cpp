@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -112,10 +113,22 @@ void write_probe_report(const ProbeResult* result, const char* device, const cha
         }
         char cache[32];
         format_size(result->cache_bytes, cache, sizeof cache);
-        if (result->cache_measured) {
+        if (result->cache_measured && result->cache_bytes == 0) {
+            std::snprintf(lines.line, sizeof lines.line,
+                          "cache: none (the latest write read back lost)\n");
+        } else if (result->cache_measured) {
             std::snprintf(lines.line, sizeof lines.line,
                           "cache: %" PRIu64 " bytes (%s) of the latest writes answered from it\n",
                           result->cache_bytes, cache);
+        } else if (result->cache_at_most > 0) {
+            char at_most[32];
+            format_size(result->cache_at_most, at_most, sizeof at_most);
+            bool same = std::strcmp(cache, at_most) == 0;
+            std::snprintf(lines.line, sizeof lines.line,
+                          "cache: between %" PRIu64 " and %" PRIu64
+                          " bytes (%s%s%s) of the latest writes answered from it\n",
+                          result->cache_bytes, result->cache_at_most, cache, same ? "" : " to ",
+                          same ? "" : at_most);
         } else {
             std::snprintf(lines.line, sizeof lines.line,
                           "cache: not measured (it shows only where writes are lost)\n");
@@ -129,10 +142,18 @@ void write_probe_report(const ProbeResult* result, const char* device, const cha
         format_size(result->witness_bytes, witness, sizeof witness);
         format_size(result->scan_stride, stride, sizeof stride);
         format_size(result->fine_scan_end, fine, sizeof fine);
-        std::snprintf(lines.line, sizeof lines.line,
-                      "looked: %" PRIu32 " places written and read back, at most %s apart; the top"
-                      " %s written; read every 64.00 KiB up to %s and every %s above\n",
-                      result->places_sampled, gap, witness, fine, stride);
+        if (result->witness_bytes > 0) {
+            std::snprintf(lines.line, sizeof lines.line,
+                          "looked: %" PRIu32 " places written and read back, at most %s apart;"
+                          " the top %s written; read every 64.00 KiB up to %s and every %s"
+                          " above\n",
+                          result->places_sampled, gap, witness, fine, stride);
+        } else {
+            std::snprintf(lines.line, sizeof lines.line,
+                          "looked: %" PRIu32 " places and the top sector written and read back,"
+                          " at most %s apart\n",
+                          result->places_sampled, gap);
+        }
         put(&lines);
     }
     std::snprintf(lines.line, sizeof lines.line,

@@ -78,4 +78,48 @@ TEST(ProbeReport, VerdictsInTheDriveTestsWords) {
     }
 }
 
+// The cache line says what is known of the cache: its size to the sector,
+// two bounds, or nothing; and the looked line names a witness only where one
+// was written.
+TEST(ProbeReport, SaysWhatIsKnownOfTheCacheAndWhereItLooked) {
+    struct Case {
+        bool measured;
+        uint64_t at_least;
+        uint64_t at_most;
+        uint64_t witness;
+        const char* cache_line;
+        const char* looked;
+    };
+    const Case cases[] = {
+        {true, 0, 0, 0, "cache: none (the latest write read back lost)\n",
+         "looked: 25 places and the top sector written and read back, at most 256.00 MiB apart\n"},
+        {false, 32 * MiB, 32 * MiB + 512, 32 * MiB,
+         "cache: between 33554432 and 33554944 bytes (32.00 MiB) of the latest writes answered"
+         " from it\n",
+         "the top 32.00 MiB written;"},
+        {false, 4 * MiB, 6 * MiB, 8 * MiB,
+         "cache: between 4194304 and 6291456 bytes (4.00 MiB to 6.00 MiB) of the latest writes"
+         " answered from it\n",
+         "the top 8.00 MiB written;"},
+        {false, 0, 0, 8 * MiB, "cache: not measured (it shows only where writes are lost)\n",
+         "the top 8.00 MiB written;"},
+    };
+    for (const Case& c : cases) {
+        ProbeResult result = result_of(4 * GiB, GiB, past_ones);
+        result.cache_measured = c.measured;
+        result.cache_bytes = c.at_least;
+        result.cache_at_most = c.at_most;
+        result.witness_bytes = c.witness;
+        result.places_sampled = 25;
+        result.largest_gap = 256 * MiB;
+        std::string report;
+        write_probe_report(
+            &result, "/dev/sdx", "", false,
+            [](void* context, const char* line) { *static_cast<std::string*>(context) += line; },
+            &report);
+        EXPECT_NE(report.find(c.cache_line), std::string::npos) << report;
+        EXPECT_NE(report.find(c.looked), std::string::npos) << report;
+    }
+}
+
 } // namespace
