@@ -76,6 +76,14 @@ const ProbeCase probe_cases[] = {
     // every write it read back came from the cache.
     {{"drops, FF, 32 MiB cache", 4 * GiB, GiB, 0, fake_drops_ones, 512, 32 * MiB, content_user},
      past_ones, GiB, 0, 0},
+    // A cache of two sectors shows among the first single sectors; one of
+    // 48 MiB only once the witness has doubled to 64 MiB.
+    {{"drops, zeros, 1 KiB cache", 2 * GiB, 900 * MiB + 512, 0, fake_drops_zeros, 512, 1024,
+      content_user},
+     past_zeros, 900 * MiB + 512, 0, 0},
+    {{"drops, old data, 48 MiB cache", 4 * GiB, 3 * GiB + 5 * 512, 0, fake_drops_old, 512, 48 * MiB,
+      content_user},
+     past_old_data, 3 * GiB + 5 * 512, 0, 0},
 };
 // clang-format on
 
