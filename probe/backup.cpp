@@ -107,13 +107,12 @@ std::vector<unsigned char> backup_header_bytes(const BackupHeader* header) {
     return out;
 }
 
-std::vector<unsigned char> backup_record_bytes(uint64_t offset, uint32_t length,
-                                               const unsigned char* data) {
+std::vector<unsigned char> backup_record_head(uint64_t offset, uint32_t length,
+                                              const unsigned char* data) {
     std::vector<unsigned char> out(record_magic, record_magic + sizeof record_magic);
     put_u32(&out, length);
     put_u64(&out, offset);
     put_u64(&out, record_checksum(offset, length, data));
-    out.insert(out.end(), data, data + length);
     return out;
 }
 

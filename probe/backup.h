@@ -41,10 +41,11 @@ struct BackupHeader {
     std::string identity;
 };
 
-// The header's bytes, and a record's bytes (data: length bytes).
+// The header's bytes, and the head of a record, whose data (length bytes)
+// follows it.
 std::vector<unsigned char> backup_header_bytes(const BackupHeader* header);
-std::vector<unsigned char> backup_record_bytes(uint64_t offset, uint32_t length,
-                                               const unsigned char* data);
+std::vector<unsigned char> backup_record_head(uint64_t offset, uint32_t length,
+                                              const unsigned char* data);
 
 // Reads a backup: its header and every whole record. A record cut short at
 // the end is left out (*cut_short true). Returns false with message when

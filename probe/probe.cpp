@@ -250,9 +250,10 @@ bool save_range(Probe* probe, uint64_t offset, uint64_t length) {
             if (!read_device(probe, at, piece, probe->buffer.data())) {
                 return false;
             }
-            std::vector<unsigned char> record =
-                backup_record_bytes(at, static_cast<uint32_t>(piece), probe->buffer.data());
-            if (!append_backup(probe, record.data(), record.size())) {
+            std::vector<unsigned char> head =
+                backup_record_head(at, static_cast<uint32_t>(piece), probe->buffer.data());
+            if (!append_backup(probe, head.data(), head.size()) ||
+                !append_backup(probe, probe->buffer.data(), piece)) {
                 return false;
             }
             probe->saved_by_offset[at] = probe->saved.ranges.size();
@@ -972,6 +973,9 @@ bool probe_drive(const ProbeDevice* device, const BackupSink* backup, const Prob
     probe.size = align_down(device->size, sector);
     probe.sector = sector;
     probe.buffer.resize(io_chunk);
+    // Room for the saves of a whole witness, so that they are not copied
+    // over and over as they grow.
+    probe.saved.bytes.reserve(witness_size(probe.size, sector, smallest_witness) + io_chunk);
     probe.message = message;
     probe.capacity = capacity;
     if (!options->destructive) {

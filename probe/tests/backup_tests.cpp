@@ -22,11 +22,13 @@ std::vector<unsigned char> sample_backup(size_t* first_record_end) {
     for (size_t k = 0; k < data.size(); ++k) {
         data[k] = static_cast<unsigned char>(k * 7 + 1);
     }
-    std::vector<unsigned char> first = backup_record_bytes(4096, 1024, data.data());
+    std::vector<unsigned char> first = backup_record_head(4096, 1024, data.data());
     bytes.insert(bytes.end(), first.begin(), first.end());
+    bytes.insert(bytes.end(), data.begin(), data.end());
     *first_record_end = bytes.size();
-    std::vector<unsigned char> second = backup_record_bytes(512, 512, data.data() + 512);
+    std::vector<unsigned char> second = backup_record_head(512, 512, data.data() + 512);
     bytes.insert(bytes.end(), second.begin(), second.end());
+    bytes.insert(bytes.end(), data.begin() + 512, data.end());
     return bytes;
 }
 
