@@ -172,6 +172,12 @@ TEST_P(ProbeTable, FindsTheCapacityAndLeavesTheDataAsItWas) {
     expect_intact(&drive);
     // f3probe writes half the drive or 2 GB, whichever is less.
     EXPECT_LT(result.bytes_written, std::min<uint64_t>(c.drive.claimed / 2, 2000000000));
+    // Lost writes that no cache hides show in the first sectors written:
+    // no witness, no cache to push out, a few rounds of single sectors.
+    if (c.drive.cache == 0 && c.past != past_nothing && c.past != past_wraps &&
+        result.cache_measured) {
+        EXPECT_LE(result.bytes_written, 64 * 1024u);
+    }
     std::printf("| %-52s | %-45s | %12llu | %12llu | %10llu | %8llu | %6.1f MiB | %5.1f s |\n",
                 c.drive.name, past_capacity_name(result.past),
                 static_cast<unsigned long long>(result.capacity),
