@@ -210,9 +210,9 @@ uint64_t address_of_age(const Probe* probe, uint64_t age) {
         return never_written;
     }
     uint64_t position = probe->written_total - age;
-    auto entry = std::upper_bound(
-        probe->write_log.begin(), probe->write_log.end(), position,
-        [](uint64_t at, const WriteEntry& write) { return at < write.position; });
+    auto entry =
+        std::upper_bound(probe->write_log.begin(), probe->write_log.end(), position,
+                         [](uint64_t at, const WriteEntry& write) { return at < write.position; });
     uint64_t address = std::prev(entry)->offset + (position - std::prev(entry)->position);
     return write_age(probe, address) == age ? address : never_written;
 }
@@ -602,14 +602,14 @@ struct Answered {
 
 // What the first pass saw.
 struct Findings {
-    std::vector<uint64_t> kept;    // sampled places that held what was written, read out of any cache
+    std::vector<uint64_t> kept; // sampled places that held what was written, read out of any cache
     std::vector<Answered> answered; // every sector read back as written
-    uint64_t shared_distance;      // greatest common divisor of the distances seen shared
-    uint64_t first_shared;         // the lowest address known to share storage with a lower one
-    uint64_t first_lost;           // the lowest written address that lost its data
-    SectorKind lost_kind;          // what it read as
-    uint64_t youngest_lost;        // the least write age among sectors that lost their data
-    uint64_t read_at;              // the bytes written when it was read
+    uint64_t shared_distance;       // greatest common divisor of the distances seen shared
+    uint64_t first_shared;          // the lowest address known to share storage with a lower one
+    uint64_t first_lost;            // the lowest written address that lost its data
+    SectorKind lost_kind;           // what it read as
+    uint64_t youngest_lost;         // the least write age among sectors that lost their data
+    uint64_t read_at;               // the bytes written when it was read
 };
 
 Findings no_findings(const Probe* probe) {
@@ -895,9 +895,8 @@ void find_capacity(Probe* probe) {
     // Lost writes seen at once need no witness; anything else is looked at
     // with it (a drive that wraps shows only through the witness's data).
     Findings findings = read_places(probe, &pass);
-    if (should_stop(probe) ||
-        (findings.shared_distance == 0 && findings.first_lost != UINT64_MAX &&
-         settle(probe, &findings))) {
+    if (should_stop(probe) || (findings.shared_distance == 0 && findings.first_lost != UINT64_MAX &&
+                               settle(probe, &findings))) {
         return;
     }
     // The top sector keeps its write from the places: where a cache exactly
@@ -975,7 +974,8 @@ bool probe_drive(const ProbeDevice* device, const BackupSink* backup, const Prob
     probe.buffer.resize(io_chunk);
     // Room for the saves of a whole witness, so that they are not copied
     // over and over as they grow.
-    probe.saved.bytes.reserve(witness_size(probe.size, sector, smallest_witness) + io_chunk);
+    probe.saved.bytes.reserve(
+        static_cast<size_t>(witness_size(probe.size, sector, smallest_witness)) + io_chunk);
     probe.message = message;
     probe.capacity = capacity;
     if (!options->destructive) {
