@@ -78,8 +78,8 @@ uint64_t intact_end_within(const CheckResult* result, uint64_t start, uint64_t e
 // How far up the drive keeps its bytes apart from the wrap, as far as the
 // fill shows: fill data written past the wrap distance would have landed
 // on fill data written earlier in [from, below) if the wrap began at the
-// drive's start, yet that earlier data came back intact. The highest drive
-// offset where it did, or 0.
+// drive's start, yet both came back intact. The highest drive offset where
+// they did, or 0.
 uint64_t low_area_end(const CheckResult* result, const DriveMap* map, uint64_t wrap, uint64_t from,
                       uint64_t below) {
     uint64_t highest = 0;
@@ -105,6 +105,12 @@ uint64_t low_area_end(const CheckResult* result, const DriveMap* map, uint64_t w
                 if (e >= f || stream_start >= late_stream) {
                     continue;
                 }
+                // Only late data that came back intact shows where it
+                // landed: a late write that was lost, or never reached the
+                // drive before the fill stopped, overwrote nothing.
+                uint64_t late_intact =
+                    intact_end_within(result, late_stream, late_stream + (f - e));
+                f = e + (late_intact - late_stream);
                 uint64_t intact = intact_end_within(result, stream_start, stream_start + (f - e));
                 uint64_t drive_end = e + (intact - stream_start);
                 highest = intact > stream_start && drive_end > highest ? drive_end : highest;

@@ -82,6 +82,22 @@ const CapacityCase capacity_cases[] = {
      24 * mib,
      "the drive holds 24.00 MiB of the 64.00 MiB it claims (up to 33.00 MiB if it keeps a low"
      " area apart): it wraps around every 24.00 MiB"},
+    // Holds 32 MiB from the start: [45, 53) MiB landed on [13, 21) MiB. The
+    // writes to [33, 45) and [53, 65) MiB never reached the drive (the fill
+    // stopped), so the data below them came back intact: no sign of a low
+    // area, which a lost write cannot give.
+    {"wraps from the start, its last writes lost",
+     64 * mib,
+     {{12 * mib, 20 * mib, damage_misplaced, 44 * mib, 0},
+      {32 * mib, 44 * mib, damage_blank, 0, 0},
+      {52 * mib, 64 * mib, damage_blank, 0, 0}},
+     whole,
+     capacity_wraps,
+     32 * mib,
+     45 * mib,
+     32 * mib,
+     "the drive holds 32.00 MiB of the 64.00 MiB it claims (up to 45.00 MiB if it keeps a low"
+     " area apart): it wraps around every 32.00 MiB"},
     {"loses writes past 21 MiB",
      64 * mib,
      {{20 * mib, 64 * mib, damage_blank, 0, 0}},
