@@ -14,17 +14,6 @@ namespace {
 constexpr uint32_t listed_stretches = 8;
 constexpr uint32_t listed_slips = 8;
 
-// Where the report's lines go, and room to make one in.
-struct Lines {
-    ReportWriter write;
-    void* context;
-    char line[512];
-};
-
-void put_line(Lines* lines) {
-    lines->write(lines->context, lines->line);
-}
-
 uint64_t length_of(const Stretch& s) {
     return s.end - s.start;
 }
@@ -182,7 +171,7 @@ uint64_t first_bad_offset(const CheckResult* result) {
     return first;
 }
 
-void put_size_line(Lines* lines, const char* label, uint64_t bytes) {
+void put_size_line(ReportLines* lines, const char* label, uint64_t bytes) {
     char size[32];
     format_size(bytes, size, sizeof size);
     std::snprintf(lines->line, sizeof lines->line, "%s: %" PRIu64 " (%s)\n", label, bytes, size);
@@ -222,7 +211,7 @@ uint64_t pick_stretches(const CheckResult* result, uint64_t* picked) {
     return count;
 }
 
-void put_stretches(Lines* lines, const CheckResult* result) {
+void put_stretches(ReportLines* lines, const CheckResult* result) {
     uint64_t picked[listed_stretches];
     uint64_t count = pick_stretches(result, picked);
     std::snprintf(lines->line, sizeof lines->line,
@@ -247,7 +236,7 @@ void put_stretches(Lines* lines, const CheckResult* result) {
     }
 }
 
-void put_slips(Lines* lines, const CheckResult* result) {
+void put_slips(ReportLines* lines, const CheckResult* result) {
     std::snprintf(lines->line, sizeof lines->line, "jumps in the stream: %" PRIu64 "\n",
                   result->slip_count);
     put_line(lines);
@@ -267,7 +256,7 @@ void put_slips(Lines* lines, const CheckResult* result) {
     }
 }
 
-void put_result(Lines* lines, const CheckResult* result) {
+void put_result(ReportLines* lines, const CheckResult* result) {
     switch (result->outcome) {
     case outcome_interrupted:
         std::snprintf(lines->line, sizeof lines->line,
@@ -295,7 +284,7 @@ void put_result(Lines* lines, const CheckResult* result) {
     put_line(lines);
 }
 
-void put_notes(Lines* lines, const CheckResult* result) {
+void put_notes(ReportLines* lines, const CheckResult* result) {
     if (result->header_damaged) {
         std::snprintf(lines->line, sizeof lines->line,
                       "note: the first %" PRIu32 " bytes are not the start of the run that the data"
@@ -313,6 +302,10 @@ void put_notes(Lines* lines, const CheckResult* result) {
 }
 
 } // namespace
+
+void put_line(ReportLines* lines) {
+    lines->write(lines->context, lines->line);
+}
 
 const char* const verdict_kind_names[verdict_kind_count] = {
     "too_short",     "intact",      "unconfirmed", "blank",      "foreign", "wraps",
@@ -453,10 +446,10 @@ void write_report(const CheckResult* result, ReportWriter write, void* context) 
 
 void write_report_with_verdict(const CheckResult* result, const char* verdict, ReportWriter write,
                                void* context) {
-    Lines lines_to_write;
+    ReportLines lines_to_write;
     lines_to_write.write = write;
     lines_to_write.context = context;
-    Lines* lines = &lines_to_write;
+    ReportLines* lines = &lines_to_write;
     std::snprintf(lines->line, sizeof lines->line, "verdict: %s\n", verdict);
     put_line(lines);
     put_size_line(lines, "bytes read", result->bytes_read);

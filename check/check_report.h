@@ -10,6 +10,16 @@
 // Takes the report a line at a time (a note: two), each ending in a newline.
 using ReportWriter = void (*)(void* context, const char* line);
 
+// Where a report's lines go, and room to make one in: a line is made in
+// line, then handed on with put_line.
+struct ReportLines {
+    ReportWriter write;
+    void* context;
+    char line[1024];
+};
+
+void put_line(ReportLines* lines);
+
 // Writes a byte count in binary units with two decimals ("1.50 GiB"), or
 // in bytes below one KiB. Always zero-terminated.
 void format_size(uint64_t bytes, char* text, size_t capacity);

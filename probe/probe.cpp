@@ -806,17 +806,23 @@ void write_places(Probe* probe, FirstPass* pass) {
     result->places_sampled = static_cast<uint32_t>(pass->places.size());
 }
 
+// Reads the places back into findings; one that could not be saved, and so
+// was not written, counts as unreadable.
+void note_places(Probe* probe, const FirstPass* pass, Findings* findings, bool kept_places) {
+    for (size_t k = 0; k < pass->places.size(); ++k) {
+        Observation seen = pass->sampled[k] != 0
+                               ? look_at(probe, pass->places[k])
+                               : Observation{pass->places[k], sector_unreadable, 0};
+        note(probe, findings, seen, kept_places);
+    }
+}
+
 // The places read straight back. A drive that loses writes and has no
 // cache gives itself away here: the top sector, written last, reads back
 // lost with nothing written after it.
 Findings read_places(Probe* probe, const FirstPass* pass) {
     Findings findings = no_findings(probe);
-    for (size_t k = 0; k < pass->places.size(); ++k) {
-        Observation seen = pass->sampled[k] != 0
-                               ? look_at(probe, pass->places[k])
-                               : Observation{pass->places[k], sector_unreadable, 0};
-        note(probe, &findings, seen, false);
-    }
+    note_places(probe, pass, &findings, false);
     note(probe, &findings, look_at(probe, probe->size - probe->sector), false);
     return findings;
 }
@@ -849,12 +855,7 @@ bool grow_witness(Probe* probe, FirstPass* pass) {
 // witness's data shows through lower addresses.
 Findings read_first_pass(Probe* probe, const FirstPass* pass, bool scan) {
     Findings findings = no_findings(probe);
-    for (size_t k = 0; k < pass->places.size(); ++k) {
-        Observation seen = pass->sampled[k] != 0
-                               ? look_at(probe, pass->places[k])
-                               : Observation{pass->places[k], sector_unreadable, 0};
-        note(probe, &findings, seen, true);
-    }
+    note_places(probe, pass, &findings, true);
     for (uint64_t at = pass->witness_start; at < probe->size; at += witness_read_stride) {
         note(probe, &findings, look_at(probe, at), false);
     }

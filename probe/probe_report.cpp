@@ -9,16 +9,6 @@ namespace {
 constexpr uint64_t partition_start_sectors = 2048; // 1 MiB of 512-byte sectors
 constexpr uint64_t mebibyte = uint64_t{1} << 20;
 
-struct Lines {
-    ReportWriter write;
-    void* context;
-    char line[1024];
-};
-
-void put(Lines* lines) {
-    lines->write(lines->context, lines->line);
-}
-
 // What reads past the capacity give, as the fill's verdicts say it.
 const char* what_reads_give(PastCapacity past) {
     switch (past) {
@@ -41,13 +31,13 @@ double rate(uint64_t bytes, double seconds) {
     return seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0;
 }
 
-void put_size_line(Lines* lines, const char* label, uint64_t bytes, uint32_t sector) {
+void put_size_line(ReportLines* lines, const char* label, uint64_t bytes, uint32_t sector) {
     char size[32];
     format_size(bytes, size, sizeof size);
     std::snprintf(lines->line, sizeof lines->line,
                   "%s: %" PRIu64 " bytes (%s), %" PRIu64 " sectors of %" PRIu32 " bytes\n", label,
                   bytes, size, bytes / sector, sector);
-    put(lines);
+    put_line(lines);
 }
 
 } // namespace
@@ -92,24 +82,24 @@ uint64_t partition_sectors(const ProbeResult* result) {
 
 void write_probe_report(const ProbeResult* result, const char* device, const char* backup,
                         bool backup_removed, ReportWriter write, void* context) {
-    Lines lines = {write, context, ""};
+    ReportLines lines = {write, context, ""};
     char verdict[512];
     format_probe_verdict(result, verdict, sizeof verdict);
     std::snprintf(lines.line, sizeof lines.line, "verdict: %s\n", verdict);
-    put(&lines);
+    put_line(&lines);
     uint32_t sector = result->sector_size > 0 ? result->sector_size : 512;
     put_size_line(&lines, "claimed", result->claimed_bytes, sector);
     if (!result->interrupted) {
         put_size_line(&lines, "real", result->capacity, sector);
         std::snprintf(lines.line, sizeof lines.line, "past it: %s\n",
                       past_capacity_name(result->past));
-        put(&lines);
+        put_line(&lines);
         if (result->past == past_wraps) {
             std::snprintf(lines.line, sizeof lines.line,
                           "wraps: address a and a + %" PRIu64 " reach the same storage, from"
                           " address %" PRIu64 " up\n",
                           result->wrap_distance, result->low_area);
-            put(&lines);
+            put_line(&lines);
         }
         char cache[32];
         format_size(result->cache_bytes, cache, sizeof cache);
@@ -133,7 +123,7 @@ void write_probe_report(const ProbeResult* result, const char* device, const cha
             std::snprintf(lines.line, sizeof lines.line,
                           "cache: not measured (it shows only where writes are lost)\n");
         }
-        put(&lines);
+        put_line(&lines);
         char gap[32];
         char witness[32];
         char stride[32];
@@ -154,20 +144,20 @@ void write_probe_report(const ProbeResult* result, const char* device, const cha
                           " at most %s apart\n",
                           result->places_sampled, gap);
         }
-        put(&lines);
+        put_line(&lines);
     }
     std::snprintf(lines.line, sizeof lines.line,
                   "written: %" PRIu64 " bytes in %" PRIu64 " writes, %.1f MB/s\n",
                   result->bytes_written, result->writes,
                   rate(result->bytes_written, result->write_seconds));
-    put(&lines);
+    put_line(&lines);
     std::snprintf(lines.line, sizeof lines.line,
                   "read: %" PRIu64 " bytes in %" PRIu64 " reads, %.1f MB/s\n", result->bytes_read,
                   result->reads, rate(result->bytes_read, result->read_seconds));
-    put(&lines);
+    put_line(&lines);
     std::snprintf(lines.line, sizeof lines.line, "time: %.2f s\n",
                   result->write_seconds + result->read_seconds);
-    put(&lines);
+    put_line(&lines);
     if (backup[0] == '\0') {
         std::snprintf(lines.line, sizeof lines.line,
                       "data: not saved (--destructive): the sectors written hold the probe's data\n");
@@ -181,7 +171,7 @@ void write_probe_report(const ProbeResult* result, const char* device, const cha
                       "data: NOT all written back; the backup holds it: sprayl-check --restore %s %s\n",
                       backup, device);
     }
-    put(&lines);
+    put_line(&lines);
     uint64_t sectors = partition_sectors(result);
     if (!result->interrupted && result->past != past_nothing && sectors > 0) {
         std::snprintf(lines.line, sizeof lines.line,
@@ -189,11 +179,11 @@ void write_probe_report(const ProbeResult* result, const char* device, const cha
                       " %" PRIu64 " sectors (this erases the drive):\n"
                       "  printf 'label: dos\\nstart=2048, size=%" PRIu64 ", type=7\\n' | sudo sfdisk %s\n",
                       sectors, sectors, device);
-        put(&lines);
+        put_line(&lines);
     }
     const char* word = result->interrupted        ? "INCOMPLETE, stopped"
                        : result->past == past_nothing ? "genuine"
                                                       : "FAKE";
     std::snprintf(lines.line, sizeof lines.line, "result: %s\n", word);
-    put(&lines);
+    put_line(&lines);
 }

@@ -18,30 +18,17 @@ uint32_t load_word(const unsigned char* bytes) {
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
-// Compares length bytes of data with the run's bytes at offset.
+// Compares length bytes of data with the run's bytes at offset, a block's
+// worth at a time (the data is a sector or two: one jump of the register).
 bool equals_run(const GeneratorState* seed, const unsigned char* data, size_t length,
                 uint64_t offset) {
-    uint64_t block = offset / block_bytes;
-    GeneratorState state = state_after_outputs(seed, block * block_words);
-    size_t skip = static_cast<size_t>(offset - block * block_bytes);
-    size_t done = 0;
-    while (done < length) {
-        size_t piece = block_bytes - skip;
-        if (piece > length - done) {
-            piece = length - done;
+    static unsigned char expected[block_bytes];
+    for (size_t done = 0; done < length; done += block_bytes) {
+        size_t piece = length - done < block_bytes ? length - done : block_bytes;
+        run_bytes(seed, offset + done, piece, expected);
+        if (std::memcmp(expected, data + done, piece) != 0) {
+            return false;
         }
-        if (skip == 0 && piece == block_bytes) {
-            if (!match_block(&state, data + done)) {
-                return false;
-            }
-        } else {
-            fill_block(&state, block_buffer);
-            if (std::memcmp(block_buffer + skip, data + done, piece) != 0) {
-                return false;
-            }
-        }
-        done += piece;
-        skip = 0;
     }
     return true;
 }

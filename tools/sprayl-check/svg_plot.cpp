@@ -1,5 +1,7 @@
 #include "svg_plot.h"
 
+#include "check_report.h"
+
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
@@ -31,16 +33,6 @@ struct Scale {
     double unit;     // bytes of the offset axis's unit (a GiB, or a MiB)
     const char* unit_name;
 };
-
-struct Svg {
-    TextWriter write;
-    void* context;
-    char text[512];
-};
-
-void put(Svg* svg) {
-    svg->write(svg->context, svg->text);
-}
 
 double x_of(const Scale* scale, double offset) {
     return left + (right - left) * offset / scale->end;
@@ -74,7 +66,7 @@ Scale find_scale(const PlotData* data) {
     return scale;
 }
 
-void put_damage(Svg* svg, const Scale* scale, const CheckResult* result) {
+void put_damage(ReportLines* svg, const Scale* scale, const CheckResult* result) {
     if (result == nullptr) {
         return;
     }
@@ -90,39 +82,39 @@ void put_damage(Svg* svg, const Scale* scale, const CheckResult* result) {
             continue;
         }
         if (area_start >= 0) {
-            std::snprintf(svg->text, sizeof svg->text,
+            std::snprintf(svg->line, sizeof svg->line,
                           "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"%s\""
                           " fill-opacity=\"0.3\"/>\n",
                           area_start, top, std::fmax(area_end - area_start, 1.0), bottom - top,
                           damage_colour);
-            put(svg);
+            put_line(svg);
         }
         area_start = start;
         area_end = end;
     }
 }
 
-void put_axes(Svg* svg, const Scale* scale) {
+void put_axes(ReportLines* svg, const Scale* scale) {
     double step = tick_step(scale->end / scale->unit);
     for (double tick = 0; step > 0 && tick * scale->unit <= scale->end * 1.0001; tick += step) {
         double x = x_of(scale, tick * scale->unit);
-        std::snprintf(svg->text, sizeof svg->text,
+        std::snprintf(svg->line, sizeof svg->line,
                       "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#dddddd\"/>\n"
                       "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%g</text>\n",
                       x, top, x, bottom, x, bottom + 18, tick);
-        put(svg);
+        put_line(svg);
     }
     double rate_step = tick_step(scale->top_rate / 1e6);
     for (double tick = 0; rate_step > 0 && tick * 1e6 <= scale->top_rate * 1.0001;
          tick += rate_step) {
         double y = y_of(scale, tick * 1e6);
-        std::snprintf(svg->text, sizeof svg->text,
+        std::snprintf(svg->line, sizeof svg->line,
                       "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#dddddd\"/>\n"
                       "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">%g</text>\n",
                       left, y, right, y, left - 8, y + 4, tick);
-        put(svg);
+        put_line(svg);
     }
-    std::snprintf(svg->text, sizeof svg->text,
+    std::snprintf(svg->line, sizeof svg->line,
                   "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\""
                   " stroke=\"#333333\"/>\n"
                   "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">stream offset (%s)</text>\n"
@@ -130,31 +122,32 @@ void put_axes(Svg* svg, const Scale* scale) {
                   "%.1f %.1f)\">MB/s</text>\n",
                   left, top, right - left, bottom - top, (left + right) / 2, bottom + 42,
                   scale->unit_name, left - 55, (top + bottom) / 2, left - 55, (top + bottom) / 2);
-    put(svg);
+    put_line(svg);
 }
 
 // The rate of each stretch as a level step over its offsets.
-void put_rate_line(Svg* svg, const Scale* scale, const RateTable* table, const char* colour) {
+void put_rate_line(ReportLines* svg, const Scale* scale, const RateTable* table,
+                   const char* colour) {
     if (table == nullptr || table->count == 0) {
         return;
     }
-    std::snprintf(svg->text, sizeof svg->text,
+    std::snprintf(svg->line, sizeof svg->line,
                   "<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"2\" points=\"", colour);
-    put(svg);
+    put_line(svg);
     for (uint32_t i = 0; i < table->count; ++i) {
         if (table->bytes[i] == 0 || table->seconds[i] <= 0) {
             continue;
         }
         double y = y_of(scale, stretch_rate(table, i));
-        std::snprintf(svg->text, sizeof svg->text, "%.1f,%.1f %.1f,%.1f ",
+        std::snprintf(svg->line, sizeof svg->line, "%.1f,%.1f %.1f,%.1f ",
                       x_of(scale, static_cast<double>(stretch_start(table, i))), y,
                       x_of(scale, static_cast<double>(stretch_end(table, i))), y);
-        put(svg);
+        put_line(svg);
     }
     svg->write(svg->context, "\"/>\n");
 }
 
-void put_legend(Svg* svg, const PlotData* data) {
+void put_legend(ReportLines* svg, const PlotData* data) {
     struct Entry {
         const char* name;
         const char* colour;
@@ -174,30 +167,30 @@ void put_legend(Svg* svg, const PlotData* data) {
             continue;
         }
         if (entry.area) {
-            std::snprintf(svg->text, sizeof svg->text,
+            std::snprintf(svg->line, sizeof svg->line,
                           "<rect x=\"%.1f\" y=\"%.1f\" width=\"24\" height=\"12\" fill=\"%s\""
                           " fill-opacity=\"0.3\"/>\n",
                           x, legend_y - 10, entry.colour);
         } else {
-            std::snprintf(svg->text, sizeof svg->text,
+            std::snprintf(svg->line, sizeof svg->line,
                           "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\""
                           " stroke-width=\"2\"/>\n",
                           x, legend_y - 4, x + 24, legend_y - 4, entry.colour);
         }
-        put(svg);
-        std::snprintf(svg->text, sizeof svg->text, "<text x=\"%.1f\" y=\"%.1f\">%s</text>\n",
+        put_line(svg);
+        std::snprintf(svg->line, sizeof svg->line, "<text x=\"%.1f\" y=\"%.1f\">%s</text>\n",
                       x + 30, legend_y, entry.name);
-        put(svg);
+        put_line(svg);
         x += legend_spacing;
     }
     if (entries[0].shown || entries[1].shown) {
         return;
     }
-    std::snprintf(svg->text, sizeof svg->text,
+    std::snprintf(svg->line, sizeof svg->line,
                   "<text x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\" fill=\"#666666\">no rates:"
                   " they are measured for a fill and for files, not for a stream</text>\n",
                   (left + right) / 2, (top + bottom) / 2);
-    put(svg);
+    put_line(svg);
 }
 
 } // namespace
@@ -217,9 +210,9 @@ double tick_step(double range) {
 }
 
 void write_plot_svg(const PlotData* data, TextWriter write, void* context) {
-    Svg svg = {write, context, {}};
+    ReportLines svg = {write, context, {}};
     Scale scale = find_scale(data);
-    std::snprintf(svg.text, sizeof svg.text,
+    std::snprintf(svg.line, sizeof svg.line,
                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                   "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\""
                   " viewBox=\"0 0 %.0f %.0f\" font-family=\"sans-serif\" font-size=\"13\">\n"
@@ -227,7 +220,7 @@ void write_plot_svg(const PlotData* data, TextWriter write, void* context) {
                   "<text x=\"%.1f\" y=\"28\" font-size=\"16\">sprayl-check: speed over the"
                   " stream</text>\n",
                   picture_width, picture_height, picture_width, picture_height, left);
-    put(&svg);
+    put_line(&svg);
     put_damage(&svg, &scale, data->result);
     put_axes(&svg, &scale);
     put_rate_line(&svg, &scale, data->write, write_colour);
