@@ -254,15 +254,28 @@ bool clear_directory(const CheckOptions* options) {
                              sizeof message);
 }
 
+// The fill's rates: a resumed fill's from the bytes this run wrote.
 void print_rates(const FillOutcome* outcome, double read_seconds) {
     char size[32];
     char write_rate[32];
     char read_rate[32];
     format_size(outcome->bytes, size, sizeof size);
-    format_rate(outcome->bytes, outcome->seconds, write_rate, sizeof write_rate);
-    format_rate(check.result.bytes_read, read_seconds, read_rate, sizeof read_rate);
-    std::fprintf(report_out, "written: %" PRIu64 " bytes (%s) in %" PRIu32 " files, %s\n",
-                 outcome->bytes, size, outcome->files, write_rate);
+    format_rate(bytes_per_second(outcome->bytes_this_run, outcome->seconds), write_rate,
+                sizeof write_rate);
+    format_rate(bytes_per_second(check.result.bytes_read, read_seconds), read_rate,
+                sizeof read_rate);
+    if (outcome->bytes_this_run == outcome->bytes) {
+        std::fprintf(report_out, "written: %" PRIu64 " bytes (%s) in %" PRIu32 " files, %s\n",
+                     outcome->bytes, size, outcome->files, write_rate);
+    } else {
+        char this_run[32];
+        format_size(outcome->bytes_this_run, this_run, sizeof this_run);
+        std::fprintf(report_out,
+                     "written: %" PRIu64 " bytes (%s) in %" PRIu32 " files, %" PRIu64
+                     " bytes (%s) of them by this run, %s\n",
+                     outcome->bytes, size, outcome->files, outcome->bytes_this_run, this_run,
+                     write_rate);
+    }
     std::fprintf(report_out,
                  "read back while writing: %" PRIu64 " pieces of %u KiB, %.2f s of %.2f s\n",
                  outcome->pieces_read, static_cast<unsigned>(sample_piece_bytes / 1024),
@@ -465,6 +478,7 @@ int run_fill(const CheckOptions* options) {
     progress_start(&progress, "written", plan.bytes_there + free_space(options->fill_directory));
     progress.rates = &write_rates; // the speed profile's
     rates_start(&write_rates, rate_stretch_bytes(options->file_size), progress.started);
+    progress_start_at(&progress, plan.bytes_there);
     message[0] = '\0';
     bool filled = fill_directory(options->fill_directory, &plan, &seed, &progress, &fill, message,
                                  sizeof message);

@@ -79,8 +79,7 @@ void write_rate_entry(JsonText* json, uint64_t start, uint64_t end, uint64_t byt
     json_uint(json, "end", end);
     json_uint(json, "bytes", bytes);
     json_decimal(json, "seconds", seconds);
-    json_uint(json, "bytes_per_second",
-              seconds > 0 ? static_cast<uint64_t>(static_cast<double>(bytes) / seconds) : 0);
+    json_uint(json, "bytes_per_second", static_cast<uint64_t>(bytes_per_second(bytes, seconds)));
     json_end_object(json);
 }
 

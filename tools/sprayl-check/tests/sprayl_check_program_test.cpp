@@ -112,7 +112,7 @@ TEST(CheckFile, ProgressOnATerminalFitsItsWidth) {
         if (columns == 80) {
             EXPECT_NE(shown.find("checked 80.00 KiB of 80.00 KiB 100%, "), std::string::npos)
                 << shown;
-            EXPECT_NE(shown.find(" GB/s, damaged 1 byte"), std::string::npos) << shown;
+            EXPECT_NE(shown.find("B/s, damaged 1 byte"), std::string::npos) << shown;
         }
     }
 }
@@ -518,8 +518,9 @@ TEST(Resume, AnInterruptedFillGoesOnWithTheSameRun) {
     ASSERT_EQ(std::fwrite(cut.data(), 1, cut.size(), file), cut.size());
     std::fclose(file);
 
-    ProgramRun resumed =
-        run_shell(sprayl_check + " --fill " + fs.mount_point + " --resume --file-size 1M");
+    std::string json = scratch_path("resume.json");
+    ProgramRun resumed = run_shell(sprayl_check + " --fill " + fs.mount_point +
+                                   " --resume --file-size 1M --json " + json);
     EXPECT_EQ(resumed.exit_code, 0) << resumed.out << resumed.err;
     EXPECT_TRUE(has_line(resumed.out, "result: intact")) << resumed.out;
     size_t kept = sizes[0] + sizes[1] + 300000 / 512 * 512;
@@ -535,6 +536,20 @@ TEST(Resume, AnInterruptedFillGoesOnWithTheSameRun) {
     EXPECT_TRUE(std::equal(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(kept),
                            stream.begin()));
     EXPECT_TRUE(is_reference_stream(stream));
+    // The rate is this run's own: of the bytes it wrote, not of all.
+    std::string written = "written: " + std::to_string(stream.size()) + " bytes (";
+    size_t at = resumed.out.find("\n" + written);
+    ASSERT_NE(at, std::string::npos) << resumed.out;
+    std::string line = resumed.out.substr(at + 1, resumed.out.find('\n', at + 1) - at - 1);
+    EXPECT_NE(line.find(" files, " + std::to_string(stream.size() - kept) + " bytes ("),
+              std::string::npos)
+        << line;
+    EXPECT_NE(line.find(" of them by this run, "), std::string::npos) << line;
+    ProgramRun rates = run_shell("python3 -c 'import json,sys; d=json.load(open(sys.argv[1]));"
+                                 " print(sum(s[\"bytes\"] for s in d[\"rates\"][\"write\"]"
+                                 "[\"stretches\"]))' " +
+                                 json);
+    EXPECT_EQ(rates.out, std::to_string(stream.size() - kept) + "\n") << rates.err;
     unmount(fs);
 }
 
