@@ -45,6 +45,7 @@ enum VerdictKind {
     verdict_slipped,       // the stream lost or repeated bytes
     verdict_ends_early,    // nothing damaged, but bytes are missing at the end
     verdict_damaged,       // damaged stretches, none of the above
+    verdict_stopped,       // the check was stopped before the end (and what it found so far)
     verdict_kind_count
 };
 

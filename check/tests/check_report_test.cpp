@@ -150,6 +150,44 @@ TEST(PrintReport, ResultLineForEachOutcome) {
     }
 }
 
+// A check stopped by the user says how far it got of what it would have
+// read, and what it found so far; the bytes it did not read are not
+// missing.
+TEST(PrintReport, AStoppedCheckSaysHowFarItGot) {
+    Bytes damaged = test_stream(3 * block_bytes);
+    damaged[1000] ^= 1;
+    struct Case {
+        Bytes input;
+        uint64_t would_read; // the check's expected size: 0 for a stream of unknown length
+        const char* verdict;
+    };
+    const Case cases[] = {
+        {test_stream(3 * block_bytes), 1 << 20,
+         "verdict: stopped after 49152 of 1048576 bytes (48.00 KiB of 1.00 MiB)"},
+        {test_stream(3 * block_bytes), 0, "verdict: stopped after 49152 bytes (48.00 KiB)"},
+        {damaged, 1 << 20,
+         "verdict: stopped after 49152 of 1048576 bytes (48.00 KiB of 1.00 MiB); in them: 1 "
+         "byte damaged in 1 stretch, the first at offset 1000 (altered)"},
+        {test_stream(20), 1 << 20,
+         "verdict: stopped after 20 of 1048576 bytes (20 bytes of 1.00 MiB)"},
+    };
+    for (const Case& c : cases) {
+        check_start(&check);
+        check_bytes(&check, c.input.data(), c.input.size());
+        check_finish(&check, check_end_interrupted, c.would_read);
+        std::string report = report_text(&check.result);
+        EXPECT_EQ(report.substr(0, report.find('\n')), c.verdict) << report;
+        EXPECT_EQ(report.find("missing"), std::string::npos) << report;
+        EXPECT_EQ(report.find("early"), std::string::npos) << report;
+        EXPECT_TRUE(has_line(report, "result: INCOMPLETE, stopped at offset " +
+                                         std::to_string(c.input.size())))
+            << report;
+        char text[320];
+        EXPECT_STREQ(verdict_kind_names[verdict_of(&check.result, text, sizeof text)], "stopped");
+        EXPECT_EQ(bytes_missing(&check.result), 0u);
+    }
+}
+
 TEST(DescribeDamage, IntactOrTheDamageByKind) {
     DamageTotals none = {};
     DamageTotals some = {};

@@ -184,7 +184,9 @@ int check_and_report(uint64_t expected_size, bool header_given) {
     message[0] = '\0';
     CheckEnd end = check_inputs(&inputs, &check, read_input, &progress, message, sizeof message);
     progress_end(&progress, check.result.bytes_read, bytes_damaged(&check.result));
-    check_finish(&check, end, expected_size);
+    // A check that was stopped tells how much it would have read.
+    bool files_stopped = end == check_end_interrupted && expected_size == 0;
+    check_finish(&check, end, files_stopped ? inputs.total_size : expected_size);
     // After a fill, damage that says what the drive holds is the verdict.
     char* verdict = drive_verdict;
     if (!header_given && inputs.directory != nullptr && check.result.outcome == outcome_damaged &&

@@ -209,13 +209,31 @@ TEST(Arguments, OptionsAndExitCodes) {
     EXPECT_NE(terminal.out.find("exit 2"), std::string::npos) << terminal.out;
 }
 
+// A stopped check says how far it got of what it would have read: the
+// bytes it did not read are not missing from the input.
 TEST(Arguments, StopRequestsEndTheCheckWithTheReportSoFar) {
-    for (const char* signal : {"INT", "TERM"}) {
-        ProgramRun run = run_shell(sprayl + " | " + sprayl_check + " & sleep 0.5; kill -" + signal +
-                                   " $!; wait $!");
-        EXPECT_EQ(run.exit_code, 130) << signal << run.err;
-        EXPECT_NE(run.out.find("bytes read: "), std::string::npos) << run.out;
-        EXPECT_NE(run.out.find("INCOMPLETE"), std::string::npos) << run.out;
+    struct Case {
+        const char* signal;
+        std::string options;
+        std::string verdict; // the verdict line's start, after the bytes read
+    };
+    const Case cases[] = {
+        {"INT", "", " bytes ("},
+        {"TERM", "", " bytes ("},
+        {"INT", "--size 100G", " of 107374182400 bytes ("},
+    };
+    for (const Case& c : cases) {
+        ProgramRun run = run_shell(sprayl + " | " + sprayl_check + " " + c.options +
+                                   " & sleep 0.5; kill -" + c.signal + " $!; wait $!");
+        EXPECT_EQ(run.exit_code, 130) << c.signal << run.err;
+        std::string read = "\nbytes read: ";
+        size_t at = run.out.find(read);
+        ASSERT_NE(at, std::string::npos) << run.out;
+        std::string bytes = run.out.substr(at + read.size(),
+                                           run.out.find(' ', at + read.size()) - at - read.size());
+        EXPECT_EQ(run.out.rfind("verdict: stopped after " + bytes + c.verdict, 0), 0u) << run.out;
+        EXPECT_TRUE(has_line(run.out, "result: INCOMPLETE, stopped at offset " + bytes)) << run.out;
+        EXPECT_EQ(run.out.find("missing"), std::string::npos) << run.out;
     }
 }
 
