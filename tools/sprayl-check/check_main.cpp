@@ -534,21 +534,18 @@ RunMode run_mode(const CheckOptions* options) {
     return options->input_count == 0 ? mode_stream : mode_files;
 }
 
-// Writes what write_document makes to path; a file that cannot be written
-// fails the run.
-int write_output_file(const char* path, void (*write_document)(TextWriter, void*), int exit_code) {
+// Writes what write_document makes to the target's file; a file that
+// cannot be written fails the run.
+int write_output_file(const OutputTarget* target, void (*write_document)(TextWriter, void*),
+                      int exit_code) {
     static OutputFile output;
-    int error = output_open(&output, path);
-    if (error == 0) {
+    if (output_open(&output, target, message, sizeof message)) {
         write_document(output_text, &output);
-        error = output_close(&output);
+        if (output_close(&output, message, sizeof message)) {
+            return exit_code;
+        }
     }
-    if (error == 0) {
-        return exit_code;
-    }
-    char text[128];
-    error_text(error, text, sizeof text);
-    std::fprintf(stderr, "sprayl-check: cannot write \"%s\": %s\n", path, text);
+    std::fprintf(stderr, "sprayl-check: %s\n", message);
     return exit_unverifiable;
 }
 
@@ -578,6 +575,24 @@ void write_plot_document(TextWriter write, void* context) {
 // Runs the check or the fill, then writes the report for programs and the
 // chart, also after a failure or an interruption.
 int run_and_record(const CheckOptions* options) {
+    const OutputTarget targets[] = {
+        {"--json", "JSON report", options->json_path, is_run_json},
+        {"--plot", "SVG chart", options->plot_path, is_plot_svg},
+    };
+    // What the run reads or fills, which no report may be written over.
+    static const char* const standard_input[] = {"-"};
+    const char* const* reads = options->inputs;
+    size_t read_count = static_cast<size_t>(options->input_count);
+    if (options->action == action_fill) {
+        reads = &options->fill_directory;
+        read_count = 1;
+    } else if (read_count == 0) {
+        reads = standard_input;
+        read_count = 1;
+    }
+    if (!outputs_allowed(targets, 2, reads, read_count, message, sizeof message)) {
+        return fail(message);
+    }
     if (options->json_path != nullptr && std::strcmp(options->json_path, "-") == 0) {
         report_out = stderr;
     }
@@ -585,10 +600,10 @@ int run_and_record(const CheckOptions* options) {
     run_options = *options;
     int exit_code = run_exit;
     if (options->json_path != nullptr) {
-        exit_code = write_output_file(options->json_path, write_json_document, exit_code);
+        exit_code = write_output_file(&targets[0], write_json_document, exit_code);
     }
     if (options->plot_path != nullptr) {
-        exit_code = write_output_file(options->plot_path, write_plot_document, exit_code);
+        exit_code = write_output_file(&targets[1], write_plot_document, exit_code);
     }
     return exit_code;
 }
