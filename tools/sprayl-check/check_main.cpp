@@ -117,20 +117,17 @@ int finish_output(int exit_code) {
     return exit_code;
 }
 
-// The input as a message names it.
-const char* input_name() {
-    if (inputs.directory != nullptr) {
-        return inputs.directory;
-    }
-    return inputs.count == 0 ? "standard input" : inputs.paths[0];
-}
-
 // Says on standard error why the input gave no verdict: it was too short.
 void explain_short_input() {
+    char name[4096 + 8]; // the path in quotes
+    quoted_input_name(inputs.directory != nullptr ? inputs.directory
+                      : inputs.count == 0         ? "-"
+                                                  : inputs.paths[0],
+                      name, sizeof name);
     std::fprintf(stderr,
-                 "sprayl-check: \"%s\" is too short to check: %" PRIu64
+                 "sprayl-check: %s is too short to check: %" PRIu64
                  " bytes read, at least %u needed, as the first %u define the stream\n",
-                 input_name(), check.result.bytes_read,
+                 name, check.result.bytes_read,
                  static_cast<unsigned>(header_bytes + min_checked_bytes),
                  static_cast<unsigned>(header_bytes));
 }

@@ -144,7 +144,8 @@ TEST(CheckFile, ShortInputsAreNeverIntact) {
     EXPECT_NE(directory.err.find("short fills\" is too short"), std::string::npos) << directory.err;
     ProgramRun empty = run_shell(sprayl_check + " < /dev/null");
     EXPECT_EQ(empty.exit_code, 2);
-    EXPECT_NE(empty.err.find("\"standard input\" is too short"), std::string::npos) << empty.err;
+    EXPECT_NE(empty.err.find("sprayl-check: standard input is too short"), std::string::npos)
+        << empty.err;
 }
 
 TEST(Arguments, OptionsAndExitCodes) {
@@ -234,6 +235,29 @@ TEST(Arguments, StopRequestsEndTheCheckWithTheReportSoFar) {
         EXPECT_EQ(run.out.rfind("verdict: stopped after " + bytes + c.verdict, 0), 0u) << run.out;
         EXPECT_TRUE(has_line(run.out, "result: INCOMPLETE, stopped at offset " + bytes)) << run.out;
         EXPECT_EQ(run.out.find("missing"), std::string::npos) << run.out;
+    }
+}
+
+// Standard input is named so in every message, however it was given.
+TEST(Arguments, StandardInputIsNamedSoInMessages) {
+    const std::string short_input = "sprayl-check: standard input is too short to check: 0 bytes "
+                                    "read, at least 32 needed, as the first 16 define the stream\n";
+    const std::string directory = "sprayl-check: cannot read standard input: Is a directory\n";
+    struct Case {
+        std::string command; // after "sprayl-check"
+        std::string err;
+    };
+    const Case cases[] = {
+        {" < /dev/null", short_input},
+        {" - < /dev/null", short_input},
+        {" < /", directory},
+        {" - < /", directory},
+    };
+    for (const Case& c : cases) {
+        ProgramRun run = run_shell(sprayl_check + c.command);
+        EXPECT_EQ(run.exit_code, 2) << c.command;
+        EXPECT_EQ(run.err, c.err) << c.command;
+        EXPECT_TRUE(has_line(run.out, "read: as it came")) << c.command << run.out;
     }
 }
 
