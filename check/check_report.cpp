@@ -309,7 +309,7 @@ void put_line(ReportLines* lines) {
 
 const char* const verdict_kind_names[verdict_kind_count] = {
     "too_short",     "intact",      "unconfirmed", "blank",      "foreign", "wraps",
-    "reads_earlier", "lost_writes", "slipped",     "ends_early", "damaged",
+    "reads_earlier", "lost_writes", "slipped",     "ends_early", "damaged", "stopped",
 };
 
 void format_size(uint64_t bytes, char* text, size_t capacity) {
@@ -327,7 +327,31 @@ void format_size(uint64_t bytes, char* text, size_t capacity) {
     std::snprintf(text, capacity, "%.2f %s", value, units[unit]);
 }
 
-VerdictKind verdict_of(const CheckResult* result, char* text, size_t capacity) {
+double bytes_per_second(uint64_t bytes, double seconds) {
+    return seconds > 0 ? static_cast<double>(bytes) / seconds : 0;
+}
+
+void format_rate(double bytes_per_second, char* text, size_t capacity) {
+    struct RateUnit {
+        double bytes; // a second
+        const char* name;
+    };
+    static const RateUnit units[] = {{1e9, "GB/s"}, {1e6, "MB/s"}, {1e3, "kB/s"}, {1, "B/s"}};
+    // A unit is taken from where its value rounds to 1.
+    size_t unit = 0;
+    while (unit + 1 < sizeof units / sizeof units[0] &&
+           bytes_per_second < units[unit].bytes * 0.9995) {
+        ++unit;
+    }
+    double value = bytes_per_second / units[unit].bytes;
+    const char* format = unit == 0 ? "%.2f %s" : value >= 9.95 || unit == 3 ? "%.0f %s" : "%.1f %s";
+    std::snprintf(text, capacity, format, value, units[unit].name);
+}
+
+namespace {
+
+// What the bytes read show, as the verdict of a check that read them all.
+VerdictKind findings_verdict(const CheckResult* result, char* text, size_t capacity) {
     char size[32];
     if (!check_is_conclusive(result)) {
         std::snprintf(
@@ -408,6 +432,38 @@ VerdictKind verdict_of(const CheckResult* result, char* text, size_t capacity) {
                   result->stretch_count, result->stretch_count == 1 ? "stretch" : "stretches",
                   first.start, damage_kinds[first.kind].name);
     return verdict_damaged;
+}
+
+// A check that was stopped: how far it got of what it would have read,
+// and the damage it found so far.
+VerdictKind stopped_verdict(const CheckResult* result, char* text, size_t capacity) {
+    char read[32];
+    char all[32];
+    format_size(result->bytes_read, read, sizeof read);
+    format_size(result->expected_size, all, sizeof all);
+    int used = result->expected_size > result->bytes_read
+                   ? std::snprintf(text, capacity,
+                                   "stopped after %" PRIu64 " of %" PRIu64 " bytes (%s of %s)",
+                                   result->bytes_read, result->expected_size, read, all)
+                   : std::snprintf(text, capacity, "stopped after %" PRIu64 " bytes (%s)",
+                                   result->bytes_read, read);
+    const char joint[] = "; in them: ";
+    if (check_is_conclusive(result) && check_found_damage(result) && used > 0 &&
+        static_cast<size_t>(used) + sizeof joint < capacity) {
+        std::memcpy(text + used, joint, sizeof joint);
+        used += static_cast<int>(sizeof joint - 1);
+        findings_verdict(result, text + used, capacity - static_cast<size_t>(used));
+    }
+    return verdict_stopped;
+}
+
+} // namespace
+
+VerdictKind verdict_of(const CheckResult* result, char* text, size_t capacity) {
+    if (result->end == check_end_interrupted) {
+        return stopped_verdict(result, text, capacity);
+    }
+    return findings_verdict(result, text, capacity);
 }
 
 void format_verdict(const CheckResult* result, char* text, size_t capacity) {

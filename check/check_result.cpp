@@ -18,6 +18,11 @@ uint64_t bytes_damaged(const CheckResult* result) {
 }
 
 uint64_t bytes_missing(const CheckResult* result) {
+    // A check that was stopped did not read on: what it did not read is not
+    // missing from the input.
+    if (result->end == check_end_interrupted) {
+        return 0;
+    }
     return result->expected_size > result->bytes_read ? result->expected_size - result->bytes_read
                                                       : 0;
 }

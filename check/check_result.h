@@ -89,7 +89,7 @@ struct CheckResult {
     Slip slips[kept_slips];
 
     CheckEnd end;
-    uint64_t expected_size; // 0: not known
+    uint64_t expected_size; // 0: not known; of a stopped check, what it would have read
     // Set by the reader: some input may have been read from memory rather
     // than from its drive, so finding no damage confirms nothing.
     bool possibly_from_memory;

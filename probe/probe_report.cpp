@@ -27,10 +27,6 @@ const char* what_reads_give(PastCapacity past) {
     }
 }
 
-double rate(uint64_t bytes, double seconds) {
-    return seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0;
-}
-
 void put_size_line(ReportLines* lines, const char* label, uint64_t bytes, uint32_t sector) {
     char size[32];
     format_size(bytes, size, sizeof size);
@@ -146,14 +142,16 @@ void write_probe_report(const ProbeResult* result, const char* device, const cha
         }
         put_line(&lines);
     }
+    char rate[32];
+    format_rate(bytes_per_second(result->bytes_written, result->write_seconds), rate, sizeof rate);
     std::snprintf(lines.line, sizeof lines.line,
-                  "written: %" PRIu64 " bytes in %" PRIu64 " writes, %.1f MB/s\n",
-                  result->bytes_written, result->writes,
-                  rate(result->bytes_written, result->write_seconds));
+                  "written: %" PRIu64 " bytes in %" PRIu64 " writes, %s\n", result->bytes_written,
+                  result->writes, rate);
     put_line(&lines);
+    format_rate(bytes_per_second(result->bytes_read, result->read_seconds), rate, sizeof rate);
     std::snprintf(lines.line, sizeof lines.line,
-                  "read: %" PRIu64 " bytes in %" PRIu64 " reads, %.1f MB/s\n", result->bytes_read,
-                  result->reads, rate(result->bytes_read, result->read_seconds));
+                  "read: %" PRIu64 " bytes in %" PRIu64 " reads, %s\n", result->bytes_read,
+                  result->reads, rate);
     put_line(&lines);
     std::snprintf(lines.line, sizeof lines.line, "time: %.2f s\n",
                   result->write_seconds + result->read_seconds);

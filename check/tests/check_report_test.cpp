@@ -40,6 +40,29 @@ TEST(FormatSize, BinaryUnitsWithTwoDecimals) {
     }
 }
 
+// Every rate the program prints: the largest decimal unit that gives at
+// least 1, so that a slow stick shows MB/s or kB/s, not "0.00 GB/s".
+TEST(FormatRate, TheLargestUnitThatGivesAtLeastOne) {
+    struct Case {
+        double bytes_per_second;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, "0 B/s"},           {12, "12 B/s"},         {999.4, "999 B/s"},
+        {999.6, "1.0 kB/s"},    {3500, "3.5 kB/s"},     {850e3, "850 kB/s"},
+        {1e6, "1.0 MB/s"},      {9.94e6, "9.9 MB/s"},   {9.96e6, "10 MB/s"},
+        {80e6, "80 MB/s"},      {412.3e6, "412 MB/s"},  {999.4e6, "999 MB/s"},
+        {999.6e6, "1.00 GB/s"}, {2.346e9, "2.35 GB/s"}, {17.6e9, "17.60 GB/s"},
+    };
+    for (const Case& c : cases) {
+        char text[32];
+        format_rate(c.bytes_per_second, text, sizeof text);
+        EXPECT_STREQ(text, c.text) << c.bytes_per_second;
+    }
+    EXPECT_EQ(bytes_per_second(1000, 0), 0);
+    EXPECT_EQ(bytes_per_second(1000, 2), 500);
+}
+
 TEST(PrintReport, IntactInput) {
     EXPECT_EQ(report_of(test_stream(3 * block_bytes)),
               "verdict: intact: all 49152 bytes (48.00 KiB) are where they belong\n"
@@ -124,6 +147,44 @@ TEST(PrintReport, ResultLineForEachOutcome) {
     for (const Case& c : cases) {
         std::string report = report_of(c.input, c.end);
         EXPECT_TRUE(has_line(report, c.line)) << report;
+    }
+}
+
+// A check stopped by the user says how far it got of what it would have
+// read, and what it found so far; the bytes it did not read are not
+// missing.
+TEST(PrintReport, AStoppedCheckSaysHowFarItGot) {
+    Bytes damaged = test_stream(3 * block_bytes);
+    damaged[1000] ^= 1;
+    struct Case {
+        Bytes input;
+        uint64_t would_read; // the check's expected size: 0 for a stream of unknown length
+        const char* verdict;
+    };
+    const Case cases[] = {
+        {test_stream(3 * block_bytes), 1 << 20,
+         "verdict: stopped after 49152 of 1048576 bytes (48.00 KiB of 1.00 MiB)"},
+        {test_stream(3 * block_bytes), 0, "verdict: stopped after 49152 bytes (48.00 KiB)"},
+        {damaged, 1 << 20,
+         "verdict: stopped after 49152 of 1048576 bytes (48.00 KiB of 1.00 MiB); in them: 1 "
+         "byte damaged in 1 stretch, the first at offset 1000 (altered)"},
+        {test_stream(20), 1 << 20,
+         "verdict: stopped after 20 of 1048576 bytes (20 bytes of 1.00 MiB)"},
+    };
+    for (const Case& c : cases) {
+        check_start(&check);
+        check_bytes(&check, c.input.data(), c.input.size());
+        check_finish(&check, check_end_interrupted, c.would_read);
+        std::string report = report_text(&check.result);
+        EXPECT_EQ(report.substr(0, report.find('\n')), c.verdict) << report;
+        EXPECT_EQ(report.find("missing"), std::string::npos) << report;
+        EXPECT_EQ(report.find("early"), std::string::npos) << report;
+        EXPECT_TRUE(has_line(report, "result: INCOMPLETE, stopped at offset " +
+                                         std::to_string(c.input.size())))
+            << report;
+        char text[320];
+        EXPECT_STREQ(verdict_kind_names[verdict_of(&check.result, text, sizeof text)], "stopped");
+        EXPECT_EQ(bytes_missing(&check.result), 0u);
     }
 }
 
