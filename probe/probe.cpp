@@ -124,7 +124,7 @@ struct WriteEntry {
 
 struct Probe {
     const ProbeDevice* device;
-    const BackupSink* backup;
+    BackupJournal journal;
     const ProbeOptions* options;
     ProbeResult* result;
     uint64_t size; // the claimed size in whole sectors
@@ -136,15 +136,35 @@ struct Probe {
     std::vector<WriteEntry> write_log; // every write, in order
     uint64_t written_total;            // bytes written so far
     std::vector<unsigned char> buffer;
-    bool failed; // a write or the backup failed: stop and restore
-    bool stopped;
+    bool failed;         // the drive or the backup failed: stop and restore
+    ProbeEnd failed_how; // which: probe_stopped_by_drive or probe_stopped_by_backup
+    bool stopped;        // a stop request
     char* message;
     size_t capacity;
 };
 
 // ---- Counted access to the drive. ----
 
-bool read_device(Probe* probe, uint64_t offset, size_t length, unsigned char* buffer) {
+// Marks the probe failed (it stops and restores) with the first failure's
+// message and cause.
+bool fail(Probe* probe, ProbeEnd how, const char* what) {
+    if (!probe->failed) {
+        std::snprintf(probe->message, probe->capacity, "%s", what);
+        std::snprintf(probe->result->stop_reason, sizeof probe->result->stop_reason, "%s", what);
+        probe->failed_how = how;
+    }
+    probe->failed = true;
+    return false;
+}
+
+bool fail_at(Probe* probe, const char* what, uint64_t offset) {
+    char text[128];
+    std::snprintf(text, sizeof text, "%s at byte %llu", what,
+                  static_cast<unsigned long long>(offset));
+    return fail(probe, probe_stopped_by_drive, text);
+}
+
+bool timed_read(Probe* probe, uint64_t offset, size_t length, unsigned char* buffer) {
     const ProbeDevice* device = probe->device;
     double start = device->seconds(device->context);
     bool ok = device->read(device->context, offset, length, buffer);
@@ -154,22 +174,17 @@ bool read_device(Probe* probe, uint64_t offset, size_t length, unsigned char* bu
     return ok;
 }
 
-// Marks the probe failed (it stops and restores) with the first failure's
-// message.
-bool fail(Probe* probe, const char* what) {
-    if (!probe->failed) {
-        std::snprintf(probe->message, probe->capacity, "%s", what);
+// A read that fails is tried once more: a drive whose reads fail past its
+// capacity fails again, and that is what it does there; one that answers
+// the second time failed by chance, and the probe cannot trust what it
+// reads: it stops.
+bool read_device(Probe* probe, uint64_t offset, size_t length, unsigned char* buffer) {
+    if (timed_read(probe, offset, length, buffer)) {
+        return true;
     }
-    probe->failed = true;
-    return false;
-}
-
-bool fail_at(Probe* probe, const char* what, uint64_t offset) {
-    if (!probe->failed) {
-        std::snprintf(probe->message, probe->capacity, "%s at byte %llu", what,
-                      static_cast<unsigned long long>(offset));
+    if (timed_read(probe, offset, length, buffer)) {
+        fail_at(probe, "the drive failed a read, then answered it", offset);
     }
-    probe->failed = true;
     return false;
 }
 
@@ -222,7 +237,7 @@ bool flush_device(Probe* probe) {
     double start = device->seconds(device->context);
     bool ok = device->flush(device->context);
     probe->result->write_seconds += device->seconds(device->context) - start;
-    return ok || fail(probe, "the drive failed a flush");
+    return ok || fail(probe, probe_stopped_by_drive, "the drive failed a flush");
 }
 
 bool should_stop(Probe* probe) {
@@ -235,9 +250,11 @@ bool should_stop(Probe* probe) {
 
 // ---- Saving before writing. ----
 
-bool append_backup(Probe* probe, const unsigned char* bytes, size_t size) {
-    const BackupSink* backup = probe->backup;
-    return backup->append(backup->context, bytes, size) || fail(probe, "the backup failed a write");
+// A failed backup stops the probe: nothing is written that is not saved.
+bool backup_failed(Probe* probe) {
+    char text[64];
+    std::snprintf(text, sizeof text, "the backup failed %s", probe->journal.failure);
+    return fail(probe, probe_stopped_by_backup, text);
 }
 
 // Saves what the parts of [offset, offset + length) not saved before hold:
@@ -250,11 +267,9 @@ bool save_range(Probe* probe, uint64_t offset, uint64_t length) {
             if (!read_device(probe, at, piece, probe->buffer.data())) {
                 return false;
             }
-            std::vector<unsigned char> head =
-                backup_record_head(at, static_cast<uint32_t>(piece), probe->buffer.data());
-            if (!append_backup(probe, head.data(), head.size()) ||
-                !append_backup(probe, probe->buffer.data(), piece)) {
-                return false;
+            if (!backup_append(&probe->journal, at, static_cast<uint32_t>(piece),
+                               probe->buffer.data())) {
+                return backup_failed(probe);
             }
             probe->saved_by_offset[at] = probe->saved.ranges.size();
             probe->saved.ranges.push_back(
@@ -279,7 +294,7 @@ void write_run_range(Probe* probe, Range range) {
     add_interval(&probe->written_ranges, range.offset, range.offset + range.length);
 }
 
-// Saves the ranges, flushes the backup, then writes the run's data to them
+// Saves the ranges, commits the backup, then writes the run's data to them
 // in the order given. written[k] tells whether range k was written: a range
 // the drive could not read for saving is left alone.
 std::vector<char> save_and_write(Probe* probe, const std::vector<Range>& ranges) {
@@ -288,9 +303,8 @@ std::vector<char> save_and_write(Probe* probe, const std::vector<Range>& ranges)
         for (size_t k = 0; k < ranges.size() && !probe->failed; ++k) {
             written[k] = save_range(probe, ranges[k].offset, ranges[k].length) ? 1 : 0;
         }
-        const BackupSink* backup = probe->backup;
-        if (!probe->failed && !backup->flush(backup->context)) {
-            fail(probe, "the backup failed a flush");
+        if (!probe->failed && !backup_commit(&probe->journal)) {
+            backup_failed(probe);
         }
     }
     for (size_t k = 0; k < ranges.size() && !probe->failed; ++k) {
@@ -949,11 +963,10 @@ const char* past_capacity_name(PastCapacity past) {
     return "?";
 }
 
-bool probe_drive(const ProbeDevice* device, const BackupSink* backup, const ProbeOptions* options,
-                 ProbeResult* result, char* message, size_t capacity) {
-    *result = {};
-    result->claimed_bytes = device->size;
-    result->sector_size = device->sector_size;
+namespace {
+
+// Refuses (false with message) a drive the probe cannot handle.
+bool can_probe(const ProbeDevice* device, char* message, size_t capacity) {
     uint32_t sector = device->sector_size;
     if (sector < run_recognisable_bytes || sector % 4 != 0 || io_chunk % sector != 0) {
         std::snprintf(message, capacity, "a sector size of %u bytes is not one the probe handles",
@@ -965,9 +978,70 @@ bool probe_drive(const ProbeDevice* device, const BackupSink* backup, const Prob
                       static_cast<unsigned long long>(smallest_drive));
         return false;
     }
+    return true;
+}
+
+// How the probe ended, and its message for a stop request.
+void settle_end(Probe* probe) {
+    ProbeResult* result = probe->result;
+    result->end = probe->failed    ? probe->failed_how
+                  : probe->stopped ? probe_stopped_by_request
+                                   : probe_finished;
+    if (result->end == probe_stopped_by_request) {
+        std::snprintf(probe->message, probe->capacity, "stopped on request");
+        std::snprintf(result->stop_reason, sizeof result->stop_reason, "stopped on request");
+    }
+    if (result->end != probe_finished) {
+        // Nothing is known of the capacity: no part answer stands for one.
+        uint64_t claimed = result->claimed_bytes;
+        result->capacity = 0;
+        result->past = past_nothing;
+        result->wrap_distance = result->low_area = 0;
+        result->cache_measured = false;
+        result->cache_bytes = result->cache_at_most = 0;
+        result->claimed_bytes = claimed;
+    }
+}
+
+// Writes back what was saved, once the probe writes nothing more (the
+// backup closed first, so that a kill during the restore leaves a backup
+// that shows it is whole); the message says what was left.
+void restore_at_end(Probe* probe) {
+    ProbeResult* result = probe->result;
+    const ProbeOptions* options = probe->options;
+    uint64_t trusted = result->end == probe_finished ? result->capacity : probe->size;
+    if (probe->journal.failure == nullptr) {
+        backup_close(&probe->journal, trusted);
+    }
+    result->restored =
+        restore_saved(probe->device, &options->run, &probe->saved, trusted, &result->restore);
+    if (!result->restored) {
+        size_t used = std::strlen(probe->message);
+        std::snprintf(probe->message + used, probe->capacity - used,
+                      "%sthe drive's data was not all restored (%llu ranges left%s); the backup"
+                      " holds it",
+                      used > 0 ? "; " : "",
+                      static_cast<unsigned long long>(result->restore.left.size()),
+                      result->restore.device_failed ? ", the drive failed" : "");
+    }
+}
+
+} // namespace
+
+bool probe_drive(const ProbeDevice* device, const BackupSink* backup, const ProbeOptions* options,
+                 ProbeResult* result, char* message, size_t capacity) {
+    *result = {};
+    result->end = probe_refused;
+    result->claimed_bytes = device->size;
+    result->sector_size = device->sector_size;
+    message[0] = '\0';
+    if (!can_probe(device, message, capacity)) {
+        return false;
+    }
+    double started = device->seconds(device->context);
+    uint32_t sector = device->sector_size;
     Probe probe = {};
     probe.device = device;
-    probe.backup = backup;
     probe.options = options;
     probe.result = result;
     probe.size = align_down(device->size, sector);
@@ -980,34 +1054,19 @@ bool probe_drive(const ProbeDevice* device, const BackupSink* backup, const Prob
     probe.message = message;
     probe.capacity = capacity;
     if (!options->destructive) {
-        BackupHeader header = {device->size, sector, options->run, options->identity};
-        std::vector<unsigned char> bytes = backup_header_bytes(&header);
+        BackupHeader header = {device->size, sector, options->run, options->identity, 0};
         // Flushed with the first sectors saved, before the first write.
-        if (!append_backup(&probe, bytes.data(), bytes.size())) {
-            std::snprintf(message, capacity, "the backup cannot be written");
-            return false;
+        if (!backup_start(&probe.journal, backup, &header)) {
+            backup_failed(&probe);
         }
     }
-    find_capacity(&probe);
-    result->interrupted = probe.stopped;
-    if (probe.stopped && !probe.failed) {
-        std::snprintf(message, capacity, "stopped on request");
+    if (!probe.failed) {
+        find_capacity(&probe);
     }
+    settle_end(&probe);
     if (!options->destructive) {
-        uint64_t trusted = probe.failed || probe.stopped ? probe.size : result->capacity;
-        result->restored =
-            restore_saved(device, &options->run, &probe.saved, trusted, &result->restore);
-        if (!result->restored) {
-            size_t used = std::strlen(message);
-            std::snprintf(message + used, capacity - used,
-                          "%sthe drive's data was not all restored (%llu sectors differ, the "
-                          "first at byte %llu%s); the backup holds it",
-                          used > 0 ? "; " : "",
-                          static_cast<unsigned long long>(result->restore.sectors_differing),
-                          static_cast<unsigned long long>(result->restore.first_difference),
-                          result->restore.device_failed ? ", the drive failed" : "");
-            return false;
-        }
+        restore_at_end(&probe);
     }
-    return !probe.failed && !probe.stopped;
+    result->seconds = device->seconds(device->context) - started;
+    return result->end == probe_finished && (options->destructive || result->restored);
 }
