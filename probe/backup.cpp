@@ -258,6 +258,12 @@ size_t read_records(Reader* reader, size_t at, uint64_t flushed, bool* closed) {
     return at;
 }
 
+// The probe writes nothing to the drive before its backup's header and
+// flushed field are flushed.
+const char* const cut_in_header =
+    "the backup is cut short inside its header: a probe stopped this early had written nothing"
+    " to the drive";
+
 bool refuse(char* message, size_t capacity, const char* text) {
     std::snprintf(message, capacity, "%s", text);
     return false;
@@ -266,10 +272,12 @@ bool refuse(char* message, size_t capacity, const char* text) {
 // The header; false with message when it is not a whole one.
 bool parse_header(const unsigned char* bytes, size_t size, BackupHeader* header, size_t* end,
                   uint64_t* seed, char* message, size_t capacity) {
-    if (size < header_fixed_bytes || std::memcmp(bytes, header_magic, 8) != 0) {
-        return refuse(message, capacity,
-                      size < 8 ? "not a probe backup: it is cut short before its header"
-                               : "not a probe backup");
+    size_t magic = size < sizeof header_magic ? size : sizeof header_magic;
+    if (std::memcmp(bytes, header_magic, magic) != 0) {
+        return refuse(message, capacity, "not a probe backup");
+    }
+    if (size < header_fixed_bytes) {
+        return refuse(message, capacity, cut_in_header);
     }
     header->version = get_u32(bytes + 8);
     if (header->version != 1 && header->version != backup_version) {
@@ -279,8 +287,11 @@ bool parse_header(const unsigned char* bytes, size_t size, BackupHeader* header,
     }
     uint32_t identity_length = get_u32(bytes + header_fixed_bytes - 4);
     *end = header_fixed_bytes + identity_length + 8;
-    if (identity_length > largest_identity || size < *end) {
-        return refuse(message, capacity, "the backup's header is damaged or cut short");
+    if (identity_length > largest_identity) {
+        return refuse(message, capacity, "the backup's header is damaged");
+    }
+    if (size < *end) {
+        return refuse(message, capacity, cut_in_header);
     }
     *seed = checksum_bytes(checksum_start, bytes, *end - 8);
     if (get_u64(bytes + *end - 8) != *seed) {
@@ -367,7 +378,7 @@ bool parse_backup(const unsigned char* bytes, size_t size, BackupContents* conte
     bool flushed_known = false;
     if (contents->header.version != 1) {
         if (size - at < flushed_bytes) {
-            return refuse(message, capacity, "the backup's header is cut short");
+            return refuse(message, capacity, cut_in_header);
         }
         flushed = get_u64(bytes + at);
         flushed_known = flushed_field(seed, flushed) ==

@@ -344,7 +344,13 @@ void put_backup_lines(ReportLines* lines, const BackupContents* backup) {
                       record->number, record->offset, record->offset + record->length);
         put_line(lines);
     }
-    for (const UnreadableStretch& stretch : backup->unreadable) {
+    if (backup->damaged.size() > listed_ranges) {
+        std::snprintf(lines->line, sizeof lines->line, "damaged: %zu more records\n",
+                      backup->damaged.size() - listed_ranges);
+        put_line(lines);
+    }
+    for (size_t k = 0; k < backup->unreadable.size() && k < listed_ranges; ++k) {
+        const UnreadableStretch& stretch = backup->unreadable[k];
         char records[64];
         if (stretch.records > 0) {
             std::snprintf(records, sizeof records, "records %" PRIu32 " to %" PRIu32,
@@ -362,6 +368,11 @@ void put_backup_lines(ReportLines* lines, const BackupContents* backup) {
                       "missing: %s%s: the places they saved are not known, and may hold the"
                       " probe's data\n",
                       records, bytes);
+        put_line(lines);
+    }
+    if (backup->unreadable.size() > listed_ranges) {
+        std::snprintf(lines->line, sizeof lines->line, "missing: %zu more stretches\n",
+                      backup->unreadable.size() - listed_ranges);
         put_line(lines);
     }
 }

@@ -352,8 +352,8 @@ bool in_left(const RestoreOutcome* outcome, uint64_t offset) {
 // data are exactly those the report names, or lie in records it says are
 // missing. Never "restored".
 TEST(Restore, NamesWhatADamagedBackupLeaves) {
-    const FakeDriveSetup setup = {"genuine",    256 * MiB, 256 * MiB, 0,
-                                  fake_genuine, 512,       0,         content_user};
+    const FakeDriveSetup setup = {"genuine",    64 * MiB, 64 * MiB, 0,
+                                  fake_genuine, 512,      0,        content_user};
     static FakeDrive drive;
     enum Damage { cut_at, flip_data_of, flip_head_of };
     const struct {
@@ -369,7 +369,7 @@ TEST(Restore, NamesWhatADamagedBackupLeaves) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         make_fake_drive(&drive, &setup);
-        drive.writes_left = 30; // killed in the first pass
+        drive.writes_left = 20; // killed in the first pass, writing the witness
         ProbeDevice device = fake_device(&drive);
         FakeBackup file = {};
         file.drive = &drive;

@@ -235,11 +235,8 @@ TEST(ProbeKill, TheBackupRestoresTheDataAfterAKillAtAnyPoint) {
                                  (probe_writes + all_writes) / 2,
                                  all_writes - 1,
                                  -1,
-                                 -2,
                                  -3,
-                                 -4,
                                  -backup_writes / 2,
-                                 -(backup_writes - 2),
                                  -(backup_writes - 1),
                                  -backup_writes};
         for (int64_t kill : kills) {
