@@ -235,6 +235,9 @@ size_t read_records(Reader* reader, size_t at, uint64_t flushed, bool* closed) {
     *closed = false;
     while (at < reader->size) {
         Item item = item_at(reader, at);
+        if (at >= flushed && item.kind == item_record && !item.data_whole) {
+            return at; // never flushed: its sectors were never written
+        }
         if (item.kind == item_record && item.number >= reader->next_number) {
             keep_record(reader, &item, reader->bytes + at + (item.bytes - item.length));
             at += item.bytes;

@@ -310,8 +310,8 @@ const Wholeness wholeness_texts[] = {
                   " failure); every record flushed before a write to the drive is here"},
     {backup_cut_short,
      "CUT SHORT: it ends before the length it had flushed before writing to the drive"},
-    {backup_unproven, "it cannot show that it is whole (no record numbers and no closing record,"
-                      " or its flushed length is damaged)"},
+    {backup_unproven, "it cannot show that it is whole: its flushed length is damaged, and it has"
+                      " no closing record"},
 };
 
 // The restore's verdicts and the word of the result line.
@@ -331,6 +331,10 @@ void put_backup_lines(ReportLines* lines, const BackupContents* backup) {
     const char* text = "?";
     for (const Wholeness& row : wholeness_texts) {
         text = row.wholeness == backup->wholeness ? row.text : text;
+    }
+    if (backup->header.version == 1) {
+        text = "it cannot show that it is whole: a backup of version 1 has no record numbers and"
+               " no closing record";
     }
     std::snprintf(lines->line, sizeof lines->line,
                   "backup: version %" PRIu32 ", %" PRIu32 " records; %s\n", backup->header.version,

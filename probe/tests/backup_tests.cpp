@@ -117,8 +117,10 @@ TEST(Backup, ShowsWhetherItIsWholeWhereverItIsCut) {
 TEST(Backup, NamesWhatIsDamaged) {
     SampleEnds ends;
     std::vector<unsigned char> good = sample_backup(true, &ends);
+    std::vector<unsigned char> open = sample_backup(false, &ends);
     struct Case {
         const char* name;
+        const std::vector<unsigned char>* bytes;
         size_t at;
         BackupWholeness wholeness;
         size_t damaged;
@@ -126,15 +128,16 @@ TEST(Backup, NamesWhatIsDamaged) {
         size_t records; // whole ones read
     };
     const Case cases[] = {
-        {"a record's data", ends.first - 3, backup_closed, 1, 0, 2},
-        {"a record's length", ends.first + 8, backup_closed, 0, 1, 2},
-        {"a record's number", ends.header + 5, backup_closed, 0, 1, 2},
-        {"the closing record", good.size() - 10, backup_open, 0, 1, 3},
-        {"the flushed field", ends.header - 12, backup_closed, 0, 0, 3},
+        {"a record's data", &good, ends.first - 3, backup_closed, 1, 0, 2},
+        {"a record's length", &good, ends.first + 8, backup_closed, 0, 1, 2},
+        {"a record's number", &good, ends.header + 5, backup_closed, 0, 1, 2},
+        {"the closing record", &good, good.size() - 10, backup_open, 0, 1, 3},
+        {"the flushed field", &good, ends.header - 12, backup_closed, 0, 0, 3},
+        {"the data of a record never flushed", &open, ends.third - 3, backup_open, 0, 0, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<unsigned char> bytes = good;
+        std::vector<unsigned char> bytes = *c.bytes;
         bytes[c.at] ^= 0x40;
         BackupContents contents = parsed(bytes, bytes.size());
         EXPECT_EQ(contents.wholeness, c.wholeness);
