@@ -424,6 +424,7 @@ void find_capacity(Probe* probe) {
     // The witness held as a whole.
     probe->result->largest_gap = largest_gap(&findings.kept, 0, pass.witness_start);
 }
+
 } // namespace
 
 const char* past_capacity_name(PastCapacity past) {
@@ -476,13 +477,11 @@ void settle_end(Probe* probe) {
     }
     if (result->end != probe_finished) {
         // Nothing is known of the capacity: no part answer stands for one.
-        uint64_t claimed = result->claimed_bytes;
         result->capacity = 0;
         result->past = past_nothing;
         result->wrap_distance = result->low_area = 0;
         result->cache_measured = false;
         result->cache_bytes = result->cache_at_most = 0;
-        result->claimed_bytes = claimed;
     }
 }
 

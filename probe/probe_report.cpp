@@ -327,7 +327,8 @@ const RestoreWord restore_words[] = {
     {restore_failed, "NOT RESTORED, the drive failed"},
 };
 
-void put_backup_lines(ReportLines* lines, const BackupContents* backup) {
+// "backup: version V, N records; whether it shows it is whole".
+void put_wholeness_line(ReportLines* lines, const BackupContents* backup) {
     const char* text = "?";
     for (const Wholeness& row : wholeness_texts) {
         text = row.wholeness == backup->wholeness ? row.text : text;
@@ -340,6 +341,41 @@ void put_backup_lines(ReportLines* lines, const BackupContents* backup) {
                   "backup: version %" PRIu32 ", %" PRIu32 " records; %s\n", backup->header.version,
                   backup->records, text);
     put_line(lines);
+}
+
+// "missing: records N to M, bytes A to B of the backup: ...".
+void put_missing_line(ReportLines* lines, const UnreadableStretch* stretch) {
+    char records[64];
+    if (stretch->records > 0) {
+        std::snprintf(records, sizeof records, "records %" PRIu32 " to %" PRIu32,
+                      stretch->first_record, stretch->first_record + stretch->records - 1);
+    } else {
+        std::snprintf(records, sizeof records, "records from %" PRIu32 " on",
+                      stretch->first_record);
+    }
+    char bytes[96] = "";
+    if (stretch->bytes > 0) {
+        std::snprintf(bytes, sizeof bytes, ", bytes %" PRIu64 " to %" PRIu64 " of the backup",
+                      stretch->at, stretch->at + stretch->bytes);
+    }
+    std::snprintf(lines->line, sizeof lines->line,
+                  "missing: %s%s: the places they saved are not known, and may hold the"
+                  " probe's data\n",
+                  records, bytes);
+    put_line(lines);
+}
+
+// "label: N more what", after the first listed_ranges of count.
+void put_more_line(ReportLines* lines, const char* label, size_t count, const char* what) {
+    if (count > listed_ranges) {
+        std::snprintf(lines->line, sizeof lines->line, "%s: %zu more %s\n", label,
+                      count - listed_ranges, what);
+        put_line(lines);
+    }
+}
+
+void put_backup_lines(ReportLines* lines, const BackupContents* backup) {
+    put_wholeness_line(lines, backup);
     for (size_t k = 0; k < backup->damaged.size() && k < listed_ranges; ++k) {
         const DamagedRecord* record = &backup->damaged[k];
         std::snprintf(lines->line, sizeof lines->line,
@@ -348,37 +384,11 @@ void put_backup_lines(ReportLines* lines, const BackupContents* backup) {
                       record->number, record->offset, record->offset + record->length);
         put_line(lines);
     }
-    if (backup->damaged.size() > listed_ranges) {
-        std::snprintf(lines->line, sizeof lines->line, "damaged: %zu more records\n",
-                      backup->damaged.size() - listed_ranges);
-        put_line(lines);
-    }
+    put_more_line(lines, "damaged", backup->damaged.size(), "records");
     for (size_t k = 0; k < backup->unreadable.size() && k < listed_ranges; ++k) {
-        const UnreadableStretch& stretch = backup->unreadable[k];
-        char records[64];
-        if (stretch.records > 0) {
-            std::snprintf(records, sizeof records, "records %" PRIu32 " to %" PRIu32,
-                          stretch.first_record, stretch.first_record + stretch.records - 1);
-        } else {
-            std::snprintf(records, sizeof records, "records from %" PRIu32 " on",
-                          stretch.first_record);
-        }
-        char bytes[96] = "";
-        if (stretch.bytes > 0) {
-            std::snprintf(bytes, sizeof bytes, ", bytes %" PRIu64 " to %" PRIu64 " of the backup",
-                          stretch.at, stretch.at + stretch.bytes);
-        }
-        std::snprintf(lines->line, sizeof lines->line,
-                      "missing: %s%s: the places they saved are not known, and may hold the"
-                      " probe's data\n",
-                      records, bytes);
-        put_line(lines);
+        put_missing_line(lines, &backup->unreadable[k]);
     }
-    if (backup->unreadable.size() > listed_ranges) {
-        std::snprintf(lines->line, sizeof lines->line, "missing: %zu more stretches\n",
-                      backup->unreadable.size() - listed_ranges);
-        put_line(lines);
-    }
+    put_more_line(lines, "missing", backup->unreadable.size(), "stretches");
 }
 
 } // namespace

@@ -102,6 +102,24 @@ GeneratorState fresh_run() {
     return seed;
 }
 
+// Prints the report of a probe that ran, after removing its backup where
+// everything was put back; returns the exit code.
+int report_probe(const CheckOptions* options, const ProbeResult* result, const BackupFile* backup,
+                 bool closed, const char* message) {
+    const char* path = backup != nullptr ? backup->path.c_str() : "";
+    bool removed = backup != nullptr && result->restored && remove_file(path) == 0;
+    write_probe_report(result, options->probe_device, path, removed, print_line, nullptr);
+    std::fflush(stdout);
+    if (message[0] != '\0') {
+        std::fprintf(stderr, "sprayl-check: %s\n", message);
+    }
+    if (!closed && !result->restored) {
+        std::fprintf(stderr, "sprayl-check: the backup %s may not be whole: closing it failed\n",
+                     path);
+    }
+    return probe_exit_code(result, backup != nullptr);
+}
+
 // Probes the open drive, its saves going to backup (nullptr: --destructive).
 int probe_open_drive(const CheckOptions* options, const ProbeDrive* drive, BackupFile* backup) {
     ProbeOptions probe = {fresh_run(), drive->identity.c_str(), backup == nullptr, &stop_requested};
@@ -114,25 +132,16 @@ int probe_open_drive(const CheckOptions* options, const ProbeDrive* drive, Backu
     probe_drive(&device, backup != nullptr ? &backup->sink : &none, &probe, &result, message,
                 sizeof message);
     progress_end(&wrapped.progress, wrapped.moved, no_damage_count);
-    const char* path = backup != nullptr ? backup->path.c_str() : "";
     bool closed = backup == nullptr || close_backup_file(backup);
     if (result.end == probe_refused) {
-        // Nothing was written, to the drive or to the backup.
-        remove_file(path);
+        // Nothing was written, to the drive or to the backup (made empty).
+        if (backup != nullptr) {
+            remove_file(backup->path.c_str());
+        }
         std::fprintf(stderr, "sprayl-check: %s\n", message);
         return exit_unverifiable;
     }
-    bool removed = backup != nullptr && result.restored && remove_file(path) == 0;
-    write_probe_report(&result, options->probe_device, path, removed, print_line, nullptr);
-    std::fflush(stdout);
-    if (message[0] != '\0') {
-        std::fprintf(stderr, "sprayl-check: %s\n", message);
-    }
-    if (!closed && !result.restored) {
-        std::fprintf(stderr, "sprayl-check: the backup %s may not be whole: closing it failed\n",
-                     path);
-    }
-    return probe_exit_code(&result, backup != nullptr);
+    return report_probe(options, &result, backup, closed, message);
 }
 
 } // namespace
