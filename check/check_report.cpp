@@ -125,6 +125,41 @@ const char* tail_content(const CheckResult* result, uint64_t first) {
     return words;
 }
 
+// Whether misplaced data of the shift shows a drive that gives two offsets
+// one place: some of it also reads in the place it was written to, or it
+// was written over what belonged where it lies. Data a stream skipped to
+// shows neither.
+bool wrap_is_shown(const CheckResult* result, int64_t shift) {
+    uint64_t kept = kept_stretch_count(result);
+    for (uint64_t i = 0; i < kept; ++i) {
+        const Stretch& s = result->stretches[i];
+        if (s.kind == damage_misplaced && misplaced_by(s) == shift &&
+            misplaced_evidence(result, s) != misplaced_unexplained) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The first stretch of a tail that shows writes lost past its start: it
+// holds nothing of this run (no moved or altered data), is long enough to
+// be more than a bad sector or page, and is most of the damage. The count
+// of the stretches where there is none.
+uint64_t lost_tail(const CheckResult* result, uint64_t damaged) {
+    uint64_t kept = kept_stretch_count(result);
+    uint64_t first = tail_start(result);
+    if (first == kept) {
+        return kept;
+    }
+    for (uint64_t i = first; i < kept; ++i) {
+        if (damage_kinds[result->stretches[i].kind].this_run) {
+            return kept;
+        }
+    }
+    uint64_t length = result->bytes_read - result->stretches[first].start;
+    return length >= min_lost_bytes && length * 2 >= damaged ? first : kept;
+}
+
 // "1 byte", "600 bytes", or "2048 bytes (2.00 KiB)".
 void format_amount(uint64_t bytes, char* text, size_t capacity) {
     if (bytes < 1024) {
@@ -136,13 +171,36 @@ void format_amount(uint64_t bytes, char* text, size_t capacity) {
     std::snprintf(text, capacity, "%" PRIu64 " bytes (%s)", bytes, size);
 }
 
+// Whether the one jump of an input otherwise whole could also be a drive
+// that wraps around by its length above its offset: data written that far
+// later landed there and is read back. It could where the drive's unit
+// (whole sectors) moved forward, and no place of it would have been
+// written over twice: the data from the jump to the end spans no more than
+// the jump, and the writes went no further than two jumps past it.
+bool slip_may_be_wrap(const CheckResult* result) {
+    if (result->slip_count != 1 || result->stretch_count > 0) {
+        return false;
+    }
+    const Slip& slip = result->slips[0];
+    uint64_t jump = static_cast<uint64_t>(slip.shift);
+    return slip.shift > 0 && jump % sector_bytes == 0 && result->bytes_read - slip.offset <= jump &&
+           (result->expected_size == 0 || result->expected_size <= slip.offset + 2 * jump);
+}
+
 void format_slips(const CheckResult* result, char* text, size_t capacity) {
     if (result->slip_count == 1) {
         const Slip& slip = result->slips[0];
         char amount[64];
         format_amount(magnitude(slip.shift), amount, sizeof amount);
-        std::snprintf(text, capacity, "the stream %s %s at offset %" PRIu64,
-                      slip.shift > 0 ? "lost" : "repeated", amount, slip.offset);
+        char wrap[192] = "";
+        if (slip_may_be_wrap(result)) {
+            std::snprintf(wrap, sizeof wrap,
+                          "; or the drive wraps around every %s, and offsets %" PRIu64
+                          " to %" PRIu64 " hold what was written %" PRId64 " bytes later",
+                          amount, slip.offset, result->bytes_read, slip.shift);
+        }
+        std::snprintf(text, capacity, "the stream %s %s at offset %" PRIu64 "%s",
+                      slip.shift > 0 ? "lost" : "repeated", amount, slip.offset, wrap);
         return;
     }
     uint64_t lost = 0;
@@ -169,6 +227,59 @@ uint64_t first_bad_offset(const CheckResult* result) {
         first = result->bytes_read;
     }
     return first;
+}
+
+// "offsets a to b hold what was written W bytes later", and what the drive
+// then holds: no more than the wrap distance above where it begins.
+void format_wrap(const Wrap* wrap, char* text, size_t capacity) {
+    char size[32];
+    format_size(magnitude(wrap->shift), size, sizeof size);
+    if (wrap->shift < 0) {
+        std::snprintf(text, capacity,
+                      "offsets %" PRIu64 " to %" PRIu64 " read back what was written %" PRIu64
+                      " bytes (%s) earlier",
+                      wrap->start, wrap->end, magnitude(wrap->shift), size);
+        return;
+    }
+    uint64_t holds = wrap->start + static_cast<uint64_t>(wrap->shift);
+    char holds_size[32];
+    format_size(holds, holds_size, sizeof holds_size);
+    std::snprintf(text, capacity,
+                  "the drive wraps around every %" PRIu64 " bytes (%s): offsets %" PRIu64
+                  " to %" PRIu64 " hold what was written %" PRIu64 " bytes later; it holds at"
+                  " most %" PRIu64 " bytes (%s)",
+                  wrap->shift, size, wrap->start, wrap->end, wrap->shift, holds, holds_size);
+}
+
+// The damage of the stretches before index before, and every slip: "1
+// byte damaged in 1 stretch, the first at offset 5 (altered); the stream
+// lost ..."; empty where there is none.
+void describe_other_damage(const CheckResult* result, uint64_t before, char* text,
+                           size_t capacity) {
+    bool all = before == kept_stretch_count(result);
+    uint64_t bytes = 0;
+    for (uint64_t i = 0; i < before; ++i) {
+        bytes += length_of(result->stretches[i]);
+    }
+    // All: the stretches beyond the kept ones too.
+    bytes = all ? bytes_damaged(result) : bytes;
+    uint64_t count = all ? result->stretch_count : before;
+    char stretches[160] = "";
+    if (count > 0) {
+        char amount[64];
+        format_amount(bytes, amount, sizeof amount);
+        const Stretch& first = result->stretches[0];
+        std::snprintf(stretches, sizeof stretches,
+                      "%s damaged in %" PRIu64 " %s, the first at offset %" PRIu64 " (%s)", amount,
+                      count, count == 1 ? "stretch" : "stretches", first.start,
+                      damage_kinds[first.kind].name);
+    }
+    char slips[256] = "";
+    if (result->slip_count > 0) {
+        format_slips(result, slips, sizeof slips);
+    }
+    std::snprintf(text, capacity, "%s%s%s", stretches,
+                  count > 0 && result->slip_count > 0 ? "; " : "", slips);
 }
 
 void put_size_line(ReportLines* lines, const char* label, uint64_t bytes) {
@@ -382,38 +493,25 @@ VerdictKind findings_verdict(const CheckResult* result, char* text, size_t capac
     }
     uint64_t damaged = bytes_damaged(result);
     Wrap wrap = dominant_wrap(result);
-    // One shift for (nearly) all the damage: a drive that wraps. Pieces
-    // moved both ways, as swapped files are, are no wrap.
-    if (wrap.bytes > 0 && wrap.bytes * 4 >= damaged * 3) {
-        format_size(magnitude(wrap.shift), size, sizeof size);
-        if (wrap.shift > 0) {
-            // Writes past the real capacity landed on [start, end): the
-            // drive holds no more than end bytes.
-            char holds[32];
-            format_size(wrap.end, holds, sizeof holds);
-            std::snprintf(text, capacity,
-                          "the drive wraps around every %" PRIu64 " bytes (%s): offsets %" PRIu64
-                          " to %" PRIu64 " hold what was written %" PRIu64
-                          " bytes later; it holds at most %" PRIu64 " bytes (%s)",
-                          wrap.shift, size, wrap.start, wrap.end, wrap.shift, wrap.end, holds);
-        } else {
-            std::snprintf(text, capacity,
-                          "offsets %" PRIu64 " to %" PRIu64 " read back what was written %" PRIu64
-                          " bytes (%s) earlier",
-                          wrap.start, wrap.end, magnitude(wrap.shift), size);
-        }
+    // One shift for (nearly) all the damage: a drive that wraps, where the
+    // data shows it. Pieces moved both ways, as swapped files are, are no
+    // wrap.
+    if (wrap.bytes > 0 && wrap.bytes * 4 >= damaged * 3 &&
+        (wrap.shift < 0 || wrap_is_shown(result, wrap.shift))) {
+        format_wrap(&wrap, text, capacity);
         return wrap.shift > 0 ? verdict_wraps : verdict_reads_earlier;
     }
-    uint64_t tail = tail_start(result);
-    if (tail < kept_stretch_count(result) && result->stretches[tail].kind != damage_misplaced) {
+    uint64_t tail = lost_tail(result, damaged);
+    if (tail < kept_stretch_count(result)) {
         uint64_t from = result->stretches[tail].start;
-        if ((result->bytes_read - from) * 2 >= damaged) {
-            format_size(from, size, sizeof size);
-            std::snprintf(text, capacity,
-                          "writes past offset %" PRIu64 " (%s) were lost: reads there give %s",
-                          from, size, tail_content(result, tail));
-            return verdict_lost_writes;
-        }
+        format_size(from, size, sizeof size);
+        char before[320];
+        describe_other_damage(result, tail, before, sizeof before);
+        std::snprintf(text, capacity,
+                      "writes past offset %" PRIu64 " (%s) were lost: reads there give %s%s%s",
+                      from, size, tail_content(result, tail),
+                      before[0] != '\0' ? "; before it, " : "", before);
+        return verdict_lost_writes;
     }
     if (result->stretch_count == 0 && result->slip_count > 0) {
         format_slips(result, text, capacity);
@@ -424,13 +522,7 @@ VerdictKind findings_verdict(const CheckResult* result, char* text, size_t capac
                       bytes_missing(result));
         return verdict_ends_early;
     }
-    const Stretch& first = result->stretches[0];
-    char amount[64];
-    format_amount(damaged, amount, sizeof amount);
-    std::snprintf(text, capacity,
-                  "%s damaged in %" PRIu64 " %s, the first at offset %" PRIu64 " (%s)", amount,
-                  result->stretch_count, result->stretch_count == 1 ? "stretch" : "stretches",
-                  first.start, damage_kinds[first.kind].name);
+    describe_other_damage(result, kept_stretch_count(result), text, capacity);
     return verdict_damaged;
 }
 

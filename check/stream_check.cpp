@@ -8,11 +8,16 @@
 
 namespace {
 
-// Where the stream jumps, straight from data in its place, to data that
-// then runs to the end of the input, bytes were lost or repeated on the way:
-// a slip, as a transfer makes. A drive misplaces whole sectors, so a jump by
-// a part of a sector is always a slip; a jump by whole sectors only when it
-// is short. Anything else is misplaced data: the stream's own order is
+// Where the stream jumps, bytes were lost or repeated on the way: a slip,
+// as a transfer makes. A drive misplaces whole sectors, so a jump by a part
+// of a sector is always a slip. A jump forward by whole sectors from data
+// in its place is a skip (a cut, a dropped range, a missing file) unless
+// the stream comes back from it: a skip never repeats a place, while data
+// written over by later data (a drive that wraps around) is followed by the
+// data in its own place again. So such a jump is held open as lost bytes
+// (OpenJump) until the data comes back below it or the input ends. A jump
+// back by whole sectors is a slip only when it is short and runs to the end
+// of the input; anything else is misplaced data: the stream's own order is
 // expected back after it.
 constexpr uint64_t slip_limit = 1 << 20;
 
@@ -92,12 +97,9 @@ bool expected_bytes(StreamCheck* check, uint64_t at, int64_t delta, unsigned cha
 
 // ---- What was found where ----
 
-void add_stretch(StreamCheck* check, const Stretch& stretch) {
-    if (stretch.end <= stretch.start) {
-        return;
-    }
-    check->result.damaged_bytes[stretch.kind] += stretch.end - stretch.start;
-    check->state.in_sequence = false;
+// Puts stretch at the end of the list, or lengthens the last one with it.
+// Open jumps can be taken back only while every stretch is kept.
+void list_stretch(StreamCheck* check, const Stretch& stretch) {
     if (check->result.stretch_count > 0 && check->result.stretch_count <= kept_stretches) {
         Stretch* last = &check->result.stretches[check->result.stretch_count - 1];
         if (stretches_merge(*last, stretch)) {
@@ -109,14 +111,113 @@ void add_stretch(StreamCheck* check, const Stretch& stretch) {
     ++check->result.stretch_count;
     if (check->result.stretch_count <= kept_stretches) {
         check->result.stretches[check->result.stretch_count - 1] = stretch;
+    } else {
+        check->state.open_jump_count = 0;
     }
+}
+
+void add_stretch(StreamCheck* check, const Stretch& stretch) {
+    if (stretch.end <= stretch.start) {
+        return;
+    }
+    check->result.damaged_bytes[stretch.kind] += stretch.end - stretch.start;
+    check->state.in_sequence = false;
+    list_stretch(check, stretch);
 }
 
 void add_slip(StreamCheck* check, uint64_t offset, int64_t shift) {
     if (check->result.slip_count < kept_slips) {
         check->result.slips[check->result.slip_count] = {offset, shift};
+    } else {
+        check->state.open_jump_count = 0;
     }
     ++check->result.slip_count;
+}
+
+// Holds the jump about to be added as a slip open; when as many are open
+// as can be, the earliest stands.
+void open_jump(StreamCheck* check) {
+    CheckState* state = &check->state;
+    if (check->result.slip_count >= kept_slips) {
+        return;
+    }
+    if (state->open_jump_count == open_jump_limit) {
+        std::memmove(state->open_jumps, state->open_jumps + 1,
+                     (open_jump_limit - 1) * sizeof(OpenJump));
+        --state->open_jump_count;
+    }
+    state->open_jumps[state->open_jump_count++] = {state->span_start, state->expected_delta,
+                                                   check->result.stretch_count,
+                                                   check->result.slip_count};
+}
+
+// Lists the input [jump.offset, end) anew: the data counted intact there,
+// at the deltas the slips since the jump gave it, is misplaced, between the
+// stretches found there. The slips since go. False (nothing changed) where
+// the list may not hold all that: the jump then stands.
+bool take_back(StreamCheck* check, const OpenJump& jump, uint64_t end) {
+    CheckResult* result = &check->result;
+    uint64_t count = result->stretch_count - jump.first_stretch;
+    uint64_t slips = result->slip_count - jump.slip;
+    // At most one misplaced piece before each stretch, one after the last,
+    // and one more where a slip splits a piece.
+    if (result->stretch_count > kept_stretches || result->slip_count > kept_slips ||
+        jump.first_stretch + 2 * count + 1 + slips > kept_stretches) {
+        return false;
+    }
+    // The stretches since go to the end of the list's room, and come back
+    // from there in order; what is written never reaches what is still to
+    // be read.
+    Stretch* found = result->stretches + (kept_stretches - count);
+    std::memmove(found, result->stretches + jump.first_stretch,
+                 static_cast<size_t>(count) * sizeof(Stretch));
+    result->stretch_count = jump.first_stretch;
+    uint64_t at = jump.offset;
+    int64_t delta = jump.from_delta;
+    uint64_t slip = jump.slip;
+    uint64_t moved = 0;
+    for (uint64_t i = 0; i <= count; ++i) {
+        uint64_t gap_end = i < count ? found[i].start : end;
+        while (at < gap_end) {
+            for (; slip < result->slip_count && result->slips[slip].offset <= at; ++slip) {
+                delta += result->slips[slip].shift;
+            }
+            uint64_t piece_end = slip < result->slip_count && result->slips[slip].offset < gap_end
+                                     ? result->slips[slip].offset
+                                     : gap_end;
+            uint64_t source = static_cast<uint64_t>(static_cast<int64_t>(at) + delta);
+            list_stretch(check, {at, piece_end, damage_misplaced, source, 0});
+            moved += piece_end - at;
+            at = piece_end;
+        }
+        if (i < count) {
+            list_stretch(check, found[i]);
+            at = found[i].end;
+        }
+    }
+    result->slip_count = jump.slip;
+    result->bytes_intact -= moved;
+    result->damaged_bytes[damage_misplaced] += moved;
+    return true;
+}
+
+// Data of this run at delta, below the expected delta: where that is at or
+// below where open jumps began, the stream came back, and they were no
+// skips. The expected delta is then the one before the earliest of them.
+void come_back(StreamCheck* check, int64_t delta, uint64_t at) {
+    CheckState* state = &check->state;
+    uint32_t kept = state->open_jump_count;
+    while (kept > 0 && state->open_jumps[kept - 1].from_delta >= delta) {
+        --kept;
+    }
+    if (kept == state->open_jump_count) {
+        return;
+    }
+    OpenJump jump = state->open_jumps[kept];
+    state->open_jump_count = kept;
+    if (take_back(check, jump, at)) {
+        state->expected_delta = jump.from_delta;
+    }
 }
 
 // Counts the matching data [span_start, span_end): intact where the run's
@@ -133,24 +234,35 @@ void settle_match(StreamCheck* check, bool input_ends) {
     if (length >= min_checked_bytes) {
         check->state.run_confirmed = true;
     }
+    if (check->state.span_delta < check->state.expected_delta) {
+        come_back(check, check->state.span_delta, check->state.span_start);
+    }
     int64_t shift = check->state.span_delta - check->state.expected_delta;
     if (shift != 0) {
         uint64_t distance =
             shift > 0 ? static_cast<uint64_t>(shift) : 0 - static_cast<uint64_t>(shift);
-        bool slip = distance % sector_bytes != 0 ||
+        bool whole_sectors = distance % sector_bytes == 0;
+        bool skip =
+            whole_sectors && shift > 0 && check->state.placed && !check->state.read_in_place;
+        bool slip = !whole_sectors || skip ||
                     (distance <= slip_limit && input_ends && check->state.in_sequence);
         if (!slip) {
             uint64_t source = static_cast<uint64_t>(static_cast<int64_t>(check->state.span_start) +
                                                     check->state.span_delta);
             add_stretch(check, {check->state.span_start, check->state.span_end, damage_misplaced,
                                 source, 0});
+            check->state.placed = false;
             return;
+        }
+        if (skip) {
+            open_jump(check);
         }
         add_slip(check, check->state.span_start, shift);
         check->state.expected_delta = check->state.span_delta;
     }
     check->result.bytes_intact += length;
     check->state.in_sequence = true;
+    check->state.placed = true;
 }
 
 // The input [start, end) matches the run at check->state.delta.
@@ -567,6 +679,7 @@ void start(StreamCheck* check) {
     std::memset(bytes + stretches_end, 0, sizeof *check - stretches_end);
     check->state.block_start = -1;
     check->state.in_sequence = true;
+    check->state.placed = true;
 }
 
 // Where the slow path stops: what is gathered is looked at as it is.
@@ -613,6 +726,7 @@ void check_start_piece(StreamCheck* check, const GeneratorState* seed, uint64_t 
     // Nothing before the piece was seen in place: whole sectors that hold
     // data of another offset are misplaced, not a slip of the stream.
     check->state.in_sequence = false;
+    check->state.read_in_place = true;
     // Data found in the piece may belong anywhere in what was written.
     check->result.expected_size = stream_span;
 }

@@ -257,6 +257,91 @@ const Scenario scenarios[] = {
       "offsets 131072 to 196608 read back what was written 65536 bytes (64.00 KiB) earlier",
       false},
      {}},
+    // A skip never comes back: the data after it is intact where it now is,
+    // whatever damage follows.
+    {"a cut of whole blocks, then a flipped bit",
+     [](const Bytes& s) {
+         Bytes b = pieces_of(s, {{0, 4 * block_bytes}, {8 * block_bytes, length}});
+         b[10 * block_bytes + 5] ^= 0x01;
+         return b;
+     },
+     {{{163845, 163846, damage_altered, 0, 1}},
+      {{65536, 65536}},
+      "1 byte damaged in 1 stretch, the first at offset 163845 (altered); the stream lost 65536 "
+      "bytes (64.00 KiB) at offset 65536",
+      false},
+     {}},
+    {"a cut of whole sectors inside a block, then zeros",
+     [](const Bytes& s) {
+         Bytes b = pieces_of(s, {{0, 20992}, {29184, length}});
+         return with_bytes(b, 200704, 204800, [](size_t) { return 0; });
+     },
+     {{{200704, 204800, damage_blank, 0x00, 0}},
+      {{20992, 8192}},
+      "4096 bytes (4.00 KiB) damaged in 1 stretch, the first at offset 200704 (blank); the "
+      "stream lost 8192 bytes (8.00 KiB) at offset 20992",
+      false},
+     {}},
+    // A fake drive of 160 KiB that keeps its first 32 KiB apart and wraps
+    // above every 128 KiB, read up to what it holds. Filled to 288 KiB, the
+    // wrapped part was written over whole: that is a skip of 128 KiB as
+    // well. Filled to 224 KiB, the stream comes back to its place: what was
+    // written below is gone. Read as far as it was filled, the later data
+    // comes back from both places.
+    {"a wrapping drive filled twice over, read up to what it holds",
+     [](const Bytes& s) {
+         return pieces_of(s, {{0, 32768}, {163840, 294912}});
+     },
+     {{},
+      {{32768, 131072}},
+      "the stream lost 131072 bytes (128.00 KiB) at offset 32768; or the drive wraps around "
+      "every 131072 bytes (128.00 KiB), and offsets 32768 to 163840 hold what was written "
+      "131072 bytes later",
+      false},
+     {}},
+    {"a wrapping drive filled in part twice, read up to what it holds",
+     [](const Bytes& s) {
+         return pieces_of(s, {{0, 32768}, {163840, 229376}, {98304, 163840}});
+     },
+     {{{32768, 98304, damage_misplaced, 163840, 0}},
+      {},
+      "the drive wraps around every 131072 bytes (128.00 KiB): offsets 32768 to 98304 hold what "
+      "was written 131072 bytes later; it holds at most 163840 bytes (160.00 KiB)",
+      false},
+     {}},
+    {"a wrapping drive filled in part twice, read as far as it was filled",
+     [](const Bytes& s) {
+         return pieces_of(s, {{0, 32768}, {163840, 229376}, {98304, 163840}, {163840, 229376}});
+     },
+     {{{32768, 98304, damage_misplaced, 163840, 0}},
+      {},
+      "the drive wraps around every 131072 bytes (128.00 KiB): offsets 32768 to 98304 hold what "
+      "was written 131072 bytes later; it holds at most 163840 bytes (160.00 KiB)",
+      false},
+     {}},
+    {"a wrapping drive with a flipped bit in what it moved",
+     [](const Bytes& s) {
+         Bytes b = pieces_of(s, {{0, 32768}, {163840, 229376}, {98304, 163840}});
+         b[50000] ^= 0x08;
+         return b;
+     },
+     {{{32768, 50000, damage_misplaced, 163840, 0},
+       {50000, 50001, damage_altered, 0, 1},
+       {50001, 98304, damage_misplaced, 181073, 0}},
+      {},
+      "the drive wraps around every 131072 bytes (128.00 KiB): offsets 32768 to 98304 hold what "
+      "was written 131072 bytes later; it holds at most 163840 bytes (160.00 KiB)",
+      false},
+     {}},
+    {"data from two later places, then the stream in its place",
+     [](const Bytes& s) {
+         return pieces_of(s, {{0, 32768}, {204800, 237568}, {266240, 299008}, {98304, length}});
+     },
+     {{{32768, 65536, damage_misplaced, 204800, 0}, {65536, 98304, damage_misplaced, 266240, 0}},
+      {},
+      "65536 bytes (64.00 KiB) damaged in 2 stretches, the first at offset 32768 (misplaced)",
+      false},
+     {}},
     {"bit flips",
      [](const Bytes& s) {
          Bytes b = s;
