@@ -24,6 +24,10 @@ void put_line(ReportLines* lines);
 // in bytes below one KiB. Always zero-terminated.
 void format_size(uint64_t bytes, char* text, size_t capacity);
 
+// "1 byte", "600 bytes", or "2048 bytes (2.00 KiB)": the exact count, and
+// in binary units from one KiB on.
+void format_amount(uint64_t bytes, char* text, size_t capacity);
+
 // bytes in seconds as bytes per second; 0 when no time passed.
 double bytes_per_second(uint64_t bytes, double seconds);
 
