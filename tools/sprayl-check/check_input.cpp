@@ -113,9 +113,9 @@ CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Prog
         }
         int error = 0;
         // Whole pages, as a read around the cache takes them, up to the limit.
-        size_t asked =
-            limit - offset < piece ? static_cast<size_t>((limit - offset + 4095) / 4096 * 4096)
-                                   : piece;
+        size_t asked = limit - offset < piece
+                           ? static_cast<size_t>((limit - offset + 4095) / 4096 * 4096)
+                           : piece;
         int64_t got = read(input, buffer, asked, offset, &error);
         if (got > 0 && static_cast<uint64_t>(got) > limit - offset) {
             got = static_cast<int64_t>(limit - offset);
@@ -139,7 +139,9 @@ CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Prog
                 continue;
             }
         }
-        if (!input->seekable) {
+        // A stream cannot skip what it cannot read; and where the file
+        // system is gone, nothing after is the drive's to judge.
+        if (!input->seekable || error_is_gone(error)) {
             char text[128];
             error_text(error, text, sizeof text);
             std::snprintf(message, capacity, "cannot read \"%s\" past offset %" PRIu64 ": %s",

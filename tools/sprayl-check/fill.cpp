@@ -185,8 +185,8 @@ FillStop read_back_after(const OpenDirectory* directory, const FillPlan* plan, F
         if (result == piece_not_read && !directory_gone(directory, message, capacity)) {
             char text[128];
             error_text(read_back.error, text, sizeof text);
-            std::snprintf(message, capacity, "cannot open \"%s\" to read it back: %s",
-                          read_back.failed_path, text);
+            std::snprintf(message, capacity, "cannot read \"%s\" back: %s", read_back.failed_path,
+                          text);
         }
         return stop_failed;
     }
@@ -246,6 +246,11 @@ FillStop fill_next_file(const OpenDirectory* directory, const FillPlan* plan, St
     ++outcome->files;
     starts[outcome->files] = outcome->bytes;
     record_add_file(record, number, outcome->bytes - before);
+    // A directory renamed or unmounted still takes the files made through
+    // its handle; the fill stops there all the same, and says why.
+    if (directory_gone(directory, message, capacity)) {
+        return stop_failed;
+    }
     stop = end == file_interrupted   ? stop_interrupted
            : end == file_system_full ? full_stop(directory, false, error, outcome)
                                      : stop_none;

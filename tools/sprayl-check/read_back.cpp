@@ -89,6 +89,11 @@ ReadBackResult read_back_piece(ReadBack* read_back, const uint64_t* starts, uint
     uint32_t got =
         error == 0 ? read_piece(&input, read_back->buffer, place.size, file_offset, &error) : 0;
     close_input(&input);
+    if (got < place.size && error_is_gone(error)) {
+        read_back->error = error;
+        std::snprintf(read_back->failed_path, sizeof read_back->failed_path, "%s", path);
+        return piece_not_read;
+    }
     ++read_back->pieces_read;
     check_start_piece(&piece_check, &read_back->seed, place.stream_offset, starts[files]);
     check_bytes(&piece_check, read_back->buffer, got);

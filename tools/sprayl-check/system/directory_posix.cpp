@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -201,7 +202,10 @@ int replace_file_in(const OpenDirectory* directory, const char* from, const char
 DirectoryState directory_state(const OpenDirectory* directory, int* error) {
     int fd = directory_descriptor(directory);
     struct stat status;
-    if (fstat(fd, &status) != 0) {
+    // fstatvfs too: a FUSE file system answers fstat from its cache for a
+    // while after its daemon is gone, but never statfs.
+    struct statvfs room;
+    if (fstat(fd, &status) != 0 || fstatvfs(fd, &room) != 0) {
         *error = errno;
         return directory_unreachable;
     }
@@ -214,8 +218,14 @@ DirectoryState directory_state(const OpenDirectory* directory, int* error) {
         return directory_unmounted;
     }
     struct stat at_path;
-    if (stat(directory->path, &at_path) != 0 || at_path.st_dev != status.st_dev ||
-        at_path.st_ino != status.st_ino) {
+    int found = stat(directory->path, &at_path) == 0 ? 0 : errno;
+    if (found != 0 && found != ENOENT && found != ENOTDIR) {
+        // The file system answers the handle from its cache, but not the
+        // path: a FUSE daemon gone.
+        *error = found;
+        return directory_unreachable;
+    }
+    if (found != 0 || at_path.st_dev != status.st_dev || at_path.st_ino != status.st_ino) {
         return directory_moved;
     }
     if (has_option(options, "shutdown")) {

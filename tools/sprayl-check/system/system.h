@@ -18,7 +18,8 @@ bool error_is_full(int error);         // no room left: the file system is full
 bool error_is_not_found(int error);
 bool error_is_existing(int error);      // something has that name already
 bool error_is_drive_failure(int error); // the device failed at a read or write (EIO)
-bool error_is_elsewhere(int error);     // a new file landed on another file system
+bool error_is_gone(int error); // the file system is no longer there to ask (a FUSE daemon gone)
+bool error_is_elsewhere(int error); // a new file landed on another file system
 
 // The system's text for error, without a trailing period.
 void error_text(int error, char* text, size_t capacity);

@@ -124,6 +124,10 @@ bool error_is_drive_failure(int error) {
     return error == EIO || error == EUCLEAN || error == EBADMSG;
 }
 
+bool error_is_gone(int error) {
+    return error == ENOTCONN || error == ESTALE || error == ENODEV;
+}
+
 bool error_is_elsewhere(int error) {
     return error == EXDEV;
 }

@@ -91,6 +91,11 @@ bool error_is_existing(int error) {
     return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 }
 
+bool error_is_gone(int error) {
+    return error == ERROR_DEV_NOT_EXIST || error == ERROR_DEVICE_REMOVED ||
+           error == ERROR_NETNAME_DELETED;
+}
+
 bool error_is_drive_failure(int error) {
     return error == ERROR_CRC || error == ERROR_SECTOR_NOT_FOUND || error == ERROR_IO_DEVICE ||
            error == ERROR_FILE_CORRUPT || error == ERROR_DISK_CORRUPT ||

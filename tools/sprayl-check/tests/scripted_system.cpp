@@ -93,6 +93,10 @@ bool error_is_drive_failure(int error) {
     return error == EIO;
 }
 
+bool error_is_gone(int error) {
+    return error == ENOTCONN;
+}
+
 bool error_is_elsewhere(int error) {
     return error == EXDEV;
 }
@@ -128,6 +132,9 @@ int open_input(const char* path, OpenInput* input) {
     }
     if (scripted.files.count(path) == 0) {
         return ENOENT;
+    }
+    if (scripted.unopenable == path) {
+        return scripted.open_error;
     }
     input->handle = handle_for(path);
     input->method = read_around_cache;

@@ -31,6 +31,10 @@ struct ScriptedSystem {
     unsigned gone_at_write;
     DirectoryState gone_state;
     int gone_error;
+    // A file that does not open for reading (its path; empty: none), with
+    // this error.
+    std::string unopenable;
+    int open_error;
     // A file that someone else makes just before the first create (its
     // path; empty: none), with these bytes.
     std::string appears;
