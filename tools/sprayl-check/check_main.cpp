@@ -1,8 +1,9 @@
 // sprayl-check [FILE...|DIR], sprayl-check --fill DIR: checks that files, a
 // directory of fill files or standard input hold one stream of sprayl intact,
 // or fills a file system with such a stream and checks it. Exit code 0:
-// intact; 1: damaged; 2: usage error, input that cannot be opened, or too
-// short to check; 3: no damage found, but possibly read from memory; 130:
+// intact; 1: damaged; 2: usage error, input that cannot be opened, too short
+// to check, a fill refused or whose directory went away; 3: no damage found,
+// but possibly read from memory, or not all of the drive tested; 130:
 // interrupted.
 #include "check_input.h"
 #include "check_options.h"
@@ -53,9 +54,10 @@ const char usage_text[] =
     "  --fill DIR       fill the file system that holds DIR with files\n"
     "                   sprayl-00001.bin, ... of one stream until it is full,\n"
     "                   reading samples back as it goes, then check them all;\n"
-    "                   a sample that was not kept stops the writing early\n"
+    "                   a sample that was not kept stops the writing early;\n"
+    "                   sprayl-fill.txt records the fill for a later check\n"
     "  --file-size N    largest fill file (default 1G; the first ones are smaller)\n"
-    "  --replace        overwrite fill files that are there already\n"
+    "  --replace        remove an earlier fill's files first (only its own)\n"
     "  --resume         go on with an interrupted fill: check the files there, cut\n"
     "                   the last one back to its last intact sector, write on\n"
     "  --keep-going     write to the end even when a sample was not kept\n"
@@ -75,9 +77,10 @@ const char usage_text[] =
     "  -h, --help       this text (also /? on Windows)\n"
     "N: bytes, or with K, M, G, T (powers of 1024).\n"
     "Exit code 0: intact (a genuine drive); 1: damaged (a fake drive); 2: usage\n"
-    "error, input that cannot be opened, too short to check, or a drive that\n"
-    "cannot be probed; 3: no damage found, but what was read may have come from\n"
-    "memory rather than the drive; 130: interrupted.\n";
+    "error, input that cannot be opened, too short to check, a fill refused or\n"
+    "whose directory went away, or a drive that cannot be probed; 3: no damage\n"
+    "found, but what was read may have come from memory rather than the drive,\n"
+    "or the fill did not cover the drive's free space; 130: interrupted.\n";
 
 StreamCheck check;
 InputList inputs;
