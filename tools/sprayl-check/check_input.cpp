@@ -302,12 +302,17 @@ void fill_file_name(uint32_t number, char* name, size_t capacity) {
     std::snprintf(name, capacity, "sprayl-%05u.bin", static_cast<unsigned>(number));
 }
 
-void fill_file_path(const char* directory, uint32_t number, char* path, size_t capacity) {
+void file_path_in(const char* directory, const char* name, char* path, size_t capacity) {
     size_t length = std::strlen(directory);
     bool separated = length > 0 && (directory[length - 1] == '/' || directory[length - 1] == '\\');
     char separator[2] = {separated ? '\0' : path_separator, '\0'};
-    std::snprintf(path, capacity, "%s%ssprayl-%05u.bin", directory, separator,
-                  static_cast<unsigned>(number));
+    std::snprintf(path, capacity, "%s%s%s", directory, separator, name);
+}
+
+void fill_file_path(const char* directory, uint32_t number, char* path, size_t capacity) {
+    char name[64];
+    fill_file_name(number, name, sizeof name);
+    file_path_in(directory, name, path, capacity);
 }
 
 void input_path(const InputList* list, size_t i, char* path, size_t capacity) {
@@ -362,11 +367,12 @@ bool prepare_directory(InputList* list, const char* path, char* message, size_t 
     char why[512];
     RecordState state = read_fill_record(&list->folder, &list->record, why, sizeof why);
     if (state == record_damaged || state == record_unreadable) {
+        char record_path[4096];
+        file_path_in(path, fill_record_name, record_path, sizeof record_path);
         std::snprintf(message, capacity,
-                      "the fill record \"%s%c%s\" is %s: %s; nothing can be said of the fill"
-                      " by it (move it away to check the fill files without it)",
-                      path, path_separator, fill_record_name,
-                      state == record_damaged ? "damaged" : "unreadable", why);
+                      "the fill record \"%s\" is %s: %s; nothing can be said of the fill by it"
+                      " (move it away to check the fill files without it)",
+                      record_path, state == record_damaged ? "damaged" : "unreadable", why);
         return false;
     }
     int64_t last = last_fill_file(&list->folder, message, capacity);

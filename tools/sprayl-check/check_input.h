@@ -71,6 +71,9 @@ bool fill_file_number(const char* name, uint32_t* number);
 // the drive's keeping of data.
 bool directory_gone(const OpenDirectory* directory, char* text, size_t capacity);
 
+// The path of the file name in directory.
+void file_path_in(const char* directory, const char* name, char* path, size_t capacity);
+
 // The name of fill file number ("sprayl-00001.bin"), and its path in
 // directory.
 void fill_file_name(uint32_t number, char* name, size_t capacity);

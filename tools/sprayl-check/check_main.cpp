@@ -273,11 +273,13 @@ int run_check(const CheckOptions* options) {
         unsigned char run[header_bytes];
         if (read_file_start(&inputs.folder, 1, run) == start_of_run &&
             std::memcmp(run, inputs.record.run, header_bytes) != 0) {
+            char record_path[4096];
+            file_path_in(inputs.directory, fill_record_name, record_path, sizeof record_path);
             std::snprintf(message, sizeof message,
-                          "the fill record \"%s%c%s\" names another run than the fill files in"
+                          "the fill record \"%s\" names another run than the fill files in"
                           " \"%s\": nothing can be said of the fill by it (move it away to check"
                           " the fill files without it)",
-                          inputs.directory, path_separator, fill_record_name, inputs.directory);
+                          record_path, inputs.directory);
             return fail(message);
         }
         GeneratorState seed = seed_of_header(inputs.record.run);

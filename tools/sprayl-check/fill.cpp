@@ -118,10 +118,11 @@ FillStop save_record(const OpenDirectory* directory, const FillRecord* record, F
     }
     if (outcome->record_error[0] == '\0') {
         char text[128];
+        char path[4096];
         error_text(error, text, sizeof text);
+        file_path_in(directory->path, fill_record_name, path, sizeof path);
         std::snprintf(outcome->record_error, sizeof outcome->record_error,
-                      "cannot write the fill record \"%s%c%s\": %s", directory->path,
-                      path_separator, fill_record_name, text);
+                      "cannot write the fill record \"%s\": %s", path, text);
     }
     return stop_none;
 }

@@ -1,5 +1,7 @@
 #include "fill_record.h"
 
+#include "check_input.h"
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
@@ -176,7 +178,7 @@ int64_t read_small_file(const OpenDirectory* directory, const char* name, char* 
         return -1;
     }
     char path[4096];
-    std::snprintf(path, sizeof path, "%s%c%s", directory->path, path_separator, name);
+    file_path_in(directory->path, name, path, sizeof path);
     OpenInput input = {};
     input.path = path;
     *error = open_input_in(directory, name, &input);

@@ -236,8 +236,9 @@ int64_t cut_back(const OpenDirectory* directory, const InputList* inputs, uint32
     if (error != 0) {
         char text[128];
         error_text(error, text, sizeof text);
-        std::snprintf(message, capacity, "cannot cut \"%s%c%s\" back: %s", directory->path,
-                      path_separator, name, text);
+        char path[4096];
+        file_path_in(directory->path, name, path, sizeof path);
+        std::snprintf(message, capacity, "cannot cut \"%s\" back: %s", path, text);
         return -1;
     }
     *bytes_there = last_start + kept;
@@ -377,8 +378,9 @@ bool remove_earlier_fill(const OpenDirectory* directory, const Removal* removal,
         if (error != 0) {
             char text[128];
             error_text(error, text, sizeof text);
-            std::snprintf(message, capacity, "cannot remove \"%s%c%s\": %s", directory->path,
-                          path_separator, name, text);
+            char path[4096];
+            file_path_in(directory->path, name, path, sizeof path);
+            std::snprintf(message, capacity, "cannot remove \"%s\": %s", path, text);
             return false;
         }
     }
