@@ -353,6 +353,9 @@ bool fill_directory(const OpenDirectory* directory, const FillPlan* plan,
     outcome->pieces_read = read_back.pieces_read;
     if (stop == stop_failed) {
         std::snprintf(outcome->why, sizeof outcome->why, "%s", message);
+    } else if (stop == stop_interrupted) {
+        std::snprintf(outcome->why, sizeof outcome->why,
+                      "it was interrupted; --resume goes on from there");
     }
     record->end = end_of(stop);
     std::snprintf(record->end_reason, sizeof record->end_reason, "%s", outcome->why);
