@@ -296,20 +296,17 @@ void record_keep_files(FillRecord* record, uint32_t files, uint64_t last_size) {
     while (record->run_count > 0 && record->runs[record->run_count - 1].first > files) {
         --record->run_count;
     }
-    if (record->run_count == 0 || files == 0) {
+    if (files == 0) {
         record->run_count = 0;
         return;
     }
-    FileRun& last = record->runs[record->run_count - 1];
-    last.last = files;
-    if (last.size != last_size) {
-        if (last.first == files) {
-            last.size = last_size;
-        } else {
-            last.last = files - 1;
-            record_add_file(record, files, last_size);
-        }
+    // The files before the last as they are; the last (listed or not) anew.
+    FileRun* last = record->run_count > 0 ? &record->runs[record->run_count - 1] : nullptr;
+    if (last != nullptr && last->last >= files) {
+        last->last = files - 1;
+        record->run_count -= last->last < last->first ? 1 : 0;
     }
+    record_add_file(record, files, last_size);
 }
 
 size_t format_fill_record(const FillRecord* record, char* text, size_t capacity) {

@@ -89,7 +89,8 @@ uint64_t record_bytes(const FillRecord* record);
 bool record_add_file(FillRecord* record, uint32_t number, uint64_t size);
 
 // Keeps the first files listed, the last of them now last_size bytes (a
-// resume that cut it back).
+// resume that cut it back, or that goes on after the file the fill was
+// writing, one past those listed).
 void record_keep_files(FillRecord* record, uint32_t files, uint64_t last_size);
 
 // The record as text, at most capacity - 1 characters; its length, or 0

@@ -143,6 +143,19 @@ const TouchCase touch_cases[] = {
          std::fill(last.begin() + 25000, last.end(), 0);
      },
      true, ""},
+    {"resume: cut off while it wrote its first file", true,
+     [] {
+         change_record([](FillRecord* record) {
+             record_keep_files(record, 0, 0);
+             record->end = fill_running;
+         });
+         for (uint32_t number = 2; number <= 6; ++number) {
+             scripted.files.erase(fill_path(number));
+         }
+         std::vector<unsigned char>& first = scripted.files[fill_path(1)];
+         std::fill(first.begin() + 25000, first.end(), 0);
+     },
+     true, ""},
 };
 
 TEST(FillTouches, OnlyWhatIsProvablyTheFillsOwn) {
@@ -164,10 +177,16 @@ TEST(FillTouches, OnlyWhatIsProvablyTheFillsOwn) {
         } else if (!c.resume) {
             EXPECT_TRUE(scripted.files.empty()) << scripted.files.begin()->first;
         } else {
-            // Cut back to its last intact sector; the files before untouched.
-            EXPECT_EQ(start.plan.files_there, 6u);
-            EXPECT_EQ(start.plan.bytes_there, 5 * file_size + 25000 / 512 * 512);
-            for (uint32_t number = 1; number <= 5; ++number) {
+            // The unfinished file cut back to its last intact sector, and
+            // listed so; the files before it untouched.
+            uint32_t files = static_cast<uint32_t>(before.size() - 1);
+            uint64_t kept = 25000 / 512 * 512;
+            EXPECT_EQ(start.plan.files_there, files);
+            EXPECT_EQ(start.plan.bytes_there, (files - 1) * file_size + kept);
+            EXPECT_EQ(record_file_count(&start.record), files);
+            EXPECT_EQ(record_file_size(&start.record, files), kept);
+            EXPECT_EQ(record_bytes(&start.record), start.plan.bytes_there);
+            for (uint32_t number = 1; number < files; ++number) {
                 EXPECT_TRUE(scripted.files[fill_path(number)] == before.at(fill_path(number)));
             }
         }
