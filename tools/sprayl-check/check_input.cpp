@@ -61,13 +61,14 @@ void flush_unreadable(StreamCheck* check, uint64_t* unreadable) {
 
 // After a read error at offset: reads the span of one large read a sector
 // at a time, and notes the sectors that cannot be read. Returns the offset
-// after the span, or after the end of the input.
+// after the span, or after the end of the input (or limit).
 uint64_t read_around_error(const OpenInput* input, StreamCheck* check, ReadFunction read,
-                           uint64_t offset) {
+                           uint64_t offset, uint64_t limit) {
     unsigned char* buffer = read_buffer();
     uint64_t span_end = offset + file_piece;
+    uint64_t end = input->size < limit ? input->size : limit;
     uint64_t unreadable = 0;
-    while (offset < span_end && offset < input->size && stop_requested == 0 && !went_on) {
+    while (offset < span_end && offset < end && stop_requested == 0 && !went_on) {
         int error = 0;
         int64_t got = read(input, buffer, error_step_bytes, offset, &error);
         if (got < 0 && error_is_interruption(error)) {
@@ -76,8 +77,11 @@ uint64_t read_around_error(const OpenInput* input, StreamCheck* check, ReadFunct
         if (got == 0) {
             break;
         }
+        if (got > 0 && static_cast<uint64_t>(got) > end - offset) {
+            got = static_cast<int64_t>(end - offset);
+        }
         if (got < 0) {
-            uint64_t left = input->size - offset;
+            uint64_t left = end - offset;
             uint64_t length = left < error_step_bytes ? left : error_step_bytes;
             unreadable += length;
             offset += length;
@@ -93,9 +97,9 @@ uint64_t read_around_error(const OpenInput* input, StreamCheck* check, ReadFunct
     return offset;
 }
 
-// Reads one open input to its end into check.
+// Reads one open input into check, to its end or up to limit bytes.
 CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Progress* progress,
-                   char* message, size_t capacity) {
+                   uint64_t limit, char* message, size_t capacity) {
     unsigned char* buffer = read_buffer();
     if (buffer == nullptr) {
         char name[4096 + 8]; // the path in quotes
@@ -105,12 +109,19 @@ CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Prog
     }
     size_t piece = input->seekable ? file_piece : stream_piece;
     uint64_t offset = 0;
-    while (!went_on) {
+    while (!went_on && offset < limit) {
         if (stop_requested != 0) {
             return check_end_interrupted;
         }
         int error = 0;
-        int64_t got = read(input, buffer, piece, offset, &error);
+        // Whole pages, as a read around the cache takes them, up to the limit.
+        size_t asked = limit - offset < piece
+                           ? static_cast<size_t>((limit - offset + 4095) / 4096 * 4096)
+                           : piece;
+        int64_t got = read(input, buffer, asked, offset, &error);
+        if (got > 0 && static_cast<uint64_t>(got) > limit - offset) {
+            got = static_cast<int64_t>(limit - offset);
+        }
         if (got > 0) {
             check_piece(check, buffer, static_cast<size_t>(got));
             offset += static_cast<uint64_t>(got);
@@ -130,7 +141,9 @@ CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Prog
                 continue;
             }
         }
-        if (!input->seekable) {
+        // A stream cannot skip what it cannot read; and where the file
+        // system is gone, nothing after is the drive's to judge.
+        if (!input->seekable || error_is_gone(error)) {
             char text[128];
             char name[4096 + 8]; // the path in quotes
             error_text(error, text, sizeof text);
@@ -139,7 +152,7 @@ CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Prog
                           offset, text);
             return check_end_read_failed;
         }
-        offset = read_around_error(input, check, read, offset);
+        offset = read_around_error(input, check, read, offset, limit);
     }
     return check_end_of_input;
 }
@@ -152,18 +165,126 @@ void note_fill_file(const char* name, void* last) {
     }
 }
 
-} // namespace
+// Checks the bytes that the record gives a fill file and that are not
+// there to read, as unreadable: the files after them keep their places.
+void skip_unread(StreamCheck* check, uint64_t length) {
+    flush_unreadable(check, &length);
+}
 
-int64_t last_fill_file(const char* directory, char* message, size_t capacity) {
-    uint32_t last = 0;
-    int error = 0;
-    if (!list_directory(directory, note_fill_file, &last, &error)) {
+// Opens input i of list: a fill file through the directory held open.
+int open_one(const InputList* list, size_t i, OpenInput* input) {
+    if (list->directory == nullptr) {
+        return open_input(input->path, input);
+    }
+    char name[64];
+    fill_file_name(static_cast<uint32_t>(i + 1), name, sizeof name);
+    return open_input_in(&list->folder, name, input);
+}
+
+// Reads input i of list into check: to its end, or as much as the record
+// gives it, what it lacks of that as unreadable.
+CheckEnd check_input_file(InputList* list, size_t i, StreamCheck* check, ReadFunction read,
+                          Progress* progress, char* message, size_t capacity) {
+    uint64_t recorded = recorded_size(list, i);
+    if (list->count > 0 && list->methods[i] == read_missing) {
+        skip_unread(check, recorded);
+        return check_end_of_input;
+    }
+    char path[4096];
+    input_path(list, i, path, sizeof path);
+    OpenInput input = {};
+    input.path = path;
+    int error = open_one(list, i, &input);
+    if (error != 0) {
+        const char* failed = input.handle != 0 ? "read" : "open";
+        close_input(&input);
+        // A fill file whose place is known and that its drive fails to
+        // give is unreadable, like a sector that fails; one that cannot be
+        // opened for any other reason stops the reading.
+        uint64_t size = recorded != 0 ? recorded : list->sizes[i];
+        if (list->directory != nullptr && error_is_drive_failure(error) && size > 0 &&
+            !directory_gone(&list->folder, message, capacity)) {
+            skip_unread(check, size);
+            return check_end_of_input;
+        }
         char text[128];
         error_text(error, text, sizeof text);
-        std::snprintf(message, capacity, "cannot list \"%s\": %s", directory, text);
+        char name[4096 + 8]; // the path in quotes
+        quoted_input_name(path, name, sizeof name);
+        std::snprintf(message, capacity, "cannot %s %s: %s", failed, name, text);
+        return check_end_read_failed;
+    }
+    reach_the_drive(&input, unreached_reason, sizeof unreached_reason);
+    uint64_t before = check->result.bytes_read;
+    CheckEnd end = check_one(&input, check, read, progress, recorded != 0 ? recorded : UINT64_MAX,
+                             message, capacity);
+    uint64_t got = check->result.bytes_read - before;
+    if (end == check_end_of_input && got < recorded) {
+        skip_unread(check, recorded - got);
+    }
+    check->result.possibly_from_memory |= !read_reaches_drive(input.method);
+    if (!read_reaches_drive(input.method) && unreached_reason[0] == '\0') {
+        std::snprintf(unreached_reason, sizeof unreached_reason,
+                      "the file system of \"%s\" refuses reads around the cache", path);
+    }
+    list->methods[i] = static_cast<unsigned char>(input.method);
+    close_input(&input);
+    return end;
+}
+
+} // namespace
+
+namespace {
+
+// What became of a directory, as a sentence on its path and the error.
+const char* const directory_state_texts[directory_state_count] = {
+    "\"%s\" is in place",
+    "the file system of \"%s\" stopped answering (%s): its FUSE daemon is gone, or its drive",
+    "\"%s\" was removed while the work went on in it",
+    "the file system of \"%s\" was unmounted while the work went on in it",
+    "\"%s\" was renamed or moved while the work went on in it: its path leads elsewhere now",
+    "the file system of \"%s\" was shut down while the work went on in it",
+    "the drive under \"%s\" stopped answering (%s): it was unplugged, or what serves it is gone",
+};
+
+} // namespace
+
+bool directory_gone(const OpenDirectory* directory, char* text, size_t capacity) {
+    int error = 0;
+    DirectoryState state = directory_state(directory, &error);
+    if (state == directory_in_place) {
+        return false;
+    }
+    char error_words[128] = "";
+    if (error != 0) {
+        error_text(error, error_words, sizeof error_words);
+    }
+    char what[1024];
+    // Each text takes the path, and some the error after it.
+    std::snprintf(what, sizeof what, directory_state_texts[state], directory->path, error_words);
+    std::snprintf(text, capacity,
+                  "%s; what is there cannot be checked, and nothing is said of what the drive"
+                  " keeps",
+                  what);
+    return true;
+}
+
+int64_t last_fill_file(const OpenDirectory* directory, char* message, size_t capacity) {
+    uint32_t last = 0;
+    int error = 0;
+    if (!list_open_directory(directory, note_fill_file, &last, &error)) {
+        char text[128];
+        error_text(error, text, sizeof text);
+        std::snprintf(message, capacity, "cannot list \"%s\": %s", directory->path, text);
         return -1;
     }
     return last;
+}
+
+uint64_t recorded_size(const InputList* list, size_t i) {
+    return list->directory != nullptr && list->record_state == record_read
+               ? record_file_size(&list->record, static_cast<uint32_t>(i + 1))
+               : 0;
 }
 
 bool fill_file_number(const char* name, uint32_t* number) {
@@ -183,12 +304,21 @@ bool fill_file_number(const char* name, uint32_t* number) {
     return true;
 }
 
-void fill_file_path(const char* directory, uint32_t number, char* path, size_t capacity) {
+void fill_file_name(uint32_t number, char* name, size_t capacity) {
+    std::snprintf(name, capacity, "sprayl-%05u.bin", static_cast<unsigned>(number));
+}
+
+void file_path_in(const char* directory, const char* name, char* path, size_t capacity) {
     size_t length = std::strlen(directory);
     bool separated = length > 0 && (directory[length - 1] == '/' || directory[length - 1] == '\\');
     char separator[2] = {separated ? '\0' : path_separator, '\0'};
-    std::snprintf(path, capacity, "%s%ssprayl-%05u.bin", directory, separator,
-                  static_cast<unsigned>(number));
+    std::snprintf(path, capacity, "%s%s%s", directory, separator, name);
+}
+
+void fill_file_path(const char* directory, uint32_t number, char* path, size_t capacity) {
+    char name[64];
+    fill_file_name(number, name, sizeof name);
+    file_path_in(directory, name, path, capacity);
 }
 
 void input_path(const InputList* list, size_t i, char* path, size_t capacity) {
@@ -207,31 +337,78 @@ void quoted_input_name(const char* path, char* name, size_t capacity) {
     }
 }
 
-void prepare_fill_inputs(InputList* list, const char* directory, size_t count) {
-    list->directory = directory;
+void prepare_fill_inputs(InputList* list, const OpenDirectory* directory, size_t count,
+                         const FillRecord* record) {
+    list->directory = directory->path;
+    list->folder = *directory;
     list->paths = nullptr;
-    list->count = count;
+    list->record_state = record != nullptr ? record_read : record_absent;
+    if (record != nullptr && record != &list->record) {
+        list->record = *record;
+    }
+    size_t listed = record != nullptr ? record_file_count(record) : 0;
+    list->count = count > listed ? count : listed;
     list->total_size = 0;
     list->largest_size = 0;
     list->read_limit = 0;
     list->went_on = false;
-    for (size_t i = 0; i < count; ++i) {
-        char path[4096];
-        input_path(list, i, path, sizeof path);
+    for (size_t i = 0; i < list->count; ++i) {
+        char name[64];
+        fill_file_name(static_cast<uint32_t>(i + 1), name, sizeof name);
         PathStatus status = {};
         int error = 0;
-        bool present = path_status(path, &status, &error) && !status.is_directory;
+        bool present = status_in(directory, name, &status, &error) && !status.is_directory;
         list->methods[i] = present ? read_around_cache : read_missing;
-        list->total_size += present ? status.size : 0;
-        list->largest_size =
-            present && status.size > list->largest_size ? status.size : list->largest_size;
+        list->standings[i] = record != nullptr && i >= listed ? file_outside : file_in_stream;
+        list->sizes[i] = present ? status.size : 0;
+        uint64_t size = recorded_size(list, i) != 0 ? recorded_size(list, i) : list->sizes[i];
+        list->total_size += list->standings[i] == file_in_stream ? size : 0;
+        list->largest_size = size > list->largest_size ? size : list->largest_size;
     }
 }
+
+namespace {
+
+// prepare_inputs for a directory: its fill files, as its record lists them.
+bool prepare_directory(InputList* list, const char* path, char* message, size_t capacity) {
+    int error = open_directory(path, &list->folder);
+    if (error != 0) {
+        char text[128];
+        error_text(error, text, sizeof text);
+        std::snprintf(message, capacity, "cannot open \"%s\": %s", path, text);
+        return false;
+    }
+    char why[512];
+    RecordState state = read_fill_record(&list->folder, &list->record, why, sizeof why);
+    if (state == record_damaged || state == record_unreadable) {
+        char record_path[4096];
+        file_path_in(path, fill_record_name, record_path, sizeof record_path);
+        std::snprintf(message, capacity,
+                      "the fill record \"%s\" is %s: %s; nothing can be said of the fill by it"
+                      " (move it away to check the fill files without it)",
+                      record_path, state == record_damaged ? "damaged" : "unreadable", why);
+        return false;
+    }
+    int64_t last = last_fill_file(&list->folder, message, capacity);
+    if (last == 0 && state != record_read) {
+        std::snprintf(message, capacity,
+                      "\"%s\" holds no fill files (sprayl-00001.bin, ...) to check", path);
+    }
+    if (last < 0 || (last == 0 && state != record_read)) {
+        return false;
+    }
+    prepare_fill_inputs(list, &list->folder, static_cast<size_t>(last),
+                        state == record_read ? &list->record : nullptr);
+    return true;
+}
+
+} // namespace
 
 bool prepare_inputs(InputList* list, char** paths, size_t count, char* message, size_t capacity) {
     list->directory = nullptr;
     list->paths = paths;
     list->count = count;
+    list->record_state = record_absent;
     list->total_size = 0;
     list->largest_size = 0;
     list->read_limit = 0;
@@ -245,6 +422,8 @@ bool prepare_inputs(InputList* list, char** paths, size_t count, char* message, 
     for (size_t i = 0; i < count; ++i) {
         PathStatus status = {};
         int error = 0;
+        list->standings[i] = file_in_stream;
+        list->sizes[i] = 0;
         if (std::strcmp(paths[i], "-") == 0) {
             list->methods[i] = read_as_it_comes;
             continue;
@@ -261,19 +440,10 @@ bool prepare_inputs(InputList* list, char** paths, size_t count, char* message, 
             return false;
         }
         if (status.is_directory) {
-            int64_t last = last_fill_file(paths[i], message, capacity);
-            if (last == 0) {
-                std::snprintf(message, capacity,
-                              "\"%s\" holds no fill files (sprayl-00001.bin, ...) to check",
-                              paths[i]);
-            }
-            if (last <= 0) {
-                return false;
-            }
-            prepare_fill_inputs(list, paths[i], static_cast<size_t>(last));
-            return true;
+            return prepare_directory(list, paths[i], message, capacity);
         }
         list->methods[i] = read_around_cache;
+        list->sizes[i] = status.size;
         list->total_size += status.size;
         list->largest_size = status.size > list->largest_size ? status.size : list->largest_size;
     }
@@ -290,33 +460,18 @@ CheckEnd check_inputs(InputList* list, StreamCheck* check, ReadFunction read, Pr
     size_t i = 0;
     for (; i < count && end == check_end_of_input && !went_on; ++i) {
         list->starts[i] = check->result.bytes_read;
-        if (list->count > 0 && list->methods[i] == read_missing) {
+        if (list->count > 0 && list->standings[i] == file_outside) {
             continue;
         }
-        char path[4096];
-        input_path(list, i, path, sizeof path);
-        OpenInput input = {};
-        input.path = path;
-        int error = open_input(path, &input);
-        if (error != 0) {
-            char text[128];
-            char name[4096 + 8]; // the path in quotes
-            error_text(error, text, sizeof text);
-            quoted_input_name(path, name, sizeof name);
-            std::snprintf(message, capacity, "cannot %s %s: %s",
-                          input.handle != 0 ? "read" : "open", name, text);
-            close_input(&input);
-            return check_end_read_failed;
+        end = check_input_file(list, i, check, read, progress, message, capacity);
+    }
+    // A file the reading stopped in, and those after it, were not read
+    // (whole); past --size, those after the last read.
+    size_t read_to = end != check_end_of_input ? i - 1 : i;
+    for (size_t j = read_to; j < list->count; ++j) {
+        if (list->standings[j] == file_in_stream && list->methods[j] != read_missing) {
+            list->standings[j] = file_not_read;
         }
-        reach_the_drive(&input, unreached_reason, sizeof unreached_reason);
-        end = check_one(&input, check, read, progress, message, capacity);
-        check->result.possibly_from_memory |= !read_reaches_drive(input.method);
-        if (!read_reaches_drive(input.method) && unreached_reason[0] == '\0') {
-            std::snprintf(unreached_reason, sizeof unreached_reason,
-                          "the file system of \"%s\" refuses reads around the cache", path);
-        }
-        list->methods[i] = static_cast<unsigned char>(input.method);
-        close_input(&input);
     }
     for (; i <= count; ++i) {
         list->starts[i] = check->result.bytes_read;

@@ -2,6 +2,7 @@
 // the cache where the system allows it, with unreadable ranges skipped.
 #pragma once
 
+#include "fill_record.h"
 #include "progress.h"
 #include "stream_check.h"
 #include "system.h"
@@ -16,16 +17,31 @@ constexpr size_t max_inputs = size_t{1} << 16;
 // in common use, and a multiple of every smaller one.
 constexpr size_t error_step_bytes = 4096;
 
+// What became of an input in the check, beside how it was read.
+enum FileStanding {
+    file_in_stream, // read into the check at its place (or missing: methods say so)
+    file_not_read,  // it could not be opened or read on, or the check ended before it
+    file_outside,   // not part of the fill: its record lists fewer files; not read
+};
+
 struct InputList {
-    const char* directory; // fill files in this directory; otherwise...
+    const char* directory; // fill files in this directory, held open in folder; otherwise...
     char** paths;          // ...these files, or standard input when count is 0
     size_t count;
+    OpenDirectory folder;
     uint64_t total_size;             // of all inputs, or 0 when unknown
     uint64_t largest_size;           // of one input, or 0 when unknown
     uint64_t read_limit;             // the most bytes to check (--size); 0: all
     bool went_on;                    // the inputs held more than read_limit bytes
     uint64_t starts[max_inputs + 1]; // where each input begins in the stream, and where it ends
     unsigned char methods[max_inputs];
+    unsigned char standings[max_inputs];
+    uint64_t sizes[max_inputs]; // each input's size as found, 0 where it is missing
+    // The directory's fill record (record_read: it has a sound one), which
+    // gives each fill file its size and its place in the stream, also
+    // where it is missing or short.
+    RecordState record_state;
+    FillRecord record;
 };
 
 // How an input was read, for the report ("around the cache (O_DIRECT)").
@@ -50,7 +66,17 @@ typedef int64_t (*ReadFunction)(const OpenInput* input, unsigned char* buffer, s
 // Whether name is that of a fill file, "sprayl-NNNNN.bin"; its number.
 bool fill_file_number(const char* name, uint32_t* number);
 
-// The path of fill file number in directory.
+// Whether directory is no longer in place to work in (directory_state):
+// then text says what became of it, in a sentence that blames nothing on
+// the drive's keeping of data.
+bool directory_gone(const OpenDirectory* directory, char* text, size_t capacity);
+
+// The path of the file name in directory.
+void file_path_in(const char* directory, const char* name, char* path, size_t capacity);
+
+// The name of fill file number ("sprayl-00001.bin"), and its path in
+// directory.
+void fill_file_name(uint32_t number, char* name, size_t capacity);
 void fill_file_path(const char* directory, uint32_t number, char* path, size_t capacity);
 
 // The path of input i ("-" for standard input).
@@ -62,18 +88,27 @@ void quoted_input_name(const char* path, char* name, size_t capacity);
 
 // The highest number of the fill files in directory, 0 when there are none,
 // or -1 when the directory cannot be listed (message says why).
-int64_t last_fill_file(const char* directory, char* message, size_t capacity);
+int64_t last_fill_file(const OpenDirectory* directory, char* message, size_t capacity);
 
 // Makes list ready for the files given on the command line (a single
-// directory: the fill files in it). Returns false with message when an
-// input cannot be used.
+// directory: the fill files in it, and its fill record). Returns false
+// with message when an input cannot be used, or the directory's record is
+// damaged.
 bool prepare_inputs(InputList* list, char** paths, size_t count, char* message, size_t capacity);
 
-// The same for the fill files 1..count in directory.
-void prepare_fill_inputs(InputList* list, const char* directory, size_t count);
+// The same for the fill files 1..count in directory, and those that
+// record (nullptr: none) lists.
+void prepare_fill_inputs(InputList* list, const OpenDirectory* directory, size_t count,
+                         const FillRecord* record);
+
+// The size the directory's record gives input i, 0 where it gives none.
+uint64_t recorded_size(const InputList* list, size_t i);
 
 // Reads every input in turn into check, which is started already, up to
-// list->read_limit bytes. Returns how the input ended; message says why
-// when reading failed.
+// list->read_limit bytes. Fill files are read through the directory held
+// open; where the record gives a file's size, a file missing, or the part
+// of it that is, counts as unreadable, and the files after it are checked
+// at their own places. Returns how the input ended; message says why when
+// reading failed, and the files from there on are not read.
 CheckEnd check_inputs(InputList* list, StreamCheck* check, ReadFunction read, Progress* progress,
                       char* message, size_t capacity);

@@ -1,8 +1,9 @@
 // sprayl-check [FILE...|DIR], sprayl-check --fill DIR: checks that files, a
 // directory of fill files or standard input hold one stream of sprayl intact,
 // or fills a file system with such a stream and checks it. Exit code 0:
-// intact; 1: damaged; 2: usage error, input that cannot be opened, or too
-// short to check; 3: no damage found, but possibly read from memory; 130:
+// intact; 1: damaged; 2: usage error, input that cannot be opened, too short
+// to check, a fill refused or whose directory went away; 3: no damage found,
+// but possibly read from memory, or not all of the drive tested; 130:
 // interrupted.
 #include "check_input.h"
 #include "check_options.h"
@@ -11,6 +12,8 @@
 #include "drive_capacity.h"
 #include "exit_code.h"
 #include "fill.h"
+#include "fill_report.h"
+#include "fill_start.h"
 #include "gather_seed.h"
 #include "input_report.h"
 #include "json_output.h"
@@ -51,9 +54,10 @@ const char usage_text[] =
     "  --fill DIR       fill the file system that holds DIR with files\n"
     "                   sprayl-00001.bin, ... of one stream until it is full,\n"
     "                   reading samples back as it goes, then check them all;\n"
-    "                   a sample that was not kept stops the writing early\n"
+    "                   a sample that was not kept stops the writing early;\n"
+    "                   sprayl-fill.txt records the fill for a later check\n"
     "  --file-size N    largest fill file (default 1G; the first ones are smaller)\n"
-    "  --replace        overwrite fill files that are there already\n"
+    "  --replace        remove an earlier fill's files first (only its own)\n"
     "  --resume         go on with an interrupted fill: check the files there, cut\n"
     "                   the last one back to its last intact sector, write on\n"
     "  --keep-going     write to the end even when a sample was not kept\n"
@@ -73,9 +77,10 @@ const char usage_text[] =
     "  -h, --help       this text (also /? on Windows)\n"
     "N: bytes, or with K, M, G, T (powers of 1024).\n"
     "Exit code 0: intact (a genuine drive); 1: damaged (a fake drive); 2: usage\n"
-    "error, input that cannot be opened, too short to check, or a drive that\n"
-    "cannot be probed; 3: no damage found, but what was read may have come from\n"
-    "memory rather than the drive; 130: interrupted.\n";
+    "error, input that cannot be opened, too short to check, a fill refused or\n"
+    "whose directory went away, or a drive that cannot be probed; 3: no damage\n"
+    "found, but what was read may have come from memory rather than the drive,\n"
+    "or the fill did not cover the drive's free space; 130: interrupted.\n";
 
 StreamCheck check;
 InputList inputs;
@@ -163,12 +168,33 @@ int run_exit_code() {
 
 bool capacity_verdict(const char* directory, uint32_t files, char* text, size_t capacity);
 
+// The fill's record, and the directory it fills, held open.
+FillStart fill_start;
+OpenDirectory fill_folder;
+bool fill_started; // fill_directory was reached
+
 // After a fill that found damage, what the drive holds, where that can be
 // told: the report's verdict, and the JSON's fill.drive_verdict.
 char drive_verdict[512];
 
+// What the fill's directory adds to the report, after a fill or a check of
+// a directory, and the verdict line the report gave.
+DirectoryReport directory_report;
+const char* shown_verdict = "";
+
+// Writes a line of the report to report_out; the check's result line gives
+// way to the one in context where that is not empty.
+void write_report_line(void* context, const char* line) {
+    const char* result_line = static_cast<const char*>(context);
+    if (result_line[0] != '\0' && std::strncmp(line, "result: ", 8) == 0) {
+        line = result_line;
+    }
+    std::fputs(line, report_out);
+}
+
 // Reads the inputs into the check, which is started already, and reports.
-// header_given: the input's first bytes define the run (not a fill's seed).
+// header_given: the input's first bytes define the run (not a fill's seed
+// or its record's).
 int check_and_report(uint64_t expected_size, bool header_given) {
     Progress progress;
     progress_start(&progress, "checked", expected_size != 0 ? expected_size : inputs.total_size);
@@ -186,21 +212,32 @@ int check_and_report(uint64_t expected_size, bool header_given) {
     check_finish(&check, end, files_stopped ? inputs.total_size : expected_size);
     // After a fill, damage that says what the drive holds is the verdict.
     char* verdict = drive_verdict;
-    if (!header_given && inputs.directory != nullptr && check.result.outcome == outcome_damaged &&
+    if (fill_started && check.result.outcome == outcome_damaged &&
         !capacity_verdict(inputs.directory, static_cast<uint32_t>(inputs.count), verdict,
                           sizeof drive_verdict)) {
         verdict[0] = '\0';
     }
+    static char data_verdict[1024];
     if (verdict[0] != '\0') {
-        write_report_with_verdict(&check.result, verdict, write_line, report_out);
+        std::snprintf(data_verdict, sizeof data_verdict, "%s", verdict);
     } else {
-        write_report(&check.result, write_line, report_out);
+        format_verdict(&check.result, data_verdict, sizeof data_verdict);
     }
+    judge_directory(&inputs, &check, run_exit_code(), data_verdict, &directory_report);
+    shown_verdict = directory_report.verdict[0] != '\0' ? directory_report.verdict : data_verdict;
+    write_report_with_verdict(&check.result, shown_verdict, write_report_line,
+                              directory_report.result);
     print_inputs(report_out, &inputs, &check);
+    print_directory_lines(report_out, &inputs, &directory_report);
     std::fflush(report_out);
     if (message[0] != '\0') {
         std::fprintf(stderr, "sprayl-check: %s\n", message);
         std::snprintf(failure, sizeof failure, "%s", message);
+        if (inputs.directory != nullptr &&
+            directory_gone(&inputs.folder, message, sizeof message)) {
+            std::fprintf(stderr, "sprayl-check: %s\n", message);
+            std::snprintf(failure, sizeof failure, "%s", message);
+        }
     }
     if (end == check_end_of_input && header_given && !check_is_conclusive(&check.result)) {
         explain_short_input();
@@ -208,7 +245,7 @@ int check_and_report(uint64_t expected_size, bool header_given) {
     if (check.result.possibly_from_memory) {
         explain_possible_memory();
     }
-    return run_exit_code();
+    return directory_report.exit_code;
 }
 
 // The speed over the stream, where it was measured.
@@ -228,29 +265,31 @@ int run_check(const CheckOptions* options) {
     }
     inputs.read_limit = options->expected_size;
     catch_stop_requests();
-    check_start(&check);
-    int exit_code = check_and_report(options->expected_size, true);
+    bool header_given = true;
+    if (inputs.directory != nullptr && inputs.record_state == record_read) {
+        // The record names the run; files that begin another run say that
+        // it is not theirs.
+        unsigned char run[header_bytes];
+        if (read_file_start(&inputs.folder, 1, run) == start_of_run &&
+            std::memcmp(run, inputs.record.run, header_bytes) != 0) {
+            char record_path[4096];
+            file_path_in(inputs.directory, fill_record_name, record_path, sizeof record_path);
+            std::snprintf(message, sizeof message,
+                          "the fill record \"%s\" names another run than the fill files in"
+                          " \"%s\": nothing can be said of the fill by it (move it away to check"
+                          " the fill files without it)",
+                          record_path, inputs.directory);
+            return fail(message);
+        }
+        GeneratorState seed = seed_of_header(inputs.record.run);
+        check_start_run(&check, &seed);
+        header_given = false;
+    } else {
+        check_start(&check);
+    }
+    int exit_code = check_and_report(options->expected_size, header_given);
     print_profiles();
     return finish_output(exit_code);
-}
-
-// Refuses to fill over earlier fill files, or removes them when asked to.
-bool clear_directory(const CheckOptions* options) {
-    int64_t last = last_fill_file(options->fill_directory, message, sizeof message);
-    if (last < 0) {
-        return false;
-    }
-    if (last > 0 && !options->replace) {
-        char last_path[4096];
-        fill_file_path(options->fill_directory, static_cast<uint32_t>(last), last_path,
-                       sizeof last_path);
-        std::snprintf(message, sizeof message,
-                      "\"%s\" holds fill files already, up to %s; --replace overwrites them",
-                      options->fill_directory, last_path);
-        return false;
-    }
-    return remove_fill_files(options->fill_directory, static_cast<uint32_t>(last), message,
-                             sizeof message);
 }
 
 // The fill's rates: a resumed fill's from the bytes this run wrote.
@@ -332,155 +371,37 @@ bool capacity_verdict(const char* directory, uint32_t files, char* text, size_t 
     return true;
 }
 
-// Says on standard error that a sample read back was not what was written.
-void explain_finding(const FillOutcome* outcome, bool keep_going) {
-    const SampleFinding& finding = outcome->finding;
-    Stretch stretch = {finding.file_offset, finding.file_offset + 1, finding.kind, finding.source,
-                       0};
-    char what[128];
-    damage_kinds[finding.kind].describe(stretch, what, sizeof what);
-    char path[4096];
-    fill_file_path(inputs.directory != nullptr ? inputs.directory : "", finding.file, path,
-                   sizeof path);
-    std::fprintf(stderr,
-                 "sprayl-check: the drive did not keep what it was given: read back, %s at"
-                 " offset %" PRIu64 " is %s (%s)%s\n",
-                 path, finding.file_offset, damage_kinds[finding.kind].name, what,
-                 keep_going            ? "; writing goes on (--keep-going)"
-                 : outcome->stopped_early ? "; writing stops here, and every file written is checked"
-                                       : "");
-}
-
-// Refuses to go on with a fill directory, with the reason.
-bool refuse_resume(const char* directory, const char* reason) {
-    std::snprintf(message, sizeof message,
-                  "cannot resume the fill in \"%s\": it does not hold one intact run from its"
-                  " start: %s",
-                  directory, reason);
-    return false;
-}
-
-// The run that the first fill file's header gives.
-bool read_run_of_first_file(const char* directory, GeneratorState* seed) {
-    char path[4096];
-    fill_file_path(directory, 1, path, sizeof path);
-    static unsigned char* buffer = aligned_buffer(4096);
-    OpenInput input = {};
-    input.path = path;
-    int error = open_input(path, &input);
-    int64_t got = -1;
-    if (error == 0 && buffer != nullptr) {
-        reach_the_drive(&input, message, sizeof message);
-        got = read_input(&input, buffer, 4096, 0, &error);
-        if (got < 0 && error_is_misalignment(error) && reopen_through_cache(&input) == 0) {
-            got = read_input(&input, buffer, 4096, 0, &error);
-        }
-    }
-    close_input(&input);
-    if (got < static_cast<int64_t>(header_bytes)) {
-        return refuse_resume(directory, "its first file has no header to read the run from");
-    }
-    GeneratorState header_state = recover_generator_state(buffer);
-    *seed = seed_of_run(&header_state);
-    return true;
-}
-
-// Checks the fill files there as one stream, cuts the last one back to its
-// last intact sector, and plans to go on from there.
-bool prepare_resume(const CheckOptions* options, GeneratorState* seed, FillPlan* plan) {
+int run_fill(const CheckOptions* options) {
     const char* directory = options->fill_directory;
-    int64_t last = last_fill_file(directory, message, sizeof message);
-    if (last < 0) {
-        return false;
+    if (!fill_allowed(directory, message, sizeof message)) {
+        return fail(message);
     }
-    if (last == 0) {
-        return refuse_resume(directory, "it holds no fill files");
-    }
-    prepare_fill_inputs(&inputs, directory, static_cast<size_t>(last));
-    if (missing_inputs(&inputs) > 0) {
-        return refuse_resume(directory, "fill files are missing");
-    }
-    if (!read_run_of_first_file(directory, seed)) {
-        return false;
-    }
-    check_start_run(&check, seed);
-    Progress progress;
-    progress_start(&progress, "checked", inputs.total_size);
-    message[0] = '\0';
-    CheckEnd end = check_inputs(&inputs, &check, read_input, &progress, message, sizeof message);
-    progress_end(&progress, check.result.bytes_read, bytes_damaged(&check.result));
-    check_finish(&check, end, 0);
-    if (end != check_end_of_input) {
-        return refuse_resume(directory, message[0] != '\0' ? message : "the check was stopped");
-    }
-    uint64_t intact_end = check.result.bytes_read;
-    if (check.result.stretch_count > 0) {
-        intact_end = check.result.stretches[0].start;
-    }
-    if (check.result.slip_count > 0 && check.result.slips[0].offset < intact_end) {
-        intact_end = check.result.slips[0].offset;
-    }
-    uint32_t files = static_cast<uint32_t>(last);
-    uint64_t last_start = inputs.starts[files - 1];
-    if (intact_end < last_start) {
-        char reason[256];
-        std::snprintf(reason, sizeof reason,
-                      "damage at stream offset %" PRIu64 ", before its last file", intact_end);
-        return refuse_resume(directory, reason);
-    }
-    // The last file ends at its last sector that is intact to its end.
-    if (intact_end < check.result.bytes_read) {
-        intact_end = last_start + (intact_end - last_start) / sector_bytes * sector_bytes;
-    }
-    if (intact_end < header_bytes + min_checked_bytes) {
-        return refuse_resume(directory, "its first file holds too little of the run");
-    }
-    char path[4096];
-    fill_file_path(directory, files, path, sizeof path);
-    int error =
-        intact_end > last_start ? truncate_file(path, intact_end - last_start) : remove_file(path);
+    int error = open_directory(directory, &fill_folder);
     if (error != 0) {
         char text[128];
         error_text(error, text, sizeof text);
-        std::snprintf(message, sizeof message, "cannot cut \"%s\" back: %s", path, text);
-        return false;
-    }
-    if (intact_end == last_start) {
-        --files;
-    }
-    std::fprintf(stderr,
-                 "sprayl-check: going on with the fill in \"%s\" after %" PRIu64
-                 " intact bytes in %" PRIu32 " files\n",
-                 directory, intact_end, files);
-    *plan = {options->file_size, options->keep_going, files, intact_end, inputs.starts};
-    return true;
-}
-
-int run_fill(const CheckOptions* options) {
-    if (!fill_allowed(options->fill_directory, message, sizeof message)) {
+        std::snprintf(message, sizeof message, "cannot list \"%s\": %s", directory, text);
         return fail(message);
     }
-    GeneratorState seed;
-    FillPlan plan = {options->file_size, options->keep_going, 0, 0, nullptr};
     catch_stop_requests();
-    if (options->resume) {
-        if (!prepare_resume(options, &seed, &plan)) {
-            return fail(message);
-        }
-    } else {
-        if (!clear_directory(options)) {
-            return fail(message);
-        }
-        gather_seed(&seed);
+    GeneratorState new_seed;
+    gather_seed(&new_seed);
+    if (!prepare_fill(&fill_folder, options, &new_seed, &inputs, &check, &fill_start, message,
+                      sizeof message)) {
+        return fail(message);
     }
+    const GeneratorState& seed = fill_start.seed;
+    const FillPlan& plan = fill_start.plan;
+    FillRecord& fill_record = fill_start.record;
     Progress progress;
-    progress_start(&progress, "written", plan.bytes_there + free_space(options->fill_directory));
+    progress_start(&progress, "written", plan.bytes_there + fill_record.free_bytes);
     progress.rates = &write_rates; // the speed profile's
     rates_start(&write_rates, rate_stretch_bytes(options->file_size), progress.started);
     progress_start_at(&progress, plan.bytes_there);
     message[0] = '\0';
-    bool filled = fill_directory(options->fill_directory, &plan, &seed, &progress, &fill, message,
-                                 sizeof message);
+    fill_started = true;
+    bool filled = fill_directory(&fill_folder, &plan, &seed, &fill_record, &progress, &fill,
+                                 message, sizeof message);
     progress_end(&progress, fill.bytes, no_damage_count);
     if (!filled) {
         return fail(message);
@@ -488,9 +409,15 @@ int run_fill(const CheckOptions* options) {
     if (message[0] != '\0') {
         std::fprintf(stderr, "sprayl-check: %s\n", message);
     }
-    inputs.directory = options->fill_directory;
+    if (fill.record_error[0] != '\0') {
+        std::fprintf(stderr,
+                     "sprayl-check: %s; a later check of \"%s\" cannot tell from it how long"
+                     " the fill was\n",
+                     fill.record_error, directory);
+    }
+    inputs.directory = directory;
     if (fill.finding.found) {
-        explain_finding(&fill, options->keep_going);
+        explain_finding(&fill, directory, options->keep_going);
     }
     if (fill.interrupted) {
         std::fprintf(stderr,
@@ -502,7 +429,11 @@ int run_fill(const CheckOptions* options) {
     if (fill.files == 0) {
         return fail("the file system took no byte of the first fill file");
     }
-    prepare_fill_inputs(&inputs, options->fill_directory, fill.files);
+    // Where the directory went away, what is there is not the fill's to check.
+    if (directory_gone(&fill_folder, message, sizeof message)) {
+        return fail(message);
+    }
+    prepare_fill_inputs(&inputs, &fill_folder, fill.files, &fill_record);
     check_start_run(&check, &seed);
     double started = clock_seconds();
     int exit_code = check_and_report(fill.bytes, false);
@@ -550,6 +481,16 @@ int write_output_file(const OutputTarget* target, void (*write_document)(TextWri
 CheckOptions run_options;
 int run_exit;
 
+// The fill's record as the run knows it: the fill's own, once it began,
+// or the record of the directory checked.
+const FillRecord* run_record() {
+    if (run_options.action == action_fill) {
+        return fill_started ? &fill_start.record : nullptr;
+    }
+    return inputs.directory != nullptr && inputs.record_state == record_read ? &inputs.record
+                                                                             : nullptr;
+}
+
 void write_json_document(TextWriter write, void* context) {
     RunRecord run = {run_mode(&run_options),
                      &inputs,
@@ -557,10 +498,13 @@ void write_json_document(TextWriter write, void* context) {
                      run_options.fill_directory,
                      run_options.action == action_fill ? &fill : nullptr,
                      drive_verdict,
+                     shown_verdict,
                      write_rates.count > 0 ? &write_rates : nullptr,
                      read_rates.count > 0 ? &read_rates : nullptr,
                      failure,
-                     run_exit};
+                     run_exit,
+                     run_record(),
+                     check_ran ? &directory_report : nullptr};
     write_run_json(&run, write, context);
 }
 

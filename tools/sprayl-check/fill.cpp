@@ -1,10 +1,12 @@
 #include "fill.h"
 
 #include "check_input.h"
+#include "damage_kinds.h"
 #include "stream_position.h"
 
 #include "system.h"
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
@@ -88,11 +90,213 @@ FileEnd fill_one_file(intptr_t file, uint64_t file_size, StreamSource* source, P
     return file_complete;
 }
 
-bool report_error(const char* action, const char* path, int error, char* message, size_t capacity) {
+// Ends the fill with an error: what became of the directory where it is
+// no longer in place, else what failed.
+FillStop fail_at(const OpenDirectory* directory, const char* action, const char* path, int error,
+                 char* message, size_t capacity) {
+    if (directory_gone(directory, message, capacity)) {
+        return stop_failed;
+    }
     char text[128];
     error_text(error, text, sizeof text);
     std::snprintf(message, capacity, "cannot %s \"%s\": %s", action, path, text);
-    return false;
+    return stop_failed;
+}
+
+// Writes the record. Where it cannot be written, the fill stops if the
+// directory is gone (with message); otherwise it goes on, the first
+// failure noted in outcome->record_error: the fill files are what is
+// tested, and a file system that fails here shows in them too.
+FillStop save_record(const OpenDirectory* directory, const FillRecord* record, FillOutcome* outcome,
+                     char* message, size_t capacity) {
+    int error = write_fill_record(directory, record);
+    if (error == 0) {
+        return stop_none;
+    }
+    if (directory_gone(directory, message, capacity)) {
+        return stop_failed;
+    }
+    if (outcome->record_error[0] == '\0') {
+        char text[128];
+        char path[4096];
+        error_text(error, text, sizeof text);
+        file_path_in(directory->path, fill_record_name, path, sizeof path);
+        std::snprintf(outcome->record_error, sizeof outcome->record_error,
+                      "cannot write the fill record \"%s\": %s", path, text);
+    }
+    return stop_none;
+}
+
+// Why the file system took no more: no more files, or no more bytes.
+FillStop full_stop(const OpenDirectory* directory, bool creating, int error, FillOutcome* outcome) {
+    char text[128];
+    error_text(error, text, sizeof text);
+    if (creating && free_files(directory->path) == 0) {
+        std::snprintf(outcome->why, sizeof outcome->why,
+                      "the file system made no more files: it has no free inodes left");
+        return stop_no_more_files;
+    }
+    std::snprintf(outcome->why, sizeof outcome->why, "the file system took no more: %s",
+                  error != 0 ? text : "a write took nothing");
+    return creating ? stop_no_more_files : stop_full;
+}
+
+// Makes fill file number, only where nothing has its name.
+intptr_t create_fill_file(const OpenDirectory* directory, uint32_t number, FillOutcome* outcome,
+                          FillStop* stop, char* message, size_t capacity) {
+    char name[64];
+    char path[4096];
+    fill_file_name(number, name, sizeof name);
+    fill_file_path(directory->path, number, path, sizeof path);
+    int error = 0;
+    intptr_t file = create_file_in(directory, name, &error);
+    if (file != 0) {
+        return file;
+    }
+    if (error_is_full(error)) {
+        *stop = full_stop(directory, true, error, outcome);
+    } else if (error_is_existing(error)) {
+        std::snprintf(message, capacity,
+                      "\"%s\" appeared while the fill was running: it is left as it is, and the"
+                      " fill stops",
+                      path);
+        *stop = stop_failed;
+    } else if (error_is_elsewhere(error)) {
+        std::snprintf(message, capacity,
+                      "\"%s\" was made on another file system than the one the fill began on:"
+                      " it was removed again, and the fill stops",
+                      path);
+        *stop = stop_failed;
+    } else {
+        *stop = fail_at(directory, "create", path, error, message, capacity);
+    }
+    return 0;
+}
+
+// Reads back pieces after a file; a piece that could not be read because
+// the directory is gone ends the fill without blaming the drive.
+FillStop read_back_after(const OpenDirectory* directory, const FillPlan* plan, FillStop stop,
+                         FillOutcome* outcome, char* message, size_t capacity) {
+    double reading = clock_seconds();
+    ReadBackResult result = read_back_files(&read_back, starts, outcome->files);
+    outcome->read_back_seconds += clock_seconds() - reading;
+    if (result == piece_not_read ||
+        (result == piece_not_kept && read_back.finding.kind == damage_unreadable &&
+         directory_gone(directory, message, capacity))) {
+        if (result == piece_not_read && !directory_gone(directory, message, capacity)) {
+            char text[128];
+            error_text(read_back.error, text, sizeof text);
+            std::snprintf(message, capacity, "cannot read \"%s\" back: %s", read_back.failed_path,
+                          text);
+        }
+        return stop_failed;
+    }
+    if (result == piece_not_kept) {
+        outcome->finding = read_back.finding;
+        outcome->stopped_early = !plan->keep_going && stop == stop_none;
+        if (!plan->keep_going && stop == stop_none) {
+            char name[64];
+            fill_file_name(outcome->finding.file, name, sizeof name);
+            std::snprintf(
+                outcome->why, sizeof outcome->why,
+                "a piece read back was not what was written: %s at offset %" PRIu64 " is %s", name,
+                outcome->finding.file_offset, damage_kinds[outcome->finding.kind].name);
+            return stop_sample;
+        }
+    }
+    return stop;
+}
+
+// Writes the next fill file, flushes it and reads pieces back; what ends
+// the fill, or stop_none.
+FillStop fill_next_file(const OpenDirectory* directory, const FillPlan* plan, StreamSource* source,
+                        FillRecord* record, Progress* progress, FillOutcome* outcome, char* message,
+                        size_t capacity) {
+    if (outcome->files == max_inputs) {
+        std::snprintf(outcome->why, sizeof outcome->why,
+                      "the fill wrote the most files it writes, %u; a larger --file-size covers"
+                      " more",
+                      static_cast<unsigned>(max_inputs));
+        return stop_file_limit;
+    }
+    uint32_t number = outcome->files + 1;
+    FillStop stop = stop_none;
+    intptr_t file = create_fill_file(directory, number, outcome, &stop, message, capacity);
+    if (file == 0) {
+        return stop;
+    }
+    char name[64];
+    char path[4096];
+    fill_file_name(number, name, sizeof name);
+    fill_file_path(directory->path, number, path, sizeof path);
+    uint64_t before = outcome->bytes;
+    int error = 0;
+    FileEnd end = fill_one_file(file, fill_file_limit(plan->file_size, number), source, progress,
+                                outcome, &error);
+    int flush_error = flush_and_close(file);
+    progress_tick(progress, outcome->bytes, no_damage_count); // the flush's time, to its file
+    if (end == file_failed) {
+        return fail_at(directory, "write", path, error, message, capacity);
+    }
+    if (outcome->bytes == before) {
+        // Not a byte went in: no file to check.
+        remove_file_in(directory, name);
+        return end == file_interrupted ? stop_interrupted
+                                       : full_stop(directory, false, error, outcome);
+    }
+    ++outcome->files;
+    starts[outcome->files] = outcome->bytes;
+    record_add_file(record, number, outcome->bytes - before);
+    // A directory renamed or unmounted still takes the files made through
+    // its handle; the fill stops there all the same, and says why.
+    if (directory_gone(directory, message, capacity)) {
+        return stop_failed;
+    }
+    stop = end == file_interrupted   ? stop_interrupted
+           : end == file_system_full ? full_stop(directory, false, error, outcome)
+                                     : stop_none;
+    if (flush_error != 0 && error_is_full(flush_error)) {
+        stop = full_stop(directory, false, flush_error, outcome);
+    } else if (flush_error != 0) {
+        // The filling ends here; what the device lost shows in the check,
+        // unless the directory went away.
+        if (directory_gone(directory, message, capacity)) {
+            return stop_failed;
+        }
+        char text[128];
+        error_text(flush_error, text, sizeof text);
+        std::snprintf(message, capacity, "cannot flush \"%s\": %s", path, text);
+        std::snprintf(outcome->why, sizeof outcome->why, "%s", message);
+        stop = stop_flush_failed;
+    }
+    if (stop != stop_interrupted && !outcome->finding.found) {
+        stop = read_back_after(directory, plan, stop, outcome, message, capacity);
+    }
+    if (stop != stop_failed &&
+        save_record(directory, record, outcome, message, capacity) == stop_failed) {
+        return stop_failed;
+    }
+    return stop;
+}
+
+// The record's outcome for how the fill stopped.
+FillEnd end_of(FillStop stop) {
+    switch (stop) {
+    case stop_none:
+        return fill_running;
+    case stop_full:
+    case stop_no_more_files:
+    case stop_file_limit:
+        return fill_complete;
+    case stop_sample:
+        return fill_stopped_early;
+    case stop_interrupted:
+        return fill_interrupted;
+    case stop_flush_failed:
+    case stop_failed:
+        break;
+    }
+    return fill_failed;
 }
 
 } // namespace
@@ -118,13 +322,15 @@ bool fill_allowed(const char* directory, char* message, size_t capacity) {
     return true;
 }
 
-bool fill_directory(const char* directory, const FillPlan* plan, const GeneratorState* seed,
-                    Progress* progress, FillOutcome* outcome, char* message, size_t capacity) {
+bool fill_directory(const OpenDirectory* directory, const FillPlan* plan,
+                    const GeneratorState* seed, FillRecord* record, Progress* progress,
+                    FillOutcome* outcome, char* message, size_t capacity) {
     StreamSource source;
     start_source_at(&source, seed, plan->bytes_there);
     std::memset(outcome, 0, sizeof *outcome);
     outcome->files = plan->files_there;
     outcome->bytes = plan->bytes_there;
+    message[0] = '\0';
     if (!read_back_start(&read_back, directory, seed)) {
         std::snprintf(message, capacity, "no memory to read back with");
         return false;
@@ -135,73 +341,28 @@ bool fill_directory(const char* directory, const FillPlan* plan, const Generator
     }
     starts[plan->files_there] = plan->bytes_there;
     double started = clock_seconds();
-    FileEnd end = file_complete;
-    while (end == file_complete) {
-        if (outcome->files == max_inputs) {
-            std::snprintf(message, capacity,
-                          "the file system takes more than %u files; use a larger --file-size",
-                          static_cast<unsigned>(max_inputs));
-            return false;
-        }
-        char path[4096];
-        fill_file_path(directory, outcome->files + 1, path, sizeof path);
-        int error = 0;
-        intptr_t file = create_file(path, &error);
-        if (file == 0) {
-            if (error_is_full(error)) {
-                break;
-            }
-            return report_error("create", path, error, message, capacity);
-        }
-        uint64_t before = outcome->bytes;
-        uint64_t limit = fill_file_limit(plan->file_size, outcome->files + 1);
-        end = fill_one_file(file, limit, &source, progress, outcome, &error);
-        int flush_error = flush_and_close(file);
-        progress_tick(progress, outcome->bytes, no_damage_count); // the flush's time, to its file
-        if (end == file_failed) {
-            return report_error("write", path, error, message, capacity);
-        }
-        if (outcome->bytes == before) {
-            // Not a byte went in: no file to check.
-            remove_file(path);
-            break;
-        }
-        ++outcome->files;
-        starts[outcome->files] = outcome->bytes;
-        if (flush_error != 0) {
-            // The filling ends here; what the device lost shows in the check.
-            if (!error_is_full(flush_error)) {
-                report_error("flush", path, flush_error, message, capacity);
-            }
-            end = file_system_full;
-        }
-        if (end != file_interrupted && !outcome->finding.found) {
-            double reading = clock_seconds();
-            if (!read_back_files(&read_back, starts, outcome->files)) {
-                outcome->finding = read_back.finding;
-                outcome->stopped_early = !plan->keep_going && end == file_complete;
-                if (!plan->keep_going) {
-                    end = file_system_full;
-                }
-            }
-            outcome->read_back_seconds += clock_seconds() - reading;
-        }
+    FillStop stop = save_record(directory, record, outcome, message, capacity);
+    while (stop == stop_none) {
+        stop =
+            fill_next_file(directory, plan, &source, record, progress, outcome, message, capacity);
     }
+    outcome->stop = stop;
     outcome->seconds = clock_seconds() - started;
-    outcome->interrupted = end == file_interrupted;
+    outcome->interrupted = stop == stop_interrupted;
     outcome->bytes_this_run = outcome->bytes - plan->bytes_there;
     outcome->pieces_read = read_back.pieces_read;
-    return true;
-}
-
-bool remove_fill_files(const char* directory, uint32_t last, char* message, size_t capacity) {
-    for (uint32_t number = 1; number <= last; ++number) {
-        char path[4096];
-        fill_file_path(directory, number, path, sizeof path);
-        int error = remove_file(path);
-        if (error != 0) {
-            return report_error("remove", path, error, message, capacity);
-        }
+    if (stop == stop_failed) {
+        std::snprintf(outcome->why, sizeof outcome->why, "%s", message);
+    } else if (stop == stop_interrupted) {
+        std::snprintf(outcome->why, sizeof outcome->why,
+                      "it was interrupted; --resume goes on from there");
     }
-    return true;
+    record->end = end_of(stop);
+    std::snprintf(record->end_reason, sizeof record->end_reason, "%s", outcome->why);
+    // The record's last word; where the directory is gone, none can be had.
+    if (stop == stop_failed) {
+        write_fill_record(directory, record);
+        return false;
+    }
+    return save_record(directory, record, outcome, message, capacity) != stop_failed;
 }

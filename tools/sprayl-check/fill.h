@@ -2,9 +2,11 @@
 // reading back samples as it goes.
 #pragma once
 
+#include "fill_record.h"
 #include "generator.h"
 #include "progress.h"
 #include "read_back.h"
+#include "system.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +19,18 @@ struct FillPlan {
     const uint64_t* starts_there; // where each of them begins in the stream
 };
 
+// Why a fill stopped writing.
+enum FillStop {
+    stop_none,          // it goes on
+    stop_full,          // a write found the file system full, or a file at its largest
+    stop_no_more_files, // the file system made no more files
+    stop_file_limit,    // the fill wrote the most files it writes (max_inputs)
+    stop_flush_failed,  // a file's flush failed: what the drive lost shows in the check
+    stop_sample,        // a piece read back was not what was written (not --keep-going)
+    stop_interrupted,   // a stop request
+    stop_failed,        // an error that leaves nothing to check there (message says which)
+};
+
 struct FillOutcome {
     uint32_t files;          // fill files there in all, the last possibly short
     uint64_t bytes;          // of the stream in all of them
@@ -27,6 +41,9 @@ struct FillOutcome {
     bool interrupted;      // stopped by a stop request
     bool stopped_early;    // a piece read back was not what was written
     SampleFinding finding; // the first piece that was not
+    FillStop stop;
+    char why[512];                 // why it stopped, in a few words ("the file system is full")
+    char record_error[4096 + 256]; // why the record could not be written, "" where it was
 };
 
 // The largest size of fill file number (from 1): the first files are
@@ -39,16 +56,18 @@ uint64_t fill_file_limit(uint64_t file_size, uint32_t number);
 // when not.
 bool fill_allowed(const char* directory, char* message, size_t capacity);
 
-// Writes fill files after plan->files_there, each of at most its
-// fill_file_limit, flushed to the device and sampled before the next
-// begins, until the file system takes no more (or, unless keep_going, a
-// sample shows that the drive lost what it was given). The bytes of all
-// files together are the stream of one run from seed (counter 0 at the
-// first byte of file 1). Returns false with message on an error other than
-// a full file system.
-bool fill_directory(const char* directory, const FillPlan* plan, const GeneratorState* seed,
-                    Progress* progress, FillOutcome* outcome, char* message, size_t capacity);
-
-// Removes fill files 1..last from directory. Returns false with message
-// when one cannot be removed.
-bool remove_fill_files(const char* directory, uint32_t last, char* message, size_t capacity);
+// Writes fill files after plan->files_there into directory, each of at
+// most its fill_file_limit, created there only where no file has its name,
+// flushed to the device and sampled before the next begins, until the file
+// system takes no more (or, unless keep_going, a sample shows that the
+// drive lost what it was given). The bytes of all files together are the
+// stream of one run from seed (counter 0 at the first byte of file 1).
+// record, which lists the files there already, is written at the start,
+// after each file and at the end, with how the fill ended. Returns false
+// with message on an error other than a full file system; where the
+// directory is no longer in place (removed, unmounted, its file system
+// gone), message says what became of it, and nothing is blamed on the
+// drive.
+bool fill_directory(const OpenDirectory* directory, const FillPlan* plan,
+                    const GeneratorState* seed, FillRecord* record, Progress* progress,
+                    FillOutcome* outcome, char* message, size_t capacity);

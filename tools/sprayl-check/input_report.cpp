@@ -43,17 +43,47 @@ const char* input_verdict(const InputList* list, size_t i, const StreamCheck* ch
                           DamageTotals* totals, char* text, size_t capacity) {
     ReadMethod method = static_cast<ReadMethod>(list->methods[i]);
     *totals = DamageTotals{};
+    uint64_t recorded = recorded_size(list, i);
+    if (list->standings[i] == file_outside) {
+        std::snprintf(text, capacity,
+                      "NOT PART OF THE FILL: its record lists %" PRIu32 " files; not checked",
+                      record_file_count(&list->record));
+        return "outside";
+    }
     if (method == read_missing) {
         std::snprintf(text, capacity, "MISSING");
         return "missing";
+    }
+    if (list->standings[i] == file_not_read) {
+        std::snprintf(text, capacity, "NOT READ (whole): not checked");
+        return "not_read";
+    }
+    if (recorded != 0 && list->sizes[i] < recorded) {
+        std::snprintf(text, capacity,
+                      "SHORT: %" PRIu64 " bytes of the %" PRIu64 " the fill wrote are not there",
+                      recorded - list->sizes[i], recorded);
+        return "short";
     }
     damage_between(&check->result, list->starts[i], list->starts[i + 1], totals);
     describe_damage(totals, text, capacity);
     if (std::strcmp(text, "intact") != 0) {
         return "damaged";
     }
+    if (recorded != 0 && list->sizes[i] > recorded) {
+        std::snprintf(text, capacity,
+                      "LONGER than the fill wrote it: intact up to its %" PRIu64
+                      " bytes, the %" PRIu64 " after them not checked",
+                      recorded, list->sizes[i] - recorded);
+        return "longer";
+    }
     if (!read_reaches_drive(method)) {
         std::snprintf(text, capacity, "unconfirmed, possibly read from memory");
+        return "unconfirmed";
+    }
+    if (list->directory != nullptr && list->record_state != record_read && i + 1 == list->count) {
+        std::snprintf(text, capacity,
+                      "intact as far as it goes, but with no fill record nothing"
+                      " tells whether it was cut short");
         return "unconfirmed";
     }
     return "intact";
@@ -62,7 +92,7 @@ const char* input_verdict(const InputList* list, size_t i, const StreamCheck* ch
 size_t missing_inputs(const InputList* list) {
     size_t missing = 0;
     for (size_t i = 0; i < list->count; ++i) {
-        missing += list->methods[i] == read_missing;
+        missing += list->methods[i] == read_missing && list->standings[i] != file_outside;
     }
     return missing;
 }

@@ -16,9 +16,10 @@ void input_display_name(const InputList* list, size_t i, char* name, size_t capa
 // The verdict on input i alone, as the report's line for it gives it
 // ("intact", "DAMAGED: 4.00 KiB blank", "MISSING"), with its damage in
 // totals; returns it as a word: "intact", "damaged", "missing",
-// "unconfirmed".
+// "unconfirmed", and for fill files "short", "longer" (than the record
+// gives them), "not_read", "outside" (not part of the fill).
 const char* input_verdict(const InputList* list, size_t i, const StreamCheck* check,
                           DamageTotals* totals, char* text, size_t capacity);
 
-// The fill files that were not there.
+// The fill files that were not there (of those that are part of the fill).
 size_t missing_inputs(const InputList* list);

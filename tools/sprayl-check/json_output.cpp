@@ -5,6 +5,7 @@
 #include "json_report.h"
 #include "sprayl_version.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -57,11 +58,61 @@ void write_fill(JsonText* json, const RunRecord* run) {
     json_uint(json, "files", run->fill->files);
     json_decimal(json, "seconds", run->fill->seconds);
     json_bool(json, "interrupted", run->fill->interrupted);
+    if (run->fill->why[0] != '\0') {
+        json_string(json, "why_it_ended", run->fill->why);
+    } else {
+        json_null(json, "why_it_ended");
+    }
     if (run->drive_verdict[0] != '\0') {
         json_string(json, "drive_verdict", run->drive_verdict);
     } else {
         json_null(json, "drive_verdict");
     }
+    json_end_object(json);
+}
+
+void write_record(JsonText* json, const RunRecord* run) {
+    const FillRecord* record = run->record;
+    if (record == nullptr) {
+        json_null(json, "fill_record");
+        return;
+    }
+    char run_text[2 * header_bytes + 1];
+    for (uint32_t i = 0; i < header_bytes; ++i) {
+        std::snprintf(run_text + 2 * i, 3, "%02x", record->run[i]);
+    }
+    json_begin_object(json, "fill_record");
+    json_string(json, "run", run_text);
+    json_uint(json, "largest_file", record->file_size);
+    json_uint(json, "drive_size", record->drive_bytes);
+    json_uint(json, "fill_bytes_at_start", record->bytes_there);
+    json_uint(json, "free_bytes_at_start", record->free_bytes);
+    if (record->free_files == no_file_limit) {
+        json_null(json, "free_files_at_start");
+    } else {
+        json_uint(json, "free_files_at_start", record->free_files);
+    }
+    json_uint(json, "files", record_file_count(record));
+    json_uint(json, "bytes_written", record_bytes(record));
+    json_string(json, "outcome", fill_end_words[record->end]);
+    json_string(json, "why", record->end_reason);
+    json_end_object(json);
+}
+
+void write_coverage(JsonText* json, const RunRecord* run) {
+    if (run->record == nullptr) {
+        json_null(json, "coverage");
+        return;
+    }
+    Coverage coverage = coverage_of(run->record);
+    json_begin_object(json, "coverage");
+    json_uint(json, "tested", coverage.tested);
+    json_uint(json, "room", coverage.room);
+    json_decimal(json, "share",
+                 coverage.room > 0
+                     ? static_cast<double>(coverage.tested) / static_cast<double>(coverage.room)
+                     : 1.0);
+    json_bool(json, "short_of_room", coverage.short_of_room);
     json_end_object(json);
 }
 
@@ -155,6 +206,9 @@ void write_profile_json(JsonText* json, const char* key, const RateTable* table)
 } // namespace
 
 const char* run_result_name(const RunRecord* run) {
+    if (run->directory != nullptr && run->directory->result_word != nullptr) {
+        return run->directory->result_word;
+    }
     if (run->check == nullptr) {
         return run->exit_code == exit_interrupted ? "interrupted" : "failed";
     }
@@ -174,12 +228,19 @@ void write_run_json(const RunRecord* run, TextWriter write, void* context) {
     json_string(&json, "mode", mode_names[run->mode]);
     json_string(&json, "result", run_result_name(run));
     json_int(&json, "exit_code", run->exit_code);
+    if (run->check == nullptr) {
+        json_null(&json, "verdict");
+    } else {
+        json_string(&json, "verdict", run->verdict);
+    }
     if (run->error[0] == '\0') {
         json_null(&json, "error");
     } else {
         json_string(&json, "error", run->error);
     }
     write_fill(&json, run);
+    write_record(&json, run);
+    write_coverage(&json, run);
     if (run->check == nullptr) {
         json_null(&json, "check");
     } else {

@@ -59,29 +59,41 @@ uint32_t read_piece(OpenInput* input, unsigned char* buffer, uint32_t size, uint
     return got < size ? got : size;
 }
 
-// Reads one piece back and checks it; false with the finding where it is
-// not what was written.
-bool read_back_piece(ReadBack* read_back, const uint64_t* starts, uint32_t files,
-                     const SamplePlace& place, bool* drive_reached) {
+// Reads one piece back and checks it.
+ReadBackResult read_back_piece(ReadBack* read_back, const uint64_t* starts, uint32_t files,
+                               const SamplePlace& place, bool* drive_reached) {
+    char name[64];
     char path[4096];
-    fill_file_path(read_back->directory, place.file + 1, path, sizeof path);
+    fill_file_name(place.file + 1, name, sizeof name);
+    fill_file_path(read_back->directory->path, place.file + 1, path, sizeof path);
     uint64_t file_offset = place.stream_offset - starts[place.file];
     OpenInput input = {};
     input.path = path;
-    int error = open_input(path, &input);
-    uint32_t got = 0;
-    if (error == 0) {
-        // Once a round: dropping a FUSE file system's device from the cache
-        // serves every piece after it, and each drop costs its daemon the
-        // reading of its tables anew.
-        char why[512];
-        if (!*drive_reached) {
-            reach_the_drive(&input, why, sizeof why);
-            *drive_reached = true;
-        }
-        got = read_piece(&input, read_back->buffer, place.size, file_offset, &error);
+    int error = open_input_in(read_back->directory, name, &input);
+    // A file that its drive fails to give reads as nothing: unreadable. One
+    // that cannot be opened for any other reason tells nothing of the drive.
+    if (error != 0 && !error_is_drive_failure(error)) {
+        close_input(&input);
+        read_back->error = error;
+        std::snprintf(read_back->failed_path, sizeof read_back->failed_path, "%s", path);
+        return piece_not_read;
     }
+    // Once a round: dropping a FUSE file system's device from the cache
+    // serves every piece after it, and each drop costs its daemon the
+    // reading of its tables anew.
+    char why[512];
+    if (error == 0 && !*drive_reached) {
+        reach_the_drive(&input, why, sizeof why);
+        *drive_reached = true;
+    }
+    uint32_t got =
+        error == 0 ? read_piece(&input, read_back->buffer, place.size, file_offset, &error) : 0;
     close_input(&input);
+    if (got < place.size && error_is_gone(error)) {
+        read_back->error = error;
+        std::snprintf(read_back->failed_path, sizeof read_back->failed_path, "%s", path);
+        return piece_not_read;
+    }
     ++read_back->pieces_read;
     check_start_piece(&piece_check, &read_back->seed, place.stream_offset, starts[files]);
     check_bytes(&piece_check, read_back->buffer, got);
@@ -93,7 +105,7 @@ bool read_back_piece(ReadBack* read_back, const uint64_t* starts, uint32_t files
     if (!check_found_damage(&result) ||
         bytes_damaged(&result) + (result.slip_count > 0 ? place.size : 0) <
             place.size / sample_damaged_share) {
-        return true;
+        return pieces_kept;
     }
     SampleFinding* finding = &read_back->finding;
     finding->found = true;
@@ -113,7 +125,7 @@ bool read_back_piece(ReadBack* read_back, const uint64_t* starts, uint32_t files
     }
     finding->file_offset = file_offset + at;
     finding->stream_offset = place.stream_offset + at;
-    return false;
+    return piece_not_kept;
 }
 
 } // namespace
@@ -133,7 +145,8 @@ SamplePlace sample_place(const uint64_t* starts, uint32_t files, uint64_t from, 
     return place;
 }
 
-bool read_back_start(ReadBack* read_back, const char* directory, const GeneratorState* seed) {
+bool read_back_start(ReadBack* read_back, const OpenDirectory* directory,
+                     const GeneratorState* seed) {
     // One buffer for the whole run, however many fills it starts.
     static unsigned char* buffer = aligned_buffer(sample_piece_bytes);
     std::memset(read_back, 0, sizeof *read_back);
@@ -144,9 +157,9 @@ bool read_back_start(ReadBack* read_back, const char* directory, const Generator
     return read_back->buffer != nullptr;
 }
 
-bool read_back_files(ReadBack* read_back, const uint64_t* starts, uint32_t files) {
+ReadBackResult read_back_files(ReadBack* read_back, const uint64_t* starts, uint32_t files) {
     if (files == 0) {
-        return true;
+        return pieces_kept;
     }
     uint64_t new_start = starts[files - 1];
     uint64_t new_end = starts[files];
@@ -156,8 +169,9 @@ bool read_back_files(ReadBack* read_back, const uint64_t* starts, uint32_t files
         // capacity loses the end of the file that crosses it.
         uint64_t choice = i == 0 ? new_end - new_start - 1 : next_random(&read_back->random);
         SamplePlace place = sample_place(starts, files, new_start, new_end, choice);
-        if (!read_back_piece(read_back, starts, files, place, &drive_reached)) {
-            return false;
+        ReadBackResult result = read_back_piece(read_back, starts, files, place, &drive_reached);
+        if (result != pieces_kept) {
+            return result;
         }
     }
     for (uint32_t part = 0; part < pieces_in_earlier_files && new_start > 0; ++part) {
@@ -167,9 +181,10 @@ bool read_back_files(ReadBack* read_back, const uint64_t* starts, uint32_t files
             continue;
         }
         SamplePlace place = sample_place(starts, files, from, to, next_random(&read_back->random));
-        if (!read_back_piece(read_back, starts, files, place, &drive_reached)) {
-            return false;
+        ReadBackResult result = read_back_piece(read_back, starts, files, place, &drive_reached);
+        if (result != pieces_kept) {
+            return result;
         }
     }
-    return true;
+    return pieces_kept;
 }

@@ -39,23 +39,32 @@ struct SampleFinding {
 };
 
 struct ReadBack {
-    const char* directory;
+    const OpenDirectory* directory;
     GeneratorState seed;
     uint64_t random; // where the pseudo-random places come from
     unsigned char* buffer;
     uint64_t pieces_read;
     SampleFinding finding;
+    int error;              // piece_not_read: why its file could not be opened
+    char failed_path[4096]; // and which file it was
 };
 
 // Makes read_back ready for a fill of directory with the run from seed.
 // False when no buffer can be had.
-bool read_back_start(ReadBack* read_back, const char* directory, const GeneratorState* seed);
+bool read_back_start(ReadBack* read_back, const OpenDirectory* directory,
+                     const GeneratorState* seed);
+
+enum ReadBackResult {
+    pieces_kept,    // every piece was what was written there
+    piece_not_kept, // one was not: read_back->finding says what, and where
+    piece_not_read, // a file could not be opened: that says nothing of the drive's data
+};
 
 // Reads back pieces of fill file files (the last written) and of the files
 // before it, which begin in the stream at starts[0..files) and end at
-// starts[files]. False when one of them was not what was written there
-// (sample_damaged_share): read_back->finding then says what, and where.
-bool read_back_files(ReadBack* read_back, const uint64_t* starts, uint32_t files);
+// starts[files]; a piece counts as not kept where enough of it is damaged
+// (sample_damaged_share).
+ReadBackResult read_back_files(ReadBack* read_back, const uint64_t* starts, uint32_t files);
 
 // The piece at the stream offsets [start, end) (within one file) that the
 // stretch number `part` of `parts` equal stretches gives for the number

@@ -16,6 +16,10 @@ bool error_is_interruption(int error); // EINTR: try again
 bool error_is_misalignment(int error); // a read around the cache was refused
 bool error_is_full(int error);         // no room left: the file system is full
 bool error_is_not_found(int error);
+bool error_is_existing(int error);      // something has that name already
+bool error_is_drive_failure(int error); // the device failed at a read or write (EIO)
+bool error_is_gone(int error); // the file system is no longer there to ask (a FUSE daemon gone)
+bool error_is_elsewhere(int error); // a new file landed on another file system
 
 // The system's text for error, without a trailing period.
 void error_text(int error, char* text, size_t capacity);
@@ -156,12 +160,15 @@ int remove_file(const char* path);
 // at to is replaced. Returns 0 or the error.
 int rename_file(const char* from, const char* to);
 
-// Cuts the file at path back to size bytes; returns 0 or the error.
-int truncate_file(const char* path, uint64_t size);
-
 // The bytes that the file system holding directory has free for this
 // user, or 0 when it cannot tell.
 uint64_t free_space(const char* directory);
+
+// The files that can still be made there (free inodes, statvfs's
+// f_favail), or no_file_limit where the file system sets no such limit or
+// does not tell of one.
+constexpr uint64_t no_file_limit = UINT64_MAX;
+uint64_t free_files(const char* directory);
 
 // Whether directory is on the file system of the running system (that of
 // "/", or of the Windows directory): filling it would fill the system's
@@ -172,6 +179,82 @@ bool holds_running_system(const char* directory);
 // its file system where that can be read, else the file system's own size;
 // 0 when neither can be told.
 uint64_t drive_size(const char* directory);
+
+// ---- A directory held open ----
+
+// A directory held open while the program works in it. Its files are made,
+// opened, cut, renamed and removed through the handle, so that they stay
+// where the work began even when the path has come to lead elsewhere: the
+// directory renamed or removed, or its file system unmounted, when the
+// path would reach whatever lies under the mount point (on POSIX systems
+// the *at calls; on Windows the handle, held without FILE_SHARE_DELETE,
+// keeps the directory from being renamed or removed).
+struct OpenDirectory {
+    intptr_t handle;  // the system's (a descriptor plus one, a HANDLE); 0 when not open
+    uint64_t volume;  // the file system it is on (st_dev, the volume's serial number)
+    uint64_t node;    // the directory itself there (st_ino, the file index)
+    const char* path; // as given, for messages
+};
+
+// Opens the directory at path; 0 or the error.
+int open_directory(const char* path, OpenDirectory* directory);
+void close_directory(OpenDirectory* directory);
+
+// Calls each(name, context) for every entry of directory. False with the
+// error when it cannot be listed.
+bool list_open_directory(const OpenDirectory* directory,
+                         void (*each)(const char* name, void* context), void* context, int* error);
+
+// What is at name in directory; false with the error when nothing is.
+bool status_in(const OpenDirectory* directory, const char* name, PathStatus* status, int* error);
+
+// open_input for the file name in directory; input->path is left as the
+// caller set it (the path that messages give).
+int open_input_in(const OpenDirectory* directory, const char* name, OpenInput* input);
+
+// Creates the file name in directory for writing, only where nothing has
+// that name yet (then the error is one that error_is_existing tells): an
+// existing file is never emptied. A file that lands on another file system
+// than the directory's is removed again (error_is_elsewhere). Returns its
+// handle, or 0 with the error.
+intptr_t create_file_in(const OpenDirectory* directory, const char* name, int* error);
+
+// Opens the existing file name in directory for writing over its bytes
+// from the start, without emptying it first; its handle, or 0 with the
+// error.
+intptr_t open_for_writing_in(const OpenDirectory* directory, const char* name, int* error);
+
+// Cuts an open file to size bytes; 0 or the error.
+int cut_file(intptr_t file, uint64_t size);
+
+// Removes the file name in directory (nothing there is no error); 0 or the
+// error.
+int remove_file_in(const OpenDirectory* directory, const char* name);
+
+// Cuts the file name in directory back to size bytes, flushed; 0 or the
+// error.
+int truncate_file_in(const OpenDirectory* directory, const char* name, uint64_t size);
+
+// Renames from to to in directory, replacing to, and flushes the directory
+// so that the change outlives a power cut; 0 or the error.
+int replace_file_in(const OpenDirectory* directory, const char* from, const char* to);
+
+// What became of a directory since open_directory, as far as the system
+// tells; the first that applies. Where the directory is not in place, the
+// files in it cannot be written or read as they were, and nothing said of
+// them is the drive's doing. A file system that merely returns errors
+// stays in place: a drive that lies breaks its file system too.
+enum DirectoryState {
+    directory_in_place,
+    directory_unreachable, // its file system does not answer (a FUSE daemon gone)
+    directory_removed,     // removed, with what was in it
+    directory_unmounted,   // its file system is no longer mounted (umount -l)
+    directory_moved,       // its path leads elsewhere, or nowhere: renamed
+    directory_shut_down,   // its file system was shut down, or went read-only
+    directory_drive_gone,  // the device under it does not answer a read of its start
+    directory_state_count
+};
+DirectoryState directory_state(const OpenDirectory* directory, int* error);
 
 // ---- Where a file lies on its drive ----
 

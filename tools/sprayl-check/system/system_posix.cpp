@@ -1,6 +1,7 @@
 // sprayl-check's system layer on Linux and other POSIX systems.
 #include "system.h"
 
+#include "descriptor_posix.h"
 #include "file_systems.h"
 #include "monotonic_clock.h"
 #include "posix/pipe_size.h"
@@ -26,10 +27,6 @@ const char* const system_help_option = nullptr;
 const char* const around_cache_text = "O_DIRECT";
 
 namespace {
-
-int descriptor(intptr_t handle) {
-    return static_cast<int>(handle - 1);
-}
 
 bool is_standard_input(const char* path) {
     return std::strcmp(path, "-") == 0;
@@ -119,6 +116,22 @@ bool error_is_not_found(int error) {
     return error == ENOENT;
 }
 
+bool error_is_existing(int error) {
+    return error == EEXIST;
+}
+
+bool error_is_drive_failure(int error) {
+    return error == EIO || error == EUCLEAN || error == EBADMSG;
+}
+
+bool error_is_gone(int error) {
+    return error == ENOTCONN || error == ESTALE || error == ENODEV;
+}
+
+bool error_is_elsewhere(int error) {
+    return error == EXDEV;
+}
+
 void error_text(int error, char* text, size_t capacity) {
     std::snprintf(text, capacity, "%s", std::strerror(error));
 }
@@ -197,15 +210,18 @@ bool list_directory(const char* directory, void (*each)(const char* name, void* 
 
 // ---- Reading ----
 
-int open_input(const char* path, OpenInput* input) {
+namespace {
+
+// open_input for path, relative to the directory at_directory (AT_FDCWD:
+// the current one).
+int open_input_at(int at_directory, const char* path, OpenInput* input) {
     int fd = STDIN_FILENO;
-    input->path = path;
     input->method = read_as_it_comes;
-    if (!is_standard_input(path)) {
-        fd = open(path, O_RDONLY | O_CLOEXEC | O_DIRECT);
+    if (at_directory != AT_FDCWD || !is_standard_input(path)) {
+        fd = openat(at_directory, path, O_RDONLY | O_CLOEXEC | O_DIRECT);
         input->method = read_around_cache;
         if (fd < 0 && errno == EINVAL) {
-            fd = open(path, O_RDONLY | O_CLOEXEC);
+            fd = openat(at_directory, path, O_RDONLY | O_CLOEXEC);
             input->method = read_dropped_cache;
         }
         if (fd < 0) {
@@ -239,6 +255,13 @@ int open_input(const char* path, OpenInput* input) {
         drop_from_cache(fd);
     }
     return 0;
+}
+
+} // namespace
+
+int open_input(const char* path, OpenInput* input) {
+    input->path = path;
+    return open_input_at(AT_FDCWD, path, input);
 }
 
 void reach_the_drive(OpenInput* input, char* why, size_t capacity) {
@@ -351,10 +374,6 @@ int rename_file(const char* from, const char* to) {
     return rename(from, to) == 0 ? 0 : errno;
 }
 
-int truncate_file(const char* path, uint64_t size) {
-    return truncate(path, static_cast<off_t>(size)) == 0 ? 0 : errno;
-}
-
 bool holds_running_system(const char* directory) {
     struct stat place;
     struct stat root;
@@ -366,6 +385,16 @@ uint64_t free_space(const char* directory) {
     return statvfs(directory, &info) == 0
                ? static_cast<uint64_t>(info.f_bavail) * static_cast<uint64_t>(info.f_frsize)
                : 0;
+}
+
+uint64_t free_files(const char* directory) {
+    struct statvfs info;
+    // File systems without inodes of their own (FAT, exFAT, btrfs) tell of
+    // none: f_files is 0.
+    if (statvfs(directory, &info) != 0 || info.f_files == 0) {
+        return no_file_limit;
+    }
+    return static_cast<uint64_t>(info.f_favail);
 }
 
 uint64_t drive_size(const char* directory) {
@@ -390,6 +419,12 @@ uint64_t drive_size(const char* directory) {
         size = static_cast<uint64_t>(info.f_blocks) * static_cast<uint64_t>(info.f_frsize);
     }
     return size;
+}
+
+// ---- A directory held open: the rest in directory_posix.cpp ----
+
+int open_input_in(const OpenDirectory* directory, const char* name, OpenInput* input) {
+    return open_input_at(descriptor(directory->handle), name, input);
 }
 
 // ---- Where a file lies on its drive ----

@@ -5,6 +5,7 @@
 
 #include "file_systems.h"
 #include "monotonic_clock.h"
+#include "windows_paths.h"
 
 #include <cstdio>
 #include <cstring>
@@ -17,9 +18,6 @@ const char path_separator = '\\';
 const char* const system_help_option = "/?";
 const char* const around_cache_text = "FILE_FLAG_NO_BUFFERING";
 
-namespace {
-
-// path made wide, in one of two buffers, so that two paths can be had at once.
 const wchar_t* wide_path(const char* path) {
     static wchar_t wide[2][32768];
     static int next;
@@ -31,9 +29,7 @@ const wchar_t* wide_path(const char* path) {
     return to;
 }
 
-HANDLE handle_of(intptr_t handle) {
-    return reinterpret_cast<HANDLE>(handle);
-}
+namespace {
 
 bool is_standard_input(const char* path) {
     return std::strcmp(path, "-") == 0;
@@ -135,6 +131,25 @@ bool error_is_full(int error) {
 
 bool error_is_not_found(int error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool error_is_existing(int error) {
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+}
+
+bool error_is_gone(int error) {
+    return error == ERROR_DEV_NOT_EXIST || error == ERROR_DEVICE_REMOVED ||
+           error == ERROR_NETNAME_DELETED;
+}
+
+bool error_is_drive_failure(int error) {
+    return error == ERROR_CRC || error == ERROR_SECTOR_NOT_FOUND || error == ERROR_IO_DEVICE ||
+           error == ERROR_FILE_CORRUPT || error == ERROR_DISK_CORRUPT ||
+           error == ERROR_READ_FAULT || error == ERROR_WRITE_FAULT;
+}
+
+bool error_is_elsewhere(int error) {
+    return error == ERROR_NOT_SAME_DEVICE;
 }
 
 void error_text(int error, char* text, size_t capacity) {
@@ -392,23 +407,6 @@ int rename_file(const char* from, const char* to) {
     return static_cast<int>(GetLastError());
 }
 
-int truncate_file(const char* path, uint64_t size) {
-    HANDLE handle = CreateFileW(wide_path(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        return static_cast<int>(GetLastError());
-    }
-    LARGE_INTEGER end;
-    end.QuadPart = static_cast<LONGLONG>(size);
-    int error = 0;
-    if (!SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) || !SetEndOfFile(handle) ||
-        !FlushFileBuffers(handle)) {
-        error = static_cast<int>(GetLastError());
-    }
-    CloseHandle(handle);
-    return error;
-}
-
 bool holds_running_system(const char* directory) {
     wchar_t windows[MAX_PATH + 1];
     wchar_t system_volume[MAX_PATH + 1];
@@ -427,10 +425,18 @@ uint64_t free_space(const char* directory) {
                : 0;
 }
 
+// Windows keeps no count of free files: NTFS, FAT and exFAT make room for
+// a file's entry as they go, with no inode table to run out of.
+uint64_t free_files(const char*) {
+    return no_file_limit;
+}
+
 uint64_t drive_size(const char* directory) {
     ULARGE_INTEGER total;
     return GetDiskFreeSpaceExW(wide_path(directory), nullptr, &total, nullptr) ? total.QuadPart : 0;
 }
+
+// ---- A directory held open: directory_windows.cpp ----
 
 // ---- Where a file lies on its drive ----
 

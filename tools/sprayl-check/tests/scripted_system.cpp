@@ -1,5 +1,8 @@
 #include "scripted_system.h"
 
+#include "check_input.h"
+#include "fill_record.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -17,11 +20,14 @@ ScriptedSystem scripted;
 
 namespace {
 
-// Files open for writing, by handle: their paths.
+// Files and directories opened, by handle: their paths, and where the
+// next write goes.
 std::vector<std::string> open_paths;
+std::vector<uint64_t> write_places;
 
 intptr_t handle_for(const std::string& path) {
     open_paths.push_back(path);
+    write_places.push_back(0);
     return static_cast<intptr_t>(open_paths.size());
 }
 
@@ -29,9 +35,28 @@ const std::string& path_of(intptr_t handle) {
     return open_paths[static_cast<size_t>(handle - 1)];
 }
 
+std::string path_in(const OpenDirectory* directory, const char* name) {
+    return std::string(directory->path) + "/" + name;
+}
+
+// Whether path is a fill file's, whose writes and flushes the scripts
+// count and fail.
+// The fill's record, or the new one that replaces it.
+bool is_fill_record(const std::string& path) {
+    size_t slash = path.rfind('/');
+    std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    return name == fill_record_name || name == fill_record_new_name;
+}
+
+// Whether the directory has gone: the write calls have reached the one
+// where the test takes it away.
+bool gone() {
+    return scripted.gone_at_write != 0 && scripted.writes >= scripted.gone_at_write;
+}
+
 bool in_directory(const std::string& path, const std::string& directory) {
-    return path.size() > directory.size() + 1 && path.compare(0, directory.size(), directory) == 0 &&
-           path[directory.size()] == '/' &&
+    return path.size() > directory.size() + 1 &&
+           path.compare(0, directory.size(), directory) == 0 && path[directory.size()] == '/' &&
            path.find('/', directory.size() + 1) == std::string::npos;
 }
 
@@ -61,8 +86,10 @@ std::string normal_path(const std::string& path) {
 void reset_scripted_system(uint64_t free_bytes) {
     scripted = ScriptedSystem{};
     scripted.free_bytes = free_bytes;
+    scripted.free_files = no_file_limit;
     scripted.file_method = read_around_cache;
     open_paths.clear();
+    write_places.clear();
     stop_requested = 0;
 }
 
@@ -80,6 +107,22 @@ bool error_is_full(int error) {
 
 bool error_is_not_found(int error) {
     return error == ENOENT;
+}
+
+bool error_is_existing(int error) {
+    return error == EEXIST;
+}
+
+bool error_is_drive_failure(int error) {
+    return error == EIO;
+}
+
+bool error_is_gone(int error) {
+    return error == ENOTCONN;
+}
+
+bool error_is_elsewhere(int error) {
+    return error == EXDEV;
 }
 
 void error_text(int error, char* text, size_t capacity) {
@@ -134,8 +177,14 @@ bool list_directory(const char* directory, void (*each)(const char* name, void* 
 
 int open_input(const char* path, OpenInput* input) {
     input->path = path;
+    if (gone()) {
+        return scripted.gone_error;
+    }
     if (scripted.files.count(path) == 0) {
         return ENOENT;
+    }
+    if (scripted.unopenable == path) {
+        return scripted.open_error;
     }
     input->handle = handle_for(path);
     input->method = read_around_cache;
@@ -160,7 +209,11 @@ void reach_the_drive(OpenInput* input, char* why, size_t capacity) {
 }
 
 int64_t read_input(const OpenInput* input, unsigned char* buffer, size_t size, uint64_t offset,
-                   int*) {
+                   int* error) {
+    if (gone()) {
+        *error = scripted.gone_error;
+        return -1;
+    }
     const std::vector<unsigned char>& bytes = scripted.files[path_of(input->handle)];
     if (offset >= bytes.size()) {
         return 0;
@@ -201,31 +254,46 @@ intptr_t create_new_file(const char* path, int* error) {
 }
 
 int64_t write_file(intptr_t file, const unsigned char* data, size_t size, int* error) {
-    ++scripted.writes;
-    if (scripted.stop_at_write != 0 && scripted.writes >= scripted.stop_at_write) {
+    // The scripted failures, stops and counts are of the data written: the
+    // fill files and the reports, not the fill's record beside them.
+    bool counted = !is_fill_record(path_of(file));
+    scripted.writes += counted ? 1 : 0;
+    if (counted && scripted.stop_at_write != 0 && scripted.writes >= scripted.stop_at_write) {
         stop_requested = 1;
     }
-    if (scripted.write_error != 0 && scripted.written >= scripted.write_error_at) {
+    if (gone()) {
+        *error = scripted.gone_error;
+        return -1;
+    }
+    bool failing = counted && scripted.write_error != 0;
+    if (failing && scripted.written >= scripted.write_error_at) {
         *error = scripted.write_error;
         return -1;
     }
-    if (scripted.free_bytes == 0) {
+    std::vector<unsigned char>& bytes = scripted.files[path_of(file)];
+    uint64_t& place = write_places[static_cast<size_t>(file - 1)];
+    // Bytes over the file's own take no room.
+    uint64_t over = place < bytes.size() ? std::min<uint64_t>(size, bytes.size() - place) : 0;
+    if (scripted.free_bytes == 0 && over == 0) {
         *error = ENOSPC;
         return -1;
     }
-    size_t taken = std::min<uint64_t>(size, scripted.free_bytes);
-    if (scripted.write_error != 0) {
+    size_t taken = std::min<uint64_t>(size, over + scripted.free_bytes);
+    if (failing) {
         taken = std::min<uint64_t>(taken, scripted.write_error_at - scripted.written);
     }
-    std::vector<unsigned char>& bytes = scripted.files[path_of(file)];
-    bytes.insert(bytes.end(), data, data + taken);
-    scripted.free_bytes -= taken;
-    scripted.written += taken;
+    if (place + taken > bytes.size()) {
+        scripted.free_bytes -= place + taken - bytes.size();
+        bytes.resize(place + taken);
+    }
+    std::memcpy(bytes.data() + place, data, taken);
+    place += taken;
+    scripted.written += counted ? taken : 0;
     return static_cast<int64_t>(taken);
 }
 
-int flush_and_close(intptr_t) {
-    return scripted.flush_error;
+int flush_and_close(intptr_t file) {
+    return gone() ? scripted.gone_error : !is_fill_record(path_of(file)) ? scripted.flush_error : 0;
 }
 
 int close_file(intptr_t) {
@@ -236,6 +304,9 @@ int remove_file(const char* path) {
     auto file = scripted.files.find(path);
     if (file != scripted.files.end()) {
         scripted.free_bytes += file->second.size();
+        if (scripted.free_files != no_file_limit) {
+            ++scripted.free_files;
+        }
         scripted.files.erase(file);
     }
     return 0;
@@ -275,16 +346,119 @@ double clock_seconds() {
     return now += 0.001;
 }
 
-int truncate_file(const char* path, uint64_t size) {
-    auto file = scripted.files.find(path);
-    if (file == scripted.files.end()) {
-        return ENOENT;
-    }
-    if (size < file->second.size()) {
-        scripted.free_bytes += file->second.size() - size;
-    }
-    file->second.resize(size);
+uint64_t free_files(const char*) {
+    return scripted.free_files;
+}
+
+int open_directory(const char* path, OpenDirectory* directory) {
+    *directory = {handle_for(path), 1, 2, path};
     return 0;
+}
+
+void close_directory(OpenDirectory* directory) {
+    directory->handle = 0;
+}
+
+bool list_open_directory(const OpenDirectory* directory,
+                         void (*each)(const char* name, void* context), void* context, int* error) {
+    if (gone()) {
+        *error = scripted.gone_error;
+        return false;
+    }
+    return list_directory(directory->path, each, context, error);
+}
+
+bool status_in(const OpenDirectory* directory, const char* name, PathStatus* status, int* error) {
+    auto file = scripted.files.find(path_in(directory, name));
+    if (file == scripted.files.end()) {
+        *error = ENOENT;
+        return false;
+    }
+    *status = {false, file->second.size()};
+    return true;
+}
+
+int open_input_in(const OpenDirectory* directory, const char* name, OpenInput* input) {
+    const char* shown = input->path;
+    static std::string path;
+    path = path_in(directory, name);
+    int error = open_input(path.c_str(), input);
+    input->path = shown;
+    if (input->handle != 0) {
+        open_paths[static_cast<size_t>(input->handle - 1)] = path;
+    }
+    return error;
+}
+
+intptr_t create_file_in(const OpenDirectory* directory, const char* name, int* error) {
+    if (!scripted.appears.empty()) {
+        scripted.files[scripted.appears] = scripted.appearing_bytes;
+        scripted.appears.clear();
+    }
+    std::string path = path_in(directory, name);
+    *error = gone()                            ? scripted.gone_error
+             : scripted.create_error != 0      ? scripted.create_error
+             : scripted.files.count(path) != 0 ? EEXIST
+             : scripted.free_files == 0        ? ENOSPC
+             : scripted.lands_elsewhere        ? EXDEV
+                                               : 0;
+    if (*error != 0) {
+        return 0;
+    }
+    if (scripted.free_files != no_file_limit) {
+        --scripted.free_files;
+    }
+    scripted.files[path].clear();
+    return handle_for(path);
+}
+
+intptr_t open_for_writing_in(const OpenDirectory* directory, const char* name, int* error) {
+    std::string path = path_in(directory, name);
+    if (gone() || scripted.files.count(path) == 0) {
+        *error = gone() ? scripted.gone_error : ENOENT;
+        return 0;
+    }
+    return handle_for(path);
+}
+
+int cut_file(intptr_t file, uint64_t size) {
+    std::vector<unsigned char>& bytes = scripted.files[path_of(file)];
+    if (size > bytes.size()) {
+        return EINVAL;
+    }
+    scripted.free_bytes += bytes.size() - size;
+    bytes.resize(size);
+    return 0;
+}
+
+int remove_file_in(const OpenDirectory* directory, const char* name) {
+    return gone() ? scripted.gone_error : remove_file(path_in(directory, name).c_str());
+}
+
+int truncate_file_in(const OpenDirectory* directory, const char* name, uint64_t size) {
+    int error = 0;
+    intptr_t file = open_for_writing_in(directory, name, &error);
+    return file == 0 ? error : cut_file(file, size);
+}
+
+int replace_file_in(const OpenDirectory* directory, const char* from, const char* to) {
+    auto file = scripted.files.find(path_in(directory, from));
+    if (gone() || file == scripted.files.end()) {
+        return gone() ? scripted.gone_error : ENOENT;
+    }
+    std::vector<unsigned char> bytes = file->second;
+    scripted.files.erase(file);
+    remove_file(path_in(directory, to).c_str());
+    scripted.files[path_in(directory, to)] = bytes;
+    return 0;
+}
+
+DirectoryState directory_state(const OpenDirectory*, int* error) {
+    if (gone()) {
+        *error = scripted.gone_error;
+        return scripted.gone_state;
+    }
+    return directory_in_place;
 }
 
 uint64_t drive_size(const char*) {

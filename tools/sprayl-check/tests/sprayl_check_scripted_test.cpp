@@ -4,6 +4,7 @@
 #include "check_input.h"
 #include "exit_code.h"
 #include "fill.h"
+#include "fill_start.h"
 #include "json_output.h"
 #include "output_file.h"
 #include "scripted_system.h"
@@ -23,14 +24,38 @@ const FillPlan plan = {file_size, false, 0, 0, nullptr};
 
 StreamCheck check;
 InputList inputs;
+FillRecord record;
+OpenDirectory folder;
 
-// The fill files in their order, one after another.
+// The fill files in their order, one after another (the record is not one).
 std::vector<unsigned char> fill_stream() {
     std::vector<unsigned char> all;
     for (const auto& file : scripted.files) {
-        all.insert(all.end(), file.second.begin(), file.second.end());
+        uint32_t number;
+        if (fill_file_number(file.first.c_str() + 5, &number)) {
+            all.insert(all.end(), file.second.begin(), file.second.end());
+        }
     }
     return all;
+}
+
+size_t fill_file_count() {
+    size_t count = 0;
+    for (const auto& file : scripted.files) {
+        uint32_t number;
+        count += fill_file_number(file.first.c_str() + 5, &number);
+    }
+    return count;
+}
+
+// Fills "fill" with the run from seed, its record started as a new fill's.
+bool fill_scripted(FillOutcome* outcome, char* message, size_t capacity) {
+    open_directory("fill", &folder);
+    unsigned char run[header_bytes];
+    run_header(&seed, run);
+    start_fill_record(&record, run, file_size, 0, scripted.free_bytes, scripted.free_files);
+    Progress progress = {};
+    return fill_directory(&folder, &plan, &seed, &record, &progress, outcome, message, capacity);
 }
 
 struct FillCase {
@@ -41,17 +66,17 @@ struct FillCase {
     int write_error;
     int flush_error;
     unsigned stop_at_write;
-    bool filled;          // fill_directory's answer
-    uint32_t files;       // fill files left
-    uint64_t bytes;       // written in all
+    bool filled;    // fill_directory's answer
+    uint32_t files; // fill files left
+    uint64_t bytes; // written in all
     bool interrupted;
-    const char* message;  // its start; "" for none
+    const char* message; // its start; "" for none
 };
 
 const FillCase fill_cases[] = {
     {"full in the third file", 250000, 0, 0, 0, 0, 0, true, 3, 250000, false, ""},
-    {"full where a file ends: no empty file left", 200000, 0, 0, 0, 0, 0, true, 2, 200000,
-     false, ""},
+    {"full where a file ends: no empty file left", 200000, 0, 0, 0, 0, 0, true, 2, 200000, false,
+     ""},
     {"full from the start", 0, 0, 0, 0, 0, 0, true, 0, 0, false, ""},
     {"no file can be made", 250000, EACCES, 0, 0, 0, 0, false, 0, 0, false,
      "cannot create \"fill/sprayl-00001.bin\": Permission denied"},
@@ -59,25 +84,22 @@ const FillCase fill_cases[] = {
      "cannot write \"fill/sprayl-00002.bin\": Input/output error"},
     {"a flush fails: the fill ends there", 250000, 0, 0, 0, EIO, 0, true, 1, 100000, false,
      "cannot flush \"fill/sprayl-00001.bin\": Input/output error"},
-    {"a flush finds the file system full", 250000, 0, 0, 0, ENOSPC, 0, true, 1, 100000, false,
-     ""},
-    {"a stop request during the third write", 10000000, 0, 0, 0, 0, 3, true, 3, 300000, true,
-     ""},
+    {"a flush finds the file system full", 250000, 0, 0, 0, ENOSPC, 0, true, 1, 100000, false, ""},
+    {"a stop request during the third write", 10000000, 0, 0, 0, 0, 3, true, 3, 300000, true, ""},
 };
 
 TEST(ScriptedFill, EndsWhereTheFileSystemOrTheUserSaysAndKeepsOneStream) {
     for (const FillCase& c : fill_cases) {
-        reset_scripted_system(c.free_bytes);
+        // Room for the fill files, and for the record beside them.
+        reset_scripted_system(c.free_bytes + fill_record_unit);
         scripted.create_error = c.create_error;
         scripted.write_error_at = c.write_error_at;
         scripted.write_error = c.write_error;
         scripted.flush_error = c.flush_error;
         scripted.stop_at_write = c.stop_at_write;
-        Progress progress = {};
         FillOutcome outcome;
         char message[256] = "";
-        bool filled = fill_directory("fill", &plan, &seed, &progress, &outcome, message,
-                                     sizeof message);
+        bool filled = fill_scripted(&outcome, message, sizeof message);
         EXPECT_EQ(filled, c.filled) << c.name << ": " << message;
         EXPECT_EQ(std::string(message).rfind(c.message, 0), 0u) << c.name << ": " << message;
         if (c.message[0] == '\0') {
@@ -89,10 +111,15 @@ TEST(ScriptedFill, EndsWhereTheFileSystemOrTheUserSaysAndKeepsOneStream) {
         EXPECT_EQ(outcome.files, c.files) << c.name;
         EXPECT_EQ(outcome.bytes, c.bytes) << c.name;
         EXPECT_EQ(outcome.interrupted, c.interrupted) << c.name;
-        EXPECT_EQ(scripted.files.size(), c.files) << c.name;
+        EXPECT_EQ(fill_file_count(), c.files) << c.name;
+        EXPECT_EQ(record_file_count(&record), c.files) << c.name;
+        EXPECT_EQ(record_bytes(&record), c.bytes) << c.name;
         // Every file but the last is whole, and all of them are one run.
         uint32_t number = 0;
         for (const auto& file : scripted.files) {
+            if (file.first == "fill/sprayl-fill.txt") {
+                continue;
+            }
             char path[64];
             fill_file_path("fill", ++number, path, sizeof path);
             EXPECT_EQ(file.first, path) << c.name;
@@ -152,13 +179,12 @@ TEST(ScriptedCheck, ReadsThatMayComeFromMemoryAreNeverIntact) {
         Progress progress = {};
         FillOutcome outcome;
         char message[256] = "";
-        ASSERT_TRUE(fill_directory("fill", &plan, &seed, &progress, &outcome, message,
-                                   sizeof message));
+        ASSERT_TRUE(fill_scripted(&outcome, message, sizeof message));
         scripted.file_method = c.method;
-        prepare_fill_inputs(&inputs, "fill", outcome.files);
+        prepare_fill_inputs(&inputs, &folder, outcome.files, &record);
         check_start_run(&check, &seed);
-        CheckEnd end = check_inputs(&inputs, &check, read_input, &progress, message,
-                                    sizeof message);
+        CheckEnd end =
+            check_inputs(&inputs, &check, read_input, &progress, message, sizeof message);
         check_finish(&check, end, outcome.bytes);
         const char* method = read_method_text(c.method);
         EXPECT_EQ(read_reaches_drive(c.method), c.reaches_drive) << method;
