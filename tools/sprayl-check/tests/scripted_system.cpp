@@ -29,8 +29,8 @@ const std::string& path_of(intptr_t handle) {
 }
 
 bool in_directory(const std::string& path, const std::string& directory) {
-    return path.size() > directory.size() + 1 && path.compare(0, directory.size(), directory) == 0 &&
-           path[directory.size()] == '/' &&
+    return path.size() > directory.size() + 1 &&
+           path.compare(0, directory.size(), directory) == 0 && path[directory.size()] == '/' &&
            path.find('/', directory.size() + 1) == std::string::npos;
 }
 
@@ -117,7 +117,7 @@ int64_t read_input(const OpenInput* input, unsigned char* buffer, size_t size, u
     if (offset >= bytes.size()) {
         return 0;
     }
-    size_t got = std::min<uint64_t>(size, bytes.size() - offset);
+    size_t got = static_cast<size_t>(std::min<uint64_t>(size, bytes.size() - offset));
     std::memcpy(buffer, bytes.data() + offset, got);
     return static_cast<int64_t>(got);
 }
@@ -157,9 +157,10 @@ int64_t write_file(intptr_t file, const unsigned char* data, size_t size, int* e
         *error = ENOSPC;
         return -1;
     }
-    size_t taken = std::min<uint64_t>(size, scripted.free_bytes);
+    size_t taken = static_cast<size_t>(std::min<uint64_t>(size, scripted.free_bytes));
     if (scripted.write_error != 0) {
-        taken = std::min<uint64_t>(taken, scripted.write_error_at - scripted.written);
+        taken = static_cast<size_t>(
+            std::min<uint64_t>(taken, scripted.write_error_at - scripted.written));
     }
     std::vector<unsigned char>& bytes = scripted.files[path_of(file)];
     bytes.insert(bytes.end(), data, data + taken);
@@ -212,7 +213,7 @@ int truncate_file(const char* path, uint64_t size) {
     if (size < file->second.size()) {
         scripted.free_bytes += file->second.size() - size;
     }
-    file->second.resize(size);
+    file->second.resize(static_cast<size_t>(size));
     return 0;
 }
 
@@ -231,5 +232,6 @@ int64_t file_extents(const char*, FileExtent*, size_t) {
 
 // The scripted running system lives under "system/".
 bool holds_running_system(const char* directory) {
-    return std::strncmp(directory, "system", 6) == 0 && (directory[6] == '\0' || directory[6] == '/');
+    return std::strncmp(directory, "system", 6) == 0 &&
+           (directory[6] == '\0' || directory[6] == '/');
 }
