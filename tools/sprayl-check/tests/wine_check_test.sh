@@ -156,12 +156,16 @@ size that is no number|--size many stream.bin
 EOF
 
 # Ctrl+C (wine hands a SIGINT to the process as CTRL_C_EVENT): the report so
-# far, and 130.
+# far, and 130. Once a MiB has gone through, the check is reading, and so
+# its handler is in place.
 rm -f "$scratch/r.json"
-"$wine" "$sprayl" | "$wine" "$check" --json "$(win "$scratch/r.json")" > "$scratch/out" \
-    2> "$scratch/err" &
+"$wine" "$sprayl" | { head -c 1048576; touch "$scratch/flowing"; cat; } |
+    "$wine" "$check" --json "$(win "$scratch/r.json")" > "$scratch/out" 2> "$scratch/err" &
 checker=$!
-sleep 2
+for _ in $(seq 1200); do
+    [ -f "$scratch/flowing" ] && break
+    sleep 0.05
+done
 kill -INT "$checker"
 wait "$checker"
 code=$?
