@@ -18,143 +18,8 @@ uint64_t length_of(const Stretch& s) {
     return s.end - s.start;
 }
 
-int64_t misplaced_by(const Stretch& s) {
-    return static_cast<int64_t>(s.source) - static_cast<int64_t>(s.start);
-}
-
 uint64_t magnitude(int64_t value) {
     return value >= 0 ? static_cast<uint64_t>(value) : 0 - static_cast<uint64_t>(value);
-}
-
-// The shift that most misplaced bytes share, with the offsets they span.
-struct Wrap {
-    int64_t shift;
-    uint64_t bytes;
-    uint64_t start;
-    uint64_t end;
-};
-
-Wrap dominant_wrap(const CheckResult* result) {
-    Wrap best = {0, 0, 0, 0};
-    uint64_t kept = kept_stretch_count(result);
-    for (uint64_t i = 0; i < kept; ++i) {
-        const Stretch& candidate = result->stretches[i];
-        if (candidate.kind != damage_misplaced || misplaced_by(candidate) == best.shift) {
-            continue;
-        }
-        Wrap wrap = {misplaced_by(candidate), 0, candidate.start, candidate.end};
-        for (uint64_t j = i; j < kept; ++j) {
-            const Stretch& s = result->stretches[j];
-            if (s.kind == damage_misplaced && misplaced_by(s) == wrap.shift) {
-                wrap.bytes += length_of(s);
-                wrap.end = s.end;
-            }
-        }
-        if (wrap.bytes > best.bytes) {
-            best = wrap;
-        }
-    }
-    return best;
-}
-
-// The one blank stretch that the input is, header and all; null where the
-// input holds anything else.
-const Stretch* only_blank(const CheckResult* result) {
-    if (result->stretch_count != 1 || result->slip_count > 0) {
-        return nullptr;
-    }
-    const Stretch& s = result->stretches[0];
-    if (s.kind != damage_blank || s.end != result->bytes_read) {
-        return nullptr;
-    }
-    if (s.start == 0) {
-        return &s;
-    }
-    if (s.start != header_bytes || result->run_known) {
-        return nullptr;
-    }
-    for (uint32_t i = 0; i < header_bytes; ++i) {
-        if (result->header[i] != s.source) {
-            return nullptr;
-        }
-    }
-    return &s;
-}
-
-// Whether sprayl data was found anywhere: data that matched, whether in its
-// place or not, or that another run wrote.
-bool holds_sprayl_data(const CheckResult* result) {
-    if (result->bytes_intact > 0 || result->slip_count > 0 || result->header_damaged) {
-        return true;
-    }
-    for (int kind = 0; kind < damage_kind_count; ++kind) {
-        if (damage_kinds[kind].sprayl_data && result->damaged_bytes[kind] > 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Where the damage runs without a break to the end of the input: the
-// index of the first stretch of that tail, or the count when there is none.
-uint64_t tail_start(const CheckResult* result) {
-    uint64_t kept = kept_stretch_count(result);
-    if (kept == 0 || kept < result->stretch_count ||
-        result->stretches[kept - 1].end != result->bytes_read) {
-        return kept;
-    }
-    uint64_t first = kept - 1;
-    while (first > 0 && result->stretches[first - 1].end == result->stretches[first].start) {
-        --first;
-    }
-    return first;
-}
-
-// What reads give in the tail: what its stretches hold, where they all
-// hold the same, or "other data".
-const char* tail_content(const CheckResult* result, uint64_t first) {
-    uint64_t kept = kept_stretch_count(result);
-    const Stretch& head = result->stretches[first];
-    const char* words = damage_kinds[head.kind].reads_give(head);
-    for (uint64_t i = first + 1; i < kept; ++i) {
-        const Stretch& s = result->stretches[i];
-        if (std::strcmp(damage_kinds[s.kind].reads_give(s), words) != 0) {
-            return "other data";
-        }
-    }
-    return words;
-}
-
-// "1 byte", "600 bytes", or "2048 bytes (2.00 KiB)".
-void format_amount(uint64_t bytes, char* text, size_t capacity) {
-    if (bytes < 1024) {
-        std::snprintf(text, capacity, "%" PRIu64 " %s", bytes, bytes == 1 ? "byte" : "bytes");
-        return;
-    }
-    char size[32];
-    format_size(bytes, size, sizeof size);
-    std::snprintf(text, capacity, "%" PRIu64 " bytes (%s)", bytes, size);
-}
-
-void format_slips(const CheckResult* result, char* text, size_t capacity) {
-    if (result->slip_count == 1) {
-        const Slip& slip = result->slips[0];
-        char amount[64];
-        format_amount(magnitude(slip.shift), amount, sizeof amount);
-        std::snprintf(text, capacity, "the stream %s %s at offset %" PRIu64,
-                      slip.shift > 0 ? "lost" : "repeated", amount, slip.offset);
-        return;
-    }
-    uint64_t lost = 0;
-    uint64_t repeated = 0;
-    uint64_t listed = result->slip_count < kept_slips ? result->slip_count : kept_slips;
-    for (uint64_t i = 0; i < listed; ++i) {
-        (result->slips[i].shift > 0 ? lost : repeated) += magnitude(result->slips[i].shift);
-    }
-    std::snprintf(text, capacity,
-                  "the stream jumps in %" PRIu64 " places (%" PRIu64 " bytes lost, %" PRIu64
-                  " repeated), the first at offset %" PRIu64,
-                  result->slip_count, lost, repeated, result->slips[0].offset);
 }
 
 uint64_t first_bad_offset(const CheckResult* result) {
@@ -307,11 +172,6 @@ void put_line(ReportLines* lines) {
     lines->write(lines->context, lines->line);
 }
 
-const char* const verdict_kind_names[verdict_kind_count] = {
-    "too_short",     "intact",      "unconfirmed", "blank",      "foreign", "wraps",
-    "reads_earlier", "lost_writes", "slipped",     "ends_early", "damaged",
-};
-
 void format_size(uint64_t bytes, char* text, size_t capacity) {
     static const char* const units[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
     if (bytes < 1024) {
@@ -327,91 +187,35 @@ void format_size(uint64_t bytes, char* text, size_t capacity) {
     std::snprintf(text, capacity, "%.2f %s", value, units[unit]);
 }
 
-VerdictKind verdict_of(const CheckResult* result, char* text, size_t capacity) {
+void format_amount(uint64_t bytes, char* text, size_t capacity) {
+    if (bytes < 1024) {
+        std::snprintf(text, capacity, "%" PRIu64 " %s", bytes, bytes == 1 ? "byte" : "bytes");
+        return;
+    }
     char size[32];
-    if (!check_is_conclusive(result)) {
-        std::snprintf(
-            text, capacity,
-            "not checked: %" PRIu64 " bytes are too few to tell, at least %" PRIu64 " are needed",
-            result->bytes_read, min_checked_bytes + (result->run_known ? 0 : header_bytes));
-        return verdict_too_short;
-    }
-    if (!check_found_damage(result)) {
-        format_size(result->bytes_read, size, sizeof size);
-        std::snprintf(text, capacity,
-                      result->possibly_from_memory
-                          ? "unconfirmed: all %" PRIu64 " bytes (%s) read are where they belong,"
-                            " but they may have come from memory rather than the drive"
-                          : "intact: all %" PRIu64 " bytes (%s) are where they belong",
-                      result->bytes_read, size);
-        return result->possibly_from_memory ? verdict_unconfirmed : verdict_intact;
-    }
-    const Stretch* only = only_blank(result);
-    if (only != nullptr) {
-        std::snprintf(text, capacity, "the input holds only %s",
-                      damage_kinds[damage_blank].reads_give(*only));
-        return verdict_blank;
-    }
-    if (!holds_sprayl_data(result)) {
-        std::snprintf(text, capacity, "no sprayl data found");
-        return verdict_foreign;
-    }
-    uint64_t damaged = bytes_damaged(result);
-    Wrap wrap = dominant_wrap(result);
-    // One shift for (nearly) all the damage: a drive that wraps. Pieces
-    // moved both ways, as swapped files are, are no wrap.
-    if (wrap.bytes > 0 && wrap.bytes * 4 >= damaged * 3) {
-        format_size(magnitude(wrap.shift), size, sizeof size);
-        if (wrap.shift > 0) {
-            // Writes past the real capacity landed on [start, end): the
-            // drive holds no more than end bytes.
-            char holds[32];
-            format_size(wrap.end, holds, sizeof holds);
-            std::snprintf(text, capacity,
-                          "the drive wraps around every %" PRIu64 " bytes (%s): offsets %" PRIu64
-                          " to %" PRIu64 " hold what was written %" PRIu64
-                          " bytes later; it holds at most %" PRIu64 " bytes (%s)",
-                          wrap.shift, size, wrap.start, wrap.end, wrap.shift, wrap.end, holds);
-        } else {
-            std::snprintf(text, capacity,
-                          "offsets %" PRIu64 " to %" PRIu64 " read back what was written %" PRIu64
-                          " bytes (%s) earlier",
-                          wrap.start, wrap.end, magnitude(wrap.shift), size);
-        }
-        return wrap.shift > 0 ? verdict_wraps : verdict_reads_earlier;
-    }
-    uint64_t tail = tail_start(result);
-    if (tail < kept_stretch_count(result) && result->stretches[tail].kind != damage_misplaced) {
-        uint64_t from = result->stretches[tail].start;
-        if ((result->bytes_read - from) * 2 >= damaged) {
-            format_size(from, size, sizeof size);
-            std::snprintf(text, capacity,
-                          "writes past offset %" PRIu64 " (%s) were lost: reads there give %s",
-                          from, size, tail_content(result, tail));
-            return verdict_lost_writes;
-        }
-    }
-    if (result->stretch_count == 0 && result->slip_count > 0) {
-        format_slips(result, text, capacity);
-        return verdict_slipped;
-    }
-    if (result->stretch_count == 0) {
-        std::snprintf(text, capacity, "the input ends %" PRIu64 " bytes early",
-                      bytes_missing(result));
-        return verdict_ends_early;
-    }
-    const Stretch& first = result->stretches[0];
-    char amount[64];
-    format_amount(damaged, amount, sizeof amount);
-    std::snprintf(text, capacity,
-                  "%s damaged in %" PRIu64 " %s, the first at offset %" PRIu64 " (%s)", amount,
-                  result->stretch_count, result->stretch_count == 1 ? "stretch" : "stretches",
-                  first.start, damage_kinds[first.kind].name);
-    return verdict_damaged;
+    format_size(bytes, size, sizeof size);
+    std::snprintf(text, capacity, "%" PRIu64 " bytes (%s)", bytes, size);
 }
 
-void format_verdict(const CheckResult* result, char* text, size_t capacity) {
-    verdict_of(result, text, capacity);
+double bytes_per_second(uint64_t bytes, double seconds) {
+    return seconds > 0 ? static_cast<double>(bytes) / seconds : 0;
+}
+
+void format_rate(double bytes_per_second, char* text, size_t capacity) {
+    struct RateUnit {
+        double bytes; // a second
+        const char* name;
+    };
+    static const RateUnit units[] = {{1e9, "GB/s"}, {1e6, "MB/s"}, {1e3, "kB/s"}, {1, "B/s"}};
+    // A unit is taken from where its value rounds to 1.
+    size_t unit = 0;
+    while (unit + 1 < sizeof units / sizeof units[0] &&
+           bytes_per_second < units[unit].bytes * 0.9995) {
+        ++unit;
+    }
+    double value = bytes_per_second / units[unit].bytes;
+    const char* format = unit == 0 ? "%.2f %s" : value >= 9.95 || unit == 3 ? "%.0f %s" : "%.1f %s";
+    std::snprintf(text, capacity, format, value, units[unit].name);
 }
 
 void describe_damage(const DamageTotals* totals, char* text, size_t capacity) {

@@ -24,6 +24,18 @@ void put_line(ReportLines* lines);
 // in bytes below one KiB. Always zero-terminated.
 void format_size(uint64_t bytes, char* text, size_t capacity);
 
+// "1 byte", "600 bytes", or "2048 bytes (2.00 KiB)": the exact count, and
+// in binary units from one KiB on.
+void format_amount(uint64_t bytes, char* text, size_t capacity);
+
+// bytes in seconds as bytes per second; 0 when no time passed.
+double bytes_per_second(uint64_t bytes, double seconds);
+
+// A rate in decimal units, the largest that gives at least 1: "2.35 GB/s"
+// (two decimals), "412 MB/s", "3.5 MB/s", "850 kB/s" (one decimal below
+// ten), "12 B/s". Every rate the program prints is written so.
+void format_rate(double bytes_per_second, char* text, size_t capacity);
+
 // What the verdict says happened, one value for each way it can read.
 enum VerdictKind {
     verdict_too_short,     // too few bytes to tell
@@ -37,6 +49,7 @@ enum VerdictKind {
     verdict_slipped,       // the stream lost or repeated bytes
     verdict_ends_early,    // nothing damaged, but bytes are missing at the end
     verdict_damaged,       // damaged stretches, none of the above
+    verdict_stopped,       // the check was stopped before the end (and what it found so far)
     verdict_kind_count
 };
 

@@ -68,6 +68,14 @@ enum CheckOutcome {
     outcome_interrupted  // the user stopped the check
 };
 
+// The shortest damaged end of an input that may be read as writes lost
+// past its start: 64 KiB, 128 sectors, sixteen 4 KiB flash pages. A drive
+// that loses writes loses all it is given past a point, which a fill or a
+// stream written to the drive runs far beyond; a shorter damaged end is as
+// well explained by one bad sector, page or last write, and is reported as
+// the damage it is.
+constexpr uint64_t min_lost_bytes = 64 * 1024;
+
 // How many stretches and slips are kept for the report; beyond that they
 // are only counted.
 constexpr uint32_t kept_stretches = 1 << 16;
@@ -89,7 +97,7 @@ struct CheckResult {
     Slip slips[kept_slips];
 
     CheckEnd end;
-    uint64_t expected_size; // 0: not known
+    uint64_t expected_size; // 0: not known; of a stopped check, what it would have read
     // Set by the reader: some input may have been read from memory rather
     // than from its drive, so finding no damage confirms nothing.
     bool possibly_from_memory;
@@ -117,3 +125,24 @@ uint64_t kept_stretch_count(const CheckResult* result);
 // The damage of the kept stretches and slips that lies in input offsets
 // [start, end), as for one of several files checked as one stream.
 void damage_between(const CheckResult* result, uint64_t start, uint64_t end, DamageTotals* totals);
+
+// The stream offset minus the input offset of the run's data followed at
+// input offset at, in a check of a whole input: the shifts of the slips up
+// to it added up.
+int64_t followed_delta_at(const CheckResult* result, uint64_t at);
+
+// The input offset that followed the stream to stream offset offset, or
+// false where none did (it lies in bytes lost at a slip, or past the input).
+bool input_offset_of(const CheckResult* result, uint64_t offset, uint64_t* at);
+
+// What shows that misplaced data (of a whole input's check) came from a
+// drive that gives two offsets one place, rather than from a stream that
+// skipped ahead to it: a skip never repeats a place, nor comes back.
+enum MisplacedEvidence {
+    misplaced_unexplained,  // nothing: the stream may have skipped to it
+    misplaced_written_over, // it is later data, and the stream comes back below
+                            // it after it: what was written there is gone
+    misplaced_read_twice    // the place it was written to reads it too
+};
+
+MisplacedEvidence misplaced_evidence(const CheckResult* result, const Stretch& stretch);

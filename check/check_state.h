@@ -12,6 +12,21 @@
 // up to the end of a sector, and at least enough to recognise data in.
 constexpr uint32_t unit_capacity = 2 * sector_bytes;
 
+// A jump of the stream forward by whole sectors, taken as lost bytes while
+// the stream may still come back from it: should data come back below it,
+// the data since was misplaced instead (written over by later data, as a
+// drive that wraps around does), and the list is mended from first_stretch
+// on.
+struct OpenJump {
+    uint64_t offset;        // input offset of the first byte after the jump
+    int64_t from_delta;     // the expected delta before it
+    uint64_t first_stretch; // the stretch count when it was taken
+    uint64_t slip;          // its index among the slips
+};
+
+// The jumps held open at once; beyond, the earliest stands as lost bytes.
+constexpr uint32_t open_jump_limit = 8;
+
 struct CheckState {
     // The run: its state after the four outputs of the header.
     GeneratorState run;
@@ -27,6 +42,10 @@ struct CheckState {
     int64_t delta;          // stream offset minus input offset of the data followed
     int64_t expected_delta; // where the run's data belongs: 0, or as moved by slips
     bool in_sequence;       // the data before the current place was where it belongs
+    bool placed;            // the run's data followed last was in its place, not misplaced
+    bool read_in_place;     // a piece read from a place of its own: nothing is skipped in it
+    uint32_t open_jump_count;
+    OpenJump open_jumps[open_jump_limit];
 
     // The matching data that goes with delta: [span_start, span_end) of the
     // input, not yet counted.

@@ -49,12 +49,12 @@ const char* other_data(const Stretch&) {
 } // namespace
 
 const DamageKindRow damage_kinds[] = {
-    {"misplaced", merge_continuing, true, describe_misplaced, other_data},
-    {"stale", merge_touching, true, describe_stale, another_run},
-    {"blank", merge_same_byte, false, describe_blank, blank_bytes},
-    {"altered", merge_touching, true, describe_altered, other_data},
-    {"unreadable", merge_touching, false, describe_unreadable, read_errors},
-    {"foreign", merge_touching, false, describe_foreign, other_data},
+    {"misplaced", merge_continuing, true, true, describe_misplaced, other_data},
+    {"stale", merge_touching, true, false, describe_stale, another_run},
+    {"blank", merge_same_byte, false, false, describe_blank, blank_bytes},
+    {"altered", merge_touching, true, true, describe_altered, other_data},
+    {"unreadable", merge_touching, false, false, describe_unreadable, read_errors},
+    {"foreign", merge_touching, false, false, describe_foreign, other_data},
 };
 static_assert(sizeof damage_kinds / sizeof damage_kinds[0] == damage_kind_count,
               "a row for every kind of damage, in the order of DamageKind");

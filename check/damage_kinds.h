@@ -19,6 +19,7 @@ struct DamageKindRow {
     const char* name; // as the report names the kind: "misplaced"
     MergeRule merge;
     bool sprayl_data; // the stretch holds sprayl data, of this run or another
+    bool this_run;    // ... of this run (moved or altered): no sign of writes lost
     // What a listed stretch holds, as the report says after its kind.
     void (*describe)(const Stretch& s, char* text, size_t capacity);
     // What reads give where stretches of the kind end the input: "zeros".

@@ -1,20 +1,14 @@
 #include "stream_check.h"
 
 #include "damage_kinds.h"
+#include "damage_sort.h"
+#include "stream_findings.h"
 #include "stream_position.h"
 
 #include <cstddef>
 #include <cstring>
 
 namespace {
-
-// Where the stream jumps, straight from data in its place, to data that
-// then runs to the end of the input, bytes were lost or repeated on the way:
-// a slip, as a transfer makes. A drive misplaces whole sectors, so a jump by
-// a part of a sector is always a slip; a jump by whole sectors only when it
-// is short. Anything else is misplaced data: the stream's own order is
-// expected back after it.
-constexpr uint64_t slip_limit = 1 << 20;
 
 // Eight words at any of the four byte alignments.
 constexpr uint32_t recognise_bytes = recognised_words * 4 + 3;
@@ -90,188 +84,7 @@ bool expected_bytes(StreamCheck* check, uint64_t at, int64_t delta, unsigned cha
     return true;
 }
 
-// ---- What was found where ----
-
-void add_stretch(StreamCheck* check, const Stretch& stretch) {
-    if (stretch.end <= stretch.start) {
-        return;
-    }
-    check->result.damaged_bytes[stretch.kind] += stretch.end - stretch.start;
-    check->state.in_sequence = false;
-    if (check->result.stretch_count > 0 && check->result.stretch_count <= kept_stretches) {
-        Stretch* last = &check->result.stretches[check->result.stretch_count - 1];
-        if (stretches_merge(*last, stretch)) {
-            last->end = stretch.end;
-            last->bits += stretch.bits;
-            return;
-        }
-    }
-    ++check->result.stretch_count;
-    if (check->result.stretch_count <= kept_stretches) {
-        check->result.stretches[check->result.stretch_count - 1] = stretch;
-    }
-}
-
-void add_slip(StreamCheck* check, uint64_t offset, int64_t shift) {
-    if (check->result.slip_count < kept_slips) {
-        check->result.slips[check->result.slip_count] = {offset, shift};
-    }
-    ++check->result.slip_count;
-}
-
-// Counts the matching data [span_start, span_end): intact where the run's
-// data belongs, else a slip or misplaced data.
-void settle_match(StreamCheck* check, bool input_ends) {
-    if (!check->state.match_open) {
-        return;
-    }
-    check->state.match_open = false;
-    uint64_t length = check->state.span_end - check->state.span_start;
-    if (length == 0) {
-        return;
-    }
-    if (length >= min_checked_bytes) {
-        check->state.run_confirmed = true;
-    }
-    int64_t shift = check->state.span_delta - check->state.expected_delta;
-    if (shift != 0) {
-        uint64_t distance =
-            shift > 0 ? static_cast<uint64_t>(shift) : 0 - static_cast<uint64_t>(shift);
-        bool slip = distance % sector_bytes != 0 ||
-                    (distance <= slip_limit && input_ends && check->state.in_sequence);
-        if (!slip) {
-            uint64_t source = static_cast<uint64_t>(static_cast<int64_t>(check->state.span_start) +
-                                                    check->state.span_delta);
-            add_stretch(check, {check->state.span_start, check->state.span_end, damage_misplaced,
-                                source, 0});
-            return;
-        }
-        add_slip(check, check->state.span_start, shift);
-        check->state.expected_delta = check->state.span_delta;
-    }
-    check->result.bytes_intact += length;
-    check->state.in_sequence = true;
-}
-
-// The input [start, end) matches the run at check->state.delta.
-void extend_match(StreamCheck* check, uint64_t start, uint64_t end) {
-    if (check->state.match_open && check->state.span_delta == check->state.delta &&
-        check->state.span_end == start) {
-        check->state.span_end = end;
-        return;
-    }
-    settle_match(check, false);
-    check->state.match_open = true;
-    check->state.span_start = start;
-    check->state.span_end = end;
-    check->state.span_delta = check->state.delta;
-}
-
-void note_damage(StreamCheck* check, uint64_t start, uint64_t end, DamageKind kind, uint64_t source,
-                 uint64_t bits) {
-    settle_match(check, false);
-    add_stretch(check, {start, end, kind, source, bits});
-}
-
-bool run_is_confirmed(const StreamCheck* check) {
-    return check->state.run_confirmed ||
-           (check->state.match_open &&
-            check->state.span_end - check->state.span_start >= min_checked_bytes);
-}
-
 // ---- A closer look at data that does not match ----
-
-uint64_t load_eight(const unsigned char* bytes) {
-    uint64_t value;
-    std::memcpy(&value, bytes, sizeof value);
-    return value;
-}
-
-// The set bits of x, without a popcount instruction (not every x86 has one).
-uint64_t bit_count(uint64_t x) {
-    x -= (x >> 1) & 0x5555555555555555ull;
-    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
-    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
-    return (x * 0x0101010101010101ull) >> 56;
-}
-
-bool is_blank(const unsigned char* bytes, uint32_t size, unsigned char* value) {
-    if (bytes[0] != 0x00 && bytes[0] != 0xFF) {
-        return false;
-    }
-    uint64_t pattern = bytes[0] == 0 ? 0 : ~0ull;
-    uint32_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        if (load_eight(bytes + i) != pattern) {
-            return false;
-        }
-    }
-    for (; i < size; ++i) {
-        if (bytes[i] != bytes[0]) {
-            return false;
-        }
-    }
-    *value = bytes[0];
-    return true;
-}
-
-struct Difference {
-    uint64_t bits;
-    uint32_t first; // first and last differing byte
-    uint32_t last;
-};
-
-// Eight bytes at a time, without branches; the order of bytes within a word
-// does not matter to the count. The first and last differing bytes are only
-// looked for where the bits are few enough for altered data (else the span
-// is the whole size).
-Difference difference(const unsigned char* a, const unsigned char* b, uint32_t size,
-                      uint64_t bit_limit) {
-    Difference d = {0, 0, size - 1};
-    uint32_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        d.bits += bit_count(load_eight(a + i) ^ load_eight(b + i));
-    }
-    for (; i < size; ++i) {
-        d.bits += bit_count(static_cast<uint64_t>(a[i] ^ b[i]));
-    }
-    if (d.bits > 0 && d.bits <= bit_limit) {
-        while (a[d.first] == b[d.first]) {
-            ++d.first;
-        }
-        while (a[d.last] == b[d.last]) {
-            --d.last;
-        }
-    }
-    return d;
-}
-
-// More differing bits than a quarter of size bytes hold are no altered
-// data: unrelated data differs in half its bits. Counting stops early where
-// even the whole size would be too many.
-uint64_t altered_bit_limit(uint32_t size) {
-    return uint64_t{size} * 8 / 4;
-}
-
-// Bits that differ in a piece of a sector that matches otherwise are the
-// right data with those bits changed: a few of them however they fall,
-// even all in one byte or word; more where they are far fewer than the half
-// that unrelated data has between the first and the last differing byte.
-constexpr uint64_t few_bits = 8;
-
-bool is_altered(const Difference& d) {
-    return d.bits <= few_bits || d.bits <= altered_bit_limit(d.last - d.first + 1);
-}
-
-DamageKind kind_of_bytes(const unsigned char* bytes, uint32_t size, uint64_t* source) {
-    unsigned char value = 0;
-    if (size > 0 && is_blank(bytes, size, &value)) {
-        *source = value;
-        return damage_blank;
-    }
-    *source = 0;
-    return damage_foreign;
-}
 
 // Recognises sprayl data in the last bytes of bytes[0..size): *at is where
 // the recognised words begin.
@@ -567,6 +380,7 @@ void start(StreamCheck* check) {
     std::memset(bytes + stretches_end, 0, sizeof *check - stretches_end);
     check->state.block_start = -1;
     check->state.in_sequence = true;
+    check->state.placed = true;
 }
 
 // Where the slow path stops: what is gathered is looked at as it is.
@@ -613,6 +427,7 @@ void check_start_piece(StreamCheck* check, const GeneratorState* seed, uint64_t 
     // Nothing before the piece was seen in place: whole sectors that hold
     // data of another offset are misplaced, not a slip of the stream.
     check->state.in_sequence = false;
+    check->state.read_in_place = true;
     // Data found in the piece may belong anywhere in what was written.
     check->result.expected_size = stream_span;
 }

@@ -1,8 +1,8 @@
 # Installation and packages. On Linux: the programs to bin, the manual pages
-# to share/man/man1, the README, its topic pages (in doc/ beside it) and the
-# licence to the doc folder, and a .deb. For Windows: a .zip with the two
-# programs, the README and its topic pages as text with CR LF, and the
-# licence.
+# to share/man/man1, the README, its topic pages (in doc/ beside it), the
+# images they show and the licence to the doc folder, and a .deb. For
+# Windows: a .zip with the two programs, the README and its topic pages as
+# text with CR LF, the images and the licence.
 include(GNUInstallDirs)
 
 # The topic pages that the README links to, one row each.
@@ -20,6 +20,19 @@ set(sprayl_doc_pages
     testing.md
     transfer-test.md
     windows.md)
+
+# The images that the topic pages show, by their paths in the source tree,
+# installed at the same place beside doc/ so that the pages' links
+# (../bench/throughput.png) find them.
+set(sprayl_doc_images bench/throughput.png)
+
+# Installs the images under destination.
+function(sprayl_install_doc_images destination)
+  foreach(image IN LISTS sprayl_doc_images)
+    get_filename_component(folder ${image} DIRECTORY)
+    install(FILES ${PROJECT_SOURCE_DIR}/${image} DESTINATION ${destination}${folder})
+  endforeach()
+endfunction()
 
 # Writes a Markdown file as a .txt with CR LF line ends, its links to the other
 # pages (name.md, name.md#part) pointing at their .txt names.
@@ -44,6 +57,7 @@ if(WIN32)
   install(TARGETS sprayl sprayl-check DESTINATION .)
   install(FILES ${CMAKE_BINARY_DIR}/README.txt ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
   install(FILES ${text_pages} DESTINATION doc)
+  sprayl_install_doc_images("")
 
   set(CPACK_GENERATOR ZIP)
   # The shipped archive is the 32-bit build's; the 64-bit build, which the
@@ -81,6 +95,7 @@ else()
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
   list(TRANSFORM sprayl_doc_pages PREPEND ${PROJECT_SOURCE_DIR}/doc/ OUTPUT_VARIABLE doc_page_files)
   install(FILES ${doc_page_files} DESTINATION ${CMAKE_INSTALL_DOCDIR}/doc)
+  sprayl_install_doc_images(${CMAKE_INSTALL_DOCDIR}/)
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

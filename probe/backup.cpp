@@ -1,8 +1,5 @@
 #include "backup.h"
 
-#include "run_data.h"
-
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -10,10 +7,14 @@ namespace {
 
 const unsigned char header_magic[8] = {'S', 'P', 'R', 'A', 'Y', 'L', 'P', 'B'};
 const unsigned char record_magic[4] = {'S', 'R', 'E', 'C'};
-constexpr uint32_t backup_version = 1;
-constexpr size_t record_head_bytes = 4 + 4 + 8 + 8;
+const unsigned char closing_magic[4] = {'S', 'E', 'N', 'D'};
+constexpr uint32_t backup_version = 2;
 constexpr size_t header_fixed_bytes = 8 + 4 + 4 + 8 + 16 + 4;
 constexpr uint32_t largest_identity = 4096;
+constexpr size_t flushed_bytes = 8 + 8;
+constexpr size_t record_head_bytes = 4 + 4 + 4 + 8 + 8 + 8;
+constexpr size_t closing_bytes = 4 + 4 + 8 + 8;
+constexpr size_t old_record_head_bytes = 4 + 4 + 8 + 8;
 
 // FNV-1a, 64 bits.
 constexpr uint64_t checksum_start = 14695981039346656037ull;
@@ -23,6 +24,10 @@ uint64_t checksum_bytes(uint64_t sum, const unsigned char* bytes, size_t size) {
         sum = (sum ^ bytes[i]) * 1099511628211ull;
     }
     return sum;
+}
+
+uint64_t checksum_of(uint64_t sum, const std::vector<unsigned char>& bytes) {
+    return checksum_bytes(sum, bytes.data(), bytes.size());
 }
 
 void put_u32(std::vector<unsigned char>* out, uint32_t value) {
@@ -46,95 +51,254 @@ uint64_t get_u64(const unsigned char* bytes) {
     return get_u32(bytes) | static_cast<uint64_t>(get_u32(bytes + 4)) << 32;
 }
 
-// The checksum of a record: its offset and length, then its data.
-uint64_t record_checksum(uint64_t offset, uint32_t length, const unsigned char* data) {
-    std::vector<unsigned char> head;
-    put_u64(&head, offset);
-    put_u32(&head, length);
-    return checksum_bytes(checksum_bytes(checksum_start, head.data(), head.size()), data, length);
+// ---- The pieces of a backup, as bytes. ----
+
+// The record's head up to its head checksum: magic, number, length, offset.
+std::vector<unsigned char> record_fields(uint32_t number, uint32_t length, uint64_t offset) {
+    std::vector<unsigned char> out(record_magic, record_magic + 4);
+    put_u32(&out, number);
+    put_u32(&out, length);
+    put_u64(&out, offset);
+    return out;
 }
 
-bool write_range(const ProbeDevice* device, uint64_t offset, size_t length,
-                 const unsigned char* data, RestoreOutcome* outcome) {
-    if (length == 0) {
-        return true;
-    }
-    if (!device->write(device->context, offset, length, data)) {
-        outcome->device_failed = true;
+std::vector<unsigned char> flushed_field(uint64_t seed, uint64_t length) {
+    std::vector<unsigned char> out;
+    put_u64(&out, length);
+    put_u64(&out, checksum_of(seed, out));
+    return out;
+}
+
+std::vector<unsigned char> closing_fields(uint32_t records, uint64_t trusted_limit) {
+    std::vector<unsigned char> out(closing_magic, closing_magic + 4);
+    put_u32(&out, records);
+    put_u64(&out, trusted_limit);
+    return out;
+}
+
+bool journal_write(BackupJournal* journal, uint64_t offset, const unsigned char* bytes,
+                   size_t size) {
+    if (journal->failure != nullptr) {
         return false;
     }
-    outcome->sectors_written += length / device->sector_size;
+    if (!journal->sink->write(journal->sink->context, offset, bytes, size)) {
+        journal->failure = "a write";
+        return false;
+    }
     return true;
 }
 
-// Writes one saved range back, leaving out its sectors of the probe's run.
-// Marks in written[] (one per sector of the range) what it wrote.
-bool write_back_range(const ProbeDevice* device, const GeneratorState* run, const SavedRange* range,
-                      const unsigned char* data, char* written, RestoreOutcome* outcome) {
-    uint32_t sector = device->sector_size;
-    size_t start = 0; // first sector of the pending stretch to write
-    size_t sectors = range->length / sector;
-    for (size_t k = 0; k < sectors; ++k) {
-        uint64_t ignored;
-        bool own = find_run_offset(run, data + k * sector, sector, device->size, &ignored);
-        written[k] = own ? 0 : 1;
-        if (own) {
-            outcome->sectors_skipped += 1;
-            if (!write_range(device, range->offset + start * sector, (k - start) * sector,
-                             data + start * sector, outcome)) {
-                return false;
-            }
-            start = k + 1;
-        }
-    }
-    return write_range(device, range->offset + start * sector, (sectors - start) * sector,
-                       data + start * sector, outcome);
-}
-
-} // namespace
-
-std::vector<unsigned char> backup_header_bytes(const BackupHeader* header) {
-    std::vector<unsigned char> out(header_magic, header_magic + sizeof header_magic);
-    put_u32(&out, backup_version);
-    put_u32(&out, header->sector_size);
-    put_u64(&out, header->device_size);
-    for (uint32_t word : header->run.word) {
-        put_u32(&out, word);
-    }
-    put_u32(&out, static_cast<uint32_t>(header->identity.size()));
-    out.insert(out.end(), header->identity.begin(), header->identity.end());
-    put_u64(&out, checksum_bytes(checksum_start, out.data(), out.size()));
-    return out;
-}
-
-std::vector<unsigned char> backup_record_head(uint64_t offset, uint32_t length,
-                                              const unsigned char* data) {
-    std::vector<unsigned char> out(record_magic, record_magic + sizeof record_magic);
-    put_u32(&out, length);
-    put_u64(&out, offset);
-    put_u64(&out, record_checksum(offset, length, data));
-    return out;
-}
-
-bool parse_backup(const unsigned char* bytes, size_t size, BackupHeader* header, SavedData* saved,
-                  bool* cut_short, char* message, size_t capacity) {
-    *cut_short = false;
-    if (size < header_fixed_bytes + 8 || std::memcmp(bytes, header_magic, 8) != 0) {
-        std::snprintf(message, capacity, "not a probe backup");
+bool journal_append(BackupJournal* journal, const std::vector<unsigned char>& bytes) {
+    if (!journal_write(journal, journal->end, bytes.data(), bytes.size())) {
         return false;
     }
-    if (get_u32(bytes + 8) != backup_version) {
-        std::snprintf(message, capacity, "a probe backup of version %u, not %u", get_u32(bytes + 8),
+    journal->end += bytes.size();
+    return true;
+}
+
+// ---- Reading. ----
+
+// What lies at one place of a backup.
+enum ItemKind {
+    item_record,
+    item_closing,
+    item_cut,     // too few bytes left for what its head says
+    item_invalid, // no record or closing record starts here
+};
+
+struct Item {
+    ItemKind kind;
+    uint32_t number; // a record's; a closing record's count
+    uint32_t length;
+    uint64_t offset; // a record's; a closing record's trusted limit
+    bool data_whole;
+    size_t bytes; // the whole item
+};
+
+Item version_2_item(const unsigned char* bytes, size_t size, size_t at, uint64_t seed) {
+    const unsigned char* head = bytes + at;
+    size_t left = size - at;
+    if (left >= 4 && std::memcmp(head, closing_magic, 4) == 0) {
+        if (left < closing_bytes) {
+            return {item_cut, 0, 0, 0, false, 0};
+        }
+        std::vector<unsigned char> fields = closing_fields(get_u32(head + 4), get_u64(head + 8));
+        if (get_u64(head + 16) != checksum_of(seed, fields)) {
+            return {item_invalid, 0, 0, 0, false, 0};
+        }
+        return {item_closing, get_u32(head + 4), 0, get_u64(head + 8), true, closing_bytes};
+    }
+    if (left < 4 || std::memcmp(head, record_magic, 4) != 0) {
+        return {left < 4 ? item_cut : item_invalid, 0, 0, 0, false, 0};
+    }
+    if (left < record_head_bytes) {
+        return {item_cut, 0, 0, 0, false, 0};
+    }
+    Item item = {item_record, get_u32(head + 4), get_u32(head + 8), get_u64(head + 12), false, 0};
+    uint64_t head_sum = checksum_of(seed, record_fields(item.number, item.length, item.offset));
+    if (get_u64(head + 20) != head_sum) {
+        return {item_invalid, 0, 0, 0, false, 0};
+    }
+    if (left - record_head_bytes < item.length) {
+        return {item_cut, 0, 0, 0, false, 0};
+    }
+    item.data_whole =
+        get_u64(head + 28) == checksum_bytes(head_sum, head + record_head_bytes, item.length);
+    item.bytes = record_head_bytes + item.length;
+    return item;
+}
+
+// Version 1: one checksum over offset, length and data; no numbers.
+Item version_1_item(const unsigned char* bytes, size_t size, size_t at, uint32_t number) {
+    const unsigned char* head = bytes + at;
+    size_t left = size - at;
+    if (left < old_record_head_bytes) {
+        return {item_cut, 0, 0, 0, false, 0};
+    }
+    if (std::memcmp(head, record_magic, 4) != 0) {
+        return {item_invalid, 0, 0, 0, false, 0};
+    }
+    uint32_t length = get_u32(head + 4);
+    uint64_t offset = get_u64(head + 8);
+    if (left - old_record_head_bytes < length) {
+        return {item_cut, 0, 0, 0, false, 0};
+    }
+    std::vector<unsigned char> fields;
+    put_u64(&fields, offset);
+    put_u32(&fields, length);
+    uint64_t sum =
+        checksum_bytes(checksum_of(checksum_start, fields), head + old_record_head_bytes, length);
+    if (get_u64(head + 16) != sum) {
+        return {item_invalid, 0, 0, 0, false, 0};
+    }
+    return {item_record, number, length, offset, true, old_record_head_bytes + length};
+}
+
+struct Reader {
+    const unsigned char* bytes;
+    size_t size;
+    uint64_t seed;
+    uint32_t version;
+    uint32_t next_number; // the number the next record should have
+    BackupContents* contents;
+};
+
+Item item_at(const Reader* reader, size_t at) {
+    return reader->version == 1
+               ? version_1_item(reader->bytes, reader->size, at, reader->next_number)
+               : version_2_item(reader->bytes, reader->size, at, reader->seed);
+}
+
+// The next place after at where a record or a closing record starts whole,
+// or size.
+size_t next_item(const Reader* reader, size_t at) {
+    for (size_t next = at + 1; next < reader->size; ++next) {
+        ItemKind kind = item_at(reader, next).kind;
+        if (kind == item_record || kind == item_closing) {
+            return next;
+        }
+    }
+    return reader->size;
+}
+
+// Notes the stretch [from, to) of the backup as unreadable, and the records
+// from next_number up to number (0: not known) as missing.
+void note_unreadable(Reader* reader, size_t from, size_t to, uint32_t number) {
+    if (from == to && number <= reader->next_number) {
+        return;
+    }
+    uint32_t missing = number > reader->next_number ? number - reader->next_number : 0;
+    reader->contents->unreadable.push_back({from, to - from, reader->next_number, missing});
+    reader->next_number += missing;
+}
+
+void keep_record(Reader* reader, const Item* item, const unsigned char* data) {
+    BackupContents* contents = reader->contents;
+    size_t at = static_cast<size_t>(data - reader->bytes) - (item->bytes - item->length);
+    // Numbers skipped with no bytes between: records lost as a whole.
+    note_unreadable(reader, at, at, item->number);
+    reader->next_number = item->number + 1;
+    if (!item->data_whole || item->length % contents->header.sector_size != 0) {
+        contents->damaged.push_back({item->number, item->offset, item->length});
+        return;
+    }
+    SavedData* saved = &contents->saved;
+    saved->ranges.push_back({item->offset, item->length, saved->bytes.size()});
+    saved->bytes.insert(saved->bytes.end(), data, data + item->length);
+}
+
+// Reads the records from at; up to flushed (the length the backup had
+// flushed) anything unreadable is damage, past it a write that never
+// finished. Returns where the records end; *closed when a closing record
+// ended them.
+size_t read_records(Reader* reader, size_t at, uint64_t flushed, bool* closed) {
+    *closed = false;
+    while (at < reader->size) {
+        Item item = item_at(reader, at);
+        if (at >= flushed && item.kind == item_record && !item.data_whole) {
+            return at; // never flushed: its sectors were never written
+        }
+        if (item.kind == item_record && item.number >= reader->next_number) {
+            keep_record(reader, &item, reader->bytes + at + (item.bytes - item.length));
+            at += item.bytes;
+            continue;
+        }
+        if (item.kind == item_closing) {
+            note_unreadable(reader, at, at, item.number);
+            reader->contents->trusted_limit = item.offset;
+            *closed = true;
+            return at + item.bytes;
+        }
+        if (at >= flushed || item.kind == item_cut) {
+            return at;
+        }
+        size_t next = next_item(reader, at);
+        Item found =
+            next < reader->size ? item_at(reader, next) : Item{item_cut, 0, 0, 0, false, 0};
+        note_unreadable(reader, at, next, found.kind == item_cut ? 0 : found.number);
+        at = next;
+    }
+    return at;
+}
+
+// The probe writes nothing to the drive before its backup's header and
+// flushed field are flushed.
+const char* const cut_in_header =
+    "the backup is cut short inside its header: a probe stopped this early had written nothing"
+    " to the drive";
+
+bool refuse(char* message, size_t capacity, const char* text) {
+    std::snprintf(message, capacity, "%s", text);
+    return false;
+}
+
+// The header; false with message when it is not a whole one.
+bool parse_header(const unsigned char* bytes, size_t size, BackupHeader* header, size_t* end,
+                  uint64_t* seed, char* message, size_t capacity) {
+    size_t magic = size < sizeof header_magic ? size : sizeof header_magic;
+    if (std::memcmp(bytes, header_magic, magic) != 0) {
+        return refuse(message, capacity, "not a probe backup");
+    }
+    if (size < header_fixed_bytes) {
+        return refuse(message, capacity, cut_in_header);
+    }
+    header->version = get_u32(bytes + 8);
+    if (header->version != 1 && header->version != backup_version) {
+        std::snprintf(message, capacity, "a probe backup of version %u, not %u", header->version,
                       backup_version);
         return false;
     }
     uint32_t identity_length = get_u32(bytes + header_fixed_bytes - 4);
-    size_t header_size = header_fixed_bytes + identity_length + 8;
-    if (identity_length > largest_identity || size < header_size ||
-        get_u64(bytes + header_size - 8) !=
-            checksum_bytes(checksum_start, bytes, header_size - 8)) {
-        std::snprintf(message, capacity, "the backup's header is damaged");
-        return false;
+    *end = header_fixed_bytes + identity_length + 8;
+    if (identity_length > largest_identity) {
+        return refuse(message, capacity, "the backup's header is damaged");
+    }
+    if (size < *end) {
+        return refuse(message, capacity, cut_in_header);
+    }
+    *seed = checksum_bytes(checksum_start, bytes, *end - 8);
+    if (get_u64(bytes + *end - 8) != *seed) {
+        return refuse(message, capacity, "the backup's header is damaged");
     }
     header->sector_size = get_u32(bytes + 12);
     header->device_size = get_u64(bytes + 16);
@@ -144,121 +308,101 @@ bool parse_backup(const unsigned char* bytes, size_t size, BackupHeader* header,
     header->run.counter = 4 * weyl_increment;
     header->identity.assign(reinterpret_cast<const char*>(bytes) + header_fixed_bytes,
                             identity_length);
-    saved->ranges.clear();
-    saved->bytes.clear();
-    size_t at = header_size;
-    while (at < size) {
-        if (size - at < record_head_bytes) {
-            *cut_short = true;
-            break;
-        }
-        const unsigned char* head = bytes + at;
-        uint32_t length = get_u32(head + 4);
-        uint64_t offset = get_u64(head + 8);
-        if (std::memcmp(head, record_magic, 4) != 0) {
-            std::snprintf(message, capacity, "the backup is damaged at byte %zu", at);
-            return false;
-        }
-        if (size - at - record_head_bytes < length) {
-            *cut_short = true;
-            break;
-        }
-        const unsigned char* data = head + record_head_bytes;
-        if (get_u64(head + 16) != record_checksum(offset, length, data) ||
-            length % header->sector_size != 0) {
-            std::snprintf(message, capacity, "the backup's record at byte %zu is damaged", at);
-            return false;
-        }
-        saved->ranges.push_back({offset, length, saved->bytes.size()});
-        saved->bytes.insert(saved->bytes.end(), data, data + length);
-        at += record_head_bytes + length;
+    if (header->sector_size == 0) {
+        return refuse(message, capacity, "the backup's header is damaged");
     }
     return true;
 }
 
-bool restore_saved(const ProbeDevice* device, const GeneratorState* run, const SavedData* saved,
-                   uint64_t trusted_limit, RestoreOutcome* outcome) {
-    *outcome = {};
-    std::vector<std::vector<char>> written(saved->ranges.size());
-    for (size_t k = saved->ranges.size(); k-- > 0;) {
-        const SavedRange* range = &saved->ranges[k];
-        written[k].assign(range->length / device->sector_size, 0);
-        if (!write_back_range(device, run, range, saved->bytes.data() + range->at,
-                              written[k].data(), outcome)) {
-            return false;
-        }
+} // namespace
+
+bool backup_start(BackupJournal* journal, const BackupSink* sink, const BackupHeader* header) {
+    *journal = {sink, 0, 0, 0, 0, nullptr};
+    std::vector<unsigned char> out(header_magic, header_magic + sizeof header_magic);
+    put_u32(&out, backup_version);
+    put_u32(&out, header->sector_size);
+    put_u64(&out, header->device_size);
+    for (uint32_t word : header->run.word) {
+        put_u32(&out, word);
     }
-    if (!device->flush(device->context)) {
-        outcome->device_failed = true;
-        return false;
-    }
-    // What a sector reads back as is what was written to it last: the
-    // record saved earliest among those written there.
-    uint32_t sector = device->sector_size;
-    std::vector<unsigned char> buffer;
-    bool trusted_all = true;
-    for (size_t k = 0; k < saved->ranges.size(); ++k) {
-        const SavedRange* range = &saved->ranges[k];
-        if (std::find(written[k].begin(), written[k].end(), 1) == written[k].end()) {
-            continue;
-        }
-        buffer.resize(range->length);
-        if (!device->read(device->context, range->offset, range->length, buffer.data())) {
-            outcome->device_failed = true;
-            return false;
-        }
-        for (size_t s = 0; s < written[k].size(); ++s) {
-            uint64_t offset = range->offset + s * sector;
-            if (written[k][s] != 0 &&
-                std::memcmp(buffer.data() + s * sector,
-                            saved->bytes.data() + range->at + s * sector, sector) != 0) {
-                if (outcome->sectors_differing == 0) {
-                    outcome->first_difference = offset;
-                }
-                outcome->sectors_differing += 1;
-                trusted_all = trusted_all && offset >= trusted_limit;
-            }
-        }
-    }
-    return trusted_all;
+    put_u32(&out, static_cast<uint32_t>(header->identity.size()));
+    out.insert(out.end(), header->identity.begin(), header->identity.end());
+    journal->seed = checksum_of(checksum_start, out);
+    put_u64(&out, journal->seed);
+    journal->flushed_at = out.size();
+    std::vector<unsigned char> flushed = flushed_field(journal->seed, out.size() + flushed_bytes);
+    out.insert(out.end(), flushed.begin(), flushed.end());
+    return journal_append(journal, out);
 }
 
-bool restore_from_backup(const ProbeDevice* device, const char* identity,
-                         const unsigned char* bytes, size_t size, RestoreOutcome* outcome,
-                         char* message, size_t capacity) {
-    *outcome = {};
-    BackupHeader header;
-    SavedData saved;
-    bool cut_short;
-    if (!parse_backup(bytes, size, &header, &saved, &cut_short, message, capacity)) {
+bool backup_append(BackupJournal* journal, uint64_t offset, uint32_t length,
+                   const unsigned char* data) {
+    std::vector<unsigned char> head = record_fields(journal->records, length, offset);
+    uint64_t head_sum = checksum_of(journal->seed, head);
+    put_u64(&head, head_sum);
+    put_u64(&head, checksum_bytes(head_sum, data, length));
+    if (!journal_append(journal, head) || !journal_write(journal, journal->end, data, length)) {
         return false;
     }
-    if (header.device_size != device->size || header.sector_size != device->sector_size ||
-        header.identity != identity) {
-        std::snprintf(message, capacity,
-                      "the backup is of another drive: %s, %llu bytes in sectors of %u",
-                      header.identity.c_str(), static_cast<unsigned long long>(header.device_size),
-                      header.sector_size);
+    journal->end += length;
+    journal->records += 1;
+    return true;
+}
+
+bool backup_commit(BackupJournal* journal) {
+    std::vector<unsigned char> flushed = flushed_field(journal->seed, journal->end);
+    if (!journal_write(journal, journal->flushed_at, flushed.data(), flushed.size())) {
         return false;
     }
-    for (const SavedRange& range : saved.ranges) {
-        if (range.offset % device->sector_size != 0 || range.offset > device->size ||
-            range.length > device->size - range.offset) {
-            std::snprintf(message, capacity, "the backup holds a range outside the drive");
-            return false;
-        }
-    }
-    if (!restore_saved(device, &header.run, &saved, device->size, outcome)) {
-        if (outcome->device_failed) {
-            std::snprintf(message, capacity, "the drive failed during the restore");
-        } else {
-            std::snprintf(message, capacity,
-                          "%llu sectors read back other than restored, the first at byte %llu "
-                          "(past a fake drive's real capacity, it may not keep what is written)",
-                          static_cast<unsigned long long>(outcome->sectors_differing),
-                          static_cast<unsigned long long>(outcome->first_difference));
-        }
+    if (!journal->sink->flush(journal->sink->context)) {
+        journal->failure = "a flush";
         return false;
     }
     return true;
+}
+
+bool backup_close(BackupJournal* journal, uint64_t trusted_limit) {
+    std::vector<unsigned char> closing = closing_fields(journal->records, trusted_limit);
+    put_u64(&closing, checksum_of(journal->seed, closing));
+    return journal_append(journal, closing) && backup_commit(journal);
+}
+
+bool parse_backup(const unsigned char* bytes, size_t size, BackupContents* contents, char* message,
+                  size_t capacity) {
+    *contents = {};
+    size_t at = 0;
+    uint64_t seed = 0;
+    if (!parse_header(bytes, size, &contents->header, &at, &seed, message, capacity)) {
+        return false;
+    }
+    contents->trusted_limit = contents->header.device_size;
+    Reader reader = {bytes, size, seed, contents->header.version, 0, contents};
+    uint64_t flushed = 0;
+    bool flushed_known = false;
+    if (contents->header.version != 1) {
+        if (size - at < flushed_bytes) {
+            return refuse(message, capacity, cut_in_header);
+        }
+        flushed = get_u64(bytes + at);
+        flushed_known = flushed_field(seed, flushed) ==
+                        std::vector<unsigned char>(bytes + at, bytes + at + flushed_bytes);
+        at += flushed_bytes;
+    }
+    bool closed = false;
+    size_t end = read_records(&reader, at, flushed_known ? flushed : size, &closed);
+    contents->records = reader.next_number;
+    if (flushed_known && end < flushed && !closed) {
+        // Records after the last whole one were flushed, then cut away.
+        contents->unreadable.push_back({end, flushed - end, reader.next_number, 0});
+    }
+    contents->wholeness = closed                            ? backup_closed
+                          : !flushed_known                  ? backup_unproven
+                          : size < flushed || end < flushed ? backup_cut_short
+                                                            : backup_open;
+    return true;
+}
+
+bool backup_is_whole(const BackupContents* contents) {
+    return (contents->wholeness == backup_closed || contents->wholeness == backup_open) &&
+           contents->damaged.empty() && contents->unreadable.empty();
 }

@@ -1,18 +1,18 @@
 #include "probe.h"
 
+#include "capacity_search.h"
+#include "probe_access.h"
 #include "run_data.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <vector>
+
+using namespace probe_internal;
 
 namespace {
 
-constexpr uint64_t mib = uint64_t{1} << 20;
-// The largest single read or write.
-constexpr size_t io_chunk = mib;
 // The smallest drive worth probing.
 constexpr uint64_t smallest_drive = 4 * mib;
 // The top of the drive written at once, to push a cache out. The first
@@ -35,327 +35,9 @@ constexpr uint64_t witness_read_stride = 64 * 1024;
 // The scan reads every witness_read_stride over this many witnesses' worth
 // of the drive's low end.
 constexpr uint64_t fine_scan_witnesses = 16;
-// Places tested in one round of a search. A round costs a flush of the
-// backup and of the drive, and a read and a write per place; where each
-// round must also push a cache out, fewer and larger rounds cost less.
-constexpr int64_t round_places = 127;
-constexpr int64_t unpushed_round_places = 15;
-constexpr int64_t pushed_round_places = 1023;
-// The stretch that the cache is measured with, and the largest cache measured.
-constexpr uint64_t cache_stretch = 4 * mib;
-constexpr uint64_t largest_cache_measured = 64 * mib;
 // A cache bounded this closely by the first pass's reads is not measured
 // with writes.
 constexpr uint64_t closely_enough = 64 * 1024;
-
-// Byte ranges [start, end), disjoint and merged.
-using Intervals = std::map<uint64_t, uint64_t>;
-
-void add_interval(Intervals* set, uint64_t start, uint64_t end) {
-    auto next = set->upper_bound(start);
-    if (next != set->begin()) {
-        auto before = std::prev(next);
-        if (before->second >= start) {
-            start = before->first;
-            end = std::max(end, before->second);
-            next = set->erase(before);
-        }
-    }
-    while (next != set->end() && next->first <= end) {
-        end = std::max(end, next->second);
-        next = set->erase(next);
-    }
-    (*set)[start] = end;
-}
-
-bool intersects(const Intervals* set, uint64_t start, uint64_t end) {
-    auto next = set->lower_bound(end);
-    return next != set->begin() && std::prev(next)->second > start;
-}
-
-// The parts of [start, end) that set does not cover.
-std::vector<std::pair<uint64_t, uint64_t>> uncovered(const Intervals* set, uint64_t start,
-                                                     uint64_t end) {
-    std::vector<std::pair<uint64_t, uint64_t>> parts;
-    auto next = set->upper_bound(start);
-    if (next != set->begin() && std::prev(next)->second > start) {
-        start = std::prev(next)->second;
-    }
-    for (; start < end && next != set->end() && next->first < end; ++next) {
-        if (next->first > start) {
-            parts.push_back({start, next->first});
-        }
-        start = std::max(start, next->second);
-    }
-    if (start < end) {
-        parts.push_back({start, end});
-    }
-    return parts;
-}
-
-struct Range {
-    uint64_t offset;
-    uint64_t length;
-};
-
-// What one sector read back as.
-enum SectorKind {
-    sector_own,   // the run's data written at this address
-    sector_moved, // the run's data written at another address
-    sector_zeros,
-    sector_ones,
-    sector_old, // what it held before the probe wrote it
-    sector_other,
-    sector_unreadable,
-};
-
-struct Observation {
-    uint64_t address;
-    SectorKind kind;
-    uint64_t named; // sector_moved: the address its data was written to
-};
-
-// One write to the drive: position counts the bytes written before it.
-struct WriteEntry {
-    uint64_t offset;
-    uint64_t length;
-    uint64_t position;
-};
-
-struct Probe {
-    const ProbeDevice* device;
-    const BackupSink* backup;
-    const ProbeOptions* options;
-    ProbeResult* result;
-    uint64_t size; // the claimed size in whole sectors
-    uint64_t sector;
-    SavedData saved;
-    Intervals saved_ranges;
-    std::map<uint64_t, size_t> saved_by_offset; // a saved range's offset: its index
-    Intervals written_ranges;
-    std::vector<WriteEntry> write_log; // every write, in order
-    uint64_t written_total;            // bytes written so far
-    std::vector<unsigned char> buffer;
-    bool failed; // a write or the backup failed: stop and restore
-    bool stopped;
-    char* message;
-    size_t capacity;
-};
-
-// ---- Counted access to the drive. ----
-
-bool read_device(Probe* probe, uint64_t offset, size_t length, unsigned char* buffer) {
-    const ProbeDevice* device = probe->device;
-    double start = device->seconds(device->context);
-    bool ok = device->read(device->context, offset, length, buffer);
-    probe->result->read_seconds += device->seconds(device->context) - start;
-    probe->result->reads += 1;
-    probe->result->bytes_read += ok ? length : 0;
-    return ok;
-}
-
-// Marks the probe failed (it stops and restores) with the first failure's
-// message.
-bool fail(Probe* probe, const char* what) {
-    if (!probe->failed) {
-        std::snprintf(probe->message, probe->capacity, "%s", what);
-    }
-    probe->failed = true;
-    return false;
-}
-
-bool fail_at(Probe* probe, const char* what, uint64_t offset) {
-    if (!probe->failed) {
-        std::snprintf(probe->message, probe->capacity, "%s at byte %llu", what,
-                      static_cast<unsigned long long>(offset));
-    }
-    probe->failed = true;
-    return false;
-}
-
-bool write_device(Probe* probe, uint64_t offset, size_t length, const unsigned char* data) {
-    const ProbeDevice* device = probe->device;
-    double start = device->seconds(device->context);
-    bool ok = device->write(device->context, offset, length, data);
-    probe->result->write_seconds += device->seconds(device->context) - start;
-    probe->result->writes += 1;
-    probe->result->bytes_written += ok ? length : 0;
-    if (ok) {
-        probe->write_log.push_back({offset, length, probe->written_total});
-        probe->written_total += length;
-    }
-    return ok || fail_at(probe, "the drive failed a write", offset);
-}
-
-// ---- The age of a write: the bytes written since the sector's last
-// write began, its own included. A cache of the latest K bytes written
-// answers for a sector while its age is at most K. ----
-
-constexpr uint64_t never_written = UINT64_MAX;
-
-uint64_t write_age(const Probe* probe, uint64_t address) {
-    for (size_t k = probe->write_log.size(); k-- > 0;) {
-        const WriteEntry* entry = &probe->write_log[k];
-        if (address >= entry->offset && address - entry->offset < entry->length) {
-            return probe->written_total - entry->position - (address - entry->offset);
-        }
-    }
-    return never_written;
-}
-
-// The sector whose last write has this age, or never_written when the
-// sector written then was written again later.
-uint64_t address_of_age(const Probe* probe, uint64_t age) {
-    if (age == 0 || age > probe->written_total) {
-        return never_written;
-    }
-    uint64_t position = probe->written_total - age;
-    auto entry =
-        std::upper_bound(probe->write_log.begin(), probe->write_log.end(), position,
-                         [](uint64_t at, const WriteEntry& write) { return at < write.position; });
-    uint64_t address = std::prev(entry)->offset + (position - std::prev(entry)->position);
-    return write_age(probe, address) == age ? address : never_written;
-}
-
-bool flush_device(Probe* probe) {
-    const ProbeDevice* device = probe->device;
-    double start = device->seconds(device->context);
-    bool ok = device->flush(device->context);
-    probe->result->write_seconds += device->seconds(device->context) - start;
-    return ok || fail(probe, "the drive failed a flush");
-}
-
-bool should_stop(Probe* probe) {
-    const volatile std::sig_atomic_t* stop = probe->options->stop_requested;
-    if (stop != nullptr && *stop != 0) {
-        probe->stopped = true;
-    }
-    return probe->stopped || probe->failed;
-}
-
-// ---- Saving before writing. ----
-
-bool append_backup(Probe* probe, const unsigned char* bytes, size_t size) {
-    const BackupSink* backup = probe->backup;
-    return backup->append(backup->context, bytes, size) || fail(probe, "the backup failed a write");
-}
-
-// Saves what the parts of [offset, offset + length) not saved before hold:
-// in memory and as backup records. False when the drive failed the read
-// (the range must then not be written).
-bool save_range(Probe* probe, uint64_t offset, uint64_t length) {
-    for (auto part : uncovered(&probe->saved_ranges, offset, offset + length)) {
-        for (uint64_t at = part.first; at < part.second; at += io_chunk) {
-            size_t piece = static_cast<size_t>(std::min<uint64_t>(io_chunk, part.second - at));
-            if (!read_device(probe, at, piece, probe->buffer.data())) {
-                return false;
-            }
-            std::vector<unsigned char> head =
-                backup_record_head(at, static_cast<uint32_t>(piece), probe->buffer.data());
-            if (!append_backup(probe, head.data(), head.size()) ||
-                !append_backup(probe, probe->buffer.data(), piece)) {
-                return false;
-            }
-            probe->saved_by_offset[at] = probe->saved.ranges.size();
-            probe->saved.ranges.push_back(
-                {at, static_cast<uint32_t>(piece), probe->saved.bytes.size()});
-            probe->saved.bytes.insert(probe->saved.bytes.end(), probe->buffer.begin(),
-                                      probe->buffer.begin() + static_cast<ptrdiff_t>(piece));
-            probe->result->bytes_saved += piece;
-            add_interval(&probe->saved_ranges, at, at + piece);
-        }
-    }
-    return true;
-}
-
-void write_run_range(Probe* probe, Range range) {
-    for (uint64_t at = range.offset; at < range.offset + range.length && !probe->failed;
-         at += io_chunk) {
-        size_t piece =
-            static_cast<size_t>(std::min<uint64_t>(io_chunk, range.offset + range.length - at));
-        run_bytes(&probe->options->run, at, piece, probe->buffer.data());
-        write_device(probe, at, piece, probe->buffer.data());
-    }
-    add_interval(&probe->written_ranges, range.offset, range.offset + range.length);
-}
-
-// Saves the ranges, flushes the backup, then writes the run's data to them
-// in the order given. written[k] tells whether range k was written: a range
-// the drive could not read for saving is left alone.
-std::vector<char> save_and_write(Probe* probe, const std::vector<Range>& ranges) {
-    std::vector<char> written(ranges.size(), 1);
-    if (!probe->options->destructive) {
-        for (size_t k = 0; k < ranges.size() && !probe->failed; ++k) {
-            written[k] = save_range(probe, ranges[k].offset, ranges[k].length) ? 1 : 0;
-        }
-        const BackupSink* backup = probe->backup;
-        if (!probe->failed && !backup->flush(backup->context)) {
-            fail(probe, "the backup failed a flush");
-        }
-    }
-    for (size_t k = 0; k < ranges.size() && !probe->failed; ++k) {
-        if (written[k] != 0) {
-            write_run_range(probe, ranges[k]);
-        }
-    }
-    if (!probe->failed) {
-        flush_device(probe);
-    }
-    return written;
-}
-
-// ---- Reading back. ----
-
-bool is_filled_with(const unsigned char* data, size_t size, unsigned char value) {
-    for (size_t k = 0; k < size; ++k) {
-        if (data[k] != value) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool equals_saved(const Probe* probe, uint64_t address, const unsigned char* data) {
-    auto found = probe->saved_by_offset.upper_bound(address);
-    if (found == probe->saved_by_offset.begin()) {
-        return false;
-    }
-    const SavedRange* range = &probe->saved.ranges[std::prev(found)->second];
-    return address < range->offset + range->length &&
-           std::memcmp(probe->saved.bytes.data() + range->at + (address - range->offset), data,
-                       static_cast<size_t>(probe->sector)) == 0;
-}
-
-Observation classify(const Probe* probe, uint64_t address, const unsigned char* data) {
-    size_t sector = static_cast<size_t>(probe->sector);
-    uint64_t named = 0;
-    if (is_filled_with(data, sector, 0)) {
-        return {address, sector_zeros, 0};
-    }
-    if (is_filled_with(data, sector, 0xFF)) {
-        return {address, sector_ones, 0};
-    }
-    if (find_run_offset(&probe->options->run, data, sector, probe->size, &named)) {
-        return {address, named == address ? sector_own : sector_moved, named};
-    }
-    if (equals_saved(probe, address, data)) {
-        return {address, sector_old, 0};
-    }
-    return {address, sector_other, 0};
-}
-
-Observation look_at(Probe* probe, uint64_t address) {
-    if (!read_device(probe, address, static_cast<size_t>(probe->sector), probe->buffer.data())) {
-        return {address, sector_unreadable, 0};
-    }
-    return classify(probe, address, probe->buffer.data());
-}
-
-// ---- Where to look. ----
-
-uint64_t align_down(uint64_t value, uint64_t unit) {
-    return value - value % unit;
-}
 
 uint64_t witness_size(uint64_t size, uint64_t sector, uint64_t smallest) {
     uint64_t witness = std::max(smallest, size / witness_fraction);
@@ -406,190 +88,6 @@ uint64_t greatest_common_divisor(uint64_t a, uint64_t b) {
         b = rest;
     }
     return a;
-}
-
-// Up to places sector indices in (low, high], evenly spread, high the
-// last.
-std::vector<int64_t> round_points(int64_t low, int64_t high, int64_t places) {
-    int64_t count = std::min(places, high - low);
-    std::vector<int64_t> points;
-    for (int64_t k = 1; k <= count; ++k) {
-        points.push_back(low + ((high - low) * k + count - 1) / count);
-    }
-    points.erase(std::unique(points.begin(), points.end()), points.end());
-    return points;
-}
-
-// ---- Wrap-around: address m from the capacity up shares storage with
-// m - distance, so writing m and reading m - distance (never written, so
-// no cache answers for it) tells whether m is past the capacity. ----
-
-// Writes address and reads address - distance: whether the write landed
-// there.
-bool lands_below(Probe* probe, uint64_t address, uint64_t distance) {
-    std::vector<char> written = save_and_write(probe, {{address, probe->sector}});
-    Observation partner = look_at(probe, address - distance);
-    return written[0] != 0 && partner.kind == sector_moved && partner.named == address;
-}
-
-// The capacity, or 0 when a write to the address found does not land
-// distance below it: then reads there only show lower storage, and writes
-// are lost.
-uint64_t search_wrapped_capacity(Probe* probe, uint64_t distance, uint64_t known_past) {
-    int64_t sector = static_cast<int64_t>(probe->sector);
-    int64_t step = static_cast<int64_t>(distance) / sector;
-    int64_t low = step - 1; // the capacity is at least the distance
-    int64_t high = static_cast<int64_t>(known_past) / sector;
-    while (high - low > 1 && !should_stop(probe)) {
-        // Places of one round less than the distance apart cannot reach
-        // each other's storage.
-        int64_t top = std::min(high - 1, low + step - 1);
-        std::vector<int64_t> points = round_points(low, top, round_places);
-        std::vector<Range> ranges;
-        for (int64_t& point : points) {
-            uint64_t partner = static_cast<uint64_t>((point - step) * sector);
-            while (point < top &&
-                   intersects(&probe->written_ranges, partner, partner + probe->sector)) {
-                point += 1;
-                partner += probe->sector;
-            }
-            ranges.push_back({static_cast<uint64_t>(point * sector), probe->sector});
-        }
-        std::vector<char> written = save_and_write(probe, ranges);
-        int64_t first_past = high;
-        int64_t last_below = low;
-        for (size_t k = 0; k < points.size() && !probe->failed; ++k) {
-            uint64_t address = ranges[k].offset;
-            Observation partner = look_at(probe, address - distance);
-            bool past =
-                written[k] == 0 || (partner.kind == sector_moved && partner.named == address);
-            if (past) {
-                first_past = std::min(first_past, points[k]);
-            }
-        }
-        for (size_t k = 0; k < points.size(); ++k) {
-            if (points[k] < first_past) {
-                last_below = std::max(last_below, points[k]);
-            }
-        }
-        high = first_past;
-        low = last_below;
-    }
-    uint64_t capacity = static_cast<uint64_t>(high * sector);
-    if (should_stop(probe) || lands_below(probe, capacity, distance)) {
-        return capacity;
-    }
-    return 0;
-}
-
-// ---- Lost writes: a cache answers for the last writes, so each round
-// writes its places, then enough elsewhere to push them out, then reads. ----
-
-// A stretch of push_length bytes outside (low, high] to write after each
-// round; empty when there is no room. At the top of the drive where it can
-// be: the witness was saved there already, and writing it again costs no
-// saving.
-Range push_range(const Probe* probe, uint64_t low, uint64_t high, uint64_t push_length) {
-    if (high + push_length <= probe->size) {
-        return {probe->size - push_length, push_length};
-    }
-    if (low >= push_length) {
-        return {low - push_length, push_length};
-    }
-    return {0, 0};
-}
-
-// How many bytes of [start, start + length), counted from its end, read
-// back as written.
-uint64_t newest_answered(Probe* probe, uint64_t start, uint64_t length) {
-    uint64_t answered = 0;
-    for (uint64_t end = start + length; end > start; end -= io_chunk) {
-        uint64_t piece = std::min<uint64_t>(io_chunk, end - start);
-        if (!read_device(probe, end - piece, static_cast<size_t>(piece), probe->buffer.data())) {
-            return answered;
-        }
-        for (uint64_t at = piece; at > 0; at -= probe->sector) {
-            Observation seen = classify(probe, end - piece + at - probe->sector,
-                                        probe->buffer.data() + at - probe->sector);
-            if (seen.kind != sector_own) {
-                return answered;
-            }
-            answered += probe->sector;
-        }
-    }
-    return answered;
-}
-
-// Writes a stretch from start (past the capacity), then extra bytes
-// elsewhere, and reads the stretch back from its newest sector: a cache of
-// the last K bytes written answers K - extra of them. Moves extra until
-// that falls inside the stretch.
-void measure_cache(Probe* probe, uint64_t start, uint64_t kept_end) {
-    uint64_t sector = probe->sector;
-    uint64_t length = align_down(std::min(cache_stretch, probe->size - start), sector);
-    uint64_t at_least = 0;
-    uint64_t at_most = UINT64_MAX;
-    uint64_t extra = 0;
-    while (length > 0 && at_most - at_least >= sector && extra <= largest_cache_measured &&
-           !should_stop(probe)) {
-        Range push = push_range(probe, kept_end, start + length, extra);
-        if (extra > 0 && push.length == 0) {
-            break;
-        }
-        if (save_and_write(probe, {{start, length}})[0] == 0) {
-            break;
-        }
-        if (extra > 0) {
-            save_and_write(probe, {push});
-        }
-        uint64_t answered = newest_answered(probe, start, length);
-        if (answered > 0 && answered < length) {
-            at_least = at_most = extra + answered;
-        } else if (answered == length) {
-            at_least = extra + length;
-        } else {
-            at_most = extra;
-        }
-        // The next stretch's window [extra, extra + length] in the middle of
-        // what is still possible, or twice as far when no upper bound is known.
-        uint64_t middle =
-            at_most == UINT64_MAX ? 2 * at_least : at_least + (at_most - at_least) / 2;
-        extra = align_down(middle > length / 2 ? middle - length / 2 : 0, sector);
-    }
-    probe->result->cache_bytes = at_least;
-    probe->result->cache_measured = at_most - at_least < sector;
-    probe->result->cache_at_most = probe->result->cache_measured ? at_least : 0;
-}
-
-uint64_t search_lost_capacity(Probe* probe, int64_t low, int64_t high, Range push) {
-    int64_t sector = static_cast<int64_t>(probe->sector);
-    while (high - low > 1 && !should_stop(probe)) {
-        std::vector<int64_t> points = round_points(
-            low, high - 1, push.length > 0 ? pushed_round_places : unpushed_round_places);
-        std::vector<Range> ranges;
-        for (int64_t point : points) {
-            ranges.push_back({static_cast<uint64_t>(point * sector), probe->sector});
-        }
-        std::vector<char> written = save_and_write(probe, ranges);
-        if (push.length > 0) {
-            save_and_write(probe, {push});
-        }
-        int64_t first_lost = high;
-        for (size_t k = 0; k < points.size() && !probe->failed; ++k) {
-            if (written[k] == 0 || look_at(probe, ranges[k].offset).kind != sector_own) {
-                first_lost = std::min(first_lost, points[k]);
-            }
-        }
-        int64_t last_kept = low;
-        for (size_t k = 0; k < points.size(); ++k) {
-            if (points[k] < first_lost) {
-                last_kept = std::max(last_kept, points[k]);
-            }
-        }
-        high = first_lost;
-        low = last_kept;
-    }
-    return static_cast<uint64_t>(high * sector);
 }
 
 // ---- The whole probe. ----
@@ -949,11 +447,10 @@ const char* past_capacity_name(PastCapacity past) {
     return "?";
 }
 
-bool probe_drive(const ProbeDevice* device, const BackupSink* backup, const ProbeOptions* options,
-                 ProbeResult* result, char* message, size_t capacity) {
-    *result = {};
-    result->claimed_bytes = device->size;
-    result->sector_size = device->sector_size;
+namespace {
+
+// Refuses (false with message) a drive the probe cannot handle.
+bool can_probe(const ProbeDevice* device, char* message, size_t capacity) {
     uint32_t sector = device->sector_size;
     if (sector < run_recognisable_bytes || sector % 4 != 0 || io_chunk % sector != 0) {
         std::snprintf(message, capacity, "a sector size of %u bytes is not one the probe handles",
@@ -965,9 +462,68 @@ bool probe_drive(const ProbeDevice* device, const BackupSink* backup, const Prob
                       static_cast<unsigned long long>(smallest_drive));
         return false;
     }
+    return true;
+}
+
+// How the probe ended, and its message for a stop request.
+void settle_end(Probe* probe) {
+    ProbeResult* result = probe->result;
+    result->end = probe->failed    ? probe->failed_how
+                  : probe->stopped ? probe_stopped_by_request
+                                   : probe_finished;
+    if (result->end == probe_stopped_by_request) {
+        std::snprintf(probe->message, probe->capacity, "stopped on request");
+        std::snprintf(result->stop_reason, sizeof result->stop_reason, "stopped on request");
+    }
+    if (result->end != probe_finished) {
+        // Nothing is known of the capacity: no part answer stands for one.
+        result->capacity = 0;
+        result->past = past_nothing;
+        result->wrap_distance = result->low_area = 0;
+        result->cache_measured = false;
+        result->cache_bytes = result->cache_at_most = 0;
+    }
+}
+
+// Writes back what was saved, once the probe writes nothing more (the
+// backup closed first, so that a kill during the restore leaves a backup
+// that shows it is whole); the message says what was left.
+void restore_at_end(Probe* probe) {
+    ProbeResult* result = probe->result;
+    const ProbeOptions* options = probe->options;
+    uint64_t trusted = result->end == probe_finished ? result->capacity : probe->size;
+    if (probe->journal.failure == nullptr) {
+        backup_close(&probe->journal, trusted);
+    }
+    result->restored =
+        restore_saved(probe->device, &options->run, &probe->saved, trusted, &result->restore);
+    if (!result->restored) {
+        size_t used = std::strlen(probe->message);
+        std::snprintf(probe->message + used, probe->capacity - used,
+                      "%sthe drive's data was not all restored (%llu ranges left%s); the backup"
+                      " holds it",
+                      used > 0 ? "; " : "",
+                      static_cast<unsigned long long>(result->restore.left.size()),
+                      result->restore.device_failed ? ", the drive failed" : "");
+    }
+}
+
+} // namespace
+
+bool probe_drive(const ProbeDevice* device, const BackupSink* backup, const ProbeOptions* options,
+                 ProbeResult* result, char* message, size_t capacity) {
+    *result = {};
+    result->end = probe_refused;
+    result->claimed_bytes = device->size;
+    result->sector_size = device->sector_size;
+    message[0] = '\0';
+    if (!can_probe(device, message, capacity)) {
+        return false;
+    }
+    double started = device->seconds(device->context);
+    uint32_t sector = device->sector_size;
     Probe probe = {};
     probe.device = device;
-    probe.backup = backup;
     probe.options = options;
     probe.result = result;
     probe.size = align_down(device->size, sector);
@@ -980,34 +536,19 @@ bool probe_drive(const ProbeDevice* device, const BackupSink* backup, const Prob
     probe.message = message;
     probe.capacity = capacity;
     if (!options->destructive) {
-        BackupHeader header = {device->size, sector, options->run, options->identity};
-        std::vector<unsigned char> bytes = backup_header_bytes(&header);
+        BackupHeader header = {device->size, sector, options->run, options->identity, 0};
         // Flushed with the first sectors saved, before the first write.
-        if (!append_backup(&probe, bytes.data(), bytes.size())) {
-            std::snprintf(message, capacity, "the backup cannot be written");
-            return false;
+        if (!backup_start(&probe.journal, backup, &header)) {
+            backup_failed(&probe);
         }
     }
-    find_capacity(&probe);
-    result->interrupted = probe.stopped;
-    if (probe.stopped && !probe.failed) {
-        std::snprintf(message, capacity, "stopped on request");
+    if (!probe.failed) {
+        find_capacity(&probe);
     }
+    settle_end(&probe);
     if (!options->destructive) {
-        uint64_t trusted = probe.failed || probe.stopped ? probe.size : result->capacity;
-        result->restored =
-            restore_saved(device, &options->run, &probe.saved, trusted, &result->restore);
-        if (!result->restored) {
-            size_t used = std::strlen(message);
-            std::snprintf(message + used, capacity - used,
-                          "%sthe drive's data was not all restored (%llu sectors differ, the "
-                          "first at byte %llu%s); the backup holds it",
-                          used > 0 ? "; " : "",
-                          static_cast<unsigned long long>(result->restore.sectors_differing),
-                          static_cast<unsigned long long>(result->restore.first_difference),
-                          result->restore.device_failed ? ", the drive failed" : "");
-            return false;
-        }
+        restore_at_end(&probe);
     }
-    return !probe.failed && !probe.stopped;
+    result->seconds = device->seconds(device->context) - started;
+    return result->end == probe_finished && (options->destructive || result->restored);
 }

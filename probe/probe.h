@@ -8,8 +8,9 @@
 #pragma once
 
 #include "backup.h"
+#include "device.h"
 #include "generator.h"
-#include "probe_device.h"
+#include "restore.h"
 
 #include <csignal>
 #include <cstddef>
@@ -28,16 +29,28 @@ enum PastCapacity {
 
 const char* past_capacity_name(PastCapacity past);
 
+// How a probe ended. Only a finished probe knows the drive's capacity.
+enum ProbeEnd {
+    probe_refused,  // nothing written: a drive or sector size it does not handle
+    probe_finished, // it found its answer
+    probe_stopped_by_request,
+    probe_stopped_by_backup, // the backup failed a write or a flush: nothing unsaved is written
+    probe_stopped_by_drive,  // the drive failed a write or a flush
+};
+
 struct ProbeOptions {
-    GeneratorState run;                      // state after the four header words of a fresh run
-    const char* identity;                    // names the drive in the backup
-    bool destructive;                        // write without saving what is overwritten
+    GeneratorState run;   // state after the four header words of a fresh run
+    const char* identity; // names the drive in the backup
+    bool destructive;     // write without saving what is overwritten
     const volatile std::sig_atomic_t* stop_requested; // set by a stop request; may be null
 };
 
 struct ProbeResult {
+    ProbeEnd end;
+    char stop_reason[128]; // what stopped it: "the drive failed a write at byte 512"
     uint64_t claimed_bytes;
     uint32_t sector_size;
+    // Known only when finished:
     uint64_t capacity; // bytes from offset 0 that hold what is written, to the sector
     PastCapacity past;
     uint64_t wrap_distance; // past_wraps: address a and a + wrap_distance share storage
@@ -59,15 +72,17 @@ struct ProbeResult {
     uint64_t reads;
     double write_seconds;
     double read_seconds;
+    double seconds; // the whole probe, its restore included
     uint64_t bytes_saved;
-    bool interrupted; // stopped by a stop request, before its answer
-    bool restored;    // every saved sector written back and read back as saved
+    bool restored; // every saved sector written back and read back as saved, none of the
+                   // probe's data left
     RestoreOutcome restore;
 };
 
 // Probes device, saving each sector to backup (and in memory) before it is
 // first written, unless destructive; writes everything back at the end, on a
-// stop request or a write error. Returns false with message when the probe
-// could not finish or the restore failed (the backup then holds the data).
+// stop request or a failure. Returns false with message when the probe did
+// not finish (result->end says why) or the restore failed (the backup then
+// holds the data).
 bool probe_drive(const ProbeDevice* device, const BackupSink* backup, const ProbeOptions* options,
                  ProbeResult* result, char* message, size_t capacity);

@@ -8,6 +8,35 @@ namespace {
 
 constexpr uint64_t partition_start_sectors = 2048; // 1 MiB of 512-byte sectors
 constexpr uint64_t mebibyte = uint64_t{1} << 20;
+// Ranges listed one by one; the rest are counted.
+constexpr size_t listed_ranges = 10;
+
+// What a probe that did not finish says, one row for each way it ends
+// early: the verdict (why it stopped) and the word of the result line.
+struct StoppedProbe {
+    ProbeEnd end;
+    const char* why;
+    const char* word;
+};
+
+const StoppedProbe stopped_probes[] = {
+    {probe_refused, "refused before it wrote anything", "INCOMPLETE, refused"},
+    {probe_stopped_by_request, "stopped on request before an answer",
+     "INCOMPLETE, stopped on request"},
+    {probe_stopped_by_backup, "the backup failed, and the probe writes nothing it has not saved",
+     "INCOMPLETE, stopped: the backup failed"},
+    {probe_stopped_by_drive, "the drive failed a write, a flush or a read",
+     "INCOMPLETE, stopped: the drive failed"},
+};
+
+const StoppedProbe* stopped_probe(ProbeEnd end) {
+    for (const StoppedProbe& row : stopped_probes) {
+        if (row.end == end) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
 
 // What reads past the capacity give, as the fill's verdicts say it.
 const char* what_reads_give(PastCapacity past) {
@@ -27,8 +56,21 @@ const char* what_reads_give(PastCapacity past) {
     }
 }
 
-double rate(uint64_t bytes, double seconds) {
-    return seconds > 0 ? static_cast<double>(bytes) / seconds / 1e6 : 0;
+// Why a range is left, after "left: bytes A to B (N sectors): ".
+const char* left_why(LeftKind kind) {
+    switch (kind) {
+    case left_probe_data:
+        return "the probe's data is still there";
+    case left_differs:
+        return "it reads back other than saved";
+    case left_damaged:
+        return "its record in the backup is damaged: what it held is lost";
+    case left_unreadable:
+        return "the drive failed to read it back";
+    case left_kind_count:
+        break;
+    }
+    return "?";
 }
 
 void put_size_line(ReportLines* lines, const char* label, uint64_t bytes, uint32_t sector) {
@@ -40,17 +82,149 @@ void put_size_line(ReportLines* lines, const char* label, uint64_t bytes, uint32
     put_line(lines);
 }
 
+// "left: bytes A to B (N sectors): why", for the first ranges; then how
+// many more there are.
+void put_left_ranges(ReportLines* lines, const std::vector<LeftRange>* left, uint32_t sector) {
+    for (size_t k = 0; k < left->size() && k < listed_ranges; ++k) {
+        const LeftRange* range = &(*left)[k];
+        std::snprintf(lines->line, sizeof lines->line,
+                      "left: bytes %" PRIu64 " to %" PRIu64 " (%" PRIu64 " sectors): %s\n",
+                      range->offset, range->offset + range->length, range->length / sector,
+                      left_why(range->kind));
+        put_line(lines);
+    }
+    if (left->size() > listed_ranges) {
+        std::snprintf(lines->line, sizeof lines->line, "left: %zu more ranges\n",
+                      left->size() - listed_ranges);
+        put_line(lines);
+    }
+}
+
+void put_cache_line(ReportLines* lines, const ProbeResult* result) {
+    char cache[32];
+    format_size(result->cache_bytes, cache, sizeof cache);
+    if (result->cache_measured && result->cache_bytes == 0) {
+        std::snprintf(lines->line, sizeof lines->line,
+                      "cache: none (the latest write read back lost)\n");
+    } else if (result->cache_measured) {
+        std::snprintf(lines->line, sizeof lines->line,
+                      "cache: %" PRIu64 " bytes (%s) of the latest writes answered from it\n",
+                      result->cache_bytes, cache);
+    } else if (result->cache_at_most > 0) {
+        char at_most[32];
+        format_size(result->cache_at_most, at_most, sizeof at_most);
+        bool same = std::strcmp(cache, at_most) == 0;
+        std::snprintf(lines->line, sizeof lines->line,
+                      "cache: between %" PRIu64 " and %" PRIu64
+                      " bytes (%s%s%s) of the latest writes answered from it\n",
+                      result->cache_bytes, result->cache_at_most, cache, same ? "" : " to ",
+                      same ? "" : at_most);
+    } else {
+        std::snprintf(lines->line, sizeof lines->line,
+                      "cache: not measured (it shows only where writes are lost)\n");
+    }
+    put_line(lines);
+}
+
+void put_looked_line(ReportLines* lines, const ProbeResult* result) {
+    char gap[32];
+    char witness[32];
+    char stride[32];
+    char fine[32];
+    format_size(result->largest_gap, gap, sizeof gap);
+    format_size(result->witness_bytes, witness, sizeof witness);
+    format_size(result->scan_stride, stride, sizeof stride);
+    format_size(result->fine_scan_end, fine, sizeof fine);
+    if (result->witness_bytes > 0) {
+        std::snprintf(lines->line, sizeof lines->line,
+                      "looked: %" PRIu32 " places written and read back, at most %s apart;"
+                      " the top %s written; read every 64.00 KiB up to %s and every %s"
+                      " above\n",
+                      result->places_sampled, gap, witness, fine, stride);
+    } else {
+        std::snprintf(lines->line, sizeof lines->line,
+                      "looked: %" PRIu32 " places and the top sector written and read back,"
+                      " at most %s apart\n",
+                      result->places_sampled, gap);
+    }
+    put_line(lines);
+}
+
+// What a finished probe found: the real capacity and how it knows.
+void put_findings(ReportLines* lines, const ProbeResult* result, uint32_t sector) {
+    put_size_line(lines, "real", result->capacity, sector);
+    std::snprintf(lines->line, sizeof lines->line, "past it: %s\n",
+                  past_capacity_name(result->past));
+    put_line(lines);
+    if (result->past == past_wraps) {
+        std::snprintf(lines->line, sizeof lines->line,
+                      "wraps: address a and a + %" PRIu64 " reach the same storage, from"
+                      " address %" PRIu64 " up\n",
+                      result->wrap_distance, result->low_area);
+        put_line(lines);
+    }
+    put_cache_line(lines, result);
+    put_looked_line(lines, result);
+}
+
+void put_work_lines(ReportLines* lines, const ProbeResult* result, bool restored_at_end) {
+    char rate[32];
+    format_rate(bytes_per_second(result->bytes_written, result->write_seconds), rate, sizeof rate);
+    std::snprintf(lines->line, sizeof lines->line,
+                  "written: %" PRIu64 " bytes in %" PRIu64 " writes, %s\n", result->bytes_written,
+                  result->writes, rate);
+    put_line(lines);
+    format_rate(bytes_per_second(result->bytes_read, result->read_seconds), rate, sizeof rate);
+    std::snprintf(lines->line, sizeof lines->line,
+                  "read: %" PRIu64 " bytes in %" PRIu64 " reads, %s\n", result->bytes_read,
+                  result->reads, rate);
+    put_line(lines);
+    if (restored_at_end) {
+        std::snprintf(lines->line, sizeof lines->line,
+                      "time: %.2f s, of which the restore %.2f s\n", result->seconds,
+                      result->restore.seconds);
+    } else {
+        std::snprintf(lines->line, sizeof lines->line, "time: %.2f s\n", result->seconds);
+    }
+    put_line(lines);
+}
+
+void put_data_lines(ReportLines* lines, const ProbeResult* result, const char* device,
+                    const char* backup, bool backup_removed, uint32_t sector) {
+    if (backup[0] == '\0') {
+        std::snprintf(
+            lines->line, sizeof lines->line,
+            "data: not saved (--destructive): the sectors written hold the probe's data\n");
+    } else if (result->restored) {
+        std::snprintf(lines->line, sizeof lines->line,
+                      "data: %" PRIu64 " bytes saved, all written back and read back as saved,"
+                      " none of the probe's data left; backup %s: %s\n",
+                      result->bytes_saved, backup_removed ? "removed" : "kept", backup);
+    } else {
+        std::snprintf(lines->line, sizeof lines->line,
+                      "data: NOT all written back%s; backup kept: %s; put it back with"
+                      " sprayl-check --restore %s %s\n",
+                      result->restore.device_failed ? " (the drive failed)" : "", backup, backup,
+                      device);
+    }
+    put_line(lines);
+    put_left_ranges(lines, &result->restore.left, sector);
+}
+
 } // namespace
 
 void format_probe_verdict(const ProbeResult* result, char* text, size_t capacity) {
+    const StoppedProbe* stopped = stopped_probe(result->end);
+    if (stopped != nullptr) {
+        std::snprintf(text, capacity,
+                      "not probed to the end: %s; what the drive really holds is not known",
+                      stopped->why);
+        return;
+    }
     char held[32];
     char claimed[32];
     format_size(result->capacity, held, sizeof held);
     format_size(result->claimed_bytes, claimed, sizeof claimed);
-    if (result->interrupted) {
-        std::snprintf(text, capacity, "not probed to the end: stopped before an answer");
-        return;
-    }
     if (result->past == past_nothing) {
         std::snprintf(text, capacity,
                       "the drive holds all %s it claims, as far as the probe looked", claimed);
@@ -75,6 +249,14 @@ void format_probe_verdict(const ProbeResult* result, char* text, size_t capacity
                   claimed, what_reads_give(result->past));
 }
 
+const char* probe_result_word(const ProbeResult* result) {
+    const StoppedProbe* stopped = stopped_probe(result->end);
+    if (stopped != nullptr) {
+        return stopped->word;
+    }
+    return result->past == past_nothing ? "genuine" : "FAKE";
+}
+
 uint64_t partition_sectors(const ProbeResult* result) {
     uint64_t whole = result->capacity / mebibyte * mebibyte / 512;
     return whole > partition_start_sectors ? whole - partition_start_sectors : 0;
@@ -89,101 +271,150 @@ void write_probe_report(const ProbeResult* result, const char* device, const cha
     put_line(&lines);
     uint32_t sector = result->sector_size > 0 ? result->sector_size : 512;
     put_size_line(&lines, "claimed", result->claimed_bytes, sector);
-    if (!result->interrupted) {
-        put_size_line(&lines, "real", result->capacity, sector);
-        std::snprintf(lines.line, sizeof lines.line, "past it: %s\n",
-                      past_capacity_name(result->past));
-        put_line(&lines);
-        if (result->past == past_wraps) {
-            std::snprintf(lines.line, sizeof lines.line,
-                          "wraps: address a and a + %" PRIu64 " reach the same storage, from"
-                          " address %" PRIu64 " up\n",
-                          result->wrap_distance, result->low_area);
-            put_line(&lines);
-        }
-        char cache[32];
-        format_size(result->cache_bytes, cache, sizeof cache);
-        if (result->cache_measured && result->cache_bytes == 0) {
-            std::snprintf(lines.line, sizeof lines.line,
-                          "cache: none (the latest write read back lost)\n");
-        } else if (result->cache_measured) {
-            std::snprintf(lines.line, sizeof lines.line,
-                          "cache: %" PRIu64 " bytes (%s) of the latest writes answered from it\n",
-                          result->cache_bytes, cache);
-        } else if (result->cache_at_most > 0) {
-            char at_most[32];
-            format_size(result->cache_at_most, at_most, sizeof at_most);
-            bool same = std::strcmp(cache, at_most) == 0;
-            std::snprintf(lines.line, sizeof lines.line,
-                          "cache: between %" PRIu64 " and %" PRIu64
-                          " bytes (%s%s%s) of the latest writes answered from it\n",
-                          result->cache_bytes, result->cache_at_most, cache, same ? "" : " to ",
-                          same ? "" : at_most);
-        } else {
-            std::snprintf(lines.line, sizeof lines.line,
-                          "cache: not measured (it shows only where writes are lost)\n");
-        }
-        put_line(&lines);
-        char gap[32];
-        char witness[32];
-        char stride[32];
-        char fine[32];
-        format_size(result->largest_gap, gap, sizeof gap);
-        format_size(result->witness_bytes, witness, sizeof witness);
-        format_size(result->scan_stride, stride, sizeof stride);
-        format_size(result->fine_scan_end, fine, sizeof fine);
-        if (result->witness_bytes > 0) {
-            std::snprintf(lines.line, sizeof lines.line,
-                          "looked: %" PRIu32 " places written and read back, at most %s apart;"
-                          " the top %s written; read every 64.00 KiB up to %s and every %s"
-                          " above\n",
-                          result->places_sampled, gap, witness, fine, stride);
-        } else {
-            std::snprintf(lines.line, sizeof lines.line,
-                          "looked: %" PRIu32 " places and the top sector written and read back,"
-                          " at most %s apart\n",
-                          result->places_sampled, gap);
-        }
-        put_line(&lines);
-    }
-    std::snprintf(lines.line, sizeof lines.line,
-                  "written: %" PRIu64 " bytes in %" PRIu64 " writes, %.1f MB/s\n",
-                  result->bytes_written, result->writes,
-                  rate(result->bytes_written, result->write_seconds));
-    put_line(&lines);
-    std::snprintf(lines.line, sizeof lines.line,
-                  "read: %" PRIu64 " bytes in %" PRIu64 " reads, %.1f MB/s\n", result->bytes_read,
-                  result->reads, rate(result->bytes_read, result->read_seconds));
-    put_line(&lines);
-    std::snprintf(lines.line, sizeof lines.line, "time: %.2f s\n",
-                  result->write_seconds + result->read_seconds);
-    put_line(&lines);
-    if (backup[0] == '\0') {
-        std::snprintf(lines.line, sizeof lines.line,
-                      "data: not saved (--destructive): the sectors written hold the probe's data\n");
-    } else if (result->restored) {
-        std::snprintf(lines.line, sizeof lines.line,
-                      "data: %" PRIu64 " bytes saved, all written back and read back as saved%s%s\n",
-                      result->bytes_saved, backup_removed ? "; backup removed: " : "; backup kept: ",
-                      backup);
+    bool finished = result->end == probe_finished;
+    if (finished) {
+        put_findings(&lines, result, sector);
     } else {
-        std::snprintf(lines.line, sizeof lines.line,
-                      "data: NOT all written back; the backup holds it: sprayl-check --restore %s %s\n",
-                      backup, device);
+        std::snprintf(lines.line, sizeof lines.line, "stopped: %s\n", result->stop_reason);
+        put_line(&lines);
     }
-    put_line(&lines);
+    put_work_lines(&lines, result, backup[0] != '\0');
+    put_data_lines(&lines, result, device, backup, backup_removed, sector);
     uint64_t sectors = partition_sectors(result);
-    if (!result->interrupted && result->past != past_nothing && sectors > 0) {
+    if (finished && result->past != past_nothing && sectors > 0) {
         std::snprintf(lines.line, sizeof lines.line,
                       "to use only its real storage, a new partition table with one partition of"
                       " %" PRIu64 " sectors (this erases the drive):\n"
-                      "  printf 'label: dos\\nstart=2048, size=%" PRIu64 ", type=7\\n' | sudo sfdisk %s\n",
+                      "  printf 'label: dos\\nstart=2048, size=%" PRIu64
+                      ", type=7\\n' | sudo sfdisk %s\n",
                       sectors, sectors, device);
         put_line(&lines);
     }
-    const char* word = result->interrupted        ? "INCOMPLETE, stopped"
-                       : result->past == past_nothing ? "genuine"
-                                                      : "FAKE";
-    std::snprintf(lines.line, sizeof lines.line, "result: %s\n", word);
+    std::snprintf(lines.line, sizeof lines.line, "result: %s\n", probe_result_word(result));
+    put_line(&lines);
+}
+
+namespace {
+
+// What a backup says of its wholeness, one row for each way it can read.
+struct Wholeness {
+    BackupWholeness wholeness;
+    const char* text;
+};
+
+const Wholeness wholeness_texts[] = {
+    {backup_closed, "closed: the probe finished writing to the drive, and every record is here"},
+    {backup_open, "not closed: the probe was stopped before it finished writing (a kill, a power"
+                  " failure); every record flushed before a write to the drive is here"},
+    {backup_cut_short,
+     "CUT SHORT: it ends before the length it had flushed before writing to the drive"},
+    {backup_unproven, "it cannot show that it is whole: its flushed length is damaged, and it has"
+                      " no closing record"},
+};
+
+// The restore's verdicts and the word of the result line.
+struct RestoreWord {
+    RestoreVerdict verdict;
+    const char* word;
+};
+
+const RestoreWord restore_words[] = {
+    {restored_all, "restored"},
+    {restored_all_it_names, "restored as far as the backup shows"},
+    {restored_partly, "NOT ALL RESTORED"},
+    {restore_failed, "NOT RESTORED, the drive failed"},
+};
+
+// "backup: version V, N records; whether it shows it is whole".
+void put_wholeness_line(ReportLines* lines, const BackupContents* backup) {
+    const char* text = "?";
+    for (const Wholeness& row : wholeness_texts) {
+        text = row.wholeness == backup->wholeness ? row.text : text;
+    }
+    if (backup->header.version == 1) {
+        text = "it cannot show that it is whole: a backup of version 1 has no record numbers and"
+               " no closing record";
+    }
+    std::snprintf(lines->line, sizeof lines->line,
+                  "backup: version %" PRIu32 ", %" PRIu32 " records; %s\n", backup->header.version,
+                  backup->records, text);
+    put_line(lines);
+}
+
+// "missing: records N to M, bytes A to B of the backup: ...".
+void put_missing_line(ReportLines* lines, const UnreadableStretch* stretch) {
+    char records[64];
+    if (stretch->records > 0) {
+        std::snprintf(records, sizeof records, "records %" PRIu32 " to %" PRIu32,
+                      stretch->first_record, stretch->first_record + stretch->records - 1);
+    } else {
+        std::snprintf(records, sizeof records, "records from %" PRIu32 " on",
+                      stretch->first_record);
+    }
+    char bytes[96] = "";
+    if (stretch->bytes > 0) {
+        std::snprintf(bytes, sizeof bytes, ", bytes %" PRIu64 " to %" PRIu64 " of the backup",
+                      stretch->at, stretch->at + stretch->bytes);
+    }
+    std::snprintf(lines->line, sizeof lines->line,
+                  "missing: %s%s: the places they saved are not known, and may hold the"
+                  " probe's data\n",
+                  records, bytes);
+    put_line(lines);
+}
+
+// "label: N more what", after the first listed_ranges of count.
+void put_more_line(ReportLines* lines, const char* label, size_t count, const char* what) {
+    if (count > listed_ranges) {
+        std::snprintf(lines->line, sizeof lines->line, "%s: %zu more %s\n", label,
+                      count - listed_ranges, what);
+        put_line(lines);
+    }
+}
+
+void put_backup_lines(ReportLines* lines, const BackupContents* backup) {
+    put_wholeness_line(lines, backup);
+    for (size_t k = 0; k < backup->damaged.size() && k < listed_ranges; ++k) {
+        const DamagedRecord* record = &backup->damaged[k];
+        std::snprintf(lines->line, sizeof lines->line,
+                      "damaged: record %" PRIu32 ", of bytes %" PRIu64 " to %" PRIu64
+                      " of the drive: its saved data is damaged\n",
+                      record->number, record->offset, record->offset + record->length);
+        put_line(lines);
+    }
+    put_more_line(lines, "damaged", backup->damaged.size(), "records");
+    for (size_t k = 0; k < backup->unreadable.size() && k < listed_ranges; ++k) {
+        put_missing_line(lines, &backup->unreadable[k]);
+    }
+    put_more_line(lines, "missing", backup->unreadable.size(), "stretches");
+}
+
+} // namespace
+
+const char* restore_result_word(RestoreVerdict verdict) {
+    for (const RestoreWord& row : restore_words) {
+        if (row.verdict == verdict) {
+            return row.word;
+        }
+    }
+    return "?";
+}
+
+void write_restore_report(const BackupContents* backup, const RestoreOutcome* outcome,
+                          const char* backup_path, bool backup_removed, ReportWriter write,
+                          void* context) {
+    ReportLines lines = {write, context, ""};
+    put_backup_lines(&lines, backup);
+    std::snprintf(lines.line, sizeof lines.line,
+                  "restored: %" PRIu64 " sectors written back, %" PRIu64
+                  " holding the probe's own data left out, %" PRIu64 " read back otherwise\n",
+                  outcome->sectors_written, outcome->sectors_skipped, outcome->sectors_differing);
+    put_line(&lines);
+    put_left_ranges(&lines, &outcome->left, backup->header.sector_size);
+    std::snprintf(lines.line, sizeof lines.line, "data: backup %s: %s\n",
+                  backup_removed ? "removed" : "kept", backup_path);
+    put_line(&lines);
+    std::snprintf(lines.line, sizeof lines.line, "result: %s\n",
+                  restore_result_word(restore_verdict(backup, outcome)));
     put_line(&lines);
 }

@@ -1,5 +1,6 @@
-// The report of a probe, as readable lines, in the words of the drive
-// test's verdicts. The text is made here; where it goes is the caller's.
+// The reports of a probe and of a restore, as readable lines, in the words
+// of the drive test's verdicts. The text is made here; where it goes is the
+// caller's.
 #pragma once
 
 #include "check_report.h"
@@ -7,16 +8,32 @@
 
 #include <cstddef>
 
-// One line that says what the drive holds, without its "verdict: ".
+// One line that says what the drive holds, without its "verdict: ". Only a
+// finished probe names a capacity; any other says why it stopped and that
+// the capacity is not known.
 void format_probe_verdict(const ProbeResult* result, char* text, size_t capacity);
+
+// The word of the report's last line ("genuine", "FAKE", "INCOMPLETE, ...").
+const char* probe_result_word(const ProbeResult* result);
 
 // The sectors a new partition may span so that it uses only real storage:
 // from sector 2048 (1 MiB) up to the capacity, in whole MiB. 0 when the
 // real storage holds no more than that first MiB.
 uint64_t partition_sectors(const ProbeResult* result);
 
-// Hands the report of a finished probe of device to write, line by line.
-// backup: where the saved sectors went ("" for none), and whether it was
-// removed after they were all put back.
+// Hands the report of a probe of device to write, line by line. backup:
+// where the saved sectors went ("" for none), and whether it was removed
+// after they were all put back.
 void write_probe_report(const ProbeResult* result, const char* device, const char* backup,
                         bool backup_removed, ReportWriter write, void* context);
+
+// The word of a restore report's last line.
+const char* restore_result_word(RestoreVerdict verdict);
+
+// Hands the report of a restore from backup to write: what the backup
+// holds and whether it shows it is whole, what was written back, what may
+// still hold the probe's data or lack the user's, and whether the backup
+// was removed.
+void write_restore_report(const BackupContents* backup, const RestoreOutcome* outcome,
+                          const char* backup_path, bool backup_removed, ReportWriter write,
+                          void* context);

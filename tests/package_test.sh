@@ -47,13 +47,15 @@ doc_files() {
 }
 
 # Every link from one of the FILEs to the README or a topic page (doc/name.md,
-# name.md, ../README.md, or their .txt names; with or without #part) finds
-# that page where it points. Links into the sources (../bench/...) are not
-# shipped and not looked at.
+# name.md, ../README.md, or their .txt names; with or without #part), and
+# every image they show (![...](../bench/name.png)), finds its file where it
+# points. Other links into the sources (../bench/...) are not shipped and
+# not looked at.
 expect_page_links() {
     local file target
     for file in "$@"; do
-        for target in $(grep -o '](\(\.\./\|doc/\)\?[A-Za-z-]*\.\(md\|txt\)[)#]' "$file" |
+        for target in $( (grep -o '](\(\.\./\|doc/\)\?[A-Za-z-]*\.\(md\|txt\)[)#]' "$file" || true
+            grep -o '!\[[^]]*\]([^)]*)' "$file" | sed 's/^!\[[^]]*\]/]/; s/)$/#/' || true) |
             sed 's/^](//; s/[)#]$//'); do
             [ -f "$(dirname "$file")/$target" ] || fail "$file links to $target, which is not there"
         done
@@ -67,7 +69,7 @@ install)
         ./bin/sprayl ./bin/sprayl-check \
         ./share/man/man1/sprayl.1 ./share/man/man1/sprayl-check.1 \
         ./share/doc/sprayl/README.md ./share/doc/sprayl/LICENSE \
-        $(doc_files ./share/doc/sprayl/doc md)
+        ./share/doc/sprayl/bench/throughput.png $(doc_files ./share/doc/sprayl/doc md)
     expect_page_links "$scratch/prefix/share/doc/sprayl/README.md" \
         $(doc_files "$scratch/prefix/share/doc/sprayl/doc" md)
     # The installed programs work together, and the pages carry the version.
@@ -84,7 +86,7 @@ deb)
         ./usr/bin/sprayl ./usr/bin/sprayl-check \
         ./usr/share/man/man1/sprayl.1 ./usr/share/man/man1/sprayl-check.1 \
         ./usr/share/doc/sprayl/README.md ./usr/share/doc/sprayl/LICENSE \
-        $(doc_files ./usr/share/doc/sprayl/doc md)
+        ./usr/share/doc/sprayl/bench/throughput.png $(doc_files ./usr/share/doc/sprayl/doc md)
     fields=$(dpkg-deb -f "$deb" Package Version Section)
     [ "$fields" = "$(printf 'Package: sprayl\nVersion: %s\nSection: utils' "$version")" ] ||
         fail "control fields: $fields"
@@ -102,7 +104,7 @@ zip)
     (cd "$scratch/unpacked" && cmake -E tar xf "$zip" && find . -type f) | expect_files \
         "./sprayl-$version-win32/sprayl.exe" "./sprayl-$version-win32/sprayl-check.exe" \
         "./sprayl-$version-win32/README.txt" "./sprayl-$version-win32/LICENSE" \
-        $(doc_files "./sprayl-$version-win32/doc" txt)
+        "./sprayl-$version-win32/bench/throughput.png" $(doc_files "./sprayl-$version-win32/doc" txt)
     folder=$scratch/unpacked/sprayl-$version-win32
     readme=$folder/README.txt
     lines=$(wc -l < "$readme")

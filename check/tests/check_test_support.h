@@ -28,9 +28,11 @@ inline Bytes test_stream(size_t size) {
 using Ranges = std::vector<std::pair<size_t, size_t>>;
 
 // Runs the whole check over input, handing it over chunk bytes at a time,
-// and the ranges in unreadable as read errors.
+// and the ranges in unreadable as read errors; expected_size as for
+// check_finish.
 inline void check_in_chunks(StreamCheck* check, const Bytes& input, size_t chunk,
-                            CheckEnd end = check_end_of_input, const Ranges& unreadable = {}) {
+                            CheckEnd end = check_end_of_input, const Ranges& unreadable = {},
+                            uint64_t expected_size = 0) {
     check_start(check);
     size_t at = 0;
     auto read_up_to = [check, &input, chunk, &at](size_t stop) {
@@ -46,7 +48,7 @@ inline void check_in_chunks(StreamCheck* check, const Bytes& input, size_t chunk
         at = range.second;
     }
     read_up_to(input.size());
-    check_finish(check, end, 0);
+    check_finish(check, end, expected_size);
 }
 
 inline void append_line(void* text, const char* line) {

@@ -129,7 +129,7 @@ TEST(VerdictKind, OneForEachWayTheVerdictReads) {
         {"foreign", mib, {{16, mib, damage_foreign, 0, 0}}, {}, 0, false, "no sprayl data"},
         {"wraps",
          2 * mib,
-         {{mib, 2 * mib, damage_misplaced, 2 * mib, 0}},
+         {{16, mib, damage_misplaced, mib + 16, 0}},
          {},
          0,
          false,

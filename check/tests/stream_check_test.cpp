@@ -1,11 +1,10 @@
-// The check on buffers: where sprayl data belongs, intact inputs in any
-// chunking, and every kind of damage found where it is, as what it is.
+// The check on buffers: intact inputs in any chunking, and every kind of
+// damage found where it is, as what it is.
 #include "check_report.h"
 #include "check_state.h"
 #include "check_test_support.h"
 #include "damage_kinds.h"
 #include "stream_check.h"
-#include "stream_position.h"
 
 #include <gtest/gtest.h>
 
@@ -21,57 +20,6 @@ namespace {
 StreamCheck check; // too large to want on the stack of every test
 
 const size_t chunk_sizes[] = {7, 4099, block_bytes, 1 << 20};
-
-TEST(RecoverGeneratorState, GivesTheRegisterAfterTheFourOutputsOfTheHeader) {
-    // The first four outputs from the register 1, 2, 3, 4.
-    const unsigned char header[16] = {0xe3, 0x87, 0x05, 0x00, 0x85, 0x11, 0x0b, 0x00,
-                                      0x9c, 0xb5, 0x10, 0x00, 0xb2, 0x19, 0x18, 0x00};
-    GeneratorState state = recover_generator_state(header);
-    EXPECT_EQ(state.word[0], 0x1fa9eu);
-    EXPECT_EQ(state.word[1], 0x1e4du);
-    EXPECT_EQ(state.word[2], 0x1fbu);
-    EXPECT_EQ(state.word[3], 0x1eu);
-    EXPECT_EQ(state.counter, 4 * weyl_increment);
-    // ... and the stream goes on with outputs 5 to 8 of that run.
-    EXPECT_EQ(next_word(&state), 0x0039FA2Eu);
-    EXPECT_EQ(next_word(&state), 0x021C9328u);
-    EXPECT_EQ(next_word(&state), 0x1E73BCABu);
-    EXPECT_EQ(next_word(&state), 0xFACC2CABu);
-}
-
-// Eight words of any run tell their index and the register; jumps reach the
-// same state as stepping, forward and back.
-TEST(StreamPosition, WordsTellTheirPlaceAndJumpsMatchStepping) {
-    GeneratorState run = {{0x01234567, 0x89ABCDEF, 0xDEADBEEF, 0x0BADF00D}, 0};
-    std::vector<uint32_t> outputs(70000);
-    for (uint32_t& word : outputs) {
-        word = next_word(&run);
-    }
-    GeneratorState header_state = {{0x01234567, 0x89ABCDEF, 0xDEADBEEF, 0x0BADF00D}, 0};
-    for (int i = 0; i < 4; ++i) {
-        next_word(&header_state);
-    }
-    for (uint32_t index : {0u, 1u, 3u, 4u, 1000u, 1025u, 69000u}) {
-        SCOPED_TRACE(index);
-        WordPlace place;
-        ASSERT_TRUE(recognise_words(&outputs[index], &place));
-        EXPECT_EQ(place.index, index);
-        GeneratorState after = place.after;
-        EXPECT_EQ(next_word(&after), outputs[index + recognised_words]);
-        GeneratorState jumped = state_after_outputs(&header_state, index);
-        EXPECT_EQ(next_word(&jumped), outputs[index]);
-    }
-    uint32_t words[4] = {1, 2, 3, 4};
-    jump_register(words, 123456789012);
-    jump_register(words, -123456789012);
-    EXPECT_EQ(std::vector<uint32_t>(words, words + 4), (std::vector<uint32_t>{1, 2, 3, 4}));
-    // Words that are not consecutive outputs are not recognised.
-    uint32_t shuffled[recognised_words];
-    std::memcpy(shuffled, &outputs[500], sizeof shuffled);
-    std::swap(shuffled[2], shuffled[5]);
-    WordPlace place;
-    EXPECT_FALSE(recognise_words(shuffled, &place));
-}
 
 TEST(CheckIntact, EveryLengthAndChunkingMatches) {
     const size_t lengths[] = {32, 4095, block_bytes, 3 * block_bytes + 5, (1 << 20) + 3};
@@ -255,6 +203,91 @@ const Scenario scenarios[] = {
      {{{131072, 196608, damage_misplaced, 65536, 0}},
       {},
       "offsets 131072 to 196608 read back what was written 65536 bytes (64.00 KiB) earlier",
+      false},
+     {}},
+    // A skip never comes back: the data after it is intact where it now is,
+    // whatever damage follows.
+    {"a cut of whole blocks, then a flipped bit",
+     [](const Bytes& s) {
+         Bytes b = pieces_of(s, {{0, 4 * block_bytes}, {8 * block_bytes, length}});
+         b[10 * block_bytes + 5] ^= 0x01;
+         return b;
+     },
+     {{{163845, 163846, damage_altered, 0, 1}},
+      {{65536, 65536}},
+      "1 byte damaged in 1 stretch, the first at offset 163845 (altered); the stream lost 65536 "
+      "bytes (64.00 KiB) at offset 65536",
+      false},
+     {}},
+    {"a cut of whole sectors inside a block, then zeros",
+     [](const Bytes& s) {
+         Bytes b = pieces_of(s, {{0, 20992}, {29184, length}});
+         return with_bytes(b, 200704, 204800, [](size_t) { return 0; });
+     },
+     {{{200704, 204800, damage_blank, 0x00, 0}},
+      {{20992, 8192}},
+      "4096 bytes (4.00 KiB) damaged in 1 stretch, the first at offset 200704 (blank); the "
+      "stream lost 8192 bytes (8.00 KiB) at offset 20992",
+      false},
+     {}},
+    // A fake drive of 160 KiB that keeps its first 32 KiB apart and wraps
+    // above every 128 KiB, read up to what it holds. Filled to 288 KiB, the
+    // wrapped part was written over whole: that is a skip of 128 KiB as
+    // well. Filled to 224 KiB, the stream comes back to its place: what was
+    // written below is gone. Read as far as it was filled, the later data
+    // comes back from both places.
+    {"a wrapping drive filled twice over, read up to what it holds",
+     [](const Bytes& s) {
+         return pieces_of(s, {{0, 32768}, {163840, 294912}});
+     },
+     {{},
+      {{32768, 131072}},
+      "the stream lost 131072 bytes (128.00 KiB) at offset 32768; or the drive wraps around "
+      "every 131072 bytes (128.00 KiB), and offsets 32768 to 163840 hold what was written "
+      "131072 bytes later",
+      false},
+     {}},
+    {"a wrapping drive filled in part twice, read up to what it holds",
+     [](const Bytes& s) {
+         return pieces_of(s, {{0, 32768}, {163840, 229376}, {98304, 163840}});
+     },
+     {{{32768, 98304, damage_misplaced, 163840, 0}},
+      {},
+      "the drive wraps around every 131072 bytes (128.00 KiB): offsets 32768 to 98304 hold what "
+      "was written 131072 bytes later; it holds at most 163840 bytes (160.00 KiB)",
+      false},
+     {}},
+    {"a wrapping drive filled in part twice, read as far as it was filled",
+     [](const Bytes& s) {
+         return pieces_of(s, {{0, 32768}, {163840, 229376}, {98304, 163840}, {163840, 229376}});
+     },
+     {{{32768, 98304, damage_misplaced, 163840, 0}},
+      {},
+      "the drive wraps around every 131072 bytes (128.00 KiB): offsets 32768 to 98304 hold what "
+      "was written 131072 bytes later; it holds at most 163840 bytes (160.00 KiB)",
+      false},
+     {}},
+    {"a wrapping drive with a flipped bit in what it moved",
+     [](const Bytes& s) {
+         Bytes b = pieces_of(s, {{0, 32768}, {163840, 229376}, {98304, 163840}});
+         b[50000] ^= 0x08;
+         return b;
+     },
+     {{{32768, 50000, damage_misplaced, 163840, 0},
+       {50000, 50001, damage_altered, 0, 1},
+       {50001, 98304, damage_misplaced, 181073, 0}},
+      {},
+      "the drive wraps around every 131072 bytes (128.00 KiB): offsets 32768 to 98304 hold what "
+      "was written 131072 bytes later; it holds at most 163840 bytes (160.00 KiB)",
+      false},
+     {}},
+    {"data from two later places, then the stream in its place",
+     [](const Bytes& s) {
+         return pieces_of(s, {{0, 32768}, {204800, 237568}, {266240, 299008}, {98304, length}});
+     },
+     {{{32768, 65536, damage_misplaced, 204800, 0}, {65536, 98304, damage_misplaced, 266240, 0}},
+      {},
+      "65536 bytes (64.00 KiB) damaged in 2 stretches, the first at offset 32768 (misplaced)",
       false},
      {}},
     {"bit flips",

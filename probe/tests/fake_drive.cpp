@@ -138,7 +138,9 @@ void pass_time(FakeDrive* drive, size_t length, double rate) {
 
 bool fake_read(void* context, uint64_t offset, size_t length, unsigned char* buffer) {
     FakeDrive* drive = static_cast<FakeDrive*>(context);
-    if (drive->gone || offset + length > drive->setup.claimed) {
+    bool failing = static_cast<int64_t>(drive->reads) == drive->failing_read;
+    if (drive->gone || offset + length > drive->setup.claimed || failing) {
+        drive->reads += failing ? 1 : 0;
         return false;
     }
     pass_time(drive, length, read_rate);
@@ -157,7 +159,9 @@ bool fake_write(void* context, uint64_t offset, size_t length, const unsigned ch
     if (drive->writes_left == 0) {
         drive->gone = true;
     }
-    if (drive->gone || offset + length > drive->setup.claimed) {
+    bool failing = static_cast<int64_t>(drive->writes) == drive->failing_write;
+    if (drive->gone || offset + length > drive->setup.claimed || failing) {
+        drive->writes += failing ? 1 : 0;
         return false;
     }
     drive->writes_left -= drive->writes_left > 0 ? 1 : 0;
@@ -185,6 +189,36 @@ double fake_seconds(void* context) {
     return static_cast<FakeDrive*>(context)->clock;
 }
 
+bool backup_gone(const FakeBackup* backup) {
+    return backup->drive != nullptr && backup->drive->gone;
+}
+
+bool fake_backup_write(void* context, uint64_t offset, const unsigned char* bytes, size_t size) {
+    FakeBackup* backup = static_cast<FakeBackup*>(context);
+    if (backup_gone(backup)) {
+        return false;
+    }
+    backup->writes += 1;
+    bool failing = backup->fail_write != 0 && backup->writes >= backup->fail_write;
+    if (failing && backup->kill && backup->drive != nullptr) {
+        backup->drive->gone = true;
+    }
+    size_t landing = failing ? (backup->writes == backup->fail_write ? backup->partial : 0) : size;
+    landing = landing < size ? landing : size;
+    if (backup->bytes.size() < offset + landing) {
+        backup->bytes.resize(static_cast<size_t>(offset + landing));
+    }
+    std::memcpy(backup->bytes.data() + offset, bytes, landing);
+    return !failing;
+}
+
+bool fake_backup_flush(void* context) {
+    FakeBackup* backup = static_cast<FakeBackup*>(context);
+    backup->flushes += 1;
+    return !backup_gone(backup) &&
+           (backup->fail_flush == 0 || backup->flushes < backup->fail_flush);
+}
+
 } // namespace
 
 void make_fake_drive(FakeDrive* drive, const FakeDriveSetup* setup) {
@@ -195,6 +229,8 @@ void make_fake_drive(FakeDrive* drive, const FakeDriveSetup* setup) {
     drive->cache_writes = 0;
     drive->writes_left = -1;
     drive->gone = false;
+    drive->failing_write = -1;
+    drive->failing_read = -1;
     drive->stop_after = -1;
     drive->stop = nullptr;
     drive->garbage_reads = 0;
@@ -205,6 +241,10 @@ void make_fake_drive(FakeDrive* drive, const FakeDriveSetup* setup) {
 ProbeDevice fake_device(FakeDrive* drive) {
     return {drive,      drive->setup.claimed, drive->setup.sector, fake_read,
             fake_write, fake_flush,           fake_seconds};
+}
+
+BackupSink fake_backup_sink(FakeBackup* backup) {
+    return {backup, fake_backup_write, fake_backup_flush};
 }
 
 void first_content(const FakeDriveSetup* setup, uint64_t offset, size_t length,

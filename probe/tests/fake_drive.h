@@ -4,8 +4,8 @@
 // byte for byte whether the user's data survived.
 #pragma once
 
+#include "device.h"
 #include "generator.h"
-#include "probe_device.h"
 
 #include <csignal>
 #include <cstdint>
@@ -53,7 +53,11 @@ struct FakeDrive {
     uint64_t cache_writes;
     int64_t writes_left; // when it reaches 0 the drive is gone (a kill); -1: never
     bool gone;           // every access fails
-    int64_t stop_after;  // writes after which stop is raised; -1: never
+    // The write or read call with this index (from 0) fails, the drive
+    // staying; -1: none.
+    int64_t failing_write;
+    int64_t failing_read;
+    int64_t stop_after; // writes after which stop is raised; -1: never
     volatile std::sig_atomic_t* stop;
     uint64_t garbage_reads;
     double clock; // simulated seconds
@@ -61,6 +65,25 @@ struct FakeDrive {
 };
 
 void make_fake_drive(FakeDrive* drive, const FakeDriveSetup* setup);
+
+// A backup file in memory. It fails its writes from the fail_write-th on
+// (counted from 1; 0: never), keeping only the first partial bytes of the
+// failing one (a full disk, a kill part way), and its flushes from the
+// fail_flush-th on. With a drive, a kill ends both: once the drive is gone,
+// nothing more reaches the backup either, and with kill, the failing write
+// is a kill that takes the drive with it.
+struct FakeBackup {
+    std::vector<unsigned char> bytes;
+    uint64_t writes;
+    uint64_t flushes;
+    uint64_t fail_write;
+    size_t partial;
+    uint64_t fail_flush;
+    FakeDrive* drive;
+    bool kill;
+};
+
+BackupSink fake_backup_sink(FakeBackup* backup);
 
 // The drive as the probe sees it.
 ProbeDevice fake_device(FakeDrive* drive);

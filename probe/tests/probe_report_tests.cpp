@@ -11,9 +11,10 @@ namespace {
 constexpr uint64_t MiB = uint64_t{1} << 20;
 constexpr uint64_t GiB = uint64_t{1} << 30;
 
-ProbeResult result_of(uint64_t claimed, uint64_t capacity, PastCapacity past,
-                      uint64_t distance = 0, uint64_t low = 0) {
+ProbeResult result_of(uint64_t claimed, uint64_t capacity, PastCapacity past, uint64_t distance = 0,
+                      uint64_t low = 0) {
     ProbeResult result = {};
+    result.end = probe_finished;
     result.claimed_bytes = claimed;
     result.sector_size = 512;
     result.capacity = capacity;
@@ -31,7 +32,7 @@ TEST(ProbeReport, VerdictsInTheDriveTestsWords) {
         uint64_t partition; // sectors
     };
     ProbeResult stopped = result_of(4 * GiB, 0, past_nothing);
-    stopped.interrupted = true;
+    stopped.end = probe_stopped_by_request;
     const Case cases[] = {
         {result_of(16 * GiB, 16 * GiB, past_nothing),
          "the drive holds all 16.00 GiB it claims, as far as the probe looked", 0},
@@ -62,7 +63,10 @@ TEST(ProbeReport, VerdictsInTheDriveTestsWords) {
          "the drive holds 512.00 KiB of the 4.00 GiB it claims: writes past that were lost, reads"
          " there give zeros",
          0},
-        {stopped, "not probed to the end: stopped before an answer", 0},
+        {stopped,
+         "not probed to the end: stopped on request before an answer; what the drive really"
+         " holds is not known",
+         0},
     };
     for (const Case& c : cases) {
         char verdict[512];

@@ -2,6 +2,7 @@
 // user's data afterwards byte for byte, and the backup after a kill.
 #include "fake_drive.h"
 #include "probe.h"
+#include "probe_report.h"
 
 #include <gtest/gtest.h>
 
@@ -100,31 +101,6 @@ const ProbeCase& case_named(const std::string& name) {
 const GeneratorState probe_run = {{0x9E3779B9, 0x7F4A7C15, 0xF39CC060, 0x5CEDC834},
                                   4 * weyl_increment};
 
-// A backup kept in memory; fails every append from fail_at appends on.
-struct MemoryBackup {
-    std::vector<unsigned char> bytes;
-    uint64_t appends;
-    uint64_t fail_at; // 0: never
-};
-
-bool append_memory(void* context, const unsigned char* bytes, size_t size) {
-    MemoryBackup* backup = static_cast<MemoryBackup*>(context);
-    backup->appends += 1;
-    if (backup->fail_at != 0 && backup->appends >= backup->fail_at) {
-        return false;
-    }
-    backup->bytes.insert(backup->bytes.end(), bytes, bytes + size);
-    return true;
-}
-
-bool flush_memory(void*) {
-    return true;
-}
-
-BackupSink memory_sink(MemoryBackup* backup) {
-    return {backup, append_memory, flush_memory};
-}
-
 ProbeOptions options_for(const char* identity) {
     return {probe_run, identity, false, nullptr};
 }
@@ -142,12 +118,13 @@ TEST_P(ProbeTable, FindsTheCapacityAndLeavesTheDataAsItWas) {
     static FakeDrive drive;
     make_fake_drive(&drive, &c.drive);
     ProbeDevice device = fake_device(&drive);
-    MemoryBackup backup = {};
-    BackupSink sink = memory_sink(&backup);
+    FakeBackup backup = {};
+    BackupSink sink = fake_backup_sink(&backup);
     ProbeOptions options = options_for("fake");
     ProbeResult result;
     char message[512] = "";
     EXPECT_TRUE(probe_drive(&device, &sink, &options, &result, message, sizeof message)) << message;
+    EXPECT_EQ(result.end, probe_finished);
     EXPECT_EQ(result.past, c.past) << past_capacity_name(result.past);
     EXPECT_EQ(result.capacity, c.capacity);
     if (c.past == past_wraps) {
@@ -196,9 +173,34 @@ INSTANTIATE_TEST_SUITE_P(FakeDrives, ProbeTable, ::testing::ValuesIn(probe_cases
                              return name;
                          });
 
-// A kill after k writes leaves the probe's data on the drive; the backup
-// brings back every byte, whichever write the kill came after: in the
-// first pass, the search, or the restore at the end.
+// What --restore does with the backup a kill left: parsed, replayed, and
+// judged. A backup cut before its header was flushed comes from a probe
+// that had written nothing.
+RestoreVerdict restore_after_kill(FakeDrive* drive, const FakeBackup* backup) {
+    drive->gone = false;
+    drive->writes_left = -1;
+    ProbeDevice device = fake_device(drive);
+    BackupContents contents;
+    char message[512] = "";
+    if (!parse_backup(backup->bytes.data(), backup->bytes.size(), &contents, message,
+                      sizeof message)) {
+        EXPECT_EQ(drive->writes, 0u)
+            << "the drive was written before the backup's header: " << message;
+        return restored_all;
+    }
+    RestoreOutcome outcome;
+    EXPECT_TRUE(restore_from_backup(&device, "fake", &contents, &outcome, message, sizeof message))
+        << message;
+    EXPECT_TRUE(backup_is_whole(&contents)) << contents.wholeness;
+    return restore_verdict(&contents, &outcome);
+}
+
+// A kill at any point leaves the probe's data on the drive; the backup
+// brings back every byte, and shows that it is whole, whatever the kill
+// came after: a write to the drive in the first pass, the search or the
+// restore at the end (after a record was flushed but before its sectors
+// were written, or after), or a write to the backup (a record cut part
+// way, a record appended but its flushed length not yet rewritten).
 TEST(ProbeKill, TheBackupRestoresTheDataAfterAKillAtAnyPoint) {
     const char* killed[] = {"wraps at a power of two",
                             "wraps above a kept low area",
@@ -213,14 +215,17 @@ TEST(ProbeKill, TheBackupRestoresTheDataAfterAKillAtAnyPoint) {
         const ProbeCase& c = case_named(name);
         make_fake_drive(&drive, &c.drive);
         ProbeDevice device = fake_device(&drive);
-        MemoryBackup backup = {};
-        BackupSink sink = memory_sink(&backup);
+        FakeBackup backup = {};
+        BackupSink sink = fake_backup_sink(&backup);
         ProbeOptions options = options_for("fake");
         ProbeResult result;
         char message[512] = "";
         ASSERT_TRUE(probe_drive(&device, &sink, &options, &result, message, sizeof message));
         int64_t probe_writes = static_cast<int64_t>(result.writes);
         int64_t all_writes = static_cast<int64_t>(drive.writes);
+        int64_t backup_writes = static_cast<int64_t>(backup.writes);
+        // A kill after k writes to the drive, or at the k-th write to the
+        // backup (a negative k), half of it written.
         const int64_t kills[] = {0,
                                  1,
                                  7,
@@ -228,27 +233,153 @@ TEST(ProbeKill, TheBackupRestoresTheDataAfterAKillAtAnyPoint) {
                                  probe_writes - 1,
                                  probe_writes + 1,
                                  (probe_writes + all_writes) / 2,
-                                 all_writes - 1};
+                                 all_writes - 1,
+                                 -1,
+                                 -3,
+                                 -backup_writes / 2,
+                                 -(backup_writes - 1),
+                                 -backup_writes};
         for (int64_t kill : kills) {
-            SCOPED_TRACE(std::string(c.drive.name) + ", killed after " + std::to_string(kill) +
-                         " of " + std::to_string(all_writes) + " writes");
+            SCOPED_TRACE(std::string(c.drive.name) + ", killed at " + std::to_string(kill) +
+                         " (drive writes " + std::to_string(all_writes) + ", backup writes " +
+                         std::to_string(backup_writes) + ")");
             make_fake_drive(&drive, &c.drive);
-            drive.writes_left = kill;
             backup = {};
+            backup.drive = &drive;
+            if (kill >= 0) {
+                drive.writes_left = kill;
+            } else {
+                backup.fail_write = static_cast<uint64_t>(-kill);
+                backup.partial = 20;
+                backup.kill = true;
+            }
             EXPECT_FALSE(probe_drive(&device, &sink, &options, &result, message, sizeof message));
             EXPECT_FALSE(result.restored);
-            drive.gone = false;
-            drive.writes_left = -1;
-            RestoreOutcome outcome;
-            EXPECT_TRUE(restore_from_backup(&device, "fake", backup.bytes.data(),
-                                            backup.bytes.size(), &outcome, message, sizeof message))
-                << message;
+            EXPECT_EQ(restore_after_kill(&drive, &backup), restored_all);
             expect_intact(&drive);
         }
     }
 }
 
-// A stop request part way: everything is written back before it returns.
+// The report's verdict and result lines, as they are printed.
+struct ReportLinesSeen {
+    std::string verdict;
+    std::string result;
+    std::string data;
+};
+
+ReportLinesSeen report_lines(const ProbeResult* result) {
+    std::string report;
+    write_probe_report(
+        result, "/dev/sdx", "probe.backup", true,
+        [](void* context, const char* line) { *static_cast<std::string*>(context) += line; },
+        &report);
+    ReportLinesSeen seen;
+    for (size_t at = 0; at < report.size();) {
+        size_t end = report.find('\n', at);
+        std::string line = report.substr(at, end - at);
+        if (line.compare(0, 9, "verdict: ") == 0) {
+            seen.verdict = line;
+        } else if (line.compare(0, 8, "result: ") == 0) {
+            seen.result = line;
+        } else if (line.compare(0, 6, "data: ") == 0) {
+            seen.data = line;
+        }
+        at = end + 1;
+    }
+    return seen;
+}
+
+// Whatever stops a probe early, it names no capacity: the verdict says
+// what stopped it and that the capacity is not known, never "genuine" nor
+// "holds all", and everything it overwrote is put back.
+TEST(ProbeStops, AProbeStoppedEarlyNamesNoCapacityAndRestoresEverything) {
+    enum Failure { backup_write, backup_flush, drive_write, drive_read, stop_request };
+    struct StopCase {
+        const char* drive;
+        Failure failure;
+        int64_t at; // the failing call, counted from 1 for the backup, from 0 for the drive
+        ProbeEnd end;
+        const char* verdict;
+        const char* result;
+    };
+    const char* backup_verdict =
+        "verdict: not probed to the end: the backup failed, and the probe writes nothing it has"
+        " not saved; what the drive really holds is not known";
+    const char* drive_verdict = "verdict: not probed to the end: the drive failed a write, a flush"
+                                " or a read; what the drive really holds is not known";
+    const char* stop_verdict = "verdict: not probed to the end: stopped on request before an"
+                               " answer; what the drive really holds is not known";
+    const char* backup_result = "result: INCOMPLETE, stopped: the backup failed";
+    const char* drive_result = "result: INCOMPLETE, stopped: the drive failed";
+    const char* stop_result = "result: INCOMPLETE, stopped on request";
+    // clang-format off
+    const StopCase cases[] = {
+        {"genuine", backup_write, 1, probe_stopped_by_backup, backup_verdict, backup_result},
+        {"genuine", backup_write, 2, probe_stopped_by_backup, backup_verdict, backup_result},
+        {"genuine", backup_write, 30, probe_stopped_by_backup, backup_verdict, backup_result},
+        {"genuine", backup_write, 60, probe_stopped_by_backup, backup_verdict, backup_result},
+        {"genuine", backup_flush, 1, probe_stopped_by_backup, backup_verdict, backup_result},
+        {"genuine", backup_flush, 3, probe_stopped_by_backup, backup_verdict, backup_result},
+        {"wraps above a kept low area", backup_write, 10, probe_stopped_by_backup, backup_verdict,
+         backup_result},
+        {"drops, zeros, 4 MiB cache", backup_write, 30, probe_stopped_by_backup, backup_verdict,
+         backup_result},
+        {"drops, zeros, 4 MiB cache", backup_flush, 4, probe_stopped_by_backup, backup_verdict,
+         backup_result},
+        {"genuine", drive_write, 0, probe_stopped_by_drive, drive_verdict, drive_result},
+        {"genuine", drive_write, 40, probe_stopped_by_drive, drive_verdict, drive_result},
+        {"wraps at a power of two", drive_write, 12, probe_stopped_by_drive, drive_verdict,
+         drive_result},
+        {"drops, zeros", drive_write, 3, probe_stopped_by_drive, drive_verdict, drive_result},
+        {"genuine", drive_read, 0, probe_stopped_by_drive, drive_verdict, drive_result},
+        {"genuine", drive_read, 30, probe_stopped_by_drive, drive_verdict, drive_result},
+        {"wraps above a kept low area", drive_read, 100, probe_stopped_by_drive, drive_verdict,
+         drive_result},
+        {"genuine", stop_request, 0, probe_stopped_by_request, stop_verdict, stop_result},
+        {"genuine", stop_request, 5, probe_stopped_by_request, stop_verdict, stop_result},
+        {"wraps above a kept low area", stop_request, 5, probe_stopped_by_request, stop_verdict,
+         stop_result},
+    };
+    // clang-format on
+    static FakeDrive drive;
+    for (const StopCase& c : cases) {
+        SCOPED_TRACE(std::string(c.drive) + ", failure " + std::to_string(c.failure) + " at " +
+                     std::to_string(c.at));
+        make_fake_drive(&drive, &case_named(c.drive).drive);
+        volatile std::sig_atomic_t stop = 0;
+        FakeBackup backup = {};
+        backup.fail_write = c.failure == backup_write ? static_cast<uint64_t>(c.at) : 0;
+        backup.fail_flush = c.failure == backup_flush ? static_cast<uint64_t>(c.at) : 0;
+        drive.failing_write = c.failure == drive_write ? c.at : -1;
+        drive.failing_read = c.failure == drive_read ? c.at : -1;
+        if (c.failure == stop_request) {
+            drive.stop = &stop;
+            drive.stop_after = c.at;
+        }
+        ProbeDevice device = fake_device(&drive);
+        BackupSink sink = fake_backup_sink(&backup);
+        ProbeOptions options = options_for("fake");
+        options.stop_requested = &stop;
+        ProbeResult result;
+        char message[512] = "";
+        EXPECT_FALSE(probe_drive(&device, &sink, &options, &result, message, sizeof message));
+        EXPECT_EQ(result.end, c.end) << message;
+        ReportLinesSeen seen = report_lines(&result);
+        EXPECT_EQ(seen.verdict, c.verdict);
+        EXPECT_EQ(seen.result, c.result);
+        EXPECT_EQ(result.capacity, 0u);
+        EXPECT_TRUE(result.restored) << message;
+        std::string saved = "data: " + std::to_string(result.bytes_saved) + " bytes saved, all";
+        EXPECT_EQ(seen.data.compare(0, saved.size(), saved), 0) << seen.data;
+        // The header failing: nothing written.
+        EXPECT_TRUE(c.failure != backup_write || c.at > 1 || drive.writes == 0);
+        expect_intact(&drive);
+    }
+}
+
+// A stop request part way: everything is written back before it returns;
+// one that comes during the last round is too late to stop it.
 TEST(ProbeStop, AStopRequestRestoresAndSaysSo) {
     static FakeDrive drive;
     const char* stopped[] = {"genuine", "wraps at a power of two", "wraps above a kept low area",
@@ -264,18 +395,19 @@ TEST(ProbeStop, AStopRequestRestoresAndSaysSo) {
             drive.stop = &stop;
             drive.stop_after = stop_after;
             ProbeDevice device = fake_device(&drive);
-            MemoryBackup backup = {};
-            BackupSink sink = memory_sink(&backup);
+            FakeBackup backup = {};
+            BackupSink sink = fake_backup_sink(&backup);
             ProbeOptions options = options_for("fake");
             options.stop_requested = &stop;
             ProbeResult result;
             char message[512] = "";
             bool finished = probe_drive(&device, &sink, &options, &result, message, sizeof message);
-            // A request during the last round comes too late to stop it;
-            // one in the first pass never does.
-            EXPECT_EQ(finished, !result.interrupted);
-            EXPECT_TRUE(stop != 0 || !result.interrupted);
-            EXPECT_TRUE(result.interrupted || stop_after >= 25);
+            bool interrupted = result.end == probe_stopped_by_request;
+            EXPECT_EQ(finished, !interrupted);
+            EXPECT_TRUE(interrupted || result.end == probe_finished);
+            EXPECT_TRUE(stop != 0 || !interrupted);
+            EXPECT_TRUE(interrupted || stop_after >= 25);
+            EXPECT_TRUE(!interrupted || result.capacity == 0);
             EXPECT_TRUE(result.restored);
             expect_intact(&drive);
         }
@@ -292,8 +424,8 @@ TEST(ProbeDestructive, FindsTheSameWithoutSaving) {
         SCOPED_TRACE(c.drive.name);
         make_fake_drive(&drive, &c.drive);
         ProbeDevice device = fake_device(&drive);
-        MemoryBackup backup = {};
-        BackupSink sink = memory_sink(&backup);
+        FakeBackup backup = {};
+        BackupSink sink = fake_backup_sink(&backup);
         ProbeOptions options = options_for("fake");
         options.destructive = true;
         ProbeResult result;
@@ -304,35 +436,6 @@ TEST(ProbeDestructive, FindsTheSameWithoutSaving) {
         EXPECT_EQ(result.past, c.past);
         EXPECT_EQ(result.bytes_saved, 0u);
         EXPECT_TRUE(backup.bytes.empty());
-    }
-}
-
-// A backup that stops taking records: the probe writes nothing it has not
-// saved, stops, and writes back what it saved.
-TEST(ProbeBackupFailure, StopsAndRestoresWhenTheBackupFails) {
-    const char* names[] = {"genuine", "wraps above a kept low area", "drops, zeros, 4 MiB cache"};
-    const uint64_t fail_ats[] = {1, 2, 10, 30};
-    static FakeDrive drive;
-    for (const char* name : names) {
-        for (uint64_t fail_at : fail_ats) {
-            SCOPED_TRACE(std::string(name) + ", backup failing at append " +
-                         std::to_string(fail_at));
-            make_fake_drive(&drive, &case_named(name).drive);
-            ProbeDevice device = fake_device(&drive);
-            MemoryBackup backup = {};
-            backup.fail_at = fail_at;
-            BackupSink sink = memory_sink(&backup);
-            ProbeOptions options = options_for("fake");
-            ProbeResult result;
-            char message[512] = "";
-            EXPECT_FALSE(probe_drive(&device, &sink, &options, &result, message, sizeof message));
-            ASSERT_GE(backup.appends, fail_at) << "the probe finished before the failure";
-            EXPECT_NE(std::string(message).find("backup"), std::string::npos) << message;
-            // The header failing: nothing written, nothing to restore.
-            EXPECT_TRUE(fail_at > 1 || drive.writes == 0);
-            EXPECT_TRUE(fail_at == 1 || result.restored);
-            expect_intact(&drive);
-        }
     }
 }
 
@@ -347,14 +450,16 @@ TEST(ProbeRefusal, RefusesDrivesTooSmallAndSectorsItCannotHandle) {
         SCOPED_TRACE(setup.name);
         make_fake_drive(&drive, &setup);
         ProbeDevice device = fake_device(&drive);
-        MemoryBackup backup = {};
-        BackupSink sink = memory_sink(&backup);
+        FakeBackup backup = {};
+        BackupSink sink = fake_backup_sink(&backup);
         ProbeOptions options = options_for("fake");
         ProbeResult result;
         char message[512] = "";
         EXPECT_FALSE(probe_drive(&device, &sink, &options, &result, message, sizeof message));
+        EXPECT_EQ(result.end, probe_refused);
         EXPECT_NE(message[0], 0);
         EXPECT_EQ(drive.writes, 0u);
+        EXPECT_TRUE(backup.bytes.empty());
     }
 }
 

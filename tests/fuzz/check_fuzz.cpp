@@ -3,9 +3,14 @@
 // unreadable) is checked twice, handed over in two different chunkings. Both
 // checks must come to the same result in every field, and the counts must
 // add up: intact, damaged and the sound part of the header make up the
-// bytes read; the stretches are in order, apart and not empty. The recipe
-// is described in check_recipe.h.
+// bytes read; the stretches are in order, apart and not empty. A recipe
+// whose data of each run only ever skips ahead (a piece never lies lower
+// in the stream, against its place in the input, than the one before)
+// never repeats a place nor comes back: no data after the header is
+// misplaced, and the verdict never says the drive wraps or reads earlier
+// data. The recipe is described in check_recipe.h.
 #include "check_recipe.h"
+#include "check_report.h"
 #include "stream_check.h"
 
 #include <cstddef>
@@ -31,7 +36,28 @@ struct Input {
     std::vector<Segment> segments;
     uint64_t expected_size;
     size_t chunks[2];
+    bool skips_only; // each run's pieces skip ahead only; no raw bytes
 };
+
+// Where each run's last piece stood: its stream offset less its input
+// offset. A run's stream begins at the input's start: 0 before its first
+// piece.
+struct RunPlaces {
+    int64_t delta[2];
+};
+
+// Notes a piece of run which from stream offset start at input offset at;
+// false where it lies lower in the stream, against the input, than the
+// run's piece before.
+bool skips_ahead(RunPlaces* places, int which, size_t start, size_t at, size_t length) {
+    if (length == 0) {
+        return true;
+    }
+    int64_t delta = static_cast<int64_t>(start) - static_cast<int64_t>(at);
+    bool ahead = delta >= places->delta[which];
+    places->delta[which] = delta;
+    return ahead;
+}
 
 // The two runs that pieces come from, made once.
 const unsigned char* run_stream(int which) {
@@ -74,6 +100,8 @@ bool build_input(const uint8_t* recipe, size_t size, Input* input) {
     size_t at = recipe_header;
     size_t place = 0; // where the run's stream goes on in place
     size_t total = 0; // input length, unreadable ranges included
+    RunPlaces places = {};
+    input->skips_only = true;
     while (at + piece_bytes <= size) {
         const PieceKind kind = static_cast<PieceKind>(recipe[at] % piece_kind_count);
         size_t length = number_at(recipe + at + 1, 2);
@@ -83,6 +111,9 @@ bool build_input(const uint8_t* recipe, size_t size, Input* input) {
             length = length < size - at ? length : size - at;
             add_bytes(input, recipe + at, length);
             at += length;
+            // Raw bytes may hold any run's data, learnt from the check's
+            // comparisons.
+            input->skips_only = false;
         } else if (kind == piece_unreadable) {
             input->segments.push_back({true, 0, length});
         } else if (kind == piece_blank) {
@@ -108,6 +139,8 @@ bool build_input(const uint8_t* recipe, size_t size, Input* input) {
                 }
             }
             add_bytes(input, piece.data(), length);
+            input->skips_only &=
+                skips_ahead(&places, kind == piece_other_run ? 1 : 0, start, total, length);
             place = start + length;
         }
         total += length;
@@ -201,6 +234,19 @@ void expect_counts_add_up(const CheckResult& result) {
     }
 }
 
+// A recipe that only skips ahead is lost bytes, never a drive that gives
+// two offsets one place.
+void expect_no_wrap(const CheckResult& result) {
+    expect_equal("misplaced bytes of data that only skips ahead, past the header",
+                 result.damaged_bytes[damage_misplaced] > header_bytes ? 1 : 0, 0);
+    char text[512];
+    VerdictKind kind = verdict_of(&result, text, sizeof text);
+    if (kind == verdict_wraps || kind == verdict_reads_earlier) {
+        std::fprintf(stderr, "check_fuzz: data that only skips ahead: %s\n", text);
+        std::abort();
+    }
+}
+
 // Too large for the stack.
 StreamCheck first_check;
 StreamCheck second_check;
@@ -216,5 +262,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* recipe, size_t size) {
     check_input(&second_check, input, input.chunks[1]);
     expect_same_results(first_check.result, second_check.result);
     expect_counts_add_up(first_check.result);
+    if (input.skips_only) {
+        expect_no_wrap(first_check.result);
+    }
     return 0;
 }

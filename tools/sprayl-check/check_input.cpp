@@ -98,7 +98,9 @@ CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Prog
                    char* message, size_t capacity) {
     unsigned char* buffer = read_buffer();
     if (buffer == nullptr) {
-        std::snprintf(message, capacity, "no memory to read \"%s\" into", input->path);
+        char name[4096 + 8]; // the path in quotes
+        quoted_input_name(input->path, name, sizeof name);
+        std::snprintf(message, capacity, "no memory to read %s into", name);
         return check_end_read_failed;
     }
     size_t piece = input->seekable ? file_piece : stream_piece;
@@ -130,9 +132,11 @@ CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Prog
         }
         if (!input->seekable) {
             char text[128];
+            char name[4096 + 8]; // the path in quotes
             error_text(error, text, sizeof text);
-            std::snprintf(message, capacity, "cannot read \"%s\" past offset %" PRIu64 ": %s",
-                          input->path, offset, text);
+            quoted_input_name(input->path, name, sizeof name);
+            std::snprintf(message, capacity, "cannot read %s past offset %" PRIu64 ": %s", name,
+                          offset, text);
             return check_end_read_failed;
         }
         offset = read_around_error(input, check, read, offset);
@@ -195,6 +199,14 @@ void input_path(const InputList* list, size_t i, char* path, size_t capacity) {
     }
 }
 
+void quoted_input_name(const char* path, char* name, size_t capacity) {
+    if (std::strcmp(path, "-") == 0) {
+        std::snprintf(name, capacity, "standard input");
+    } else {
+        std::snprintf(name, capacity, "\"%s\"", path);
+    }
+}
+
 void prepare_fill_inputs(InputList* list, const char* directory, size_t count) {
     list->directory = directory;
     list->paths = nullptr;
@@ -224,6 +236,7 @@ bool prepare_inputs(InputList* list, char** paths, size_t count, char* message, 
     list->largest_size = 0;
     list->read_limit = 0;
     list->went_on = false;
+    list->methods[0] = read_as_it_comes; // standard input, where no file is given
     if (count > max_inputs) {
         std::snprintf(message, capacity, "too many files: at most %u at a time",
                       static_cast<unsigned>(max_inputs));
@@ -287,9 +300,11 @@ CheckEnd check_inputs(InputList* list, StreamCheck* check, ReadFunction read, Pr
         int error = open_input(path, &input);
         if (error != 0) {
             char text[128];
+            char name[4096 + 8]; // the path in quotes
             error_text(error, text, sizeof text);
-            std::snprintf(message, capacity, "cannot %s \"%s\": %s",
-                          input.handle != 0 ? "read" : "open", path, text);
+            quoted_input_name(path, name, sizeof name);
+            std::snprintf(message, capacity, "cannot %s %s: %s",
+                          input.handle != 0 ? "read" : "open", name, text);
             close_input(&input);
             return check_end_read_failed;
         }

@@ -56,6 +56,10 @@ void fill_file_path(const char* directory, uint32_t number, char* path, size_t c
 // The path of input i ("-" for standard input).
 void input_path(const InputList* list, size_t i, char* path, size_t capacity);
 
+// The input at path as messages name it: the path in quotes, or standard
+// input for "-".
+void quoted_input_name(const char* path, char* name, size_t capacity);
+
 // The highest number of the fill files in directory, 0 when there are none,
 // or -1 when the directory cannot be listed (message says why).
 int64_t last_fill_file(const char* directory, char* message, size_t capacity);

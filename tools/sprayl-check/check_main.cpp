@@ -117,20 +117,17 @@ int finish_output(int exit_code) {
     return exit_code;
 }
 
-// The input as a message names it.
-const char* input_name() {
-    if (inputs.directory != nullptr) {
-        return inputs.directory;
-    }
-    return inputs.count == 0 ? "standard input" : inputs.paths[0];
-}
-
 // Says on standard error why the input gave no verdict: it was too short.
 void explain_short_input() {
+    char name[4096 + 8]; // the path in quotes
+    quoted_input_name(inputs.directory != nullptr ? inputs.directory
+                      : inputs.count == 0         ? "-"
+                                                  : inputs.paths[0],
+                      name, sizeof name);
     std::fprintf(stderr,
-                 "sprayl-check: \"%s\" is too short to check: %" PRIu64
+                 "sprayl-check: %s is too short to check: %" PRIu64
                  " bytes read, at least %u needed, as the first %u define the stream\n",
-                 input_name(), check.result.bytes_read,
+                 name, check.result.bytes_read,
                  static_cast<unsigned>(header_bytes + min_checked_bytes),
                  static_cast<unsigned>(header_bytes));
 }
@@ -184,7 +181,9 @@ int check_and_report(uint64_t expected_size, bool header_given) {
     message[0] = '\0';
     CheckEnd end = check_inputs(&inputs, &check, read_input, &progress, message, sizeof message);
     progress_end(&progress, check.result.bytes_read, bytes_damaged(&check.result));
-    check_finish(&check, end, expected_size);
+    // A check that was stopped tells how much it would have read.
+    bool files_stopped = end == check_end_interrupted && expected_size == 0;
+    check_finish(&check, end, files_stopped ? inputs.total_size : expected_size);
     // After a fill, damage that says what the drive holds is the verdict.
     char* verdict = drive_verdict;
     if (!header_given && inputs.directory != nullptr && check.result.outcome == outcome_damaged &&
@@ -254,15 +253,28 @@ bool clear_directory(const CheckOptions* options) {
                              sizeof message);
 }
 
+// The fill's rates: a resumed fill's from the bytes this run wrote.
 void print_rates(const FillOutcome* outcome, double read_seconds) {
     char size[32];
     char write_rate[32];
     char read_rate[32];
     format_size(outcome->bytes, size, sizeof size);
-    format_rate(outcome->bytes, outcome->seconds, write_rate, sizeof write_rate);
-    format_rate(check.result.bytes_read, read_seconds, read_rate, sizeof read_rate);
-    std::fprintf(report_out, "written: %" PRIu64 " bytes (%s) in %" PRIu32 " files, %s\n",
-                 outcome->bytes, size, outcome->files, write_rate);
+    format_rate(bytes_per_second(outcome->bytes_this_run, outcome->seconds), write_rate,
+                sizeof write_rate);
+    format_rate(bytes_per_second(check.result.bytes_read, read_seconds), read_rate,
+                sizeof read_rate);
+    if (outcome->bytes_this_run == outcome->bytes) {
+        std::fprintf(report_out, "written: %" PRIu64 " bytes (%s) in %" PRIu32 " files, %s\n",
+                     outcome->bytes, size, outcome->files, write_rate);
+    } else {
+        char this_run[32];
+        format_size(outcome->bytes_this_run, this_run, sizeof this_run);
+        std::fprintf(report_out,
+                     "written: %" PRIu64 " bytes (%s) in %" PRIu32 " files, %" PRIu64
+                     " bytes (%s) of them by this run, %s\n",
+                     outcome->bytes, size, outcome->files, outcome->bytes_this_run, this_run,
+                     write_rate);
+    }
     std::fprintf(report_out,
                  "read back while writing: %" PRIu64 " pieces of %u KiB, %.2f s of %.2f s\n",
                  outcome->pieces_read, static_cast<unsigned>(sample_piece_bytes / 1024),
@@ -465,6 +477,7 @@ int run_fill(const CheckOptions* options) {
     progress_start(&progress, "written", plan.bytes_there + free_space(options->fill_directory));
     progress.rates = &write_rates; // the speed profile's
     rates_start(&write_rates, rate_stretch_bytes(options->file_size), progress.started);
+    progress_start_at(&progress, plan.bytes_there);
     message[0] = '\0';
     bool filled = fill_directory(options->fill_directory, &plan, &seed, &progress, &fill, message,
                                  sizeof message);
@@ -518,21 +531,18 @@ RunMode run_mode(const CheckOptions* options) {
     return options->input_count == 0 ? mode_stream : mode_files;
 }
 
-// Writes what write_document makes to path; a file that cannot be written
-// fails the run.
-int write_output_file(const char* path, void (*write_document)(TextWriter, void*), int exit_code) {
+// Writes what write_document makes to the target's file; a file that
+// cannot be written fails the run.
+int write_output_file(const OutputTarget* target, void (*write_document)(TextWriter, void*),
+                      int exit_code) {
     static OutputFile output;
-    int error = output_open(&output, path);
-    if (error == 0) {
+    if (output_open(&output, target, message, sizeof message)) {
         write_document(output_text, &output);
-        error = output_close(&output);
+        if (output_close(&output, message, sizeof message)) {
+            return exit_code;
+        }
     }
-    if (error == 0) {
-        return exit_code;
-    }
-    char text[128];
-    error_text(error, text, sizeof text);
-    std::fprintf(stderr, "sprayl-check: cannot write \"%s\": %s\n", path, text);
+    std::fprintf(stderr, "sprayl-check: %s\n", message);
     return exit_unverifiable;
 }
 
@@ -562,6 +572,24 @@ void write_plot_document(TextWriter write, void* context) {
 // Runs the check or the fill, then writes the report for programs and the
 // chart, also after a failure or an interruption.
 int run_and_record(const CheckOptions* options) {
+    const OutputTarget targets[] = {
+        {"--json", "JSON report", options->json_path, is_run_json},
+        {"--plot", "SVG chart", options->plot_path, is_plot_svg},
+    };
+    // What the run reads or fills, which no report may be written over.
+    static const char* const standard_input[] = {"-"};
+    const char* const* reads = options->inputs;
+    size_t read_count = static_cast<size_t>(options->input_count);
+    if (options->action == action_fill) {
+        reads = &options->fill_directory;
+        read_count = 1;
+    } else if (read_count == 0) {
+        reads = standard_input;
+        read_count = 1;
+    }
+    if (!outputs_allowed(targets, 2, reads, read_count, message, sizeof message)) {
+        return fail(message);
+    }
     if (options->json_path != nullptr && std::strcmp(options->json_path, "-") == 0) {
         report_out = stderr;
     }
@@ -569,10 +597,10 @@ int run_and_record(const CheckOptions* options) {
     run_options = *options;
     int exit_code = run_exit;
     if (options->json_path != nullptr) {
-        exit_code = write_output_file(options->json_path, write_json_document, exit_code);
+        exit_code = write_output_file(&targets[0], write_json_document, exit_code);
     }
     if (options->plot_path != nullptr) {
-        exit_code = write_output_file(options->plot_path, write_plot_document, exit_code);
+        exit_code = write_output_file(&targets[1], write_plot_document, exit_code);
     }
     return exit_code;
 }

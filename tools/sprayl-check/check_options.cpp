@@ -55,69 +55,77 @@ bool byte_count_option(const char* name, const char* value, uint64_t* count,
     return true;
 }
 
-// Parses the option at argv[at]. Returns how many arguments it used, or -1
-// after a usage error.
-int parse_option(int argc, char** argv, int at, CheckOptions* options) {
-    const char* argument = argv[at];
+// An option of the command line and where it goes: a flag, a text or a
+// byte count (one of the three members is set).
+struct OptionRow {
+    const char* name;
+    bool CheckOptions::*flag;
+    const char* CheckOptions::*text;
+    uint64_t CheckOptions::*count;
+};
+
+const OptionRow option_rows[] = {
+    {"--replace", &CheckOptions::replace, nullptr, nullptr},
+    {"--destructive", &CheckOptions::destructive, nullptr, nullptr},
+    {"--file-as-drive", &CheckOptions::file_as_drive, nullptr, nullptr},
+    {"--keep-going", &CheckOptions::keep_going, nullptr, nullptr},
+    {"--resume", &CheckOptions::resume, nullptr, nullptr},
+    {"--probe", nullptr, &CheckOptions::probe_device, nullptr},
+    {"--restore", nullptr, &CheckOptions::restore_backup, nullptr},
+    {"--backup", nullptr, &CheckOptions::backup_path, nullptr},
+    {"--fill", nullptr, &CheckOptions::fill_directory, nullptr},
+    {"--json", nullptr, &CheckOptions::json_path, nullptr},
+    {"--plot", nullptr, &CheckOptions::plot_path, nullptr},
+    {"--size", nullptr, nullptr, &CheckOptions::expected_size},
+    {"--file-size", nullptr, nullptr, &CheckOptions::file_size},
+};
+constexpr size_t option_count = sizeof option_rows / sizeof option_rows[0];
+
+// Whether argument is the option of row: its name, or for one that takes
+// a value also "--name=value".
+bool names_option(const char* argument, const OptionRow& row) {
+    size_t length = std::strlen(row.name);
+    return std::strncmp(argument, row.name, length) == 0 &&
+           (argument[length] == '\0' || (row.flag == nullptr && argument[length] == '='));
+}
+
+// Takes the option of row at argv[at] into options. Returns how many
+// arguments it used, or -1 after a usage error.
+int take_option(int argc, char** argv, int at, const OptionRow& row, CheckOptions* options) {
+    if (row.flag != nullptr) {
+        options->*row.flag = true;
+        return 1;
+    }
     const char* value = nullptr;
-    int used;
+    int used = option_value(argc, argv, at, row.name, &value, options);
+    if (used <= 0) {
+        return used;
+    }
+    if (row.text != nullptr) {
+        options->*row.text = value;
+        return used;
+    }
+    return byte_count_option(row.name, value, &(options->*row.count), options) ? used : -1;
+}
+
+// Parses the option at argv[at]; seen notes the options given so far, each
+// of which may be given once. Returns how many arguments it used, or -1
+// after a usage error.
+int parse_option(int argc, char** argv, int at, bool* seen, CheckOptions* options) {
+    const char* argument = argv[at];
     if (std::strcmp(argument, "--version") == 0) {
         options->action = action_version;
         return 1;
     }
-    if (std::strcmp(argument, "--replace") == 0) {
-        options->replace = true;
-        return 1;
-    }
-    if (std::strcmp(argument, "--destructive") == 0) {
-        options->destructive = true;
-        return 1;
-    }
-    if (std::strcmp(argument, "--file-as-drive") == 0) {
-        options->file_as_drive = true;
-        return 1;
-    }
-    if ((used = option_value(argc, argv, at, "--probe", &value, options)) != 0) {
-        options->probe_device = value;
-        return used;
-    }
-    if ((used = option_value(argc, argv, at, "--restore", &value, options)) != 0) {
-        options->restore_backup = value;
-        return used;
-    }
-    if ((used = option_value(argc, argv, at, "--backup", &value, options)) != 0) {
-        options->backup_path = value;
-        return used;
-    }
-    if (std::strcmp(argument, "--keep-going") == 0) {
-        options->keep_going = true;
-        return 1;
-    }
-    if (std::strcmp(argument, "--resume") == 0) {
-        options->resume = true;
-        return 1;
-    }
-    if ((used = option_value(argc, argv, at, "--fill", &value, options)) != 0) {
-        options->fill_directory = value;
-        return used;
-    }
-    if ((used = option_value(argc, argv, at, "--size", &value, options)) != 0) {
-        return used < 0 || !byte_count_option("--size", value, &options->expected_size, options)
-                   ? -1
-                   : used;
-    }
-    if ((used = option_value(argc, argv, at, "--file-size", &value, options)) != 0) {
-        return used < 0 || !byte_count_option("--file-size", value, &options->file_size, options)
-                   ? -1
-                   : used;
-    }
-    if ((used = option_value(argc, argv, at, "--json", &value, options)) != 0) {
-        options->json_path = value;
-        return used;
-    }
-    if ((used = option_value(argc, argv, at, "--plot", &value, options)) != 0) {
-        options->plot_path = value;
-        return used;
+    for (size_t i = 0; i < option_count; ++i) {
+        if (!names_option(argument, option_rows[i])) {
+            continue;
+        }
+        if (seen[i]) {
+            return usage_error(options, "option %s is given twice", option_rows[i].name);
+        }
+        seen[i] = true;
+        return take_option(argc, argv, at, option_rows[i], options);
     }
     return usage_error(options, "unknown option \"%s\"", argument);
 }
@@ -243,6 +251,7 @@ void parse_options(int argc, char** argv, CheckOptions* options) {
     options->file_size = default_fill_file_size;
     options->inputs = argv + 1;
     bool options_ended = false;
+    bool seen[option_count] = {};
     for (int at = 1; at < argc;) {
         char* argument = argv[at];
         if (!options_ended && std::strcmp(argument, "--") == 0) {
@@ -252,7 +261,7 @@ void parse_options(int argc, char** argv, CheckOptions* options) {
             options->action = action_help;
             return;
         } else if (!options_ended && argument[0] == '-' && argument[1] != '\0') {
-            int used = parse_option(argc, argv, at, options);
+            int used = parse_option(argc, argv, at, seen, options);
             if (used < 0) {
                 return;
             }

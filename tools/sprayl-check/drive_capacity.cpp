@@ -121,6 +121,19 @@ uint64_t low_area_end(const CheckResult* result, const DriveMap* map, uint64_t w
     return highest;
 }
 
+// Where misplaced data of the fill was written on the drive, and where it
+// was read: false where the data does not show that the drive gives two
+// offsets one place (it may be data the stream skipped to), or either
+// place is not mapped. The map is of input offsets; the data's own place
+// in the stream is found through the jumps of the stream.
+bool misplaced_places(const CheckResult* result, const DriveMap* map, const Stretch& s,
+                      uint64_t* read_at, uint64_t* written_at) {
+    uint64_t source = 0;
+    return s.kind == damage_misplaced && misplaced_evidence(result, s) != misplaced_unexplained &&
+           drive_offset_of(map, s.start, read_at) && input_offset_of(result, s.source, &source) &&
+           drive_offset_of(map, source, written_at) && *written_at != *read_at;
+}
+
 // Data read at one drive offset that was written at another: the drive
 // wraps around by a divisor of their distance. The wrap is the common
 // divisor of all such distances; the kept low area below it, if any,
@@ -134,8 +147,7 @@ bool find_wrap(const CheckResult* result, const DriveMap* map, DriveCapacity* ca
         const Stretch& s = result->stretches[i];
         uint64_t read_at = 0;
         uint64_t written_at = 0;
-        if (s.kind != damage_misplaced || !drive_offset_of(map, s.start, &read_at) ||
-            !drive_offset_of(map, s.source, &written_at) || written_at == read_at) {
+        if (!misplaced_places(result, map, s, &read_at, &written_at)) {
             continue;
         }
         uint64_t distance = written_at > read_at ? written_at - read_at : read_at - written_at;
@@ -170,7 +182,7 @@ bool find_wrap(const CheckResult* result, const DriveMap* map, DriveCapacity* ca
 
 // Data that is lost from a drive offset on: the lowest drive offset of
 // blank, unreadable, stale or foreign data, where such damage is most of
-// the fill data past it.
+// the fill data past it, and more than a bad sector or page could be.
 bool find_loss(const CheckResult* result, const DriveMap* map, DriveCapacity* capacity) {
     uint64_t lowest = UINT64_MAX;
     uint64_t damaged = 0;
@@ -179,8 +191,7 @@ bool find_loss(const CheckResult* result, const DriveMap* map, DriveCapacity* ca
     for (uint64_t i = 0; i < kept; ++i) {
         const Stretch& s = result->stretches[i];
         uint64_t at = 0;
-        if (s.kind == damage_misplaced || s.kind == damage_altered ||
-            !drive_offset_of(map, s.start, &at)) {
+        if (damage_kinds[s.kind].this_run || !drive_offset_of(map, s.start, &at)) {
             continue;
         }
         damaged += s.end - s.start;
@@ -189,7 +200,8 @@ bool find_loss(const CheckResult* result, const DriveMap* map, DriveCapacity* ca
             first = &s;
         }
     }
-    if (first == nullptr || damaged * 2 < fill_bytes_from(map, lowest)) {
+    if (first == nullptr || damaged < min_lost_bytes ||
+        damaged * 2 < fill_bytes_from(map, lowest)) {
         return false;
     }
     capacity->finding = capacity_drops;
@@ -227,8 +239,13 @@ DriveCapacity find_capacity(const CheckResult* result, const DriveMap* map, uint
     if (!check_found_damage(result)) {
         return capacity;
     }
-    if (map->count > 0 &&
-        (find_wrap(result, map, &capacity) || find_loss(result, map, &capacity))) {
+    // With a map, damage that shows neither says nothing of the drive's
+    // size (a jump of the stream, a few bad sectors): the check's own
+    // verdict stands.
+    if (map->count > 0) {
+        if (!find_wrap(result, map, &capacity)) {
+            find_loss(result, map, &capacity);
+        }
         return capacity;
     }
     capacity.finding = capacity_estimated;

@@ -1,8 +1,9 @@
 // What a drive really holds, from a check of the fill files on it: where
 // the file system can tell where each file lies on the drive, the damage
-// is mapped back to drive offsets, and data found misplaced tells the
-// distance the drive wraps around by; where it cannot, an estimate from
-// the bytes that came back intact.
+// is mapped back to drive offsets, and data found misplaced, where it shows
+// that the drive gives two offsets one place, tells the distance the drive
+// wraps around by; where it cannot, an estimate from the bytes that came
+// back intact, which never speaks of a wrap.
 #pragma once
 
 #include "check_result.h"
@@ -11,7 +12,9 @@
 #include <cstdint>
 
 // length bytes of the stream from stream_offset lie on the drive from
-// drive_offset.
+// drive_offset. The offsets are those of the check's input; where the
+// stream jumped (a missing file), the data's own stream offsets are found
+// through the check's slips.
 struct StreamExtent {
     uint64_t stream_offset;
     uint64_t drive_offset;

@@ -5,9 +5,39 @@
 #include "json_report.h"
 #include "sprayl_version.h"
 
+#include <cstring>
+
 namespace {
 
 const char* const mode_names[run_mode_count] = {"stream", "files", "directory", "fill"};
+
+// The tokens that every document begins with, as write_run_json and
+// write_version make it; "#" stands for a number.
+const char* const document_start[] = {
+    "{", "\"version\"", ":",           "{", "\"schema\"",      ":",
+    "#", ",",           "\"program\"", ":", "\"sprayl-check ",
+};
+
+// Takes whitespace, then token, from text[*at..length); false when the
+// text holds something else there.
+bool take_token(const char* text, size_t length, size_t* at, const char* token) {
+    while (*at < length && text[*at] != '\0' && std::strchr(" \t\r\n", text[*at]) != nullptr) {
+        ++*at;
+    }
+    if (std::strcmp(token, "#") == 0) {
+        size_t digits = *at;
+        while (*at < length && text[*at] >= '0' && text[*at] <= '9') {
+            ++*at;
+        }
+        return *at > digits;
+    }
+    size_t token_length = std::strlen(token);
+    if (length - *at < token_length || std::memcmp(text + *at, token, token_length) != 0) {
+        return false;
+    }
+    *at += token_length;
+    return true;
+}
 
 void write_version(JsonText* json) {
     json_begin_object(json, "version");
@@ -79,8 +109,7 @@ void write_rate_entry(JsonText* json, uint64_t start, uint64_t end, uint64_t byt
     json_uint(json, "end", end);
     json_uint(json, "bytes", bytes);
     json_decimal(json, "seconds", seconds);
-    json_uint(json, "bytes_per_second",
-              seconds > 0 ? static_cast<uint64_t>(static_cast<double>(bytes) / seconds) : 0);
+    json_uint(json, "bytes_per_second", static_cast<uint64_t>(bytes_per_second(bytes, seconds)));
     json_end_object(json);
 }
 
@@ -164,4 +193,14 @@ void write_run_json(const RunRecord* run, TextWriter write, void* context) {
     write_profile_json(&json, "read", run->read_rates);
     json_end_object(&json);
     json_end_object(&json);
+}
+
+bool is_run_json(const char* start, size_t length) {
+    size_t at = 0;
+    for (const char* token : document_start) {
+        if (!take_token(start, length, &at, token)) {
+            return false;
+        }
+    }
+    return true;
 }

@@ -10,6 +10,8 @@
 #include "speed_profile.h"
 #include "stream_check.h"
 
+#include <cstddef>
+
 // The version of the document's layout: a new member leaves it as it is,
 // a member that changes its meaning or goes away raises it.
 constexpr int json_schema_version = 1;
@@ -36,3 +38,9 @@ const char* run_result_name(const RunRecord* run);
 
 // Writes the document.
 void write_run_json(const RunRecord* run, TextWriter write, void* context);
+
+// Whether the first length bytes of a file are those of a document that
+// write_run_json wrote, of any schema: it opens with the version member,
+// its schema and its program, "sprayl-check " and the version (whitespace
+// between the tokens as it may be).
+bool is_run_json(const char* start, size_t length);

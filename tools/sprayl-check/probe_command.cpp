@@ -2,11 +2,12 @@
 
 #include "exit_code.h"
 #include "gather_seed.h"
+#include "probe.h"
 #include "probe_drive.h"
 #include "probe_report.h"
+#include "progress.h"
 #include "system.h"
 
-#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -26,6 +27,121 @@ const char* last_part(const char* path) {
         }
     }
     return part;
+}
+
+// ---- The progress line: the drive, wrapped so that every read and write
+// counts its bytes on the line (standard error, when it is a terminal). ----
+
+struct ProgressDrive {
+    const ProbeDevice* drive;
+    Progress progress;
+    uint64_t moved; // bytes read and written
+};
+
+bool progress_read(void* context, uint64_t offset, size_t length, unsigned char* buffer) {
+    ProgressDrive* wrapped = static_cast<ProgressDrive*>(context);
+    const ProbeDevice* drive = wrapped->drive;
+    bool ok = drive->read(drive->context, offset, length, buffer);
+    wrapped->moved += length;
+    progress_tick(&wrapped->progress, wrapped->moved, no_damage_count);
+    return ok;
+}
+
+bool progress_write(void* context, uint64_t offset, size_t length, const unsigned char* data) {
+    ProgressDrive* wrapped = static_cast<ProgressDrive*>(context);
+    const ProbeDevice* drive = wrapped->drive;
+    bool ok = drive->write(drive->context, offset, length, data);
+    wrapped->moved += length;
+    progress_tick(&wrapped->progress, wrapped->moved, no_damage_count);
+    return ok;
+}
+
+bool progress_flush(void* context) {
+    const ProbeDevice* drive = static_cast<ProgressDrive*>(context)->drive;
+    return drive->flush(drive->context);
+}
+
+double progress_seconds(void* context) {
+    const ProbeDevice* drive = static_cast<ProgressDrive*>(context)->drive;
+    return drive->seconds(drive->context);
+}
+
+ProbeDevice with_progress(const ProbeDevice* drive, ProgressDrive* wrapped) {
+    *wrapped = {drive, {}, 0};
+    progress_start(&wrapped->progress, "read and written", 0);
+    return {wrapped,        drive->size,    drive->sector_size, progress_read,
+            progress_write, progress_flush, progress_seconds};
+}
+
+// ---- The probe. ----
+
+// 0 the drive holds what it claims, 1 it does not, 130 stopped on request
+// (everything written back), 2 anything else: refused, stopped by the
+// backup or the drive, or the data not all written back.
+int probe_exit_code(const ProbeResult* result, bool saved) {
+    if (saved && !result->restored) {
+        return exit_unverifiable;
+    }
+    switch (result->end) {
+    case probe_finished:
+        return result->past == past_nothing ? exit_intact : exit_differs;
+    case probe_stopped_by_request:
+        return exit_interrupted;
+    default:
+        return exit_unverifiable;
+    }
+}
+
+// The probe's own run: a fresh one, as sprayl seeds it, past its header.
+GeneratorState fresh_run() {
+    GeneratorState seed;
+    gather_seed(&seed);
+    for (int i = 0; i < 4; ++i) {
+        next_word(&seed);
+    }
+    return seed;
+}
+
+// Prints the report of a probe that ran, after removing its backup where
+// everything was put back; returns the exit code.
+int report_probe(const CheckOptions* options, const ProbeResult* result, const BackupFile* backup,
+                 bool closed, const char* message) {
+    const char* path = backup != nullptr ? backup->path.c_str() : "";
+    bool removed = backup != nullptr && result->restored && remove_file(path) == 0;
+    write_probe_report(result, options->probe_device, path, removed, print_line, nullptr);
+    std::fflush(stdout);
+    if (message[0] != '\0') {
+        std::fprintf(stderr, "sprayl-check: %s\n", message);
+    }
+    if (!closed && !result->restored) {
+        std::fprintf(stderr, "sprayl-check: the backup %s may not be whole: closing it failed\n",
+                     path);
+    }
+    return probe_exit_code(result, backup != nullptr);
+}
+
+// Probes the open drive, its saves going to backup (nullptr: --destructive).
+int probe_open_drive(const CheckOptions* options, const ProbeDrive* drive, BackupFile* backup) {
+    ProbeOptions probe = {fresh_run(), drive->identity.c_str(), backup == nullptr, &stop_requested};
+    catch_stop_requests();
+    ProgressDrive wrapped;
+    ProbeDevice device = with_progress(&drive->device, &wrapped);
+    ProbeResult result;
+    char message[1024] = "";
+    BackupSink none = {};
+    probe_drive(&device, backup != nullptr ? &backup->sink : &none, &probe, &result, message,
+                sizeof message);
+    progress_end(&wrapped.progress, wrapped.moved, no_damage_count);
+    bool closed = backup == nullptr || close_backup_file(backup);
+    if (result.end == probe_refused) {
+        // Nothing was written, to the drive or to the backup (made empty).
+        if (backup != nullptr) {
+            remove_file(backup->path.c_str());
+        }
+        std::fprintf(stderr, "sprayl-check: %s\n", message);
+        return exit_unverifiable;
+    }
+    return report_probe(options, &result, backup, closed, message);
 }
 
 } // namespace
@@ -48,84 +164,97 @@ void default_backup_name(const char* device, char* name, size_t capacity) {
 }
 
 int run_probe_command(const CheckOptions* options) {
-    if (probe_unavailable != nullptr) {
-        std::fprintf(stderr, "sprayl-check: %s\n", probe_unavailable);
-        return exit_unverifiable;
-    }
-    char backup[4096] = "";
-    if (!options->destructive) {
-        if (options->backup_path != nullptr) {
-            std::snprintf(backup, sizeof backup, "%s", options->backup_path);
-        } else {
-            default_backup_name(options->probe_device, backup, sizeof backup);
-        }
-    } else {
-        std::fprintf(stderr, "sprayl-check: --destructive: what the probe overwrites on %s is"
-                             " not saved and will be lost\n",
-                     options->probe_device);
-    }
-    // The probe's own run: a fresh one, as sprayl seeds it, past its header.
-    ProbeOptions probe = {};
-    GeneratorState seed;
-    gather_seed(&seed);
-    for (int i = 0; i < 4; ++i) {
-        next_word(&seed);
-    }
-    probe.run = seed;
-    probe.destructive = options->destructive;
-    probe.stop_requested = &stop_requested;
-    catch_stop_requests();
-    ProbeResult result = {}; // what a refused probe leaves: nothing probed
+    const char* device = options->probe_device;
     char message[1024] = "";
-    bool finished = run_probe(options->probe_device, backup, &probe, options->file_as_drive,
-                              &result, message, sizeof message);
-    if (!finished && result.claimed_bytes == 0) {
-        // Refused, or the drive or backup could not be opened: nothing was written.
+    ProbeDrive drive;
+    if (!open_probe_drive(device, options->file_as_drive, &drive, message, sizeof message)) {
         std::fprintf(stderr, "sprayl-check: %s\n", message);
         return exit_unverifiable;
     }
-    bool removed = false;
-    if (result.restored && backup[0] != '\0') {
-        removed = remove_file(backup) == 0;
-    }
-    write_probe_report(&result, options->probe_device, backup, removed, print_line, nullptr);
-    std::fflush(stdout);
-    if (message[0] != '\0') {
-        std::fprintf(stderr, "sprayl-check: %s\n", message);
-    }
-    if (!result.restored && backup[0] != '\0') {
+    if (options->destructive) {
         std::fprintf(stderr,
-                     "sprayl-check: the drive's data is in %s: put it back with\n"
-                     "  sprayl-check --restore %s %s\n",
-                     backup, backup, options->probe_device);
+                     "sprayl-check: --destructive: what the probe overwrites on %s is"
+                     " not saved and will be lost\n",
+                     device);
+        int code = probe_open_drive(options, &drive, nullptr);
+        close_probe_drive(&drive);
+        return code;
     }
-    if (result.interrupted) {
-        return exit_interrupted;
+    char name[4096];
+    if (options->backup_path != nullptr) {
+        std::snprintf(name, sizeof name, "%s", options->backup_path);
+    } else {
+        default_backup_name(device, name, sizeof name);
     }
-    if (!finished || (!result.restored && backup[0] != '\0')) {
+    BackupFile backup;
+    if (!create_backup_file(name, &drive, device, &backup, message, sizeof message)) {
+        close_probe_drive(&drive);
+        std::fprintf(stderr, "sprayl-check: %s\n", message);
         return exit_unverifiable;
     }
-    return result.past == past_nothing ? exit_intact : exit_differs;
+    int code = probe_open_drive(options, &drive, &backup);
+    close_probe_drive(&drive);
+    return code;
 }
 
+// ---- The restore. ----
+
+namespace {
+
+// 0 everything restored; 3 everything the backup names, but it cannot show
+// that it names every place the probe wrote; 1 some of it not (the report
+// names what); 2 the drive failed part way.
+int restore_exit_code(RestoreVerdict verdict) {
+    switch (verdict) {
+    case restored_all:
+        return exit_intact;
+    case restored_all_it_names:
+        return exit_unconfirmed;
+    case restored_partly:
+        return exit_differs;
+    case restore_failed:
+        break;
+    }
+    return exit_unverifiable;
+}
+
+int refuse_restore(const char* message) {
+    std::fprintf(stderr, "sprayl-check: %s\n", message);
+    return exit_unverifiable;
+}
+
+} // namespace
+
 int run_restore_command(const CheckOptions* options) {
-    if (probe_unavailable != nullptr) {
-        std::fprintf(stderr, "sprayl-check: %s\n", probe_unavailable);
-        return exit_unverifiable;
-    }
     const char* device = options->inputs[0];
-    RestoreOutcome outcome;
+    const char* path = options->restore_backup;
     char message[1024] = "";
-    bool restored = run_restore(device, options->restore_backup, options->file_as_drive,
-                                &outcome, message, sizeof message);
-    std::printf("restored: %" PRIu64 " sectors written back, %" PRIu64
-                " holding the probe's own data left out, %" PRIu64 " read back otherwise\n",
-                outcome.sectors_written, outcome.sectors_skipped, outcome.sectors_differing);
-    std::printf("result: %s\n", restored ? "restored" : "NOT RESTORED");
-    std::fflush(stdout);
-    if (!restored) {
-        std::fprintf(stderr, "sprayl-check: %s\n", message);
-        return exit_unverifiable;
+    std::vector<unsigned char> bytes;
+    if (!read_backup_file(path, &bytes, message, sizeof message)) {
+        return refuse_restore(message);
     }
-    return exit_intact;
+    BackupContents backup;
+    char why[512];
+    if (!parse_backup(bytes.data(), bytes.size(), &backup, why, sizeof why)) {
+        std::snprintf(message, sizeof message, "%s: %s", path, why);
+        return refuse_restore(message);
+    }
+    ProbeDrive drive;
+    if (!open_probe_drive(device, options->file_as_drive, &drive, message, sizeof message)) {
+        return refuse_restore(message);
+    }
+    ProgressDrive wrapped;
+    ProbeDevice wrapped_device = with_progress(&drive.device, &wrapped);
+    RestoreOutcome outcome;
+    bool done = restore_from_backup(&wrapped_device, drive.identity.c_str(), &backup, &outcome,
+                                    message, sizeof message);
+    progress_end(&wrapped.progress, wrapped.moved, no_damage_count);
+    close_probe_drive(&drive);
+    if (!done) {
+        return refuse_restore(message);
+    }
+    RestoreVerdict verdict = restore_verdict(&backup, &outcome);
+    bool removed = verdict == restored_all && remove_file(path) == 0;
+    write_restore_report(&backup, &outcome, path, removed, print_line, nullptr);
+    return restore_exit_code(verdict);
 }

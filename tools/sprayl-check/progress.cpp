@@ -53,8 +53,10 @@ void show_progress(Progress* progress, uint64_t done, uint64_t damaged, double n
     char line[widest_line + 1];
     int width = line_width();
     update_rate(progress, done, now);
-    format_progress(line, sizeof line, width, progress->verb, done, progress->total,
-                    now - progress->started, progress->rate, damaged);
+    uint64_t this_run = done > progress->done_before ? done - progress->done_before : 0;
+    double average = bytes_per_second(this_run, now - progress->started);
+    format_progress(line, sizeof line, width, progress->verb, done, progress->total, average,
+                    progress->rate, damaged);
     // Padded to the full width so that a shorter line covers a longer one.
     std::fprintf(stderr, "\r%-*s", width - 1, line);
     std::fflush(stderr);
@@ -63,13 +65,8 @@ void show_progress(Progress* progress, uint64_t done, uint64_t damaged, double n
 
 } // namespace
 
-void format_rate(uint64_t bytes, double seconds, char* text, size_t capacity) {
-    double rate = seconds > 0 ? static_cast<double>(bytes) / seconds / 1e9 : 0;
-    std::snprintf(text, capacity, "%.2f GB/s", rate);
-}
-
 void format_progress(char* line, size_t capacity, int width, const char* verb, uint64_t done,
-                     uint64_t total, double seconds, double rate, uint64_t damaged) {
+                     uint64_t total, double average, double rate, uint64_t damaged) {
     char parts[5][64];
     char size[32];
     format_size(done, size, sizeof size);
@@ -83,17 +80,16 @@ void format_progress(char* line, size_t capacity, int width, const char* verb, u
             static_cast<unsigned>(static_cast<double>(done) * 100.0 / static_cast<double>(total)));
     }
     char speed[32];
-    format_rate(static_cast<uint64_t>(rate), 1.0, speed, sizeof speed);
+    format_rate(rate, speed, sizeof speed);
     std::snprintf(parts[2], sizeof parts[2], ", %s", speed);
     parts[3][0] = '\0';
     if (damaged != no_damage_count) {
         format_size(damaged, size, sizeof size);
         std::snprintf(parts[3], sizeof parts[3], ", damaged %s", size);
     }
-    if (total > 0 && done > 0 && done < total && seconds > 0) {
+    if (total > 0 && done < total && average > 0) {
         char left[32];
-        format_duration(static_cast<double>(total - done) * seconds / static_cast<double>(done),
-                        left, sizeof left);
+        format_duration(static_cast<double>(total - done) / average, left, sizeof left);
         std::snprintf(parts[4], sizeof parts[4], ", %s left", left);
     }
     size_t room = width > 1 ? static_cast<size_t>(width - 1) : 0;
@@ -118,8 +114,17 @@ void progress_start(Progress* progress, const char* verb, uint64_t total) {
     progress->last_shown = progress->started;
     progress->window_started = progress->started;
     progress->window_done = 0;
+    progress->done_before = 0;
     progress->rate = 0;
     progress->rates = nullptr;
+}
+
+void progress_start_at(Progress* progress, uint64_t done) {
+    progress->done_before = done;
+    progress->window_done = done;
+    if (progress->rates != nullptr) {
+        progress->rates->noted = done;
+    }
 }
 
 void progress_tick(Progress* progress, uint64_t done, uint64_t damaged) {
@@ -149,7 +154,7 @@ void progress_end(Progress* progress, uint64_t done, uint64_t damaged) {
     if (progress->enabled) {
         // The final line gives the average of the whole run.
         progress->window_started = progress->started;
-        progress->window_done = 0;
+        progress->window_done = progress->done_before;
         show_progress(progress, done, damaged, now);
         std::fputc('\n', stderr);
     }

@@ -49,7 +49,7 @@ void put_spans(ProfileLines* lines, const RateTable* table, const char* what) {
     for (uint32_t i = 0; i < listed && used < sizeof lines->line; ++i) {
         char speed[32];
         char offset[32];
-        format_speed(span_rate(&spans[i]), speed, sizeof speed);
+        format_rate(span_rate(&spans[i]), speed, sizeof speed);
         format_size(spans[i].end, offset, sizeof offset);
         const char* joint = i == 0 ? "" : ", then ";
         int wrote;
@@ -81,7 +81,7 @@ void put_slowest(ProfileLines* lines, const RateTable* table, const char* what) 
     char speed[32];
     char start[32];
     char end[32];
-    format_speed(stretch_rate(table, slowest), speed, sizeof speed);
+    format_rate(stretch_rate(table, slowest), speed, sizeof speed);
     format_size(stretch_start(table, slowest), start, sizeof start);
     format_size(stretch_end(table, slowest), end, sizeof end);
     std::snprintf(lines->line, sizeof lines->line, "slowest %s: %s, from %s to %s\n", what, speed,
@@ -172,11 +172,11 @@ uint64_t stretch_end(const RateTable* table, uint32_t i) {
 }
 
 double stretch_rate(const RateTable* table, uint32_t i) {
-    return table->seconds[i] > 0 ? static_cast<double>(table->bytes[i]) / table->seconds[i] : 0;
+    return bytes_per_second(table->bytes[i], table->seconds[i]);
 }
 
 double span_rate(const RateSpan* span) {
-    return span->seconds > 0 ? static_cast<double>(span->bytes) / span->seconds : 0;
+    return bytes_per_second(span->bytes, span->seconds);
 }
 
 uint32_t steady_spans(const RateTable* table, RateSpan* spans, uint32_t capacity) {
@@ -213,11 +213,6 @@ uint32_t slowest_stretch(const RateTable* table) {
         }
     }
     return slowest;
-}
-
-void format_speed(double bytes_per_second, char* text, size_t capacity) {
-    double megabytes = bytes_per_second / 1e6;
-    std::snprintf(text, capacity, megabytes >= 10 ? "%.0f MB/s" : "%.1f MB/s", megabytes);
 }
 
 void write_profile(const RateTable* table, const char* what, ReportWriter write, void* context) {

@@ -82,9 +82,6 @@ uint32_t steady_spans(const RateTable* table, RateSpan* spans, uint32_t capacity
 // none did.
 uint32_t slowest_stretch(const RateTable* table);
 
-// "412 MB/s" (10^6 bytes a second), "3.5 MB/s" below ten.
-void format_speed(double bytes_per_second, char* text, size_t capacity);
-
 // The profile's lines for what ("write", "read"): the steady spans, the
 // slowest stretch and the stalled writes. Nothing for an empty table.
 void write_profile(const RateTable* table, const char* what, ReportWriter write, void* context);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 
 namespace {
@@ -20,6 +21,12 @@ constexpr double legend_spacing = 100;
 
 constexpr double gibibyte = 1024.0 * 1024.0 * 1024.0;
 constexpr double mebibyte = 1024.0 * 1024.0;
+
+// How every chart begins, and its title, by which an earlier chart is
+// known.
+const char svg_start[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                         "<svg xmlns=\"http://www.w3.org/2000/svg\"";
+const char title[] = ">sprayl-check: speed over the stream</text>";
 
 const char write_colour[] = "#1f60c4";
 const char read_colour[] = "#e07000";
@@ -213,13 +220,12 @@ void write_plot_svg(const PlotData* data, TextWriter write, void* context) {
     ReportLines svg = {write, context, {}};
     Scale scale = find_scale(data);
     std::snprintf(svg.line, sizeof svg.line,
-                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                  "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\""
-                  " viewBox=\"0 0 %.0f %.0f\" font-family=\"sans-serif\" font-size=\"13\">\n"
+                  "%s width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\""
+                  " font-family=\"sans-serif\" font-size=\"13\">\n"
                   "<rect width=\"100%%\" height=\"100%%\" fill=\"white\"/>\n"
-                  "<text x=\"%.1f\" y=\"28\" font-size=\"16\">sprayl-check: speed over the"
-                  " stream</text>\n",
-                  picture_width, picture_height, picture_width, picture_height, left);
+                  "<text x=\"%.1f\" y=\"28\" font-size=\"16\"%s\n",
+                  svg_start, picture_width, picture_height, picture_width, picture_height, left,
+                  title);
     put_line(&svg);
     put_damage(&svg, &scale, data->result);
     put_axes(&svg, &scale);
@@ -227,4 +233,18 @@ void write_plot_svg(const PlotData* data, TextWriter write, void* context) {
     put_rate_line(&svg, &scale, data->read, read_colour);
     put_legend(&svg, data);
     write(context, "</svg>\n");
+}
+
+bool is_plot_svg(const char* start, size_t length) {
+    size_t prefix = sizeof svg_start - 1;
+    if (length < prefix || std::memcmp(start, svg_start, prefix) != 0) {
+        return false;
+    }
+    size_t title_length = sizeof title - 1;
+    for (size_t at = prefix; at + title_length <= length; ++at) {
+        if (std::memcmp(start + at, title, title_length) == 0) {
+            return true;
+        }
+    }
+    return false;
 }

@@ -7,6 +7,8 @@
 #include "json_writer.h"
 #include "speed_profile.h"
 
+#include <cstddef>
+
 struct PlotData {
     const RateTable* write; // nullptr when not measured
     const RateTable* read;
@@ -21,3 +23,8 @@ double tick_step(double range);
 
 // Writes the chart, an SVG document, a piece at a time.
 void write_plot_svg(const PlotData* data, TextWriter write, void* context);
+
+// Whether the first length bytes of a file (its first KiB or more) are
+// those of a chart that write_plot_svg wrote: the XML declaration, an svg
+// element and the chart's title, in that order.
+bool is_plot_svg(const char* start, size_t length);

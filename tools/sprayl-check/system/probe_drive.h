@@ -1,24 +1,54 @@
 // The probe's part of the system layer: a whole drive opened for the probe
-// alone, after the checks that keep it off anything in use, and the backup
-// file beside it, flushed to its own storage before each write to the drive.
-// On Linux in probe_drive_posix.cpp; on Windows not yet (probe_drive_windows.cpp).
+// alone, after the checks that keep it off anything in use, and a new file
+// for its backup. Both are handed out as the plain interfaces of device.h;
+// the command line gives them to the probe. The system layer runs no part
+// of the probe itself.
+//
+// On Linux in probe_drive_posix.cpp. On Windows (probe_drive_windows.cpp)
+// not yet: a regular file standing for the drive would take
+// open_probe_drive's regular-file branch (CreateFileW, ReadFile and
+// WriteFile at offsets, FlushFileBuffers) and the backup file's four
+// functions; whole drives are described in doc/probe.md.
 #pragma once
 
-#include "probe.h"
+#include "device.h"
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
-// Whether this system can probe drives; where it cannot, why not.
-extern const char* const probe_unavailable;
+// A drive open for the probe. Its device's context is the system's own
+// state for it; close it with close_probe_drive.
+struct ProbeDrive {
+    ProbeDevice device;
+    std::string identity; // names the drive in a backup: its size, model and serial number
+};
 
-// Probes the drive at path, its backup written to backup_path (created; it
-// must not exist, nor be on the drive) and flushed before each write to
-// the drive. Returns false with message as probe_drive does, or when the
-// drive or the backup cannot be opened.
-bool run_probe(const char* path, const char* backup_path, const ProbeOptions* options,
-               bool allow_regular_file, ProbeResult* result, char* message, size_t capacity);
+// Opens path for the probe, exclusively. Refuses (false with message) what
+// is not a block device (a regular file only with regular_file), a
+// partition (naming its disk), a disk with a mounted or swapped-on
+// partition or one held by another device (naming it), one in use, a
+// read-only one, and one smaller than the probe needs.
+bool open_probe_drive(const char* path, bool regular_file, ProbeDrive* drive, char* message,
+                      size_t capacity);
+void close_probe_drive(ProbeDrive* drive);
 
-// Writes the sectors a backup holds back onto the drive at path, after
-// checking that the backup names that drive.
-bool run_restore(const char* path, const char* backup_path, bool allow_regular_file,
-                 RestoreOutcome* outcome, char* message, size_t capacity);
+// A new file for the probe's backup, and the sink that writes it.
+struct BackupFile {
+    BackupSink sink; // its context is the system's own state for the file
+    std::string path;
+};
+
+// Creates path for the backup of drive (opened from drive_path). Refuses
+// (false with message, nothing created) a path that names the drive
+// itself, anything that exists already (a file of the user's, a link), and
+// a file on the drive probed, where the probe would overwrite it.
+bool create_backup_file(const char* path, const ProbeDrive* drive, const char* drive_path,
+                        BackupFile* backup, char* message, size_t capacity);
+// Closes it; false when the system reports that what was written may not
+// be safe.
+bool close_backup_file(BackupFile* backup);
+
+// The whole of a backup file; false with message when it cannot be read.
+bool read_backup_file(const char* path, std::vector<unsigned char>* bytes, char* message,
+                      size_t capacity);

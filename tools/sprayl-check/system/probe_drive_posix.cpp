@@ -1,11 +1,12 @@
 #include "probe_drive_posix.h"
 
+#include "system.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -15,9 +16,20 @@
 #include <unistd.h>
 #include <vector>
 
-const char* const probe_unavailable = nullptr;
-
 namespace {
+
+// A drive open for the probe.
+struct PosixDrive {
+    int fd;
+    uint64_t size;
+    uint32_t sector;
+    std::string name;       // the kernel's name (sdb, loop3), or the file's path
+    unsigned char* aligned; // a bounce buffer for O_DIRECT
+    bool block;             // a block device, not a regular file
+    dev_t number;           // a block device's number
+    dev_t file_system;      // a regular file's file system and inode
+    ino_t inode;
+};
 
 constexpr size_t bounce_bytes = size_t{1} << 20;
 // The probe needs at least this much (it refuses smaller drives itself too).
@@ -190,6 +202,52 @@ std::string identity_of(const PosixDrive* drive) {
     return identity + (backing.empty() ? drive->name : "loop over " + backing);
 }
 
+// Opens the drive that status describes for the probe, after the checks,
+// into drive (its fd, size, sector size and buffer set).
+bool open_checked(const char* path, const struct stat* status, PosixDrive* drive, char* message,
+                  size_t capacity) {
+    if (drive->block && drive->name.empty()) {
+        // Without /sys nothing tells a partition, a mounted or a held disk
+        // apart from a free one: refuse rather than guess.
+        return refuse(message, capacity,
+                      "%s cannot be looked up in /sys/dev/block (is /sys mounted?): the probe"
+                      " checks there that the drive is whole and not in use%s",
+                      path, "");
+    }
+    if (drive->block && !check_whole_disk(drive->name, path, message, capacity)) {
+        return false;
+    }
+    drive->fd = open(path, O_RDWR | O_DIRECT | O_CLOEXEC | (drive->block ? O_EXCL : 0));
+    if (drive->fd < 0) {
+        return refuse(message, capacity,
+                      errno == EBUSY ? "%s is in use (%s)" : "%s cannot be opened: %s", path,
+                      std::strerror(errno));
+    }
+    uint64_t size = static_cast<uint64_t>(status->st_size);
+    int sector = 512;
+    int read_only = 0;
+    if (drive->block &&
+        (ioctl(drive->fd, BLKGETSIZE64, &size) != 0 || ioctl(drive->fd, BLKSSZGET, &sector) != 0 ||
+         ioctl(drive->fd, BLKROGET, &read_only) != 0)) {
+        return refuse(message, capacity, "%s does not tell its size: %s", path,
+                      std::strerror(errno));
+    }
+    drive->size = size;
+    drive->sector = static_cast<uint32_t>(sector);
+    if (read_only != 0) {
+        return refuse(message, capacity, "%s is read-only%s", path, "");
+    }
+    if (size < smallest_probed) {
+        return refuse(message, capacity, "%s is smaller than the probe needs%s", path, "");
+    }
+    void* aligned = nullptr;
+    if (posix_memalign(&aligned, 4096, bounce_bytes) != 0) {
+        return refuse(message, capacity, "%s: no memory for the buffer%s", path, "");
+    }
+    drive->aligned = static_cast<unsigned char*>(aligned);
+    return true;
+}
+
 bool posix_read(void* context, uint64_t offset, size_t length, unsigned char* buffer) {
     PosixDrive* drive = static_cast<PosixDrive*>(context);
     for (size_t done = 0; done < length;) {
@@ -223,16 +281,26 @@ bool posix_flush(void* context) {
 }
 
 double posix_seconds(void*) {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+    return clock_seconds();
 }
 
-// The backup file: appended with write(), flushed with fdatasync().
-bool file_append(void* context, const unsigned char* bytes, size_t size) {
-    int fd = *static_cast<int*>(context);
+void free_drive(PosixDrive* drive) {
+    if (drive->fd >= 0) {
+        close(drive->fd);
+    }
+    std::free(drive->aligned);
+    delete drive;
+}
+
+// The backup file: written with pwrite(), flushed with fdatasync().
+struct PosixBackup {
+    int fd;
+};
+
+bool backup_write(void* context, uint64_t offset, const unsigned char* bytes, size_t size) {
+    int fd = static_cast<PosixBackup*>(context)->fd;
     while (size > 0) {
-        ssize_t put = write(fd, bytes, size);
+        ssize_t put = pwrite(fd, bytes, size, static_cast<off_t>(offset));
         if (put < 0 && errno == EINTR) {
             continue;
         }
@@ -240,13 +308,51 @@ bool file_append(void* context, const unsigned char* bytes, size_t size) {
             return false;
         }
         bytes += put;
+        offset += static_cast<uint64_t>(put);
         size -= static_cast<size_t>(put);
     }
     return true;
 }
 
-bool file_flush(void* context) {
-    return fdatasync(*static_cast<int*>(context)) == 0;
+bool backup_flush(void* context) {
+    return fdatasync(static_cast<PosixBackup*>(context)->fd) == 0;
+}
+
+// Whether path names the drive itself: the same device, or the same file.
+bool is_the_drive(const struct stat* status, const PosixDrive* drive) {
+    if (S_ISBLK(status->st_mode)) {
+        return drive->block && status->st_rdev == drive->number;
+    }
+    return !drive->block && status->st_dev == drive->file_system && status->st_ino == drive->inode;
+}
+
+// Whether the file system holding the file is on the drive probed.
+bool on_the_drive(const struct stat* status, const PosixDrive* drive) {
+    if (!drive->block) {
+        return false;
+    }
+    std::string number =
+        std::to_string(major(status->st_dev)) + ":" + std::to_string(minor(status->st_dev));
+    for (const std::string& device : disk_and_partitions(drive->name)) {
+        if (device == number) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Makes a new file's name safe along with its data: the directory that
+// holds it, flushed. Where the system cannot, the first flush of the file
+// is all there is.
+void flush_directory_of(const char* path) {
+    std::string directory = path;
+    size_t slash = directory.rfind('/');
+    directory = slash == std::string::npos ? "." : slash == 0 ? "/" : directory.substr(0, slash);
+    int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
 }
 
 } // namespace
@@ -275,145 +381,103 @@ std::string mounted_from(const char* mountinfo, const std::string* devices, size
     return "";
 }
 
-bool open_probe_drive(const char* path, bool allow_regular_file, PosixDrive* drive, char* message,
+bool open_probe_drive(const char* path, bool regular_file, ProbeDrive* probe_drive, char* message,
                       size_t capacity) {
-    *drive = {-1, 0, 0, "", "", nullptr};
+    *probe_drive = {};
     struct stat status;
     if (stat(path, &status) != 0) {
         return refuse(message, capacity, "%s: %s", path, std::strerror(errno));
     }
     bool block = S_ISBLK(status.st_mode);
-    if (!block && !(allow_regular_file && S_ISREG(status.st_mode))) {
+    if (!block && !(regular_file && S_ISREG(status.st_mode))) {
         return refuse(message, capacity, "%s is not a block device%s", path, "");
     }
+    PosixDrive* drive =
+        new PosixDrive{-1, 0, 0, "", nullptr, block, status.st_rdev, status.st_dev, status.st_ino};
     drive->name = block ? block_name(status.st_rdev) : path;
-    if (block && drive->name.empty()) {
-        // Without /sys nothing tells a partition, a mounted or a held disk
-        // apart from a free one: refuse rather than guess.
-        return refuse(message, capacity,
-                      "%s cannot be looked up in /sys/dev/block (is /sys mounted?): the probe"
-                      " checks there that the drive is whole and not in use%s",
-                      path, "");
-    }
-    if (block && !check_whole_disk(drive->name, path, message, capacity)) {
+    bool opened = open_checked(path, &status, drive, message, capacity);
+    if (!opened) {
+        free_drive(drive);
         return false;
     }
-    int fd = open(path, O_RDWR | O_DIRECT | O_CLOEXEC | (block ? O_EXCL : 0));
-    if (fd < 0) {
-        return refuse(message, capacity,
-                      errno == EBUSY ? "%s is in use (%s)" : "%s cannot be opened: %s", path,
-                      std::strerror(errno));
-    }
-    drive->fd = fd;
-    uint64_t size = static_cast<uint64_t>(status.st_size);
-    int sector = 512;
-    int read_only = 0;
-    if (block && (ioctl(fd, BLKGETSIZE64, &size) != 0 || ioctl(fd, BLKSSZGET, &sector) != 0 ||
-                  ioctl(fd, BLKROGET, &read_only) != 0)) {
-        close_probe_drive(drive);
-        return refuse(message, capacity, "%s does not tell its size: %s", path,
-                      std::strerror(errno));
-    }
-    drive->size = size;
-    drive->sector = static_cast<uint32_t>(sector);
-    if (read_only != 0) {
-        close_probe_drive(drive);
-        return refuse(message, capacity, "%s is read-only%s", path, "");
-    }
-    if (size < smallest_probed) {
-        close_probe_drive(drive);
-        return refuse(message, capacity, "%s is smaller than the probe needs%s", path, "");
-    }
-    void* aligned = nullptr;
-    if (posix_memalign(&aligned, 4096, bounce_bytes) != 0) {
-        close_probe_drive(drive);
-        return refuse(message, capacity, "%s: no memory for the buffer%s", path, "");
-    }
-    drive->aligned = static_cast<unsigned char*>(aligned);
-    drive->identity = identity_of(drive);
+    probe_drive->device = {drive,       drive->size, drive->sector, posix_read,
+                           posix_write, posix_flush, posix_seconds};
+    probe_drive->identity = identity_of(drive);
     return true;
 }
 
-void close_probe_drive(PosixDrive* drive) {
-    if (drive->fd >= 0) {
-        close(drive->fd);
+void close_probe_drive(ProbeDrive* drive) {
+    if (drive->device.context != nullptr) {
+        free_drive(static_cast<PosixDrive*>(drive->device.context));
     }
-    std::free(drive->aligned);
-    drive->fd = -1;
-    drive->aligned = nullptr;
+    drive->device.context = nullptr;
 }
 
-ProbeDevice posix_probe_device(PosixDrive* drive) {
-    return {drive, drive->size, drive->sector, posix_read, posix_write, posix_flush, posix_seconds};
-}
-
-bool run_probe(const char* path, const char* backup_path, const ProbeOptions* options,
-               bool allow_regular_file, ProbeResult* result, char* message, size_t capacity) {
-    PosixDrive drive;
-    if (!open_probe_drive(path, allow_regular_file, &drive, message, capacity)) {
-        return false;
+bool create_backup_file(const char* path, const ProbeDrive* probe_drive, const char* drive_path,
+                        BackupFile* backup, char* message, size_t capacity) {
+    *backup = {};
+    const PosixDrive* drive = static_cast<const PosixDrive*>(probe_drive->device.context);
+    struct stat status;
+    if (stat(path, &status) == 0 && is_the_drive(&status, drive)) {
+        return refuse(message, capacity, "the backup %s is the drive probed (%s)", path,
+                      drive_path);
     }
-    int backup_fd = -1;
-    if (!options->destructive) {
-        backup_fd = open(backup_path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        struct stat status;
-        // A backup on the drive itself would be overwritten by the probe.
-        bool on_drive = false;
-        if (backup_fd >= 0 && fstat(backup_fd, &status) == 0 &&
-            drive.name.find('/') == std::string::npos) {
-            std::string number =
-                std::to_string(major(status.st_dev)) + ":" + std::to_string(minor(status.st_dev));
-            for (const std::string& device : disk_and_partitions(drive.name)) {
-                on_drive = on_drive || device == number;
-            }
-        }
-        if (backup_fd < 0 || on_drive) {
-            int error = errno;
-            if (backup_fd >= 0) {
-                close(backup_fd);
-                unlink(backup_path);
-            }
-            close_probe_drive(&drive);
-            return refuse(message, capacity,
-                          on_drive ? "the backup %s cannot be on the drive probed%s"
-                                   : "the backup %s cannot be created: %s",
-                          backup_path, on_drive ? "" : std::strerror(error));
-        }
+    if (lstat(path, &status) == 0) {
+        return refuse(message, capacity,
+                      "the backup %s exists already: the probe writes its backup only to a new"
+                      " file%s",
+                      path, "");
     }
-    BackupSink sink = {&backup_fd, file_append, file_flush};
-    ProbeDevice device = posix_probe_device(&drive);
-    ProbeOptions named = *options;
-    named.identity = drive.identity.c_str();
-    bool ok = probe_drive(&device, &sink, &named, result, message, capacity);
-    if (backup_fd >= 0) {
-        close(backup_fd);
-    }
-    close_probe_drive(&drive);
-    return ok;
-}
-
-bool run_restore(const char* path, const char* backup_path, bool allow_regular_file,
-                 RestoreOutcome* outcome, char* message, size_t capacity) {
-    *outcome = {};
-    FILE* file = std::fopen(backup_path, "rb");
-    if (file == nullptr) {
-        return refuse(message, capacity, "the backup %s cannot be read: %s", backup_path,
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return refuse(message, capacity, "the backup %s cannot be created: %s", path,
                       std::strerror(errno));
     }
-    std::vector<unsigned char> bytes;
+    if (fstat(fd, &status) == 0 && on_the_drive(&status, drive)) {
+        close(fd);
+        unlink(path);
+        return refuse(message, capacity, "the backup %s cannot be on the drive probed (%s)", path,
+                      drive_path);
+    }
+    flush_directory_of(path);
+    backup->sink = {new PosixBackup{fd}, backup_write, backup_flush};
+    backup->path = path;
+    return true;
+}
+
+bool close_backup_file(BackupFile* backup) {
+    PosixBackup* file = static_cast<PosixBackup*>(backup->sink.context);
+    if (file == nullptr) {
+        return true;
+    }
+    bool closed = close(file->fd) == 0;
+    delete file;
+    backup->sink.context = nullptr;
+    return closed;
+}
+
+bool read_backup_file(const char* path, std::vector<unsigned char>* bytes, char* message,
+                      size_t capacity) {
+    bytes->clear();
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return refuse(message, capacity, "the backup %s cannot be read: %s", path,
+                      std::strerror(errno));
+    }
     unsigned char piece[65536];
-    size_t got;
-    while ((got = std::fread(piece, 1, sizeof piece, file)) > 0) {
-        bytes.insert(bytes.end(), piece, piece + got);
+    ssize_t got;
+    while ((got = read(fd, piece, sizeof piece)) != 0) {
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            int error = errno;
+            close(fd);
+            return refuse(message, capacity, "the backup %s cannot be read: %s", path,
+                          std::strerror(error));
+        }
+        bytes->insert(bytes->end(), piece, piece + got);
     }
-    std::fclose(file);
-    PosixDrive drive;
-    if (!open_probe_drive(path, allow_regular_file, &drive, message, capacity)) {
-        return false;
-    }
-    ProbeDevice device = posix_probe_device(&drive);
-    bool ok = restore_from_backup(&device, drive.identity.c_str(), bytes.data(), bytes.size(),
-                                  outcome, message, capacity);
-    close_probe_drive(&drive);
-    return ok;
+    close(fd);
+    return true;
 }

@@ -38,6 +38,32 @@ struct PathStatus {
 // looked at.
 bool path_status(const char* path, PathStatus* status, int* error);
 
+// What is at a path, and which file it is: two paths name the same file
+// where their volume and index agree (device and inode on POSIX systems,
+// volume serial number and file index on Windows).
+enum FileKind {
+    file_kind_regular,
+    file_kind_directory,
+    file_kind_device, // a block device: a drive or a partition
+    file_kind_stream, // a character device, a pipe, a socket, a console
+};
+
+struct FileIdentity {
+    FileKind kind;
+    bool known; // volume and index tell the file (not for a Windows stream)
+    uint64_t volume;
+    uint64_t index;
+    uint64_t size; // of a regular file
+};
+
+// The identity of what is at path ("-": standard input), following links;
+// false with the error when nothing is, or it cannot be looked at.
+bool file_identity(const char* path, FileIdentity* identity, int* error);
+
+// The directory that holds what path names, as a path ("." for a bare
+// name); the path need not exist.
+void parent_directory(const char* path, char* parent, size_t capacity);
+
 // Calls each(name, context) for every entry of directory. False with the
 // error when it cannot be listed.
 bool list_directory(const char* directory, void (*each)(const char* name, void* context),
@@ -108,15 +134,27 @@ unsigned char* aligned_buffer(size_t size);
 // or 0 with the error.
 intptr_t create_file(const char* path, int* error);
 
+// Creates the file at path for writing where nothing is there yet; returns
+// its handle, or 0 with the error (also when something is there).
+intptr_t create_new_file(const char* path, int* error);
+
 // Writes up to size bytes; returns how many, or -1 with the error.
 int64_t write_file(intptr_t file, const unsigned char* data, size_t size, int* error);
 
 // Flushes the file to its device and closes it; returns 0 or the error.
 int flush_and_close(intptr_t file);
 
+// Closes the file without flushing it: a stream, such as a pipe or
+// /dev/null, that has no device to flush to. Returns 0 or the error.
+int close_file(intptr_t file);
+
 // Removes the file at path (nothing there is no error); returns 0 or the
 // error.
 int remove_file(const char* path);
+
+// Renames the file at from to to, in the same directory, in one step: a file
+// at to is replaced. Returns 0 or the error.
+int rename_file(const char* from, const char* to);
 
 // Cuts the file at path back to size bytes; returns 0 or the error.
 int truncate_file(const char* path, uint64_t size);

@@ -145,6 +145,42 @@ bool path_status(const char* path, PathStatus* status, int* error) {
     return true;
 }
 
+bool file_identity(const char* path, FileIdentity* identity, int* error) {
+    struct stat info;
+    int result = is_standard_input(path) ? fstat(STDIN_FILENO, &info) : stat(path, &info);
+    if (result != 0) {
+        *error = errno;
+        return false;
+    }
+    identity->kind = S_ISREG(info.st_mode)   ? file_kind_regular
+                     : S_ISDIR(info.st_mode) ? file_kind_directory
+                     : S_ISBLK(info.st_mode) ? file_kind_device
+                                             : file_kind_stream;
+    identity->known = true;
+    identity->volume = static_cast<uint64_t>(info.st_dev);
+    identity->index = static_cast<uint64_t>(info.st_ino);
+    identity->size = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
+    return true;
+}
+
+void parent_directory(const char* path, char* parent, size_t capacity) {
+    size_t end = std::strlen(path);
+    while (end > 1 && path[end - 1] == '/') { // "dir/" names dir
+        --end;
+    }
+    while (end > 0 && path[end - 1] != '/') {
+        --end;
+    }
+    while (end > 1 && path[end - 1] == '/') {
+        --end;
+    }
+    if (end == 0) {
+        std::snprintf(parent, capacity, ".");
+    } else {
+        std::snprintf(parent, capacity, "%.*s", static_cast<int>(end), path);
+    }
+}
+
 bool list_directory(const char* directory, void (*each)(const char* name, void* context),
                     void* context, int* error) {
     DIR* listing = opendir(directory);
@@ -277,6 +313,15 @@ intptr_t create_file(const char* path, int* error) {
     return fd + 1;
 }
 
+intptr_t create_new_file(const char* path, int* error) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        *error = errno;
+        return 0;
+    }
+    return fd + 1;
+}
+
 int64_t write_file(intptr_t file, const unsigned char* data, size_t size, int* error) {
     ssize_t written = write(descriptor(file), data, size);
     if (written < 0) {
@@ -294,8 +339,16 @@ int flush_and_close(intptr_t file) {
     return error;
 }
 
+int close_file(intptr_t file) {
+    return close(descriptor(file)) == 0 ? 0 : errno;
+}
+
 int remove_file(const char* path) {
     return unlink(path) == 0 || errno == ENOENT ? 0 : errno;
+}
+
+int rename_file(const char* from, const char* to) {
+    return rename(from, to) == 0 ? 0 : errno;
 }
 
 int truncate_file(const char* path, uint64_t size) {

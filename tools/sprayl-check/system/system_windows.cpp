@@ -39,6 +39,52 @@ bool is_standard_input(const char* path) {
     return std::strcmp(path, "-") == 0;
 }
 
+bool is_separator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// The length of the root that path begins with: "C:", "C:\", "\",
+// "\\server\share\"; 0 for a relative path.
+size_t root_length(const char* path) {
+    size_t length = 0;
+    if (is_separator(path[0]) && is_separator(path[1])) {
+        length = 2;
+        for (int part = 0; part < 2; ++part) { // the server, then the share
+            while (path[length] != '\0' && !is_separator(path[length])) {
+                ++length;
+            }
+            if (part == 0 && path[length] != '\0') {
+                ++length;
+            }
+        }
+    } else if (path[0] != '\0' && path[1] == ':') {
+        length = 2;
+    }
+    return is_separator(path[length]) ? length + 1 : length;
+}
+
+// What the handle is open on; false for a console or pipe, whose identity
+// the system does not tell.
+void identify_handle(HANDLE handle, const char* path, FileIdentity* identity) {
+    *identity = FileIdentity{};
+    identity->kind = file_kind_stream;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        return;
+    }
+    if (std::strncmp(path, "\\\\.\\", 4) == 0 || !GetFileInformationByHandle(handle, &info)) {
+        identity->kind = file_kind_device; // \\.\E:, \\.\PhysicalDrive1
+        return;
+    }
+    bool directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    identity->kind = directory ? file_kind_directory : file_kind_regular;
+    identity->known = true;
+    identity->volume = info.dwVolumeSerialNumber;
+    identity->index = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    identity->size =
+        directory ? 0 : static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+}
+
 HANDLE open_file(const char* path, DWORD flags) {
     return CreateFileW(wide_path(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                        OPEN_EXISTING, flags | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -125,6 +171,51 @@ bool path_status(const char* path, PathStatus* status, int* error) {
     status->is_directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     status->size = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
     return true;
+}
+
+bool file_identity(const char* path, FileIdentity* identity, int* error) {
+    if (is_standard_input(path)) {
+        HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+        if (input == INVALID_HANDLE_VALUE || input == nullptr) {
+            *error = static_cast<int>(ERROR_INVALID_HANDLE);
+            return false;
+        }
+        identify_handle(input, path, identity);
+        return true;
+    }
+    // No access asked for, and directories too (FILE_FLAG_BACKUP_SEMANTICS).
+    HANDLE handle =
+        CreateFileW(wide_path(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        *error = static_cast<int>(GetLastError());
+        return false;
+    }
+    identify_handle(handle, path, identity);
+    CloseHandle(handle);
+    return true;
+}
+
+void parent_directory(const char* path, char* parent, size_t capacity) {
+    size_t root = root_length(path);
+    size_t end = std::strlen(path);
+    while (end > root && is_separator(path[end - 1])) { // "dir\" names dir
+        --end;
+    }
+    while (end > root && !is_separator(path[end - 1])) {
+        --end;
+    }
+    while (end > root && is_separator(path[end - 1])) {
+        --end;
+    }
+    if (end == 0) {
+        std::snprintf(parent, capacity, ".");
+    } else {
+        // "C:" alone is the drive's current directory: "C:.".
+        bool drive_only = end == 2 && path[1] == ':';
+        std::snprintf(parent, capacity, "%.*s%s", static_cast<int>(end), path,
+                      drive_only ? "." : "");
+    }
 }
 
 bool list_directory(const char* directory, void (*each)(const char* name, void* context),
@@ -275,6 +366,16 @@ intptr_t create_file(const char* path, int* error) {
     return reinterpret_cast<intptr_t>(handle);
 }
 
+intptr_t create_new_file(const char* path, int* error) {
+    HANDLE handle = CreateFileW(wide_path(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        *error = static_cast<int>(GetLastError());
+        return 0;
+    }
+    return reinterpret_cast<intptr_t>(handle);
+}
+
 int64_t write_file(intptr_t file, const unsigned char* data, size_t size, int* error) {
     DWORD written = 0;
     if (!WriteFile(handle_of(file), data, static_cast<DWORD>(size), &written, nullptr)) {
@@ -291,8 +392,20 @@ int flush_and_close(intptr_t file) {
     return error;
 }
 
+int close_file(intptr_t file) {
+    return CloseHandle(handle_of(file)) ? 0 : static_cast<int>(GetLastError());
+}
+
 int remove_file(const char* path) {
     if (DeleteFileW(wide_path(path)) || GetLastError() == ERROR_FILE_NOT_FOUND) {
+        return 0;
+    }
+    return static_cast<int>(GetLastError());
+}
+
+int rename_file(const char* from, const char* to) {
+    if (MoveFileExW(wide_path(from), wide_path(to),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return 0;
     }
     return static_cast<int>(GetLastError());

@@ -1,7 +1,9 @@
-// The probe on Linux: which drives it refuses, and the probe of a loop
-// device over a small image file, the file's bytes unchanged afterwards.
-// The loop device tests need root and free loop devices; without, they say
-// why they are skipped. They touch no disk but their own image in /tmp.
+// The probe's drive on Linux: which drives and which backup files it
+// refuses, and the probe of a loop device over a small image file, the
+// file's bytes unchanged afterwards. The loop device tests need root and
+// free loop devices; without, they say why they are skipped. They touch no
+// disk but their own image in /tmp.
+#include "probe.h"
 #include "probe_drive_posix.h"
 
 #include <gtest/gtest.h>
@@ -59,6 +61,51 @@ std::string command_output(const std::string& command) {
     return output;
 }
 
+// The probe as the command runs it: the drive and a new backup file from
+// the system layer, the probe over them. False with message when the
+// system layer refused either, or the probe did not finish.
+bool probe_path(const std::string& path, const std::string& backup, bool regular_file,
+                ProbeResult* result, std::string* message) {
+    char text[512] = "";
+    ProbeDrive drive;
+    if (!open_probe_drive(path.c_str(), regular_file, &drive, text, sizeof text)) {
+        *message = text;
+        return false;
+    }
+    BackupFile file;
+    bool ok = create_backup_file(backup.c_str(), &drive, path.c_str(), &file, text, sizeof text);
+    if (ok) {
+        ProbeOptions options = {probe_run, drive.identity.c_str(), false, nullptr};
+        ok = probe_drive(&drive.device, &file.sink, &options, result, text, sizeof text);
+        EXPECT_TRUE(close_backup_file(&file));
+    }
+    close_probe_drive(&drive);
+    *message = text;
+    return ok;
+}
+
+// --restore as the command runs it; false with message when refused.
+bool restore_path(const std::string& path, const std::string& backup, RestoreVerdict* verdict,
+                  std::string* message) {
+    char text[512] = "";
+    std::vector<unsigned char> bytes;
+    BackupContents contents;
+    ProbeDrive drive;
+    if (!read_backup_file(backup.c_str(), &bytes, text, sizeof text) ||
+        !parse_backup(bytes.data(), bytes.size(), &contents, text, sizeof text) ||
+        !open_probe_drive(path.c_str(), false, &drive, text, sizeof text)) {
+        *message = text;
+        return false;
+    }
+    RestoreOutcome outcome;
+    bool ok = restore_from_backup(&drive.device, drive.identity.c_str(), &contents, &outcome, text,
+                                  sizeof text);
+    close_probe_drive(&drive);
+    *verdict = restore_verdict(&contents, &outcome);
+    *message = text;
+    return ok;
+}
+
 // A small image file in /tmp with bytes of no pattern, and what it held.
 struct Image {
     std::string path;
@@ -105,15 +152,12 @@ TEST(PosixProbe, ProbesARegularFileOnlyWhenAsked) {
     Image image;
     make_image(&image, 16 * MiB);
     std::string backup = backup_path();
-    ProbeOptions options = {probe_run, "", false, nullptr};
     ProbeResult result;
-    char message[512] = "";
-    EXPECT_FALSE(run_probe(image.path.c_str(), backup.c_str(), &options, false, &result, message,
-                           sizeof message));
-    EXPECT_NE(std::string(message).find("not a block device"), std::string::npos) << message;
-    bool probed = run_probe(image.path.c_str(), backup.c_str(), &options, true, &result, message,
-                            sizeof message);
-    if (!probed && std::string(message).find("Invalid argument") != std::string::npos) {
+    std::string message;
+    EXPECT_FALSE(probe_path(image.path, backup, false, &result, &message));
+    EXPECT_NE(message.find("not a block device"), std::string::npos) << message;
+    bool probed = probe_path(image.path, backup, true, &result, &message);
+    if (!probed && message.find("Invalid argument") != std::string::npos) {
         unlink(image.path.c_str());
         GTEST_SKIP() << "the file system of /tmp does not take O_DIRECT: " << message;
     }
@@ -121,10 +165,70 @@ TEST(PosixProbe, ProbesARegularFileOnlyWhenAsked) {
     EXPECT_EQ(result.capacity, 16 * MiB);
     EXPECT_EQ(result.past, past_nothing);
     EXPECT_TRUE(image_unchanged(&image));
-    // The backup exists now: a second probe will not overwrite it.
-    EXPECT_FALSE(run_probe(image.path.c_str(), backup.c_str(), &options, true, &result, message,
-                           sizeof message));
     unlink(backup.c_str());
+    unlink(image.path.c_str());
+}
+
+// A file's bytes, or "" when there is none.
+std::string file_text(const std::string& path) {
+    std::string text;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return text;
+    }
+    char piece[4096];
+    size_t got;
+    while ((got = std::fread(piece, 1, sizeof piece, file)) > 0) {
+        text.append(piece, got);
+    }
+    std::fclose(file);
+    return text;
+}
+
+// The backup goes only to a new file, never the drive itself: refused with
+// one line before anything is written, every file as it was.
+TEST(PosixProbe, TheBackupIsANewFileAndNotTheDrive) {
+    Image image;
+    make_image(&image, 16 * MiB);
+    std::string user = backup_path();
+    FILE* file = std::fopen(user.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs("the user's notes\n", file);
+    std::fclose(file);
+    std::string link = backup_path();
+    ASSERT_EQ(symlink((link + ".nowhere").c_str(), link.c_str()), 0);
+    std::string to_image = backup_path();
+    ASSERT_EQ(symlink(image.path.c_str(), to_image.c_str()), 0);
+    const struct {
+        std::string path;
+        const char* refusal;
+    } cases[] = {
+        {image.path, "is the drive probed"},
+        {to_image, "is the drive probed"},
+        {user, "exists already"},
+        {link, "exists already"},
+        {"/tmp/sprayl-no-such-directory/probe.backup", "cannot be created"},
+    };
+    ProbeDrive drive;
+    char message[512] = "";
+    ASSERT_TRUE(open_probe_drive(image.path.c_str(), true, &drive, message, sizeof message))
+        << message;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string before = file_text(c.path);
+        BackupFile backup;
+        EXPECT_FALSE(create_backup_file(c.path.c_str(), &drive, image.path.c_str(), &backup,
+                                        message, sizeof message));
+        EXPECT_NE(std::string(message).find(c.refusal), std::string::npos) << message;
+        EXPECT_EQ(std::string(message).find('\n'), std::string::npos) << message;
+        EXPECT_EQ(file_text(c.path), before);
+    }
+    close_probe_drive(&drive);
+    EXPECT_TRUE(image_unchanged(&image));
+    EXPECT_EQ(file_text(user), "the user's notes\n");
+    unlink(link.c_str());
+    unlink(to_image.c_str());
+    unlink(user.c_str());
     unlink(image.path.c_str());
 }
 
@@ -168,16 +272,22 @@ TEST_F(LoopDevice, ProbesTheWholeDeviceAndLeavesItsBytes) {
         GTEST_SKIP() << "no loop device could be attached";
     }
     std::string backup = backup_path();
-    ProbeOptions options = {probe_run, "", false, nullptr};
     ProbeResult result;
-    char message[512] = "";
-    EXPECT_TRUE(run_probe(device.c_str(), backup.c_str(), &options, false, &result, message,
-                          sizeof message))
-        << message;
+    std::string message;
+    EXPECT_TRUE(probe_path(device, backup, false, &result, &message)) << message;
     EXPECT_EQ(result.capacity, 64 * MiB);
     EXPECT_EQ(result.past, past_nothing);
     EXPECT_TRUE(result.restored);
     EXPECT_GT(result.bytes_written, 0u);
+    // The drive's own node is not a backup.
+    BackupFile refused;
+    ProbeDrive drive;
+    char text[512] = "";
+    ASSERT_TRUE(open_probe_drive(device.c_str(), false, &drive, text, sizeof text)) << text;
+    EXPECT_FALSE(
+        create_backup_file(device.c_str(), &drive, device.c_str(), &refused, text, sizeof text));
+    EXPECT_NE(std::string(text).find("is the drive probed"), std::string::npos) << text;
+    close_probe_drive(&drive);
     std::system(("losetup -d " + device).c_str());
     attached.clear();
     EXPECT_TRUE(image_unchanged(&image));
@@ -186,19 +296,16 @@ TEST_F(LoopDevice, ProbesTheWholeDeviceAndLeavesItsBytes) {
     // and is refused by another image of the same size.
     device = attach("");
     ASSERT_FALSE(device.empty());
-    RestoreOutcome outcome;
-    EXPECT_TRUE(
-        run_restore(device.c_str(), backup.c_str(), false, &outcome, message, sizeof message))
-        << message;
-    EXPECT_GT(outcome.sectors_written, 0u);
+    RestoreVerdict verdict;
+    EXPECT_TRUE(restore_path(device, backup, &verdict, &message)) << message;
+    EXPECT_EQ(verdict, restored_all);
     Image other;
     make_image(&other, 64 * MiB);
     std::string other_device = command_output("losetup -f --show " + other.path);
     if (other_device.compare(0, 9, "/dev/loop") == 0) {
         attached.push_back(other_device);
-        EXPECT_FALSE(run_restore(other_device.c_str(), backup.c_str(), false, &outcome, message,
-                                 sizeof message));
-        EXPECT_NE(std::string(message).find("another drive"), std::string::npos) << message;
+        EXPECT_FALSE(restore_path(other_device, backup, &verdict, &message));
+        EXPECT_NE(message.find("another drive"), std::string::npos) << message;
         EXPECT_TRUE(image_unchanged(&other));
     }
     unlink(other.path.c_str());
@@ -211,20 +318,17 @@ TEST_F(LoopDevice, RefusesReadOnlyBusyAndPartitions) {
         GTEST_SKIP() << "no loop device could be attached";
     }
     std::string backup = backup_path();
-    ProbeOptions options = {probe_run, "", false, nullptr};
     ProbeResult result;
-    char message[512] = "";
-    EXPECT_FALSE(run_probe(read_only.c_str(), backup.c_str(), &options, false, &result, message,
-                           sizeof message));
-    EXPECT_NE(std::string(message).find("read-only"), std::string::npos) << message;
+    std::string message;
+    EXPECT_FALSE(probe_path(read_only, backup, false, &result, &message));
+    EXPECT_NE(message.find("read-only"), std::string::npos) << message;
 
     std::string busy = attach("");
     ASSERT_FALSE(busy.empty());
     int holder = open(busy.c_str(), O_RDONLY | O_EXCL);
     ASSERT_GE(holder, 0);
-    EXPECT_FALSE(
-        run_probe(busy.c_str(), backup.c_str(), &options, false, &result, message, sizeof message));
-    EXPECT_NE(std::string(message).find("in use"), std::string::npos) << message;
+    EXPECT_FALSE(probe_path(busy, backup, false, &result, &message));
+    EXPECT_NE(message.find("in use"), std::string::npos) << message;
     close(holder);
     EXPECT_TRUE(image_unchanged(&image));
     EXPECT_NE(access(backup.c_str(), F_OK), 0) << "no backup is made for a refused drive";
@@ -260,13 +364,11 @@ TEST_F(LoopDevice, RefusesAPartitionAndNamesItsDisk) {
         GTEST_SKIP() << "the kernel made no node for " << partition;
     }
     std::string backup = backup_path();
-    ProbeOptions options = {probe_run, "", false, nullptr};
     ProbeResult result;
-    char message[512] = "";
-    EXPECT_FALSE(run_probe(partition.c_str(), backup.c_str(), &options, false, &result, message,
-                           sizeof message));
-    EXPECT_NE(std::string(message).find("is a partition"), std::string::npos) << message;
-    EXPECT_NE(std::string(message).find(disk), std::string::npos) << message;
+    std::string message;
+    EXPECT_FALSE(probe_path(partition, backup, false, &result, &message));
+    EXPECT_NE(message.find("is a partition"), std::string::npos) << message;
+    EXPECT_NE(message.find(disk), std::string::npos) << message;
     EXPECT_TRUE(image_unchanged(&image));
 }
 

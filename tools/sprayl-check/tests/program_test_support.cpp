@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -56,6 +57,25 @@ std::string memory_scratch_path(const std::string& name) {
 
 std::string scratch_path(const std::string& name) {
     return scratch_directory() + "/" + name;
+}
+
+std::string mount_small_tmpfs(const std::string& name, uint64_t kibibytes, std::string* why_not) {
+    std::string mount_point = scratch_path(name);
+    if (geteuid() != 0) {
+        *why_not = "mounting a file system needs root";
+        return "";
+    }
+    std::filesystem::create_directories(mount_point);
+    ProgramRun run =
+        run_shell("mount -t tmpfs -o size=" + std::to_string(kibibytes) + "k tmpfs " + mount_point);
+    clean_up_later("mountpoint -q " + mount_point + " && umount " + mount_point);
+    struct statvfs info {};
+    if (run.exit_code != 0 || statvfs(mount_point.c_str(), &info) != 0 ||
+        static_cast<uint64_t>(info.f_blocks) * info.f_frsize > kibibytes << 10) {
+        *why_not = "cannot mount a tmpfs here: " + run.err;
+        return "";
+    }
+    return mount_point;
 }
 
 void clean_up_later(const std::string& command) {

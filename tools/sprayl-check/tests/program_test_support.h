@@ -27,6 +27,11 @@ std::string scratch_path(const std::string& name);
 // would fill, and which sprayl-check refuses to fill.
 std::string memory_scratch_path(const std::string& name);
 
+// A size-limited tmpfs of kibibytes at a new directory name in the scratch
+// directory, for what a test fills or writes: never the file system of
+// the scratch directory. Empty, with why, where none can be mounted.
+std::string mount_small_tmpfs(const std::string& name, uint64_t kibibytes, std::string* why_not);
+
 // A shell command that undoes what a test set up (an unmount, a detached
 // loop device) should it end early; run, newest first, before the scratch
 // directory is removed.

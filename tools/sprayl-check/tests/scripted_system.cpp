@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 volatile std::sig_atomic_t stop_requested = 0;
 
@@ -32,6 +33,27 @@ bool in_directory(const std::string& path, const std::string& directory) {
     return path.size() > directory.size() + 1 &&
            path.compare(0, directory.size(), directory) == 0 && path[directory.size()] == '/' &&
            path.find('/', directory.size() + 1) == std::string::npos;
+}
+
+// path with "." and "dir/.." taken out: the file it names.
+std::string normal_path(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t at = 0;
+    while (at <= path.size()) {
+        size_t end = std::min(path.find('/', at), path.size());
+        std::string part = path.substr(at, end - at);
+        if (part == ".." && !parts.empty() && parts.back() != "..") {
+            parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        at = end + 1;
+    }
+    std::string joined = path.compare(0, 1, "/") == 0 ? "/" : "";
+    for (size_t i = 0; i < parts.size(); ++i) {
+        joined += (i > 0 ? "/" : "") + parts[i];
+    }
+    return joined.empty() ? "." : joined;
 }
 
 } // namespace
@@ -72,6 +94,32 @@ bool path_status(const char* path, PathStatus* status, int*) {
     }
     *status = {true, 0};
     return true; // any other path is a directory, maybe an empty one
+}
+
+// Standard input is a pipe; a file of the table is a regular file, any
+// other path a directory.
+bool file_identity(const char* path, FileIdentity* identity, int*) {
+    std::string name = normal_path(path);
+    auto file = scripted.files.find(name);
+    *identity = FileIdentity{};
+    identity->kind = std::strcmp(path, "-") == 0    ? file_kind_stream
+                     : file != scripted.files.end() ? file_kind_regular
+                                                    : file_kind_directory;
+    identity->known = true;
+    identity->volume = 1;
+    identity->index = std::hash<std::string>()(identity->kind == file_kind_stream ? "-" : name);
+    identity->size = file != scripted.files.end() ? file->second.size() : 0;
+    return true;
+}
+
+void parent_directory(const char* path, char* parent, size_t capacity) {
+    std::string name = path;
+    while (name.size() > 1 && name.back() == '/') {
+        name.pop_back();
+    }
+    size_t cut = name.rfind('/');
+    std::string found = cut == std::string::npos ? "." : cut == 0 ? "/" : name.substr(0, cut);
+    std::snprintf(parent, capacity, "%s", found.c_str());
 }
 
 bool list_directory(const char* directory, void (*each)(const char* name, void* context),
@@ -144,6 +192,14 @@ intptr_t create_file(const char* path, int* error) {
     return handle_for(path);
 }
 
+intptr_t create_new_file(const char* path, int* error) {
+    if (scripted.files.count(path) > 0) {
+        *error = EEXIST;
+        return 0;
+    }
+    return create_file(path, error);
+}
+
 int64_t write_file(intptr_t file, const unsigned char* data, size_t size, int* error) {
     ++scripted.writes;
     if (scripted.stop_at_write != 0 && scripted.writes >= scripted.stop_at_write) {
@@ -173,12 +229,27 @@ int flush_and_close(intptr_t) {
     return scripted.flush_error;
 }
 
+int close_file(intptr_t) {
+    return 0;
+}
+
 int remove_file(const char* path) {
     auto file = scripted.files.find(path);
     if (file != scripted.files.end()) {
         scripted.free_bytes += file->second.size();
         scripted.files.erase(file);
     }
+    return 0;
+}
+
+int rename_file(const char* from, const char* to) {
+    auto file = scripted.files.find(from);
+    if (file == scripted.files.end()) {
+        return ENOENT;
+    }
+    std::vector<unsigned char> bytes = std::move(file->second);
+    scripted.files.erase(file);
+    scripted.files[to] = std::move(bytes);
     return 0;
 }
 

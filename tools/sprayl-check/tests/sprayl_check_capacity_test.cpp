@@ -26,6 +26,7 @@ struct CapacityCase {
     uint64_t holds_at_most;
     uint64_t wrap;
     const char* line;
+    std::vector<Slip> slips = {}; // where the stream jumped (a missing file)
 };
 
 // The drive claims 64 MiB.
@@ -123,12 +124,67 @@ const CapacityCase capacity_cases[] = {
      64 * mib,
      {{10 * mib, 10 * mib + 512, damage_unreadable, 0, 0}},
      whole,
-     capacity_estimated,
+     capacity_not_found,
      0,
      0,
      0,
-     "it kept 64.00 MiB of the 64.00 MiB written (an estimate from what came back intact: the"
-     " file system does not tell where its files lie on the drive)"},
+     "nothing found about the drive's size"},
+    // A fill file of 4 MiB missing: the stream jumps, nothing shows where
+    // the drive ends, and the check's own verdict stands.
+    {"a fill file missing",
+     60 * mib,
+     {},
+     {{0, 1 * mib, 60 * mib}},
+     capacity_not_found,
+     0,
+     0,
+     0,
+     "nothing found about the drive's size",
+     {{20 * mib, 4 * mib}}},
+    // Data 4 MiB on to the end, as a stream that skipped ahead holds: no
+    // place reads it twice, and nothing comes back after it.
+    {"data the stream skipped to",
+     64 * mib,
+     {{40 * mib, 64 * mib, damage_misplaced, 44 * mib, 0}},
+     whole,
+     capacity_not_found,
+     0,
+     0,
+     0,
+     "nothing found about the drive's size"},
+    {"a damaged last page",
+     64 * mib,
+     {{64 * mib - 4096, 64 * mib, damage_blank, 0, 0}},
+     whole,
+     capacity_not_found,
+     0,
+     0,
+     0,
+     "nothing found about the drive's size"},
+    // Holds 36 MiB from drive offset 1 MiB on. A fill file of 4 MiB is
+    // missing at 20 MiB, so the data of stream offset 40 MiB was read at
+    // input offset 36 MiB, drive offset 37 MiB, and landed at 1 MiB.
+    {"wraps, a fill file missing before the later data",
+     60 * mib,
+     {{0, 8 * mib, damage_misplaced, 40 * mib, 0}},
+     {{0, 1 * mib, 60 * mib}},
+     capacity_wraps,
+     36 * mib,
+     36 * mib,
+     36 * mib,
+     "the drive holds 36.00 MiB of the 64.00 MiB it claims: it wraps around every 36.00 MiB",
+     {{20 * mib, 4 * mib}}},
+    // The later data's own place reads back zeros: it shows the wrap by
+    // having been written over what was below.
+    {"wraps, the later data lost in its own place",
+     64 * mib,
+     {{8 * mib, 16 * mib, damage_misplaced, 40 * mib, 0}, {40 * mib, 48 * mib, damage_blank, 0, 0}},
+     whole,
+     capacity_wraps,
+     41 * mib,
+     41 * mib,
+     32 * mib,
+     "the drive holds 41.00 MiB of the 64.00 MiB it claims: it wraps around every 32.00 MiB"},
     {"not mapped",
      64 * mib,
      {{20 * mib, 64 * mib, damage_blank, 0xFF, 0}},
@@ -155,6 +211,9 @@ TEST(DriveCapacity, DamageMappedToTheDriveSaysWhatItHolds) {
             damaged += s.end - s.start;
         }
         result.bytes_intact = c.written - damaged;
+        for (const Slip& slip : c.slips) {
+            result.slips[result.slip_count++] = slip;
+        }
         std::vector<StreamExtent> extents = c.extents;
         DriveMap map = {extents.data(), extents.size()};
         DriveCapacity capacity = find_capacity(&result, &map, claims);

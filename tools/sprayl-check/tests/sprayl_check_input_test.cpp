@@ -106,7 +106,7 @@ TEST(ReadErrors, AFailedReadOfAStreamEndsTheCheck) {
     close(saved);
     close(pipe_ends[0]);
     EXPECT_EQ(end, check_end_read_failed);
-    EXPECT_STREQ(message, "cannot read \"-\" past offset 0: Input/output error");
+    EXPECT_STREQ(message, "cannot read standard input past offset 0: Input/output error");
 }
 
 } // namespace

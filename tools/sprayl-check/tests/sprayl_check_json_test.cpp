@@ -9,8 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <sys/statvfs.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -213,29 +211,9 @@ TEST(JsonReport, FileNamesOfAnyBytes) {
               (std::vector<std::string>{"\"q\\\"b\\\\s\\u001b\\n\\u00e9.bin\"", "\"intact\""}));
 }
 
-// A size-limited tmpfs to fill: never the file system of the scratch
-// directory. Empty, with why, where none can be mounted.
-std::string mount_small_tmpfs(const std::string& name, std::string* why_not) {
-    std::string mount_point = scratch_path(name);
-    if (geteuid() != 0) {
-        *why_not = "mounting a file system needs root";
-        return "";
-    }
-    std::filesystem::create_directories(mount_point);
-    ProgramRun run = run_shell("mount -t tmpfs -o size=16M tmpfs " + mount_point);
-    clean_up_later("mountpoint -q " + mount_point + " && umount " + mount_point);
-    struct statvfs info {};
-    if (run.exit_code != 0 || statvfs(mount_point.c_str(), &info) != 0 ||
-        static_cast<uint64_t>(info.f_blocks) * info.f_frsize > uint64_t{16} << 20) {
-        *why_not = "cannot mount a tmpfs here: " + run.err;
-        return "";
-    }
-    return mount_point;
-}
-
 TEST(JsonReport, AFillWithItsRatesAndItsChart) {
     std::string why_not;
-    std::string mount_point = mount_small_tmpfs("json-fill", &why_not);
+    std::string mount_point = mount_small_tmpfs("json-fill", 16 << 10, &why_not);
     if (mount_point.empty()) {
         GTEST_SKIP() << why_not;
     }

@@ -108,6 +108,19 @@ TEST(Options, ArgumentsToActions) {
         {{"--fill", "d", "--plot=p.svg", "--json", "-"}, action_fill, {}, 0, ""},
         {{"--plot", "-", "a"}, action_usage_error, {"a"}, 0, "--plot needs a file name"},
         {{"a", "--json"}, action_usage_error, {"a"}, 0, "option --json needs a value"},
+        // Each option once: a second value would silently win.
+        {{"--json", "a", "--json", "b", "f"},
+         action_usage_error,
+         {},
+         0,
+         "option --json is given twice"},
+        {{"--size", "1", "--size=2"}, action_usage_error, {}, 1, "option --size is given twice"},
+        {{"--fill", "A", "--fill", "B"}, action_usage_error, {}, 0, "option --fill is given twice"},
+        {{"f", "--replace", "--fill=d", "--replace"},
+         action_usage_error,
+         {"f"},
+         0,
+         "option --replace is given twice"},
         {{"--probe", "d", "--plot", "p.svg"},
          action_usage_error,
          {},
@@ -205,20 +218,21 @@ TEST(Progress, LineFitsTheWidthAndDropsWholeParts) {
     const uint64_t mib = 1 << 20;
     const Case cases[] = {
         {120, 512 * mib, 2048 * mib, 0,
-         "checked 512.00 MiB of 2.00 GiB 25%, 0.27 GB/s, damaged 0 bytes, 0m 06s left"},
-        {60, 512 * mib, 2048 * mib, 0, "checked 512.00 MiB of 2.00 GiB 25%, 0.27 GB/s"},
+         "checked 512.00 MiB of 2.00 GiB 25%, 268 MB/s, damaged 0 bytes, 0m 06s left"},
+        {60, 512 * mib, 2048 * mib, 0, "checked 512.00 MiB of 2.00 GiB 25%, 268 MB/s"},
         {40, 512 * mib, 2048 * mib, 0, "checked 512.00 MiB of 2.00 GiB 25%"},
         {20, 512 * mib, 2048 * mib, 0, "checked 512.00 MiB"},
         {10, 512 * mib, 2048 * mib, 0, ""},
-        {120, 512 * mib, 0, 4096, "checked 512.00 MiB, 0.27 GB/s, damaged 4.00 KiB"},
-        {120, 512 * mib, 0, no_damage_count, "checked 512.00 MiB, 0.27 GB/s"},
+        {120, 512 * mib, 0, 4096, "checked 512.00 MiB, 268 MB/s, damaged 4.00 KiB"},
+        {120, 512 * mib, 0, no_damage_count, "checked 512.00 MiB, 268 MB/s"},
         // More than was expected: no percentage beyond 100.
-        {120, 2 * mib, mib, 0, "checked 2.00 MiB, 0.00 GB/s, damaged 0 bytes"},
+        {120, 2 * mib, mib, 0, "checked 2.00 MiB, 1.0 MB/s, damaged 0 bytes"},
     };
     for (const Case& c : cases) {
         char line[256];
-        format_progress(line, sizeof line, c.width, "checked", c.done, c.total, 2.0,
-                        static_cast<double>(c.done) / 2.0, c.damaged);
+        double rate = static_cast<double>(c.done) / 2.0; // as it was all along
+        format_progress(line, sizeof line, c.width, "checked", c.done, c.total, rate, rate,
+                        c.damaged);
         EXPECT_STREQ(line, c.line) << c.width;
         EXPECT_LT(std::string(line).size(), static_cast<size_t>(c.width));
     }

@@ -1,7 +1,10 @@
-// sprayl-check --probe and --restore as a program: the drives it refuses,
-// and fake drives (a FUSE file standing for the drive, under a loop device)
-// probed, killed part way and restored, their data unchanged afterwards.
-// Loop devices and FUSE need root; without, the tests say why they skip.
+// sprayl-check --probe and --restore as a program: the drives and backups
+// it refuses, probes stopped early by their backup, their drive or a
+// request, and fake drives (a FUSE file standing for the drive, under a
+// loop device) probed, killed part way and restored from whole, cut and
+// damaged backups; the drive's data checked byte for byte afterwards.
+// Loop devices, FUSE and tmpfs need root; without, the tests say why they
+// skip.
 #include "program_test_support.h"
 
 #include <gtest/gtest.h>
@@ -27,11 +30,13 @@ std::string loop_unavailable() {
 
 // Attaches path to a loop device (read-only when asked); "" when none can be had.
 std::string attach(const std::string& path, bool read_only = false) {
-    ProgramRun loop = run_shell(std::string("losetup --find --show ") + (read_only ? "-r " : "") +
-                                path);
+    ProgramRun loop =
+        run_shell(std::string("losetup --find --show ") + (read_only ? "-r " : "") + path);
     std::string device = loop.out.substr(0, loop.out.find('\n'));
     if (!device.empty()) {
-        clean_up_later("losetup -d " + device);
+        // By the file, not the number: by the end, the number may be
+        // another's (other tests attach loop devices too).
+        clean_up_later("losetup -n -O NAME -j " + path + " | xargs -r -n1 losetup -d");
     }
     return device;
 }
@@ -74,7 +79,12 @@ TEST(ProbeProgram, DrivesItRefusesAreLeftAlone) {
         {"nothing there", "--probe " + scratch_path("none"), "No such file or directory", false},
         {"a mounted file system", "--probe " + mounted, "holds a mounted file system (on ", true},
         {"a read-only drive", "--probe " + read_only, "is read-only", true},
-        {"a backup that exists", "--probe " + device + " --backup " + taken, "File exists", true},
+        {"a backup that exists", "--probe " + device + " --backup " + taken, "exists already",
+         true},
+        {"the drive as its own backup", "--probe " + device + " --backup " + device,
+         "is the drive probed", true},
+        {"the file as its own backup", "--probe " + image + " --file-as-drive --backup " + image,
+         "is the drive probed", false},
         {"a backup of another drive", "--restore " + taken + " " + device, "backup", true},
     };
     for (const Case& c : cases) {
@@ -98,7 +108,7 @@ TEST(ProbeProgram, DrivesItRefusesAreLeftAlone) {
 struct FakeDrive {
     std::string directory; // the FUSE mount with the file "drive"
     std::string device;
-    std::string user;      // what it held before: a copy of its 80 MiB
+    std::string user; // what it held before: a copy of its 80 MiB
     std::string why_not;
 };
 
@@ -168,10 +178,35 @@ TEST(ProbeProgram, FakeDrivesAreNamedAndKeepTheirData) {
     }
 }
 
+// The length a backup had flushed before its last write to the drive: the
+// field after its header (magic, version, sector size, drive size, run,
+// identity length, identity, checksum).
+uint64_t flushed_length(const Bytes& backup) {
+    uint32_t identity = 0;
+    for (int k = 0; k < 4; ++k) {
+        identity |= static_cast<uint32_t>(backup.at(40 + static_cast<size_t>(k))) << (8 * k);
+    }
+    uint64_t flushed = 0;
+    for (int k = 0; k < 8; ++k) {
+        flushed |= static_cast<uint64_t>(backup.at(52 + identity + static_cast<size_t>(k)))
+                   << (8 * k);
+    }
+    return flushed;
+}
+
+// Whether text has a line that starts with start.
+bool has_line_starting(const std::string& text, const std::string& start) {
+    return text.compare(0, start.size(), start) == 0 ||
+           text.find("\n" + start) != std::string::npos;
+}
+
 // Killed with SIGKILL part way, once the backup holds some sectors: the
-// drive holds some of the probe's data, and --restore puts the user's back.
-// A drive that wraps: the probe saves its witness there (a drive that loses
-// writes and has no cache is done after a few dozen sectors).
+// drive holds some of the probe's data. --restore of the backup cut short,
+// or with a record damaged, puts back what is whole, names what is not and
+// exits 1, the backup kept; of the whole backup it puts every byte back,
+// exits 0 and removes the backup. A drive that wraps: the probe saves its
+// witness there (a drive that loses writes and has no cache is done after
+// a few dozen sectors).
 TEST(ProbeProgram, AKilledProbeIsUndoneByRestore) {
     FakeDrive fake = start_fake_drive("killed", "wrap");
     if (!fake.why_not.empty()) {
@@ -186,11 +221,156 @@ TEST(ProbeProgram, AKilledProbeIsUndoneByRestore) {
     ASSERT_EQ(killed.out, "137\n") << "the probe ended before it could be killed: " << killed.err;
     ASSERT_TRUE(std::filesystem::exists(backup));
     EXPECT_FALSE(holds_the_user_data(fake)) << "killed before it wrote anything";
+    // Cut inside its last flushed record, and that record's data damaged.
+    Bytes whole = read_whole(backup);
+    uint64_t flushed = flushed_length(whole);
+    ASSERT_LT(flushed, whole.size());
+    std::string cut = scratch_path("killed-cut.backup");
+    write_bytes(cut, Bytes(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(flushed - 100)));
+    std::string damaged = scratch_path("killed-damaged.backup");
+    Bytes changed = whole;
+    changed[flushed - 300] ^= 0x10;
+    write_bytes(damaged, changed);
+    struct Case {
+        std::string backup;
+        const char* names; // the start of the line that names what is not restored
+    };
+    const Case partial[] = {{cut, "missing: records from "}, {damaged, "damaged: record "}};
+    for (const Case& c : partial) {
+        SCOPED_TRACE(c.backup);
+        ProgramRun restore = run_shell(sprayl_check + " --restore " + c.backup + " " + fake.device);
+        EXPECT_EQ(restore.exit_code, 1) << restore.out << restore.err;
+        EXPECT_TRUE(has_line(restore.out, "result: NOT ALL RESTORED")) << restore.out;
+        EXPECT_TRUE(has_line_starting(restore.out, c.names)) << restore.out;
+        EXPECT_TRUE(has_line(restore.out, "data: backup kept: " + c.backup)) << restore.out;
+        EXPECT_FALSE(has_line_starting(restore.out, "result: restored")) << restore.out;
+        EXPECT_TRUE(std::filesystem::exists(c.backup));
+        EXPECT_FALSE(holds_the_user_data(fake));
+    }
     ProgramRun restore = run_shell(sprayl_check + " --restore " + backup + " " + fake.device);
     EXPECT_EQ(restore.exit_code, 0) << restore.out << restore.err;
     EXPECT_TRUE(has_line(restore.out, "result: restored")) << restore.out;
+    EXPECT_TRUE(has_line(restore.out, "data: backup removed: " + backup)) << restore.out;
+    EXPECT_FALSE(std::filesystem::exists(backup));
     EXPECT_TRUE(holds_the_user_data(fake));
     stop_fake_drive(fake);
+}
+
+// An image of the user's data on its own loop device, and its checksum.
+struct UserDrive {
+    std::string image;
+    std::string device;
+    std::string sum;
+};
+
+std::string checksum(const std::string& path) {
+    ProgramRun sum = run_shell("md5sum < " + path);
+    return sum.out;
+}
+
+// A tmpfs of size bytes mounted at a new directory in the scratch
+// directory; "" when it cannot be mounted.
+std::string small_tmpfs(const std::string& name, const char* size) {
+    std::string directory = scratch_path(name);
+    std::filesystem::create_directories(directory);
+    if (run_shell("mount -t tmpfs -o size=" + std::string(size) + " tmpfs " + directory)
+            .exit_code != 0) {
+        return "";
+    }
+    clean_up_later("umount " + directory);
+    return directory;
+}
+
+// A probe stopped early names no capacity, says what stopped it, puts
+// everything back and exits 2 (the backup or the drive) or 130 (a stop
+// request); the drive's bytes are as they were. The backup: on a tmpfs too
+// small for it. The drive: a sparse image on a tmpfs too small for the
+// probe's writes, whose loop device fails them. The request: SIGTERM once
+// the backup holds the first places.
+TEST(ProbeProgram, AProbeStoppedEarlyNamesNoCapacity) {
+    std::string missing = loop_unavailable();
+    if (!missing.empty()) {
+        GTEST_SKIP() << missing;
+    }
+    std::string small = small_tmpfs("small-backup", "256k");
+    std::string tiny = small_tmpfs("tiny-drive", "2m");
+    if (small.empty() || tiny.empty()) {
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    }
+    std::string user = user_data("stopped.img", 64);
+    std::string sparse = tiny + "/sparse.img";
+    run_shell("head -c 1M " + user + " > " + sparse + " && truncate -s 64M " + sparse);
+    struct Case {
+        const char* name;
+        std::string image;
+        std::string backup;
+        const char* stop; // shell commands run beside the probe ($pid), or ""
+        int exit_code;
+        const char* verdict;
+        const char* result;
+    };
+    const Case cases[] = {
+        {"the backup full", user, small + "/probe.backup", "", 2,
+         "verdict: not probed to the end: the backup failed, and the probe writes nothing it has"
+         " not saved; what the drive really holds is not known",
+         "result: INCOMPLETE, stopped: the backup failed"},
+        {"the drive failing writes", sparse, scratch_path("failing.backup"), "", 2,
+         "verdict: not probed to the end: the drive failed a write, a flush or a read; what the"
+         " drive really holds is not known",
+         "result: INCOMPLETE, stopped: the drive failed"},
+        {"a stop request", user, scratch_path("stopped.backup"),
+         "while kill -0 $pid 2>/dev/null && [ ! -s BACKUP ]; do :; done; kill -TERM $pid", 130,
+         "verdict: not probed to the end: stopped on request before an answer; what the drive"
+         " really holds is not known",
+         "result: INCOMPLETE, stopped on request"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string device = attach(c.image);
+        ASSERT_FALSE(device.empty());
+        std::string before = checksum(c.image);
+        std::string stop = c.stop;
+        size_t at = stop.find("BACKUP");
+        if (at != std::string::npos) {
+            stop.replace(at, 6, c.backup);
+        }
+        ProgramRun run = run_shell(sprayl_check + " --probe " + device + " --backup " + c.backup +
+                                   " & pid=$!; " + (stop.empty() ? ":" : stop) + "; wait $pid");
+        EXPECT_EQ(run.exit_code, c.exit_code) << run.out << run.err;
+        EXPECT_TRUE(has_line(run.out, c.verdict)) << run.out;
+        EXPECT_TRUE(has_line(run.out, c.result)) << run.out;
+        EXPECT_EQ(run.out.find("holds all"), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("\nreal: "), std::string::npos) << run.out;
+        EXPECT_TRUE(has_line_starting(run.out, "data: ")) << run.out;
+        EXPECT_NE(run.out.find("backup removed: " + c.backup), std::string::npos) << run.out;
+        EXPECT_FALSE(std::filesystem::exists(c.backup));
+        detach(device);
+        EXPECT_EQ(checksum(c.image), before) << "the drive's bytes changed";
+    }
+}
+
+// On a terminal the probe shows how far it is on standard error; its
+// time includes the restore at the end.
+TEST(ProbeProgram, ShowsProgressOnATerminal) {
+    if (run_shell("command -v script").exit_code != 0) {
+        GTEST_SKIP() << "no script(1) to give the probe a terminal";
+    }
+    std::string image = user_data("progress.img", 16);
+    std::string before = checksum(image);
+    std::string backup = scratch_path("progress.backup");
+    std::string probe = sprayl_check + " --probe " + image + " --file-as-drive --backup " + backup;
+    ProgramRun plain = run_shell(probe);
+    if (plain.err.find("Invalid argument") != std::string::npos) {
+        GTEST_SKIP() << "the scratch directory's file system does not take O_DIRECT";
+    }
+    EXPECT_EQ(plain.exit_code, 0) << plain.out << plain.err;
+    EXPECT_EQ(plain.err.find("read and written"), std::string::npos) << plain.err;
+    EXPECT_TRUE(has_line_starting(plain.out, "time: ")) << plain.out;
+    EXPECT_NE(plain.out.find(" s, of which the restore "), std::string::npos) << plain.out;
+    ProgramRun shown = run_shell("script -qec '" + probe + " >/dev/null' /dev/null");
+    EXPECT_EQ(shown.exit_code, 0) << shown.out << shown.err;
+    EXPECT_NE(shown.out.find("read and written "), std::string::npos) << shown.out;
+    EXPECT_EQ(checksum(image), before);
 }
 
 } // namespace

@@ -112,7 +112,7 @@ TEST(CheckFile, ProgressOnATerminalFitsItsWidth) {
         if (columns == 80) {
             EXPECT_NE(shown.find("checked 80.00 KiB of 80.00 KiB 100%, "), std::string::npos)
                 << shown;
-            EXPECT_NE(shown.find(" GB/s, damaged 1 byte"), std::string::npos) << shown;
+            EXPECT_NE(shown.find("B/s, damaged 1 byte"), std::string::npos) << shown;
         }
     }
 }
@@ -144,7 +144,8 @@ TEST(CheckFile, ShortInputsAreNeverIntact) {
     EXPECT_NE(directory.err.find("short fills\" is too short"), std::string::npos) << directory.err;
     ProgramRun empty = run_shell(sprayl_check + " < /dev/null");
     EXPECT_EQ(empty.exit_code, 2);
-    EXPECT_NE(empty.err.find("\"standard input\" is too short"), std::string::npos) << empty.err;
+    EXPECT_NE(empty.err.find("sprayl-check: standard input is too short"), std::string::npos)
+        << empty.err;
 }
 
 TEST(Arguments, OptionsAndExitCodes) {
@@ -209,13 +210,54 @@ TEST(Arguments, OptionsAndExitCodes) {
     EXPECT_NE(terminal.out.find("exit 2"), std::string::npos) << terminal.out;
 }
 
+// A stopped check says how far it got of what it would have read: the
+// bytes it did not read are not missing from the input.
 TEST(Arguments, StopRequestsEndTheCheckWithTheReportSoFar) {
-    for (const char* signal : {"INT", "TERM"}) {
-        ProgramRun run = run_shell(sprayl + " | " + sprayl_check + " & sleep 0.5; kill -" + signal +
-                                   " $!; wait $!");
-        EXPECT_EQ(run.exit_code, 130) << signal << run.err;
-        EXPECT_NE(run.out.find("bytes read: "), std::string::npos) << run.out;
-        EXPECT_NE(run.out.find("INCOMPLETE"), std::string::npos) << run.out;
+    struct Case {
+        const char* signal;
+        std::string options;
+        std::string verdict; // the verdict line's start, after the bytes read
+    };
+    const Case cases[] = {
+        {"INT", "", " bytes ("},
+        {"TERM", "", " bytes ("},
+        {"INT", "--size 100G", " of 107374182400 bytes ("},
+    };
+    for (const Case& c : cases) {
+        ProgramRun run = run_shell(sprayl + " | " + sprayl_check + " " + c.options +
+                                   " & sleep 0.5; kill -" + c.signal + " $!; wait $!");
+        EXPECT_EQ(run.exit_code, 130) << c.signal << run.err;
+        std::string read = "\nbytes read: ";
+        size_t at = run.out.find(read);
+        ASSERT_NE(at, std::string::npos) << run.out;
+        std::string bytes = run.out.substr(at + read.size(),
+                                           run.out.find(' ', at + read.size()) - at - read.size());
+        EXPECT_EQ(run.out.rfind("verdict: stopped after " + bytes + c.verdict, 0), 0u) << run.out;
+        EXPECT_TRUE(has_line(run.out, "result: INCOMPLETE, stopped at offset " + bytes)) << run.out;
+        EXPECT_EQ(run.out.find("missing"), std::string::npos) << run.out;
+    }
+}
+
+// Standard input is named so in every message, however it was given.
+TEST(Arguments, StandardInputIsNamedSoInMessages) {
+    const std::string short_input = "sprayl-check: standard input is too short to check: 0 bytes "
+                                    "read, at least 32 needed, as the first 16 define the stream\n";
+    const std::string directory = "sprayl-check: cannot read standard input: Is a directory\n";
+    struct Case {
+        std::string command; // after "sprayl-check"
+        std::string err;
+    };
+    const Case cases[] = {
+        {" < /dev/null", short_input},
+        {" - < /dev/null", short_input},
+        {" < /", directory},
+        {" - < /", directory},
+    };
+    for (const Case& c : cases) {
+        ProgramRun run = run_shell(sprayl_check + c.command);
+        EXPECT_EQ(run.exit_code, 2) << c.command;
+        EXPECT_EQ(run.err, c.err) << c.command;
+        EXPECT_TRUE(has_line(run.out, "read: as it came")) << c.command << run.out;
     }
 }
 
@@ -518,8 +560,9 @@ TEST(Resume, AnInterruptedFillGoesOnWithTheSameRun) {
     ASSERT_EQ(std::fwrite(cut.data(), 1, cut.size(), file), cut.size());
     std::fclose(file);
 
-    ProgramRun resumed =
-        run_shell(sprayl_check + " --fill " + fs.mount_point + " --resume --file-size 1M");
+    std::string json = scratch_path("resume.json");
+    ProgramRun resumed = run_shell(sprayl_check + " --fill " + fs.mount_point +
+                                   " --resume --file-size 1M --json " + json);
     EXPECT_EQ(resumed.exit_code, 0) << resumed.out << resumed.err;
     EXPECT_TRUE(has_line(resumed.out, "result: intact")) << resumed.out;
     size_t kept = sizes[0] + sizes[1] + 300000 / 512 * 512;
@@ -535,6 +578,20 @@ TEST(Resume, AnInterruptedFillGoesOnWithTheSameRun) {
     EXPECT_TRUE(std::equal(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(kept),
                            stream.begin()));
     EXPECT_TRUE(is_reference_stream(stream));
+    // The rate is this run's own: of the bytes it wrote, not of all.
+    std::string written = "written: " + std::to_string(stream.size()) + " bytes (";
+    size_t at = resumed.out.find("\n" + written);
+    ASSERT_NE(at, std::string::npos) << resumed.out;
+    std::string line = resumed.out.substr(at + 1, resumed.out.find('\n', at + 1) - at - 1);
+    EXPECT_NE(line.find(" files, " + std::to_string(stream.size() - kept) + " bytes ("),
+              std::string::npos)
+        << line;
+    EXPECT_NE(line.find(" of them by this run, "), std::string::npos) << line;
+    ProgramRun rates = run_shell("python3 -c 'import json,sys; d=json.load(open(sys.argv[1]));"
+                                 " print(sum(s[\"bytes\"] for s in d[\"rates\"][\"write\"]"
+                                 "[\"stretches\"]))' " +
+                                 json);
+    EXPECT_EQ(rates.out, std::to_string(stream.size() - kept) + "\n") << rates.err;
     unmount(fs);
 }
 

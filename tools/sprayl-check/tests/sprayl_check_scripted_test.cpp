@@ -4,6 +4,8 @@
 #include "check_input.h"
 #include "exit_code.h"
 #include "fill.h"
+#include "json_output.h"
+#include "output_file.h"
 #include "scripted_system.h"
 #include "stream_check.h"
 
@@ -167,6 +169,50 @@ TEST(ScriptedCheck, ReadsThatMayComeFromMemoryAreNeverIntact) {
         for (size_t i = 0; i < outcome.files; ++i) {
             EXPECT_EQ(inputs.methods[i], c.method) << method;
         }
+    }
+}
+
+// A report's file: written whole under its name, or, where a write or the
+// flush fails, the earlier report left as it was and nothing beside it.
+TEST(ScriptedReportFile, AFailedDocumentLeavesTheEarlierOne) {
+    struct Case {
+        const char* name;
+        uint64_t write_error_at;
+        int write_error;
+        int flush_error;
+        const char* message; // "" when the document is written
+    };
+    const Case cases[] = {
+        {"written whole", 0, 0, 0, ""},
+        {"a write past the first 64 KiB fails", 70000, EIO, 0,
+         "cannot write \"out/r.json\": Input/output error"},
+        {"the file system is full", 1000, ENOSPC, 0,
+         "cannot write \"out/r.json\": No space left on device"},
+        {"the flush fails", 0, 0, EIO, "cannot write \"out/r.json\": Input/output error"},
+    };
+    const std::string earlier =
+        "{\"version\": {\"schema\": 1, \"program\": \"sprayl-check 1.0\"}}\n";
+    const std::string document(100000, 'x');
+    for (const Case& c : cases) {
+        reset_scripted_system(1 << 20);
+        scripted.files["in.bin"] = {1, 2, 3};
+        scripted.files["out/r.json"].assign(earlier.begin(), earlier.end());
+        scripted.write_error_at = c.write_error_at;
+        scripted.write_error = c.write_error;
+        scripted.flush_error = c.flush_error;
+        const OutputTarget target = {"--json", "JSON report", "out/r.json", is_run_json};
+        const char* const reads[] = {"in.bin"};
+        char message[256] = "";
+        ASSERT_TRUE(outputs_allowed(&target, 1, reads, 1, message, sizeof message)) << message;
+        static OutputFile output;
+        ASSERT_TRUE(output_open(&output, &target, message, sizeof message)) << message;
+        output_text(&output, document.c_str());
+        bool written = output_close(&output, message, sizeof message);
+        EXPECT_EQ(written, c.message[0] == '\0') << c.name;
+        EXPECT_STREQ(message, c.message) << c.name;
+        const std::vector<unsigned char>& there = scripted.files["out/r.json"];
+        EXPECT_EQ(std::string(there.begin(), there.end()), written ? document : earlier) << c.name;
+        EXPECT_EQ(scripted.files.size(), 2u) << c.name; // nothing left beside it
     }
 }
 

@@ -1,6 +1,9 @@
 // What the probe needs of a drive, and of the place its backup goes: plain
 // structs of function pointers over a context, so that the probe runs the
-// same over a block device, a Windows physical drive or a fake in memory.
+// same over a block device, a regular file standing for a drive, a Windows
+// physical drive or a fake in memory. Below both the probe, which uses
+// them, and the system layer, which hands them out: neither includes the
+// other's headers.
 #pragma once
 
 #include <cstddef>
@@ -19,10 +22,12 @@ struct ProbeDevice {
     double (*seconds)(void* context);
 };
 
-// Where the saved sectors go before the drive is written: appended bytes,
-// and a flush that returns only when they are safe on their own storage.
+// Where the saved sectors go before the drive is written: a new file of
+// its own, written at offsets (appended to, and a small field near its
+// start rewritten), and a flush that returns only when what was written
+// is safe on its own storage.
 struct BackupSink {
     void* context;
-    bool (*append)(void* context, const unsigned char* bytes, size_t size);
+    bool (*write)(void* context, uint64_t offset, const unsigned char* bytes, size_t size);
     bool (*flush)(void* context);
 };

@@ -1,0 +1,192 @@
+#include "restore.h"
+
+#include "run_data.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Notes [offset, offset + length) as left, joined to the last range where
+// it continues it.
+void note_left(RestoreOutcome* outcome, uint64_t offset, uint64_t length, LeftKind kind) {
+    if (!outcome->left.empty()) {
+        LeftRange* last = &outcome->left.back();
+        if (last->kind == kind && last->offset + last->length == offset) {
+            last->length += length;
+            return;
+        }
+    }
+    outcome->left.push_back({offset, length, kind});
+}
+
+bool holds_probe_data(const ProbeDevice* device, const GeneratorState* run,
+                      const unsigned char* data) {
+    uint64_t ignored;
+    return find_run_offset(run, data, device->sector_size, device->size, &ignored);
+}
+
+void write_range(const ProbeDevice* device, uint64_t offset, size_t length,
+                 const unsigned char* data, RestoreOutcome* outcome) {
+    if (length == 0) {
+        return;
+    }
+    if (!device->write(device->context, offset, length, data)) {
+        outcome->writes_failed += 1;
+        return;
+    }
+    outcome->sectors_written += length / device->sector_size;
+}
+
+// Writes one saved range back, leaving out its sectors of the probe's run.
+// Marks in written[] (one per sector of the range) what it was to write.
+void write_back_range(const ProbeDevice* device, const GeneratorState* run, const SavedRange* range,
+                      const unsigned char* data, char* written, RestoreOutcome* outcome) {
+    uint32_t sector = device->sector_size;
+    size_t start = 0; // first sector of the pending stretch to write
+    size_t sectors = range->length / sector;
+    for (size_t k = 0; k < sectors; ++k) {
+        bool own = holds_probe_data(device, run, data + k * sector);
+        written[k] = own ? 0 : 1;
+        if (own) {
+            outcome->sectors_skipped += 1;
+            write_range(device, range->offset + start * sector, (k - start) * sector,
+                        data + start * sector, outcome);
+            start = k + 1;
+        }
+    }
+    write_range(device, range->offset + start * sector, (sectors - start) * sector,
+                data + start * sector, outcome);
+}
+
+// Reads one saved range back. What a sector reads back as is what was
+// written to it last: the record saved earliest among those written there.
+// A sector left out must not hold the probe's data either.
+void check_range(const ProbeDevice* device, const GeneratorState* run, const SavedRange* range,
+                 const unsigned char* saved, const char* written, uint64_t trusted_limit,
+                 std::vector<unsigned char>* buffer, RestoreOutcome* outcome) {
+    uint32_t sector = device->sector_size;
+    buffer->resize(range->length);
+    if (!device->read(device->context, range->offset, range->length, buffer->data())) {
+        outcome->device_failed = true;
+        note_left(outcome, range->offset, range->length, left_unreadable);
+        return;
+    }
+    for (size_t s = 0; s < range->length / sector; ++s) {
+        uint64_t offset = range->offset + s * sector;
+        const unsigned char* now = buffer->data() + s * sector;
+        bool differs = written[s] != 0 && std::memcmp(now, saved + s * sector, sector) != 0;
+        if (differs && outcome->sectors_differing++ == 0) {
+            outcome->first_difference = offset;
+        }
+        if (offset >= trusted_limit || (written[s] != 0 && !differs)) {
+            continue;
+        }
+        if (holds_probe_data(device, run, now)) {
+            note_left(outcome, offset, sector, left_probe_data);
+        } else if (differs) {
+            note_left(outcome, offset, sector, left_differs);
+        }
+    }
+}
+
+// A damaged record's range: not restored; whether the probe's data is there.
+void check_damaged(const ProbeDevice* device, const GeneratorState* run,
+                   const DamagedRecord* record, std::vector<unsigned char>* buffer,
+                   RestoreOutcome* outcome) {
+    uint32_t sector = device->sector_size;
+    buffer->resize(record->length);
+    if (!device->read(device->context, record->offset, record->length, buffer->data())) {
+        outcome->device_failed = true;
+        note_left(outcome, record->offset, record->length, left_unreadable);
+        return;
+    }
+    for (size_t s = 0; s < record->length / sector; ++s) {
+        bool probe = holds_probe_data(device, run, buffer->data() + s * sector);
+        note_left(outcome, record->offset + s * sector, sector,
+                  probe ? left_probe_data : left_damaged);
+    }
+}
+
+bool inside(const ProbeDevice* device, uint64_t offset, uint64_t length) {
+    return offset % device->sector_size == 0 && length % device->sector_size == 0 &&
+           offset <= device->size && length <= device->size - offset;
+}
+
+} // namespace
+
+bool restore_saved(const ProbeDevice* device, const GeneratorState* run, const SavedData* saved,
+                   uint64_t trusted_limit, RestoreOutcome* outcome) {
+    *outcome = {};
+    double started = device->seconds(device->context);
+    std::vector<std::vector<char>> written(saved->ranges.size());
+    for (size_t k = saved->ranges.size(); k-- > 0;) {
+        const SavedRange* range = &saved->ranges[k];
+        written[k].assign(range->length / device->sector_size, 0);
+        write_back_range(device, run, range, saved->bytes.data() + range->at, written[k].data(),
+                         outcome);
+    }
+    if (!device->flush(device->context)) {
+        outcome->device_failed = true;
+    }
+    std::vector<unsigned char> buffer;
+    for (size_t k = 0; k < saved->ranges.size(); ++k) {
+        const SavedRange* range = &saved->ranges[k];
+        check_range(device, run, range, saved->bytes.data() + range->at, written[k].data(),
+                    trusted_limit, &buffer, outcome);
+    }
+    outcome->seconds = device->seconds(device->context) - started;
+    return !outcome->device_failed && outcome->left.empty();
+}
+
+bool restore_from_backup(const ProbeDevice* device, const char* identity,
+                         const BackupContents* backup, RestoreOutcome* outcome, char* message,
+                         size_t capacity) {
+    *outcome = {};
+    const BackupHeader* header = &backup->header;
+    if (header->device_size != device->size || header->sector_size != device->sector_size ||
+        header->identity != identity) {
+        std::snprintf(message, capacity,
+                      "the backup is of another drive: %s, %llu bytes in sectors of %u",
+                      header->identity.c_str(),
+                      static_cast<unsigned long long>(header->device_size), header->sector_size);
+        return false;
+    }
+    bool on_drive = true;
+    for (const SavedRange& range : backup->saved.ranges) {
+        on_drive = on_drive && inside(device, range.offset, range.length);
+    }
+    for (const DamagedRecord& record : backup->damaged) {
+        on_drive = on_drive && inside(device, record.offset, record.length);
+    }
+    if (!on_drive) {
+        std::snprintf(message, capacity, "the backup holds a range outside the drive");
+        return false;
+    }
+    restore_saved(device, &header->run, &backup->saved, backup->trusted_limit, outcome);
+    std::vector<unsigned char> buffer;
+    for (size_t k = 0; k < backup->damaged.size(); ++k) {
+        check_damaged(device, &header->run, &backup->damaged[k], &buffer, outcome);
+    }
+    return true;
+}
+
+RestoreVerdict restore_verdict(const BackupContents* backup, const RestoreOutcome* outcome) {
+    if (outcome->device_failed) {
+        return restore_failed;
+    }
+    if (!outcome->left.empty() || !backup->damaged.empty() || !backup->unreadable.empty()) {
+        return restored_partly;
+    }
+    switch (backup->wholeness) {
+    case backup_closed:
+    case backup_open:
+        return restored_all;
+    case backup_unproven:
+        return restored_all_it_names;
+    case backup_cut_short:
+        break;
+    }
+    return restored_partly;
+}
