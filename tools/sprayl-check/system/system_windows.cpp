@@ -119,6 +119,21 @@ bool runs_under_wine() {
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+// Under wine, Linux runs from the file system at "/" (wine's Z:\), which
+// is not the volume of the Windows directory (C:\, a folder of the wine
+// prefix): a fill there would fill the disk of the system that runs wine.
+bool is_wine_unix_root(const wchar_t* volume) {
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
+    if (found == nullptr) {
+        return false;
+    }
+    char* name = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(found))(volume);
+    bool root = name != nullptr && std::strcmp(name, "/") == 0;
+    HeapFree(GetProcessHeap(), 0, name);
+    return root;
+}
+
 BOOL WINAPI on_console_event(DWORD) {
     stop_requested = 1;
     return TRUE;
@@ -427,25 +442,6 @@ int truncate_file(const char* path, uint64_t size) {
     CloseHandle(handle);
     return error;
 }
-
-namespace {
-
-// Under wine, Linux runs from the file system at "/" (wine's Z:\), which
-// is not the volume of the Windows directory (C:\, a folder of the wine
-// prefix): a fill there would fill the disk of the system that runs wine.
-bool is_wine_unix_root(const wchar_t* volume) {
-    using UnixName = char*(CDECL*)(LPCWSTR);
-    FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
-    if (found == nullptr) {
-        return false;
-    }
-    char* name = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(found))(volume);
-    bool root = name != nullptr && std::strcmp(name, "/") == 0;
-    HeapFree(GetProcessHeap(), 0, name);
-    return root;
-}
-
-} // namespace
 
 bool holds_running_system(const char* directory) {
     wchar_t windows[MAX_PATH + 1];
