@@ -1,5 +1,11 @@
-#include "probe_drive_posix.h"
+// The probe's drive on Linux: a whole block device opened for the probe
+// alone, after the checks that keep it off anything in use (sysfs,
+// /proc/self/mountinfo, /proc/swaps), its size and sector size from the
+// block ioctls; and the backup file. Regular files only when asked (for
+// tests).
+#include "probe_drive.h"
 
+#include "mounts_linux.h"
 #include "system.h"
 
 #include <algorithm>
@@ -53,21 +59,6 @@ std::string first_line(const std::string& path) {
     return text;
 }
 
-std::string whole_file(const char* path) {
-    std::string text;
-    FILE* file = std::fopen(path, "r");
-    if (file == nullptr) {
-        return text;
-    }
-    char piece[4096];
-    size_t got;
-    while ((got = std::fread(piece, 1, sizeof piece, file)) > 0) {
-        text.append(piece, got);
-    }
-    std::fclose(file);
-    return text;
-}
-
 // The kernel's name of a block device number: the last part of the link
 // /sys/dev/block/MAJOR:MINOR.
 std::string block_name(dev_t device) {
@@ -83,38 +74,43 @@ std::string block_name(dev_t device) {
     return slash != nullptr ? slash + 1 : target;
 }
 
-// The numbers (major:minor) of the disk and of each of its partitions.
+// The folders in /sys/class/block of the disk name and of each of its
+// partitions (sdb1, nvme0n1p1: the entries there that begin with its name).
 std::vector<std::string> disk_and_partitions(const std::string& name) {
     std::string base = "/sys/class/block/" + name;
-    std::vector<std::string> numbers = {first_line(base + "/dev")};
+    std::vector<std::string> places = {base};
     DIR* directory = opendir(base.c_str());
     if (directory == nullptr) {
-        return numbers;
+        return places;
     }
     while (dirent* entry = readdir(directory)) {
         std::string part = entry->d_name;
         if (part.compare(0, name.size(), name) == 0 && part != name) {
-            numbers.push_back(first_line(base + "/" + part + "/dev"));
+            places.push_back(base + "/" + part);
         }
     }
     closedir(directory);
+    return places;
+}
+
+// The device numbers of those folders (their dev files, "8:17"), where
+// they tell one.
+std::vector<dev_t> device_numbers(const std::vector<std::string>& places) {
+    std::vector<dev_t> numbers;
+    for (const std::string& place : places) {
+        unsigned major_number = 0;
+        unsigned minor_number = 0;
+        if (std::sscanf(first_line(place + "/dev").c_str(), "%u:%u", &major_number,
+                        &minor_number) == 2) {
+            numbers.push_back(makedev(major_number, minor_number));
+        }
+    }
     return numbers;
 }
 
-// A device that holds this disk or one of its partitions (a device-mapper
-// or RAID device), or empty.
-std::string holder_of(const std::string& name) {
-    std::vector<std::string> places = {"/sys/class/block/" + name};
-    DIR* directory = opendir(places[0].c_str());
-    if (directory != nullptr) {
-        while (dirent* entry = readdir(directory)) {
-            std::string part = entry->d_name;
-            if (part.compare(0, name.size(), name) == 0 && part != name) {
-                places.push_back(places[0] + "/" + part);
-            }
-        }
-        closedir(directory);
-    }
+// A device that holds one of those (a device-mapper or RAID device), or
+// empty.
+std::string holder_of(const std::vector<std::string>& places) {
     for (const std::string& place : places) {
         DIR* holders = opendir((place + "/holders").c_str());
         if (holders == nullptr) {
@@ -136,7 +132,7 @@ std::string holder_of(const std::string& name) {
 
 // A swap area on one of the named devices (/proc/swaps), or empty.
 std::string swap_on(const std::string& name) {
-    std::string swaps = whole_file("/proc/swaps");
+    std::string swaps = kernel_file_text("/proc/swaps");
     std::string wanted = "/dev/" + name;
     size_t at = 0;
     while ((at = swaps.find(wanted, at)) != std::string::npos) {
@@ -170,18 +166,25 @@ bool check_whole_disk(const std::string& name, const char* path, char* message, 
                       "%s is a partition: the probe tests a whole drive (/dev/%s)", path,
                       disk.c_str());
     }
-    std::vector<std::string> numbers = disk_and_partitions(name);
-    std::string mountinfo = whole_file("/proc/self/mountinfo");
-    std::string mount = mounted_from(mountinfo.c_str(), numbers.data(), numbers.size());
-    if (!mount.empty()) {
+    std::vector<std::string> places = disk_and_partitions(name);
+    std::vector<dev_t> numbers = device_numbers(places);
+    MountLine mount;
+    MountSearch search = find_mount(numbers.data(), numbers.size(), &mount);
+    if (search == mounts_unknown) {
+        return refuse(message, capacity,
+                      "%s: /proc/self/mountinfo cannot be read (is /proc mounted?): the probe"
+                      " checks there that no file system on the drive is mounted%s",
+                      path, "");
+    }
+    if (search == mount_found) {
         return refuse(message, capacity, "%s holds a mounted file system (on %s): unmount it first",
-                      path, mount.c_str());
+                      path, mount.mount_point);
     }
     std::string swap = swap_on(name);
     if (!swap.empty()) {
         return refuse(message, capacity, "%s holds a swap area in use (%s)", path, swap.c_str());
     }
-    std::string holder = holder_of(name);
+    std::string holder = holder_of(places);
     if (!holder.empty()) {
         return refuse(message, capacity, "%s is in use by the device %s", path, holder.c_str());
     }
@@ -331,14 +334,8 @@ bool on_the_drive(const struct stat* status, const PosixDrive* drive) {
     if (!drive->block) {
         return false;
     }
-    std::string number =
-        std::to_string(major(status->st_dev)) + ":" + std::to_string(minor(status->st_dev));
-    for (const std::string& device : disk_and_partitions(drive->name)) {
-        if (device == number) {
-            return true;
-        }
-    }
-    return false;
+    std::vector<dev_t> numbers = device_numbers(disk_and_partitions(drive->name));
+    return std::find(numbers.begin(), numbers.end(), status->st_dev) != numbers.end();
 }
 
 // Makes a new file's name safe along with its data: the directory that
@@ -356,30 +353,6 @@ void flush_directory_of(const char* path) {
 }
 
 } // namespace
-
-std::string mounted_from(const char* mountinfo, const std::string* devices, size_t count) {
-    // Each line: id parent major:minor root mount-point options ...
-    const char* line = mountinfo;
-    while (*line != 0) {
-        const char* end = std::strchr(line, '\n');
-        std::string text(line,
-                         end != nullptr ? static_cast<size_t>(end - line) : std::strlen(line));
-        char number[64] = "";
-        char mount[4096] = "";
-        if (std::sscanf(text.c_str(), "%*s %*s %63s %*s %4095s", number, mount) == 2) {
-            for (size_t k = 0; k < count; ++k) {
-                if (devices[k] == number) {
-                    return mount;
-                }
-            }
-        }
-        if (end == nullptr) {
-            break;
-        }
-        line = end + 1;
-    }
-    return "";
-}
 
 bool open_probe_drive(const char* path, bool regular_file, ProbeDrive* probe_drive, char* message,
                       size_t capacity) {
