@@ -113,17 +113,6 @@ int remove_file_in(const OpenDirectory* directory, const char* name) {
     return unlinkat(directory_descriptor(directory), name, 0) == 0 || errno == ENOENT ? 0 : errno;
 }
 
-int truncate_file_in(const OpenDirectory* directory, const char* name, uint64_t size) {
-    int error = 0;
-    intptr_t file = open_for_writing_in(directory, name, &error);
-    if (file == 0) {
-        return error;
-    }
-    error = cut_file(file, size);
-    int flushed = flush_and_close(file);
-    return error != 0 ? error : flushed;
-}
-
 int replace_file_in(const OpenDirectory* directory, const char* from, const char* to) {
     int at = directory_descriptor(directory);
     if (renameat(at, from, at, to) != 0) {

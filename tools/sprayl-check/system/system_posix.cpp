@@ -6,7 +6,6 @@
 #include "system.h"
 
 #include "descriptor_posix.h"
-#include "monotonic_clock.h"
 #include "posix/pipe_size.h"
 
 #include <cerrno>
@@ -353,8 +352,4 @@ void catch_stop_requests() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
-}
-
-double clock_seconds() {
-    return monotonic_seconds();
 }

@@ -4,7 +4,6 @@
 #include "system.h"
 
 #include "file_systems.h"
-#include "monotonic_clock.h"
 #include "windows_paths.h"
 
 #include <cstdio>
@@ -558,8 +557,4 @@ int terminal_width() {
 
 void catch_stop_requests() {
     SetConsoleCtrlHandler(on_console_event, TRUE);
-}
-
-double clock_seconds() {
-    return monotonic_seconds();
 }
