@@ -1,6 +1,7 @@
 #include "fill_record.h"
 
 #include "check_input.h"
+#include "printf_format.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -39,8 +40,7 @@ uint32_t crc32_of(const char* bytes, size_t size) {
 
 // Appends to text as snprintf would; *used stays past capacity once it no
 // longer fits.
-void append(char* text, size_t capacity, size_t* used, const char* format, ...)
-    __attribute__((format(printf, 4, 5)));
+void append(char* text, size_t capacity, size_t* used, const char* format, ...) PRINTF_FORMAT(4, 5);
 
 void append(char* text, size_t capacity, size_t* used, const char* format, ...) {
     va_list arguments;

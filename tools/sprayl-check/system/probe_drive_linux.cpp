@@ -6,10 +6,12 @@
 #include "probe_drive.h"
 
 #include "mounts_linux.h"
+#include "printf_format.h"
 #include "system.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -144,8 +146,14 @@ std::string swap_on(const std::string& name) {
     return "";
 }
 
-bool refuse(char* message, size_t capacity, const char* format, const char* a, const char* b) {
-    std::snprintf(message, capacity, format, a, b);
+bool refuse(char* message, size_t capacity, const char* format, ...) PRINTF_FORMAT(3, 4);
+
+// Says in message why the drive or the backup is refused; returns false.
+bool refuse(char* message, size_t capacity, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(message, capacity, format, arguments);
+    va_end(arguments);
     return false;
 }
 
@@ -173,8 +181,8 @@ bool check_whole_disk(const std::string& name, const char* path, char* message, 
     if (search == mounts_unknown) {
         return refuse(message, capacity,
                       "%s: /proc/self/mountinfo cannot be read (is /proc mounted?): the probe"
-                      " checks there that no file system on the drive is mounted%s",
-                      path, "");
+                      " checks there that no file system on the drive is mounted",
+                      path);
     }
     if (search == mount_found) {
         return refuse(message, capacity, "%s holds a mounted file system (on %s): unmount it first",
@@ -214,8 +222,8 @@ bool open_checked(const char* path, const struct stat* status, PosixDrive* drive
         // apart from a free one: refuse rather than guess.
         return refuse(message, capacity,
                       "%s cannot be looked up in /sys/dev/block (is /sys mounted?): the probe"
-                      " checks there that the drive is whole and not in use%s",
-                      path, "");
+                      " checks there that the drive is whole and not in use",
+                      path);
     }
     if (drive->block && !check_whole_disk(drive->name, path, message, capacity)) {
         return false;
@@ -238,14 +246,14 @@ bool open_checked(const char* path, const struct stat* status, PosixDrive* drive
     drive->size = size;
     drive->sector = static_cast<uint32_t>(sector);
     if (read_only != 0) {
-        return refuse(message, capacity, "%s is read-only%s", path, "");
+        return refuse(message, capacity, "%s is read-only", path);
     }
     if (size < smallest_probed) {
-        return refuse(message, capacity, "%s is smaller than the probe needs%s", path, "");
+        return refuse(message, capacity, "%s is smaller than the probe needs", path);
     }
     void* aligned = nullptr;
     if (posix_memalign(&aligned, 4096, bounce_bytes) != 0) {
-        return refuse(message, capacity, "%s: no memory for the buffer%s", path, "");
+        return refuse(message, capacity, "%s: no memory for the buffer", path);
     }
     drive->aligned = static_cast<unsigned char*>(aligned);
     return true;
@@ -363,7 +371,7 @@ bool open_probe_drive(const char* path, bool regular_file, ProbeDrive* probe_dri
     }
     bool block = S_ISBLK(status.st_mode);
     if (!block && !(regular_file && S_ISREG(status.st_mode))) {
-        return refuse(message, capacity, "%s is not a block device%s", path, "");
+        return refuse(message, capacity, "%s is not a block device", path);
     }
     PosixDrive* drive =
         new PosixDrive{-1, 0, 0, "", nullptr, block, status.st_rdev, status.st_dev, status.st_ino};
@@ -398,8 +406,8 @@ bool create_backup_file(const char* path, const ProbeDrive* probe_drive, const c
     if (lstat(path, &status) == 0) {
         return refuse(message, capacity,
                       "the backup %s exists already: the probe writes its backup only to a new"
-                      " file%s",
-                      path, "");
+                      " file",
+                      path);
     }
     int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
