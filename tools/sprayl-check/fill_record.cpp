@@ -2,6 +2,7 @@
 
 #include "check_input.h"
 #include "printf_format.h"
+#include "text_sizes.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -177,7 +178,7 @@ int64_t read_small_file(const OpenDirectory* directory, const char* name, char* 
         *error = 0;
         return -1;
     }
-    char path[4096];
+    char path[path_capacity];
     file_path_in(directory->path, name, path, sizeof path);
     OpenInput input = {};
     input.path = path;
@@ -424,7 +425,7 @@ RecordState read_fill_record(const OpenDirectory* directory, FillRecord* record,
         if (error_is_not_found(error)) {
             return record_absent;
         }
-        char text[128];
+        char text[error_text_capacity];
         error_text(error, text, sizeof text);
         std::snprintf(why, capacity, "%s", text);
         return record_unreadable;
@@ -436,7 +437,7 @@ RecordState read_fill_record(const OpenDirectory* directory, FillRecord* record,
     int64_t length =
         read_small_file(directory, fill_record_name, record_text, most_record_bytes, &error);
     if (length < 0) {
-        char text[128] = "no memory to read it";
+        char text[error_text_capacity] = "no memory to read it";
         if (error != 0) {
             error_text(error, text, sizeof text);
         }

@@ -49,8 +49,8 @@ void put_spans(ProfileLines* lines, const RateTable* table, const char* what) {
         static_cast<size_t>(std::snprintf(lines->line, sizeof lines->line, "%s speed: ", what));
     uint32_t listed = count < listed_spans ? count : listed_spans;
     for (uint32_t i = 0; i < listed && used < sizeof lines->line; ++i) {
-        char speed[32];
-        char offset[32];
+        char speed[size_text_capacity];
+        char offset[size_text_capacity];
         format_rate(span_rate(&spans[i]), speed, sizeof speed);
         format_size(spans[i].end, offset, sizeof offset);
         const char* joint = i == 0 ? "" : ", then ";
@@ -80,9 +80,9 @@ void put_slowest(ProfileLines* lines, const RateTable* table, const char* what) 
     if (table->count < 2 || slowest == table->count) {
         return;
     }
-    char speed[32];
-    char start[32];
-    char end[32];
+    char speed[size_text_capacity];
+    char start[size_text_capacity];
+    char end[size_text_capacity];
     format_rate(stretch_rate(table, slowest), speed, sizeof speed);
     format_size(stretch_start(table, slowest), start, sizeof start);
     format_size(stretch_end(table, slowest), end, sizeof end);

@@ -8,6 +8,7 @@
 #include "mounts_linux.h"
 #include "printf_format.h"
 #include "system.h"
+#include "text_sizes.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -66,7 +67,7 @@ std::string first_line(const std::string& path) {
 std::string block_name(dev_t device) {
     char link[64];
     std::snprintf(link, sizeof link, "/sys/dev/block/%u:%u", major(device), minor(device));
-    char target[4096];
+    char target[path_capacity];
     ssize_t length = readlink(link, target, sizeof target - 1);
     if (length <= 0) {
         return "";
@@ -161,7 +162,7 @@ bool refuse(char* message, size_t capacity, const char* format, ...) {
 bool check_whole_disk(const std::string& name, const char* path, char* message, size_t capacity) {
     std::string base = "/sys/class/block/" + name;
     if (access((base + "/partition").c_str(), F_OK) == 0) {
-        char target[4096];
+        char target[path_capacity];
         ssize_t length = readlink(base.c_str(), target, sizeof target - 1);
         std::string disk;
         if (length > 0) {

@@ -226,7 +226,7 @@ void parent_directory(const char* path, char* parent, size_t capacity) {
 
 bool list_directory(const char* directory, void (*each)(const char* name, void* context),
                     void* context, int* error) {
-    char pattern[4096];
+    char pattern[path_capacity];
     size_t length = std::strlen(directory);
     bool separated = length > 0 && (directory[length - 1] == '/' || directory[length - 1] == '\\');
     std::snprintf(pattern, sizeof pattern, "%s%s*", directory, separated ? "" : "\\");
