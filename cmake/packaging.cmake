@@ -60,7 +60,13 @@ if(WIN32)
   sprayl_install_doc_images("")
 
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_SYSTEM_NAME win32)
+  # The shipped archive is the 32-bit build's; the 64-bit build, which the
+  # tests run under wine64, would make a win64 one.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(CPACK_SYSTEM_NAME win32)
+  else()
+    set(CPACK_SYSTEM_NAME win64)
+  endif()
 else()
   # The manual pages give the version and, as their date, the banner's date
   # in the form that man(7) asks for: "Aug 10 2020" becomes 2020-08-10.

@@ -278,6 +278,32 @@ std::vector<BYTE> file_bytes() {
     return bytes;
 }
 
+// The image as this build makes it: the shipped program (i386, PE32, for
+// Windows XP, 5.1), or the 64-bit one that runs under wine64 in the tests
+// (x64, PE32+, for the first 64-bit Windows, 5.2, whose C names carry no
+// leading underscore).
+#ifdef _WIN64
+using NtHeaders = IMAGE_NT_HEADERS64;
+using Thunk = ULONGLONG;
+constexpr Thunk ordinal_flag = IMAGE_ORDINAL_FLAG64;
+constexpr WORD optional_header_magic = IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+constexpr WORD machine = IMAGE_FILE_MACHINE_AMD64;
+constexpr bool is_32bit_machine = false;
+constexpr WORD windows_major = 5;
+constexpr WORD windows_minor = 2;
+const char* const entry_symbol = "process_start";
+#else
+using NtHeaders = IMAGE_NT_HEADERS32;
+using Thunk = DWORD;
+constexpr Thunk ordinal_flag = IMAGE_ORDINAL_FLAG32;
+constexpr WORD optional_header_magic = IMAGE_NT_OPTIONAL_HDR32_MAGIC;
+constexpr WORD machine = IMAGE_FILE_MACHINE_I386;
+constexpr bool is_32bit_machine = true;
+constexpr WORD windows_major = 5;
+constexpr WORD windows_minor = 1;
+const char* const entry_symbol = "_process_start";
+#endif
+
 class PeImage : public testing::Test {
   protected:
     void SetUp() override {
@@ -287,12 +313,12 @@ class PeImage : public testing::Test {
         std::memcpy(&dos, bytes.data(), sizeof dos);
         ASSERT_EQ(dos.e_magic, IMAGE_DOS_SIGNATURE);
         nt_offset = static_cast<size_t>(dos.e_lfanew);
-        ASSERT_LE(nt_offset + sizeof(IMAGE_NT_HEADERS32), bytes.size());
+        ASSERT_LE(nt_offset + sizeof(NtHeaders), bytes.size());
         std::memcpy(&nt, bytes.data() + nt_offset, sizeof nt);
         ASSERT_EQ(nt.Signature, IMAGE_NT_SIGNATURE);
-        ASSERT_EQ(nt.OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR32_MAGIC);
-        size_t sections_offset = nt_offset + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) +
-                                 nt.FileHeader.SizeOfOptionalHeader;
+        ASSERT_EQ(nt.OptionalHeader.Magic, optional_header_magic);
+        size_t sections_offset =
+            nt_offset + offsetof(NtHeaders, OptionalHeader) + nt.FileHeader.SizeOfOptionalHeader;
         sections.resize(nt.FileHeader.NumberOfSections);
         ASSERT_LE(sections_offset + sections.size() * sizeof(IMAGE_SECTION_HEADER), bytes.size());
         std::memcpy(sections.data(), bytes.data() + sections_offset,
@@ -328,20 +354,20 @@ class PeImage : public testing::Test {
 
     std::vector<BYTE> bytes;
     size_t nt_offset = 0;
-    IMAGE_NT_HEADERS32 nt{};
+    NtHeaders nt{};
     std::vector<IMAGE_SECTION_HEADER> sections;
 };
 
-TEST_F(PeImage, IsAnI386ConsoleProgramForWindows51) {
-    EXPECT_EQ(nt.FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+TEST_F(PeImage, IsAConsoleProgramForItsMachineAndTheFirstWindowsOfItsWidth) {
+    EXPECT_EQ(nt.FileHeader.Machine, machine);
     EXPECT_TRUE(nt.FileHeader.Characteristics & IMAGE_FILE_EXECUTABLE_IMAGE);
-    EXPECT_TRUE(nt.FileHeader.Characteristics & IMAGE_FILE_32BIT_MACHINE);
+    EXPECT_EQ((nt.FileHeader.Characteristics & IMAGE_FILE_32BIT_MACHINE) != 0, is_32bit_machine);
     EXPECT_FALSE(nt.FileHeader.Characteristics & IMAGE_FILE_DLL);
     EXPECT_EQ(nt.OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_CUI);
-    EXPECT_EQ(nt.OptionalHeader.MajorSubsystemVersion, 5);
-    EXPECT_EQ(nt.OptionalHeader.MinorSubsystemVersion, 1);
-    EXPECT_EQ(nt.OptionalHeader.MajorOperatingSystemVersion, 5);
-    EXPECT_EQ(nt.OptionalHeader.MinorOperatingSystemVersion, 1);
+    EXPECT_EQ(nt.OptionalHeader.MajorSubsystemVersion, windows_major);
+    EXPECT_EQ(nt.OptionalHeader.MinorSubsystemVersion, windows_minor);
+    EXPECT_EQ(nt.OptionalHeader.MajorOperatingSystemVersion, windows_major);
+    EXPECT_EQ(nt.OptionalHeader.MinorOperatingSystemVersion, windows_minor);
     // No thread-local storage and so no TLS callbacks running before the
     // entry point.
     EXPECT_EQ(nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS].Size, 0u);
@@ -372,7 +398,7 @@ TEST_F(PeImage, EntryPointIsProcessStart) {
         }
         DWORD value = read_at<DWORD>(at + 8);
         SHORT section = read_at<SHORT>(at + 12);
-        if (name == "_process_start" && section > 0 &&
+        if (name == entry_symbol && section > 0 &&
             static_cast<size_t>(section) <= sections.size()) {
             process_start_rva = sections[static_cast<size_t>(section) - 1].VirtualAddress + value;
             ++found;
@@ -428,13 +454,13 @@ TEST_F(PeImage, ImportsOnlyItsOperationsFromKernel32AndShell32) {
         dlls.insert(dll);
         DWORD thunks = descriptor.OriginalFirstThunk != 0 ? descriptor.OriginalFirstThunk
                                                           : descriptor.FirstThunk;
-        for (size_t t = file_offset(thunks); t != 0; t += sizeof(DWORD)) {
-            DWORD thunk = read_at<DWORD>(t);
+        for (size_t t = file_offset(thunks); t != 0; t += sizeof(Thunk)) {
+            Thunk thunk = read_at<Thunk>(t);
             if (thunk == 0) {
                 break;
             }
-            std::string name = (thunk & IMAGE_ORDINAL_FLAG32) ? "#" + std::to_string(thunk & 0xFFFF)
-                                                              : text_at(thunk + 2);
+            std::string name = (thunk & ordinal_flag) ? "#" + std::to_string(thunk & 0xFFFF)
+                                                      : text_at(static_cast<DWORD>(thunk) + 2);
             (dll == "KERNEL32.DLL" ? kernel32 : shell32).insert(name);
         }
     }
@@ -442,8 +468,8 @@ TEST_F(PeImage, ImportsOnlyItsOperationsFromKernel32AndShell32) {
     std::vector<std::string> not_allowed;
     std::set_difference(kernel32.begin(), kernel32.end(), kernel32_operations.begin(),
                         kernel32_operations.end(), std::back_inserter(not_allowed));
-    EXPECT_TRUE(not_allowed.empty()) << "imports beyond its operations: "
-                                     << testing::PrintToString(not_allowed);
+    EXPECT_TRUE(not_allowed.empty())
+        << "imports beyond its operations: " << testing::PrintToString(not_allowed);
     EXPECT_TRUE(kernel32.count("WriteFile")) << "the stream must be written";
     EXPECT_EQ(shell32, std::set<std::string>{"CommandLineToArgvW"});
 }
@@ -539,7 +565,8 @@ TEST(UnusableOutput, HelpIsPrintedBeforeTheOutputIsLookedAt) {
     EXPECT_EQ(run.exit_code, 1u);
     ASSERT_GT(run.error_text.size(), help_banner_start.size() + help_after_credit.size());
     EXPECT_EQ(run.error_text.substr(0, help_banner_start.size()), help_banner_start);
-    EXPECT_EQ(run.error_text.substr(run.error_text.size() - help_after_credit.size()), help_after_credit);
+    EXPECT_EQ(run.error_text.substr(run.error_text.size() - help_after_credit.size()),
+              help_after_credit);
 }
 
 } // namespace

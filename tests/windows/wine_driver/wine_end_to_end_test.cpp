@@ -31,7 +31,6 @@ std::string sprayl_path;
 using Clock = std::chrono::steady_clock;
 constexpr auto run_time_limit = std::chrono::seconds(60);
 
-
 // ---- running the program --------------------------------------------------
 
 struct Child {
@@ -194,6 +193,51 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<PipeCase>& case_info) {
         return std::string(case_info.param.name);
     });
+
+// Each run seeds itself: two runs, even started together, give different
+// streams.
+TEST(PipeStreams, TwoRunsGiveDifferentStreams) {
+    int error = temporary_file();
+    Child first = start_sprayl({}, {-1, error, RLIM_INFINITY});
+    Child second = start_sprayl({}, {-1, error, RLIM_INFINITY});
+    ASSERT_GT(first.pid, 0);
+    ASSERT_GT(second.pid, 0);
+    auto deadline = Clock::now() + run_time_limit;
+    std::vector<unsigned char> one = read_from(first.output_read_end, 4096, deadline);
+    std::vector<unsigned char> other = read_from(second.output_read_end, 4096, deadline);
+    close(first.output_read_end);
+    close(second.output_read_end);
+    EXPECT_EQ(wait_for_exit(first.pid, deadline), 0);
+    EXPECT_EQ(wait_for_exit(second.pid, deadline), 0);
+    ASSERT_EQ(one.size(), 4096u);
+    ASSERT_EQ(other.size(), 4096u);
+    EXPECT_TRUE(is_reference_stream(one));
+    EXPECT_TRUE(is_reference_stream(other));
+    EXPECT_NE(one, other);
+    close(error);
+}
+
+// A reader that takes small pieces with pauses between them keeps the
+// program waiting on a full pipe, again and again: nothing is lost or
+// repeated across those waits.
+TEST(PipeStreams, ASlowReaderGetsTheWholeStream) {
+    int error = temporary_file();
+    Child run = start_sprayl({}, {-1, error, RLIM_INFINITY});
+    ASSERT_GT(run.pid, 0);
+    auto deadline = Clock::now() + run_time_limit;
+    std::vector<unsigned char> stream;
+    for (int piece = 0; piece < 40; ++piece) {
+        std::vector<unsigned char> bytes = read_from(run.output_read_end, 100003, deadline);
+        stream.insert(stream.end(), bytes.begin(), bytes.end());
+        usleep(20000);
+    }
+    close(run.output_read_end);
+    EXPECT_EQ(stream.size(), 40u * 100003);
+    EXPECT_TRUE(is_reference_stream(stream));
+    EXPECT_EQ(wait_for_exit(run.pid, deadline), 0);
+    EXPECT_EQ(file_contents(error), "");
+    close(error);
+}
 
 // ---- stop request ---------------------------------------------------------
 

@@ -106,6 +106,29 @@ void find_file_system(const char* path, FileSystemInfo* info) {
     }
 }
 
+// Wine hands a file's reads to Linux through its page cache whatever the
+// flags: it does not pass FILE_FLAG_NO_BUFFERING on (as O_DIRECT), so what
+// is read may come from memory. Its ntdll says who it is.
+bool runs_under_wine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// Under wine, Linux runs from the file system at "/" (wine's Z:\), which
+// is not the volume of the Windows directory (C:\, a folder of the wine
+// prefix): a fill there would fill the disk of the system that runs wine.
+bool is_wine_unix_root(const wchar_t* volume) {
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    FARPROC found = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
+    if (found == nullptr) {
+        return false;
+    }
+    char* name = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(found))(volume);
+    bool root = name != nullptr && std::strcmp(name, "/") == 0;
+    HeapFree(GetProcessHeap(), 0, name);
+    return root;
+}
+
 BOOL WINAPI on_console_event(DWORD) {
     stop_requested = 1;
     return TRUE;
@@ -259,6 +282,12 @@ int open_input(const char* path, OpenInput* input) {
     if (is_standard_input(path)) {
         handle = GetStdHandle(STD_INPUT_HANDLE);
         input->method = read_as_it_comes;
+    } else if (runs_under_wine()) {
+        handle = open_file(path, 0);
+        input->method = read_through_cache;
+        if (handle == INVALID_HANDLE_VALUE) {
+            return static_cast<int>(GetLastError());
+        }
     } else {
         handle = open_file(path, FILE_FLAG_NO_BUFFERING);
         input->method = read_around_cache;
@@ -291,6 +320,11 @@ void reach_the_drive(OpenInput* input, char* why, size_t capacity) {
     if (info.kind == file_system_network) {
         std::snprintf(why, capacity, "\"%s\" is a network share", info.source);
         input->method = read_network;
+    } else if (input->method == read_through_cache && runs_under_wine()) {
+        std::snprintf(why, capacity,
+                      "wine reads \"%s\" through the page cache of Linux: it does not pass "
+                      "FILE_FLAG_NO_BUFFERING on",
+                      input->path);
     } else if (input->method == read_through_cache) {
         std::snprintf(why, capacity,
                       "the file system of \"%s\" refuses reads around the cache (%s)", input->path,
@@ -410,11 +444,13 @@ bool holds_running_system(const char* directory) {
     wchar_t windows[MAX_PATH + 1];
     wchar_t system_volume[MAX_PATH + 1];
     wchar_t volume[MAX_PATH + 1];
+    if (!GetVolumePathNameW(wide_path(directory), volume, MAX_PATH + 1)) {
+        return false;
+    }
     UINT length = GetWindowsDirectoryW(windows, MAX_PATH + 1);
-    return length > 0 && length <= MAX_PATH &&
-           GetVolumePathNameW(windows, system_volume, MAX_PATH + 1) &&
-           GetVolumePathNameW(wide_path(directory), volume, MAX_PATH + 1) &&
-           lstrcmpiW(volume, system_volume) == 0;
+    return is_wine_unix_root(volume) || (length > 0 && length <= MAX_PATH &&
+                                         GetVolumePathNameW(windows, system_volume, MAX_PATH + 1) &&
+                                         lstrcmpiW(volume, system_volume) == 0);
 }
 
 uint64_t free_space(const char* directory) {
@@ -513,11 +549,14 @@ int64_t file_extents(const char* path, FileExtent* extents, size_t capacity) {
             return empty ? 0 : -1;
         }
         LONGLONG vcn = answer.buffer.StartingVcn.QuadPart;
+        // An answer that starts elsewhere than asked, or whose runs do not go
+        // forward, says nothing (wine's stub: from cluster 1 to cluster 0).
+        bool sound = vcn == request.StartingVcn.QuadPart;
         for (DWORD i = 0; i < answer.buffer.ExtentCount; ++i) {
             LONGLONG next = answer.buffer.Extents[i].NextVcn.QuadPart;
             LONGLONG lcn = answer.buffer.Extents[i].Lcn.QuadPart;
-            if (lcn < 0 || count == capacity) {
-                // A sparse or compressed run lies nowhere on the drive.
+            // A sparse or compressed run lies nowhere on the drive.
+            if (lcn < 0 || count == capacity || !sound || next <= vcn) {
                 CloseHandle(handle);
                 return -1;
             }

@@ -218,7 +218,7 @@ int64_t read_input(const OpenInput* input, unsigned char* buffer, size_t size, u
     if (offset >= bytes.size()) {
         return 0;
     }
-    size_t got = std::min<uint64_t>(size, bytes.size() - offset);
+    size_t got = static_cast<size_t>(std::min<uint64_t>(size, bytes.size() - offset));
     std::memcpy(buffer, bytes.data() + offset, got);
     return static_cast<int64_t>(got);
 }
@@ -278,13 +278,14 @@ int64_t write_file(intptr_t file, const unsigned char* data, size_t size, int* e
         *error = ENOSPC;
         return -1;
     }
-    size_t taken = std::min<uint64_t>(size, over + scripted.free_bytes);
+    size_t taken = static_cast<size_t>(std::min<uint64_t>(size, over + scripted.free_bytes));
     if (failing) {
-        taken = std::min<uint64_t>(taken, scripted.write_error_at - scripted.written);
+        taken = static_cast<size_t>(
+            std::min<uint64_t>(taken, scripted.write_error_at - scripted.written));
     }
     if (place + taken > bytes.size()) {
         scripted.free_bytes -= place + taken - bytes.size();
-        bytes.resize(place + taken);
+        bytes.resize(static_cast<size_t>(place + taken));
     }
     std::memcpy(bytes.data() + place, data, taken);
     place += taken;
@@ -427,7 +428,7 @@ int cut_file(intptr_t file, uint64_t size) {
         return EINVAL;
     }
     scripted.free_bytes += bytes.size() - size;
-    bytes.resize(size);
+    bytes.resize(static_cast<size_t>(size));
     return 0;
 }
 
