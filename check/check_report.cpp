@@ -2,6 +2,7 @@
 
 #include "damage_kinds.h"
 #include "generator.h"
+#include "text_sizes.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -37,7 +38,7 @@ uint64_t first_bad_offset(const CheckResult* result) {
 }
 
 void put_size_line(ReportLines* lines, const char* label, uint64_t bytes) {
-    char size[32];
+    char size[size_text_capacity];
     format_size(bytes, size, sizeof size);
     std::snprintf(lines->line, sizeof lines->line, "%s: %" PRIu64 " (%s)\n", label, bytes, size);
     put_line(lines);
@@ -86,7 +87,7 @@ void put_stretches(ReportLines* lines, const CheckResult* result) {
     put_line(lines);
     for (uint64_t i = 0; i < count; ++i) {
         const Stretch& s = result->stretches[picked[i]];
-        char size[32];
+        char size[size_text_capacity];
         char detail[96];
         format_size(length_of(s), size, sizeof size);
         damage_kinds[s.kind].describe(s, detail, sizeof detail);
@@ -108,7 +109,7 @@ void put_slips(ReportLines* lines, const CheckResult* result) {
     uint64_t listed = result->slip_count < listed_slips ? result->slip_count : listed_slips;
     for (uint64_t i = 0; i < listed; ++i) {
         const Slip& slip = result->slips[i];
-        char amount[64];
+        char amount[amount_text_capacity];
         format_amount(magnitude(slip.shift), amount, sizeof amount);
         std::snprintf(lines->line, sizeof lines->line, "  at offset %" PRIu64 ": %s %s\n",
                       slip.offset, amount, slip.shift > 0 ? "lost" : "repeated");
@@ -192,7 +193,7 @@ void format_amount(uint64_t bytes, char* text, size_t capacity) {
         std::snprintf(text, capacity, "%" PRIu64 " %s", bytes, bytes == 1 ? "byte" : "bytes");
         return;
     }
-    char size[32];
+    char size[size_text_capacity];
     format_size(bytes, size, sizeof size);
     std::snprintf(text, capacity, "%" PRIu64 " bytes (%s)", bytes, size);
 }
@@ -225,7 +226,7 @@ void describe_damage(const DamageTotals* totals, char* text, size_t capacity) {
         if (totals->bytes[kind] == 0 || used >= capacity) {
             continue;
         }
-        char size[32];
+        char size[size_text_capacity];
         format_size(totals->bytes[kind], size, sizeof size);
         int wrote = std::snprintf(text + used, capacity - used, "%s%s %s",
                                   used == 0 ? "DAMAGED: " : ", ", size, damage_kinds[kind].name);
@@ -275,7 +276,7 @@ void write_report_with_verdict(const CheckResult* result, const char* verdict, R
     }
     uint64_t first = first_bad_offset(result);
     if (first != UINT64_MAX) {
-        char size[32];
+        char size[size_text_capacity];
         format_size(first, size, sizeof size);
         std::snprintf(lines->line, sizeof lines->line,
                       "first bad byte: offset %" PRIu64 ", %s in (block %" PRIu64

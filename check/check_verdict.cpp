@@ -1,6 +1,7 @@
 #include "check_report.h"
 
 #include "damage_kinds.h"
+#include "text_sizes.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -173,7 +174,7 @@ bool slip_may_be_wrap(const CheckResult* result) {
 void format_slips(const CheckResult* result, char* text, size_t capacity) {
     if (result->slip_count == 1) {
         const Slip& slip = result->slips[0];
-        char amount[64];
+        char amount[amount_text_capacity];
         format_amount(magnitude(slip.shift), amount, sizeof amount);
         char wrap[192] = "";
         if (slip_may_be_wrap(result)) {
@@ -201,7 +202,7 @@ void format_slips(const CheckResult* result, char* text, size_t capacity) {
 // "offsets a to b hold what was written W bytes later", and what the drive
 // then holds: no more than the wrap distance above where it begins.
 void format_wrap(const Wrap* wrap, char* text, size_t capacity) {
-    char size[32];
+    char size[size_text_capacity];
     format_size(magnitude(wrap->shift), size, sizeof size);
     if (wrap->shift < 0) {
         std::snprintf(text, capacity,
@@ -211,7 +212,7 @@ void format_wrap(const Wrap* wrap, char* text, size_t capacity) {
         return;
     }
     uint64_t holds = wrap->start + static_cast<uint64_t>(wrap->shift);
-    char holds_size[32];
+    char holds_size[size_text_capacity];
     format_size(holds, holds_size, sizeof holds_size);
     std::snprintf(text, capacity,
                   "the drive wraps around every %" PRIu64 " bytes (%s): offsets %" PRIu64
@@ -235,7 +236,7 @@ void describe_other_damage(const CheckResult* result, uint64_t before, char* tex
     uint64_t count = all ? result->stretch_count : before;
     char stretches[160] = "";
     if (count > 0) {
-        char amount[64];
+        char amount[amount_text_capacity];
         format_amount(bytes, amount, sizeof amount);
         const Stretch& first = result->stretches[0];
         std::snprintf(stretches, sizeof stretches,
@@ -253,7 +254,7 @@ void describe_other_damage(const CheckResult* result, uint64_t before, char* tex
 
 // What the bytes read show, as the verdict of a check that read them all.
 VerdictKind findings_verdict(const CheckResult* result, char* text, size_t capacity) {
-    char size[32];
+    char size[size_text_capacity];
     if (!check_is_conclusive(result)) {
         std::snprintf(
             text, capacity,
@@ -319,8 +320,8 @@ VerdictKind findings_verdict(const CheckResult* result, char* text, size_t capac
 // A check that was stopped: how far it got of what it would have read,
 // and the damage it found so far.
 VerdictKind stopped_verdict(const CheckResult* result, char* text, size_t capacity) {
-    char read[32];
-    char all[32];
+    char read[size_text_capacity];
+    char all[size_text_capacity];
     format_size(result->bytes_read, read, sizeof read);
     format_size(result->expected_size, all, sizeof all);
     int used = result->expected_size > result->bytes_read

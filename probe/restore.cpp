@@ -60,6 +60,19 @@ void write_back_range(const ProbeDevice* device, const GeneratorState* run, cons
                 data + start * sector, outcome);
 }
 
+// Reads length bytes at offset into buffer; where the drive fails the
+// read, notes them as left unreadable and returns false.
+bool read_back(const ProbeDevice* device, uint64_t offset, uint32_t length,
+               std::vector<unsigned char>* buffer, RestoreOutcome* outcome) {
+    buffer->resize(length);
+    if (!device->read(device->context, offset, length, buffer->data())) {
+        outcome->device_failed = true;
+        note_left(outcome, offset, length, left_unreadable);
+        return false;
+    }
+    return true;
+}
+
 // Reads one saved range back. What a sector reads back as is what was
 // written to it last: the record saved earliest among those written there.
 // A sector left out must not hold the probe's data either.
@@ -67,10 +80,7 @@ void check_range(const ProbeDevice* device, const GeneratorState* run, const Sav
                  const unsigned char* saved, const char* written, uint64_t trusted_limit,
                  std::vector<unsigned char>* buffer, RestoreOutcome* outcome) {
     uint32_t sector = device->sector_size;
-    buffer->resize(range->length);
-    if (!device->read(device->context, range->offset, range->length, buffer->data())) {
-        outcome->device_failed = true;
-        note_left(outcome, range->offset, range->length, left_unreadable);
+    if (!read_back(device, range->offset, range->length, buffer, outcome)) {
         return;
     }
     for (size_t s = 0; s < range->length / sector; ++s) {
@@ -96,10 +106,7 @@ void check_damaged(const ProbeDevice* device, const GeneratorState* run,
                    const DamagedRecord* record, std::vector<unsigned char>* buffer,
                    RestoreOutcome* outcome) {
     uint32_t sector = device->sector_size;
-    buffer->resize(record->length);
-    if (!device->read(device->context, record->offset, record->length, buffer->data())) {
-        outcome->device_failed = true;
-        note_left(outcome, record->offset, record->length, left_unreadable);
+    if (!read_back(device, record->offset, record->length, buffer, outcome)) {
         return;
     }
     for (size_t s = 0; s < record->length / sector; ++s) {

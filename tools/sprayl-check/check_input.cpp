@@ -16,7 +16,7 @@ namespace {
 constexpr size_t file_piece = size_t{256} << 10;
 constexpr size_t stream_piece = size_t{1} << 20;
 
-char unreached_reason[4096 + 128];
+char unreached_reason[message_capacity];
 
 // The most bytes the check takes (--size), and whether the input held more.
 uint64_t read_limit = UINT64_MAX;
@@ -102,7 +102,7 @@ CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Prog
                    uint64_t limit, char* message, size_t capacity) {
     unsigned char* buffer = read_buffer();
     if (buffer == nullptr) {
-        char name[4096 + 8]; // the path in quotes
+        char name[quoted_path_capacity];
         quoted_input_name(input->path, name, sizeof name);
         std::snprintf(message, capacity, "no memory to read %s into", name);
         return check_end_read_failed;
@@ -144,8 +144,8 @@ CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Prog
         // A stream cannot skip what it cannot read; and where the file
         // system is gone, nothing after is the drive's to judge.
         if (!input->seekable || error_is_gone(error)) {
-            char text[128];
-            char name[4096 + 8]; // the path in quotes
+            char text[error_text_capacity];
+            char name[quoted_path_capacity];
             error_text(error, text, sizeof text);
             quoted_input_name(input->path, name, sizeof name);
             std::snprintf(message, capacity, "cannot read %s past offset %" PRIu64 ": %s", name,
@@ -176,7 +176,7 @@ int open_one(const InputList* list, size_t i, OpenInput* input) {
     if (list->directory == nullptr) {
         return open_input(input->path, input);
     }
-    char name[64];
+    char name[fill_name_capacity];
     fill_file_name(static_cast<uint32_t>(i + 1), name, sizeof name);
     return open_input_in(&list->folder, name, input);
 }
@@ -190,7 +190,7 @@ CheckEnd check_input_file(InputList* list, size_t i, StreamCheck* check, ReadFun
         skip_unread(check, recorded);
         return check_end_of_input;
     }
-    char path[4096];
+    char path[path_capacity];
     input_path(list, i, path, sizeof path);
     OpenInput input = {};
     input.path = path;
@@ -207,9 +207,9 @@ CheckEnd check_input_file(InputList* list, size_t i, StreamCheck* check, ReadFun
             skip_unread(check, size);
             return check_end_of_input;
         }
-        char text[128];
+        char text[error_text_capacity];
         error_text(error, text, sizeof text);
-        char name[4096 + 8]; // the path in quotes
+        char name[quoted_path_capacity];
         quoted_input_name(path, name, sizeof name);
         std::snprintf(message, capacity, "cannot %s %s: %s", failed, name, text);
         return check_end_read_failed;
@@ -255,7 +255,7 @@ bool directory_gone(const OpenDirectory* directory, char* text, size_t capacity)
     if (state == directory_in_place) {
         return false;
     }
-    char error_words[128] = "";
+    char error_words[error_text_capacity] = "";
     if (error != 0) {
         error_text(error, error_words, sizeof error_words);
     }
@@ -273,7 +273,7 @@ int64_t last_fill_file(const OpenDirectory* directory, char* message, size_t cap
     uint32_t last = 0;
     int error = 0;
     if (!list_open_directory(directory, note_fill_file, &last, &error)) {
-        char text[128];
+        char text[error_text_capacity];
         error_text(error, text, sizeof text);
         std::snprintf(message, capacity, "cannot list \"%s\": %s", directory->path, text);
         return -1;
@@ -316,7 +316,7 @@ void file_path_in(const char* directory, const char* name, char* path, size_t ca
 }
 
 void fill_file_path(const char* directory, uint32_t number, char* path, size_t capacity) {
-    char name[64];
+    char name[fill_name_capacity];
     fill_file_name(number, name, sizeof name);
     file_path_in(directory, name, path, capacity);
 }
@@ -353,7 +353,7 @@ void prepare_fill_inputs(InputList* list, const OpenDirectory* directory, size_t
     list->read_limit = 0;
     list->went_on = false;
     for (size_t i = 0; i < list->count; ++i) {
-        char name[64];
+        char name[fill_name_capacity];
         fill_file_name(static_cast<uint32_t>(i + 1), name, sizeof name);
         PathStatus status = {};
         int error = 0;
@@ -373,7 +373,7 @@ namespace {
 bool prepare_directory(InputList* list, const char* path, char* message, size_t capacity) {
     int error = open_directory(path, &list->folder);
     if (error != 0) {
-        char text[128];
+        char text[error_text_capacity];
         error_text(error, text, sizeof text);
         std::snprintf(message, capacity, "cannot open \"%s\": %s", path, text);
         return false;
@@ -381,7 +381,7 @@ bool prepare_directory(InputList* list, const char* path, char* message, size_t 
     char why[512];
     RecordState state = read_fill_record(&list->folder, &list->record, why, sizeof why);
     if (state == record_damaged || state == record_unreadable) {
-        char record_path[4096];
+        char record_path[path_capacity];
         file_path_in(path, fill_record_name, record_path, sizeof record_path);
         std::snprintf(message, capacity,
                       "the fill record \"%s\" is %s: %s; nothing can be said of the fill by it"
@@ -429,7 +429,7 @@ bool prepare_inputs(InputList* list, char** paths, size_t count, char* message, 
             continue;
         }
         if (!path_status(paths[i], &status, &error)) {
-            char text[128];
+            char text[error_text_capacity];
             error_text(error, text, sizeof text);
             std::snprintf(message, capacity, "cannot open \"%s\": %s", paths[i], text);
             return false;

@@ -6,6 +6,7 @@
 #include "progress.h"
 #include "stream_check.h"
 #include "system.h"
+#include "text_sizes.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -75,7 +76,8 @@ bool directory_gone(const OpenDirectory* directory, char* text, size_t capacity)
 void file_path_in(const char* directory, const char* name, char* path, size_t capacity);
 
 // The name of fill file number ("sprayl-00001.bin"), and its path in
-// directory.
+// directory; fill_name_capacity holds the name.
+constexpr size_t fill_name_capacity = 64;
 void fill_file_name(uint32_t number, char* name, size_t capacity);
 void fill_file_path(const char* directory, uint32_t number, char* path, size_t capacity);
 
@@ -83,7 +85,8 @@ void fill_file_path(const char* directory, uint32_t number, char* path, size_t c
 void input_path(const InputList* list, size_t i, char* path, size_t capacity);
 
 // The input at path as messages name it: the path in quotes, or standard
-// input for "-".
+// input for "-"; quoted_path_capacity holds it.
+constexpr size_t quoted_path_capacity = path_capacity + 8;
 void quoted_input_name(const char* path, char* name, size_t capacity);
 
 // The highest number of the fill files in directory, 0 when there are none,

@@ -42,46 +42,6 @@
 
 namespace {
 
-const char usage_text[] =
-    "usage: sprayl-check [--size N] [FILE...]\n"
-    "       sprayl-check DIR\n"
-    "       sprayl-check --fill DIR [--file-size N] [--replace | --resume] [--keep-going]\n"
-    "       sprayl-check --probe DEVICE [--backup FILE | --destructive]\n"
-    "       sprayl-check --restore BACKUP DEVICE\n"
-    "Checks that the files, read one after another as one stream (or standard\n"
-    "input when there is no FILE, or FILE is \"-\"), hold a stream of sprayl\n"
-    "intact, byte for byte; DIR: the fill files in it, in their order.\n"
-    "  --fill DIR       fill the file system that holds DIR with files\n"
-    "                   sprayl-00001.bin, ... of one stream until it is full,\n"
-    "                   reading samples back as it goes, then check them all;\n"
-    "                   a sample that was not kept stops the writing early;\n"
-    "                   sprayl-fill.txt records the fill for a later check\n"
-    "  --file-size N    largest fill file (default 1G; the first ones are smaller)\n"
-    "  --replace        remove an earlier fill's files first (only its own)\n"
-    "  --resume         go on with an interrupted fill: check the files there, cut\n"
-    "                   the last one back to its last intact sector, write on\n"
-    "  --keep-going     write to the end even when a sample was not kept\n"
-    "  --size N         the input should be N bytes long; check that many\n"
-    "  --json FILE      also write the report for programs, as JSON, to FILE\n"
-    "                   (\"-\": standard output, the text report to standard error)\n"
-    "  --plot FILE      draw the write and read rates over the stream, and the\n"
-    "                   damage, as an SVG chart in FILE\n"
-    "  --probe DEVICE   find a drive's real capacity in seconds (Linux, root, a\n"
-    "                   whole disk that is not in use); every sector it\n"
-    "                   overwrites is saved first and written back at the end\n"
-    "  --backup FILE    where --probe saves them (default: the current\n"
-    "                   directory, sprayl-probe-DEVICE-TIME.backup)\n"
-    "  --destructive    --probe saves nothing: the drive's data may be lost\n"
-    "  --restore BACKUP DEVICE  put a probe's saved sectors back\n"
-    "  --version        the version\n"
-    "  -h, --help       this text (also /? on Windows)\n"
-    "N: bytes, or with K, M, G, T (powers of 1024).\n"
-    "Exit code 0: intact (a genuine drive); 1: damaged (a fake drive); 2: usage\n"
-    "error, input that cannot be opened, too short to check, a fill refused or\n"
-    "whose directory went away, or a drive that cannot be probed; 3: no damage\n"
-    "found, but what was read may have come from memory rather than the drive,\n"
-    "or the fill did not cover the drive's free space; 130: interrupted.\n";
-
 StreamCheck check;
 InputList inputs;
 char message[4096 + 256];
@@ -256,7 +216,7 @@ void print_profiles() {
 
 int run_check(const CheckOptions* options) {
     if (options->input_count == 0 && stdin_is_terminal()) {
-        std::fputs(usage_text, stderr);
+        write_usage(stderr);
         return exit_unverifiable;
     }
     if (!prepare_inputs(&inputs, options->inputs, static_cast<size_t>(options->input_count),
@@ -554,7 +514,7 @@ int check_main(int argc, char** argv) {
     parse_options(argc, argv, &options);
     switch (options.action) {
     case action_help:
-        std::fputs(usage_text, stdout);
+        write_usage(stdout);
         return finish_output(exit_intact);
     case action_version:
         std::puts("sprayl-check " SPRAYL_VERSION);

@@ -1,21 +1,30 @@
 #include "check_options.h"
 
+#include "printf_format.h"
 #include "system.h"
 
-#include <cstdio>
+#include <cstdarg>
 #include <cstring>
 
 namespace {
 
-int usage_error(CheckOptions* options, const char* format, const char* argument) {
+int usage_error(CheckOptions* options, const char* format, ...) PRINTF_FORMAT(2, 3);
+
+// Makes the run a usage error that says what format and the values say.
+// Returns -1.
+int usage_error(CheckOptions* options, const char* format, ...) {
     options->action = action_usage_error;
-    std::snprintf(options->message, sizeof options->message, format, argument);
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(options->message, sizeof options->message, format, arguments);
+    va_end(arguments);
     return -1;
 }
 
-bool is_help(const char* argument) {
-    return std::strcmp(argument, "-h") == 0 || std::strcmp(argument, "--help") == 0 ||
-           std::strcmp(argument, "-?") == 0 ||
+// The asks for help that the options' table does not name: "-?", and the
+// system's own ("/?" on Windows).
+bool is_other_help(const char* argument) {
+    return std::strcmp(argument, "-?") == 0 ||
            (system_help_option != nullptr && std::strcmp(argument, system_help_option) == 0);
 }
 
@@ -46,52 +55,146 @@ int option_value(int argc, char** argv, int at, const char* name, const char** v
 bool byte_count_option(const char* name, const char* value, uint64_t* count,
                        CheckOptions* options) {
     if (!parse_byte_count(value, count) || *count == 0) {
-        char format[96];
-        std::snprintf(format, sizeof format, "%s needs a byte count, such as 4G, not \"%%s\"",
-                      name);
-        usage_error(options, format, value);
+        usage_error(options, "%s needs a byte count, such as 4G, not \"%s\"", name, value);
         return false;
     }
     return true;
 }
 
-// An option of the command line and where it goes: a flag, a text or a
-// byte count (one of the three members is set).
+// An option of the command line: where it goes (a flag, a text or a byte
+// count of CheckOptions; one of the three is set) or the run it asks for
+// (--version, --help), and how the help text shows it.
 struct OptionRow {
     const char* name;
+    const char* short_name; // its other name, shown first ("-h"); nullptr for none
+    const char* value;      // what follows it, as the help names it ("N", "DIR")
     bool CheckOptions::*flag;
     const char* CheckOptions::*text;
     uint64_t CheckOptions::*count;
+    CheckAction action; // a run of its own; action_check for the others
+    const char* help;   // its lines of the help text; nullptr: not shown (tests only)
 };
 
+constexpr OptionRow flag_row(const char* name, bool CheckOptions::*flag, const char* help) {
+    return {name, nullptr, nullptr, flag, nullptr, nullptr, action_check, help};
+}
+
+constexpr OptionRow text_row(const char* name, const char* value, const char* CheckOptions::*text,
+                             const char* help) {
+    return {name, nullptr, value, nullptr, text, nullptr, action_check, help};
+}
+
+constexpr OptionRow count_row(const char* name, uint64_t CheckOptions::*count, const char* help) {
+    return {name, nullptr, "N", nullptr, nullptr, count, action_check, help};
+}
+
+constexpr OptionRow action_row(const char* name, const char* short_name, CheckAction action,
+                               const char* help) {
+    return {name, short_name, nullptr, nullptr, nullptr, nullptr, action, help};
+}
+
+// In the order of the help text.
 const OptionRow option_rows[] = {
-    {"--replace", &CheckOptions::replace, nullptr, nullptr},
-    {"--destructive", &CheckOptions::destructive, nullptr, nullptr},
-    {"--file-as-drive", &CheckOptions::file_as_drive, nullptr, nullptr},
-    {"--keep-going", &CheckOptions::keep_going, nullptr, nullptr},
-    {"--resume", &CheckOptions::resume, nullptr, nullptr},
-    {"--probe", nullptr, &CheckOptions::probe_device, nullptr},
-    {"--restore", nullptr, &CheckOptions::restore_backup, nullptr},
-    {"--backup", nullptr, &CheckOptions::backup_path, nullptr},
-    {"--fill", nullptr, &CheckOptions::fill_directory, nullptr},
-    {"--json", nullptr, &CheckOptions::json_path, nullptr},
-    {"--plot", nullptr, &CheckOptions::plot_path, nullptr},
-    {"--size", nullptr, nullptr, &CheckOptions::expected_size},
-    {"--file-size", nullptr, nullptr, &CheckOptions::file_size},
+    text_row("--fill", "DIR", &CheckOptions::fill_directory,
+             "fill the file system that holds DIR with files\n"
+             "sprayl-00001.bin, ... of one stream until it is full,\n"
+             "reading samples back as it goes, then check them all;\n"
+             "a sample that was not kept stops the writing early;\n"
+             "sprayl-fill.txt records the fill for a later check"),
+    count_row("--file-size", &CheckOptions::file_size,
+              "largest fill file (default 1G; the first ones are smaller)"),
+    flag_row("--replace", &CheckOptions::replace,
+             "remove an earlier fill's files first (only its own)"),
+    flag_row("--resume", &CheckOptions::resume,
+             "go on with an interrupted fill: check the files there, cut\n"
+             "the last one back to its last intact sector, write on"),
+    flag_row("--keep-going", &CheckOptions::keep_going,
+             "write to the end even when a sample was not kept"),
+    count_row("--size", &CheckOptions::expected_size,
+              "the input should be N bytes long; check that many"),
+    text_row("--json", "FILE", &CheckOptions::json_path,
+             "also write the report for programs, as JSON, to FILE\n"
+             "(\"-\": standard output, the text report to standard error)"),
+    text_row("--plot", "FILE", &CheckOptions::plot_path,
+             "draw the write and read rates over the stream, and the\n"
+             "damage, as an SVG chart in FILE"),
+    text_row("--probe", "DEVICE", &CheckOptions::probe_device,
+             "find a drive's real capacity in seconds (Linux, root, a\n"
+             "whole disk that is not in use); every sector it\n"
+             "overwrites is saved first and written back at the end"),
+    text_row("--backup", "FILE", &CheckOptions::backup_path,
+             "where --probe saves them (default: the current\n"
+             "directory, sprayl-probe-DEVICE-TIME.backup)"),
+    flag_row("--destructive", &CheckOptions::destructive,
+             "--probe saves nothing: the drive's data may be lost"),
+    text_row("--restore", "BACKUP DEVICE", &CheckOptions::restore_backup,
+             "put a probe's saved sectors back"),
+    flag_row("--file-as-drive", &CheckOptions::file_as_drive, nullptr),
+    action_row("--version", nullptr, action_version, "the version"),
+    action_row("--help", "-h", action_help, "this text (also /? on Windows)"),
 };
 constexpr size_t option_count = sizeof option_rows / sizeof option_rows[0];
 
-// Whether argument is the option of row: its name, or for one that takes
-// a value also "--name=value".
+// The help text around the options' table.
+const char usage_synopsis[] =
+    "usage: sprayl-check [--size N] [FILE...]\n"
+    "       sprayl-check DIR\n"
+    "       sprayl-check --fill DIR [--file-size N] [--replace | --resume] [--keep-going]\n"
+    "       sprayl-check --probe DEVICE [--backup FILE | --destructive]\n"
+    "       sprayl-check --restore BACKUP DEVICE\n"
+    "Checks that the files, read one after another as one stream (or standard\n"
+    "input when there is no FILE, or FILE is \"-\"), hold a stream of sprayl\n"
+    "intact, byte for byte; DIR: the fill files in it, in their order.\n";
+const char usage_closing[] =
+    "N: bytes, or with K, M, G, T (powers of 1024).\n"
+    "Exit code 0: intact (a genuine drive); 1: damaged (a fake drive); 2: usage\n"
+    "error, input that cannot be opened, too short to check, a fill refused or\n"
+    "whose directory went away, or a drive that cannot be probed; 3: no damage\n"
+    "found, but what was read may have come from memory rather than the drive,\n"
+    "or the fill did not cover the drive's free space; 130: interrupted.\n";
+
+// The column where the options' help begins; a longer name is followed by
+// two spaces.
+constexpr int help_column = 19;
+
+// Writes the lines of the help text that row gives.
+void write_option_help(std::FILE* out, const OptionRow& row) {
+    int column = std::fprintf(out, "  ");
+    if (row.short_name != nullptr) {
+        column += std::fprintf(out, "%s, ", row.short_name);
+    }
+    column += std::fprintf(out, "%s", row.name);
+    if (row.value != nullptr) {
+        column += std::fprintf(out, " %s", row.value);
+    }
+    for (const char* line = row.help; *line != '\0'; column = 0) {
+        for (int space = 0; space < (column + 2 > help_column ? 2 : help_column - column);
+             ++space) {
+            std::fputc(' ', out);
+        }
+        size_t length = std::strcspn(line, "\n");
+        std::fprintf(out, "%.*s\n", static_cast<int>(length), line);
+        line += length + (line[length] == '\n' ? 1 : 0);
+    }
+}
+
+// Whether argument is the option of row: its name or its other name, or
+// for one that takes a value also "--name=value".
 bool names_option(const char* argument, const OptionRow& row) {
     size_t length = std::strlen(row.name);
-    return std::strncmp(argument, row.name, length) == 0 &&
-           (argument[length] == '\0' || (row.flag == nullptr && argument[length] == '='));
+    bool takes_value = row.text != nullptr || row.count != nullptr;
+    return (row.short_name != nullptr && std::strcmp(argument, row.short_name) == 0) ||
+           (std::strncmp(argument, row.name, length) == 0 &&
+            (argument[length] == '\0' || (takes_value && argument[length] == '=')));
 }
 
 // Takes the option of row at argv[at] into options. Returns how many
 // arguments it used, or -1 after a usage error.
 int take_option(int argc, char** argv, int at, const OptionRow& row, CheckOptions* options) {
+    if (row.action != action_check) {
+        options->action = row.action;
+        return 1;
+    }
     if (row.flag != nullptr) {
         options->*row.flag = true;
         return 1;
@@ -113,10 +216,6 @@ int take_option(int argc, char** argv, int at, const OptionRow& row, CheckOption
 // after a usage error.
 int parse_option(int argc, char** argv, int at, bool* seen, CheckOptions* options) {
     const char* argument = argv[at];
-    if (std::strcmp(argument, "--version") == 0) {
-        options->action = action_version;
-        return 1;
-    }
     for (size_t i = 0; i < option_count; ++i) {
         if (!names_option(argument, option_rows[i])) {
             continue;
@@ -133,7 +232,7 @@ int parse_option(int argc, char** argv, int at, bool* seen, CheckOptions* option
 // --probe DEVICE and --restore BACKUP DEVICE, and what goes with them.
 void check_probe_combinations(CheckOptions* options) {
     if (options->probe_device != nullptr && options->restore_backup != nullptr) {
-        usage_error(options, "%s: --probe and --restore are two runs", "--restore");
+        usage_error(options, "--restore: --probe and --restore are two runs");
     } else if (options->fill_directory != nullptr || options->expected_size != 0 ||
                options->replace || options->keep_going || options->resume ||
                options->file_size != default_fill_file_size) {
@@ -143,14 +242,13 @@ void check_probe_combinations(CheckOptions* options) {
         usage_error(options, "--probe takes one drive; it takes no file \"%s\"",
                     options->inputs[0]);
     } else if (options->restore_backup != nullptr && options->input_count != 1) {
-        usage_error(options, "%s needs the backup and the drive: --restore BACKUP DEVICE",
-                    "--restore");
+        usage_error(options, "--restore needs the backup and the drive: --restore BACKUP DEVICE");
     } else if (options->restore_backup != nullptr &&
                (options->destructive || options->backup_path != nullptr)) {
         usage_error(options, "%s goes with --probe",
                     options->destructive ? "--destructive" : "--backup");
     } else if (options->destructive && options->backup_path != nullptr) {
-        usage_error(options, "%s saves nothing, so it takes no --backup", "--destructive");
+        usage_error(options, "--destructive saves nothing, so it takes no --backup");
     } else {
         options->action = options->probe_device != nullptr ? action_probe : action_restore;
     }
@@ -159,7 +257,7 @@ void check_probe_combinations(CheckOptions* options) {
 // The combinations that make no sense, once every argument is read.
 void check_combinations(CheckOptions* options) {
     if (options->plot_path != nullptr && std::strcmp(options->plot_path, "-") == 0) {
-        usage_error(options, "--plot needs a file name, not \"%s\"", "-");
+        usage_error(options, "--plot needs a file name, not \"-\"");
         return;
     }
     if ((options->probe_device != nullptr || options->restore_backup != nullptr) &&
@@ -184,11 +282,10 @@ void check_combinations(CheckOptions* options) {
             usage_error(options, "--fill checks what it writes; it takes no file \"%s\"",
                         options->inputs[0]);
         } else if (options->expected_size != 0) {
-            usage_error(options, "--fill knows the size it wrote; %s is for checking files",
-                        "--size");
+            usage_error(options, "--fill knows the size it wrote; --size is for checking files");
         } else if (options->resume && options->replace) {
-            usage_error(options, "--resume goes on with the fill files there; %s removes them",
-                        "--replace");
+            usage_error(options,
+                        "--resume goes on with the fill files there; --replace removes them");
         } else {
             options->action = action_fill;
         }
@@ -205,7 +302,7 @@ void check_combinations(CheckOptions* options) {
     }
     for (int i = 0; i < options->input_count && options->input_count > 1; ++i) {
         if (std::strcmp(options->inputs[i], "-") == 0) {
-            usage_error(options, "standard input (\"%s\") cannot be checked with files", "-");
+            usage_error(options, "standard input (\"-\") cannot be checked with files");
             return;
         }
     }
@@ -257,16 +354,13 @@ void parse_options(int argc, char** argv, CheckOptions* options) {
         if (!options_ended && std::strcmp(argument, "--") == 0) {
             options_ended = true;
             ++at;
-        } else if (!options_ended && is_help(argument)) {
+        } else if (!options_ended && is_other_help(argument)) {
             options->action = action_help;
             return;
         } else if (!options_ended && argument[0] == '-' && argument[1] != '\0') {
             int used = parse_option(argc, argv, at, seen, options);
-            if (used < 0) {
-                return;
-            }
-            if (options->action == action_version) {
-                return;
+            if (used < 0 || options->action != action_check) {
+                return; // a usage error, or a run of its own (--version, --help)
             }
             at += used;
         } else {
@@ -276,4 +370,14 @@ void parse_options(int argc, char** argv, CheckOptions* options) {
         }
     }
     check_combinations(options);
+}
+
+void write_usage(std::FILE* out) {
+    std::fputs(usage_synopsis, out);
+    for (const OptionRow& row : option_rows) {
+        if (row.help != nullptr) {
+            write_option_help(out, row);
+        }
+    }
+    std::fputs(usage_closing, out);
 }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 enum CheckAction {
     action_check,       // check the inputs, or standard input when there are none
@@ -37,6 +38,10 @@ struct CheckOptions {
     const char* plot_path;      // --plot: the chart of the rates and the damage goes there
     char message[200];          // for action_usage_error
 };
+
+// Writes the help text to out: the synopsis, the options, what N means and
+// the exit codes.
+void write_usage(std::FILE* out);
 
 // Parses argv[1..argc-1]. The file arguments are moved to the front of
 // argv[1..] in their order, where options->inputs points.

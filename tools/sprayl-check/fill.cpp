@@ -97,7 +97,7 @@ FillStop fail_at(const OpenDirectory* directory, const char* action, const char*
     if (directory_gone(directory, message, capacity)) {
         return stop_failed;
     }
-    char text[128];
+    char text[error_text_capacity];
     error_text(error, text, sizeof text);
     std::snprintf(message, capacity, "cannot %s \"%s\": %s", action, path, text);
     return stop_failed;
@@ -117,8 +117,8 @@ FillStop save_record(const OpenDirectory* directory, const FillRecord* record, F
         return stop_failed;
     }
     if (outcome->record_error[0] == '\0') {
-        char text[128];
-        char path[4096];
+        char text[error_text_capacity];
+        char path[path_capacity];
         error_text(error, text, sizeof text);
         file_path_in(directory->path, fill_record_name, path, sizeof path);
         std::snprintf(outcome->record_error, sizeof outcome->record_error,
@@ -129,7 +129,7 @@ FillStop save_record(const OpenDirectory* directory, const FillRecord* record, F
 
 // Why the file system took no more: no more files, or no more bytes.
 FillStop full_stop(const OpenDirectory* directory, bool creating, int error, FillOutcome* outcome) {
-    char text[128];
+    char text[error_text_capacity];
     error_text(error, text, sizeof text);
     if (creating && free_files(directory->path) == 0) {
         std::snprintf(outcome->why, sizeof outcome->why,
@@ -144,8 +144,8 @@ FillStop full_stop(const OpenDirectory* directory, bool creating, int error, Fil
 // Makes fill file number, only where nothing has its name.
 intptr_t create_fill_file(const OpenDirectory* directory, uint32_t number, FillOutcome* outcome,
                           FillStop* stop, char* message, size_t capacity) {
-    char name[64];
-    char path[4096];
+    char name[fill_name_capacity];
+    char path[path_capacity];
     fill_file_name(number, name, sizeof name);
     fill_file_path(directory->path, number, path, sizeof path);
     int error = 0;
@@ -184,7 +184,7 @@ FillStop read_back_after(const OpenDirectory* directory, const FillPlan* plan, F
         (result == piece_not_kept && read_back.finding.kind == damage_unreadable &&
          directory_gone(directory, message, capacity))) {
         if (result == piece_not_read && !directory_gone(directory, message, capacity)) {
-            char text[128];
+            char text[error_text_capacity];
             error_text(read_back.error, text, sizeof text);
             std::snprintf(message, capacity, "cannot read \"%s\" back: %s", read_back.failed_path,
                           text);
@@ -195,7 +195,7 @@ FillStop read_back_after(const OpenDirectory* directory, const FillPlan* plan, F
         outcome->finding = read_back.finding;
         outcome->stopped_early = !plan->keep_going && stop == stop_none;
         if (!plan->keep_going && stop == stop_none) {
-            char name[64];
+            char name[fill_name_capacity];
             fill_file_name(outcome->finding.file, name, sizeof name);
             std::snprintf(
                 outcome->why, sizeof outcome->why,
@@ -225,8 +225,8 @@ FillStop fill_next_file(const OpenDirectory* directory, const FillPlan* plan, St
     if (file == 0) {
         return stop;
     }
-    char name[64];
-    char path[4096];
+    char name[fill_name_capacity];
+    char path[path_capacity];
     fill_file_name(number, name, sizeof name);
     fill_file_path(directory->path, number, path, sizeof path);
     uint64_t before = outcome->bytes;
@@ -263,7 +263,7 @@ FillStop fill_next_file(const OpenDirectory* directory, const FillPlan* plan, St
         if (directory_gone(directory, message, capacity)) {
             return stop_failed;
         }
-        char text[128];
+        char text[error_text_capacity];
         error_text(flush_error, text, sizeof text);
         std::snprintf(message, capacity, "cannot flush \"%s\": %s", path, text);
         std::snprintf(outcome->why, sizeof outcome->why, "%s", message);

@@ -7,6 +7,7 @@
 #include "progress.h"
 #include "read_back.h"
 #include "system.h"
+#include "text_sizes.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -42,8 +43,8 @@ struct FillOutcome {
     bool stopped_early;    // a piece read back was not what was written
     SampleFinding finding; // the first piece that was not
     FillStop stop;
-    char why[512];                 // why it stopped, in a few words ("the file system is full")
-    char record_error[4096 + 256]; // why the record could not be written, "" where it was
+    char why[512]; // why it stopped, in a few words ("the file system is full")
+    char record_error[message_capacity]; // why the record could not be written, "" where it was
 };
 
 // The largest size of fill file number (from 1): the first files are

@@ -1,6 +1,8 @@
 #include "fill_record.h"
 
 #include "check_input.h"
+#include "printf_format.h"
+#include "text_sizes.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -39,8 +41,7 @@ uint32_t crc32_of(const char* bytes, size_t size) {
 
 // Appends to text as snprintf would; *used stays past capacity once it no
 // longer fits.
-void append(char* text, size_t capacity, size_t* used, const char* format, ...)
-    __attribute__((format(printf, 4, 5)));
+void append(char* text, size_t capacity, size_t* used, const char* format, ...) PRINTF_FORMAT(4, 5);
 
 void append(char* text, size_t capacity, size_t* used, const char* format, ...) {
     va_list arguments;
@@ -177,7 +178,7 @@ int64_t read_small_file(const OpenDirectory* directory, const char* name, char* 
         *error = 0;
         return -1;
     }
-    char path[4096];
+    char path[path_capacity];
     file_path_in(directory->path, name, path, sizeof path);
     OpenInput input = {};
     input.path = path;
@@ -424,7 +425,7 @@ RecordState read_fill_record(const OpenDirectory* directory, FillRecord* record,
         if (error_is_not_found(error)) {
             return record_absent;
         }
-        char text[128];
+        char text[error_text_capacity];
         error_text(error, text, sizeof text);
         std::snprintf(why, capacity, "%s", text);
         return record_unreadable;
@@ -436,7 +437,7 @@ RecordState read_fill_record(const OpenDirectory* directory, FillRecord* record,
     int64_t length =
         read_small_file(directory, fill_record_name, record_text, most_record_bytes, &error);
     if (length < 0) {
-        char text[128] = "no memory to read it";
+        char text[error_text_capacity] = "no memory to read it";
         if (error != 0) {
             error_text(error, text, sizeof text);
         }

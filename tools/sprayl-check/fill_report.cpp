@@ -4,6 +4,7 @@
 #include "damage_kinds.h"
 #include "exit_code.h"
 #include "input_report.h"
+#include "printf_format.h"
 
 #include <cinttypes>
 #include <cstdarg>
@@ -12,8 +13,7 @@
 namespace {
 
 // Adds a finding to the verdict, after those before it.
-void add_finding(char* verdict, size_t capacity, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+void add_finding(char* verdict, size_t capacity, const char* format, ...) PRINTF_FORMAT(3, 4);
 
 void add_finding(char* verdict, size_t capacity, const char* format, ...) {
     size_t used = std::strlen(verdict);

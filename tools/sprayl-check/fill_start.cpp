@@ -3,6 +3,7 @@
 #include "check_report.h"
 #include "input_report.h"
 #include "stream_position.h"
+#include "text_sizes.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -71,7 +72,7 @@ bool list_holdings(const OpenDirectory* directory, Holdings* holdings, char* mes
     *holdings = {};
     int error = 0;
     if (!list_open_directory(directory, note_holding, holdings, &error)) {
-        char text[128];
+        char text[error_text_capacity];
         error_text(error, text, sizeof text);
         std::snprintf(message, capacity, "cannot list \"%s\": %s", directory->path, text);
         return false;
@@ -85,7 +86,7 @@ bool list_holdings(const OpenDirectory* directory, Holdings* holdings, char* mes
 // message naming it.
 bool fill_file_is_own(const OpenDirectory* directory, uint32_t number, uint32_t listed,
                       Removal* removal, char* message, size_t capacity) {
-    char name[64];
+    char name[fill_name_capacity];
     fill_file_name(number, name, sizeof name);
     PathStatus status = {};
     int error = 0;
@@ -127,7 +128,7 @@ bool files_match_record(const OpenDirectory* directory, const FillRecord* record
                         char* reason, size_t capacity) {
     uint32_t listed = record_file_count(record);
     for (uint32_t number = 1; number <= listed || number <= last; ++number) {
-        char name[64];
+        char name[fill_name_capacity];
         fill_file_name(number, name, sizeof name);
         PathStatus status = {};
         int error = 0;
@@ -195,7 +196,7 @@ int64_t cut_back(const OpenDirectory* directory, const InputList* inputs, uint32
                  size_t capacity) {
     uint64_t last_start = inputs->starts[files - 1];
     uint64_t read_end = inputs->starts[files];
-    char name[64];
+    char name[fill_name_capacity];
     fill_file_name(files, name, sizeof name);
     char reason[256];
     *bytes_there = read_end;
@@ -234,9 +235,9 @@ int64_t cut_back(const OpenDirectory* directory, const InputList* inputs, uint32
     int error =
         kept > 0 ? truncate_file_in(directory, name, kept) : remove_file_in(directory, name);
     if (error != 0) {
-        char text[128];
+        char text[error_text_capacity];
         error_text(error, text, sizeof text);
-        char path[4096];
+        char path[path_capacity];
         file_path_in(directory->path, name, path, sizeof path);
         std::snprintf(message, capacity, "cannot cut \"%s\" back: %s", path, text);
         return -1;
@@ -276,8 +277,8 @@ FileStart file_start_of(const unsigned char* bytes, size_t size, unsigned char* 
 
 FileStart read_file_start(const OpenDirectory* directory, uint32_t number, unsigned char* run) {
     static unsigned char* buffer = aligned_buffer(4096);
-    char name[64];
-    char path[4096];
+    char name[fill_name_capacity];
+    char path[path_capacity];
     fill_file_name(number, name, sizeof name);
     fill_file_path(directory->path, number, path, sizeof path);
     if (buffer == nullptr) {
@@ -323,7 +324,7 @@ bool plan_removal(const OpenDirectory* directory, bool replace, Removal* removal
         return true;
     }
     if (!replace) {
-        char last_path[4096];
+        char last_path[path_capacity];
         fill_file_path(directory->path, holdings.last_fill_file, last_path, sizeof last_path);
         if (holdings.last_fill_file > 0) {
             std::snprintf(message, capacity,
@@ -367,7 +368,7 @@ bool remove_earlier_fill(const OpenDirectory* directory, const Removal* removal,
                          size_t capacity) {
     for (uint32_t number = 0; number <= removal->last_fill_file + 1; ++number) {
         // 0 and last + 1: the records.
-        char name[64];
+        char name[fill_name_capacity];
         if (number == 0 || number > removal->last_fill_file) {
             std::snprintf(name, sizeof name, "%s",
                           number == 0 ? fill_record_new_name : fill_record_name);
@@ -376,9 +377,9 @@ bool remove_earlier_fill(const OpenDirectory* directory, const Removal* removal,
         }
         int error = remove_file_in(directory, name);
         if (error != 0) {
-            char text[128];
+            char text[error_text_capacity];
             error_text(error, text, sizeof text);
-            char path[4096];
+            char path[path_capacity];
             file_path_in(directory->path, name, path, sizeof path);
             std::snprintf(message, capacity, "cannot remove \"%s\": %s", path, text);
             return false;
@@ -498,8 +499,8 @@ bool fill_can_cover(const char* directory, uint64_t file_size, uint32_t files_th
     if (needed <= room) {
         return true;
     }
-    char given[32];
-    char free_text[32];
+    char given[size_text_capacity];
+    char free_text[size_text_capacity];
     option_size(file_size, given, sizeof given);
     format_size(free_bytes, free_text, sizeof free_text);
     uint64_t would_do = 0;
@@ -508,7 +509,7 @@ bool fill_can_cover(const char* directory, uint64_t file_size, uint32_t files_th
     }
     char remedy[64] = "no file size would do";
     if (would_do != 0) {
-        char size[32];
+        char size[size_text_capacity];
         option_size(would_do, size, sizeof size);
         std::snprintf(remedy, sizeof remedy, "--file-size %s or more would do", size);
     }

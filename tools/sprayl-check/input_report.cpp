@@ -1,6 +1,7 @@
 #include "input_report.h"
 
 #include "check_report.h"
+#include "text_sizes.h"
 
 #include <cinttypes>
 #include <cstring>
@@ -112,7 +113,7 @@ void print_inputs(std::FILE* out, const InputList* list, const StreamCheck* chec
     }
     std::fprintf(out, "files: %zu, in this order as one stream\n", count);
     for (size_t i = 0; i < count; ++i) {
-        char name[4096];
+        char name[path_capacity];
         char verdict[256];
         input_display_name(list, i, name, sizeof name);
         ReadMethod method = static_cast<ReadMethod>(list->methods[i]);

@@ -25,7 +25,7 @@ bool same_file(const FileIdentity& a, const FileIdentity& b) {
 }
 
 void say_cannot_write(const char* path, int error, char* message, size_t capacity) {
-    char text[128];
+    char text[error_text_capacity];
     error_text(error, text, sizeof text);
     std::snprintf(message, capacity, "cannot write \"%s\": %s", path, text);
 }
@@ -170,8 +170,8 @@ bool same_target(const OutputTarget* a, const OutputTarget* b) {
     if (a_exists || b_exists) {
         return a_exists && b_exists && same_file(found_a, found_b);
     }
-    char directory_a[4096];
-    char directory_b[4096];
+    char directory_a[path_capacity];
+    char directory_b[path_capacity];
     parent_directory(a->path, directory_a, sizeof directory_a);
     parent_directory(b->path, directory_b, sizeof directory_b);
     return std::strcmp(last_name(a->path), last_name(b->path)) == 0 &&

@@ -5,6 +5,8 @@
 // renamed onto it once it is whole.
 #pragma once
 
+#include "text_sizes.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -34,7 +36,7 @@ struct OutputFile {
     intptr_t file; // the system's handle, or 0 for standard output
     int error;     // the first error, 0 while there is none
     size_t used;
-    char temporary[4096 + 64]; // the new file beside the path; "" when written in place
+    char temporary[path_capacity + 64]; // the new file beside the path; "" when written in place
     char buffer[1 << 16];
 };
 

@@ -7,6 +7,7 @@
 #include "probe_report.h"
 #include "progress.h"
 #include "system.h"
+#include "text_sizes.h"
 
 #include <cstdio>
 #include <cstring>
@@ -180,7 +181,7 @@ int run_probe_command(const CheckOptions* options) {
         close_probe_drive(&drive);
         return code;
     }
-    char name[4096];
+    char name[path_capacity];
     if (options->backup_path != nullptr) {
         std::snprintf(name, sizeof name, "%s", options->backup_path);
     } else {

@@ -1,6 +1,7 @@
 #include "progress.h"
 
 #include "check_report.h"
+#include "text_sizes.h"
 
 #include <cstdio>
 #include <cstring>
@@ -68,7 +69,7 @@ void show_progress(Progress* progress, uint64_t done, uint64_t damaged, double n
 void format_progress(char* line, size_t capacity, int width, const char* verb, uint64_t done,
                      uint64_t total, double average, double rate, uint64_t damaged) {
     char parts[5][64];
-    char size[32];
+    char size[size_text_capacity];
     format_size(done, size, sizeof size);
     std::snprintf(parts[0], sizeof parts[0], "%s %s", verb, size);
     parts[1][0] = '\0';
@@ -79,7 +80,7 @@ void format_progress(char* line, size_t capacity, int width, const char* verb, u
             parts[1], sizeof parts[1], " of %s %u%%", size,
             static_cast<unsigned>(static_cast<double>(done) * 100.0 / static_cast<double>(total)));
     }
-    char speed[32];
+    char speed[size_text_capacity];
     format_rate(rate, speed, sizeof speed);
     std::snprintf(parts[2], sizeof parts[2], ", %s", speed);
     parts[3][0] = '\0';

@@ -62,8 +62,8 @@ uint32_t read_piece(OpenInput* input, unsigned char* buffer, uint32_t size, uint
 // Reads one piece back and checks it.
 ReadBackResult read_back_piece(ReadBack* read_back, const uint64_t* starts, uint32_t files,
                                const SamplePlace& place, bool* drive_reached) {
-    char name[64];
-    char path[4096];
+    char name[fill_name_capacity];
+    char path[path_capacity];
     fill_file_name(place.file + 1, name, sizeof name);
     fill_file_path(read_back->directory->path, place.file + 1, path, sizeof path);
     uint64_t file_offset = place.stream_offset - starts[place.file];

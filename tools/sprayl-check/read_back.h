@@ -7,6 +7,7 @@
 #include "check_input.h"
 #include "check_result.h"
 #include "generator.h"
+#include "text_sizes.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -45,8 +46,8 @@ struct ReadBack {
     unsigned char* buffer;
     uint64_t pieces_read;
     SampleFinding finding;
-    int error;              // piece_not_read: why its file could not be opened
-    char failed_path[4096]; // and which file it was
+    int error;                       // piece_not_read: why its file could not be opened
+    char failed_path[path_capacity]; // and which file it was
 };
 
 // Makes read_back ready for a fill of directory with the run from seed.

@@ -1,5 +1,7 @@
 #include "speed_profile.h"
 
+#include "text_sizes.h"
+
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -47,8 +49,8 @@ void put_spans(ProfileLines* lines, const RateTable* table, const char* what) {
         static_cast<size_t>(std::snprintf(lines->line, sizeof lines->line, "%s speed: ", what));
     uint32_t listed = count < listed_spans ? count : listed_spans;
     for (uint32_t i = 0; i < listed && used < sizeof lines->line; ++i) {
-        char speed[32];
-        char offset[32];
+        char speed[size_text_capacity];
+        char offset[size_text_capacity];
         format_rate(span_rate(&spans[i]), speed, sizeof speed);
         format_size(spans[i].end, offset, sizeof offset);
         const char* joint = i == 0 ? "" : ", then ";
@@ -78,9 +80,9 @@ void put_slowest(ProfileLines* lines, const RateTable* table, const char* what) 
     if (table->count < 2 || slowest == table->count) {
         return;
     }
-    char speed[32];
-    char start[32];
-    char end[32];
+    char speed[size_text_capacity];
+    char start[size_text_capacity];
+    char end[size_text_capacity];
     format_rate(stretch_rate(table, slowest), speed, sizeof speed);
     format_size(stretch_start(table, slowest), start, sizeof start);
     format_size(stretch_end(table, slowest), end, sizeof end);
@@ -89,10 +91,12 @@ void put_slowest(ProfileLines* lines, const RateTable* table, const char* what) 
     lines->write(lines->context, lines->line);
 }
 
-void put_stall(ProfileLines* lines, const char* format, const Stall& stall) {
-    char offset[32];
+// A line of a stall: what it is ("at offset"), where, and how long it took.
+void put_stall(ProfileLines* lines, const char* what, const Stall& stall) {
+    char offset[size_text_capacity];
     format_size(stall.offset, offset, sizeof offset);
-    std::snprintf(lines->line, sizeof lines->line, format, stall.offset, offset, stall.seconds);
+    std::snprintf(lines->line, sizeof lines->line, "  %s %" PRIu64 " (%s): %.2f s\n", what,
+                  stall.offset, offset, stall.seconds);
     lines->write(lines->context, lines->line);
 }
 
@@ -108,14 +112,13 @@ void put_stalls(ProfileLines* lines, const RateTable* table, const char* what) {
     lines->write(lines->context, lines->line);
     uint64_t listed = table->stall_count < listed_stalls ? table->stall_count : listed_stalls;
     for (uint64_t i = 0; i < listed; ++i) {
-        put_stall(lines, "  at offset %" PRIu64 " (%s): %.2f s\n", table->stalls[i]);
+        put_stall(lines, "at offset", table->stalls[i]);
     }
     if (listed < table->stall_count) {
         std::snprintf(lines->line, sizeof lines->line, "  and %" PRIu64 " more\n",
                       table->stall_count - listed);
         lines->write(lines->context, lines->line);
-        put_stall(lines, "  the longest at offset %" PRIu64 " (%s): %.2f s\n",
-                  table->longest_stall);
+        put_stall(lines, "the longest at offset", table->longest_stall);
     }
 }
 

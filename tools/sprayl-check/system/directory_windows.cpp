@@ -149,17 +149,6 @@ int remove_file_in(const OpenDirectory* directory, const char* name) {
     return static_cast<int>(GetLastError());
 }
 
-int truncate_file_in(const OpenDirectory* directory, const char* name, uint64_t size) {
-    int error = 0;
-    intptr_t file = open_for_writing_in(directory, name, &error);
-    if (file == 0) {
-        return error;
-    }
-    error = cut_file(file, size);
-    int flushed = flush_and_close(file);
-    return error != 0 ? error : flushed;
-}
-
 int replace_file_in(const OpenDirectory* directory, const char* from, const char* to) {
     // Both names at once: wide_path keeps the last two.
     const wchar_t* wide_from = wide_path_in(directory, from);

@@ -5,8 +5,7 @@
 // has no device, or by the server of a network file system.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include "text_sizes.h"
 
 // The file system that holds an open file, as far as the reading cares.
 enum FileSystemKind {
@@ -18,15 +17,6 @@ enum FileSystemKind {
 
 struct FileSystemInfo {
     FileSystemKind kind;
-    char type[64];      // as the system names it ("fuseblk", "nfs4", "NTFS")
-    char source[4096];  // the device or share it is mounted from, when known
+    char type[64];              // as the system names it ("fuseblk", "nfs4", "NTFS")
+    char source[path_capacity]; // the device or share it is mounted from, when known
 };
-
-// The file system type named in a line of /proc/self/mountinfo, sorted.
-FileSystemKind file_system_kind(const char* type);
-
-// Reads one line of /proc/self/mountinfo: the device number it is for, and
-// its type and source (with the escapes \040 and the like undone). False
-// when the line is not of that form.
-bool parse_mount_line(const char* line, unsigned* major, unsigned* minor, char* type,
-                      size_t type_capacity, char* source, size_t source_capacity);

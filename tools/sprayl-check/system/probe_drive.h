@@ -4,7 +4,7 @@
 // the command line gives them to the probe. The system layer runs no part
 // of the probe itself.
 //
-// On Linux in probe_drive_posix.cpp. On Windows (probe_drive_windows.cpp)
+// On Linux in probe_drive_linux.cpp. On Windows (probe_drive_windows.cpp)
 // not yet: a regular file standing for the drive would take
 // open_probe_drive's regular-file branch (CreateFileW, ReadFile and
 // WriteFile at offsets, FlushFileBuffers) and the backup file's four

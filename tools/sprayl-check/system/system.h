@@ -1,8 +1,10 @@
 // What sprayl-check asks of an operating system: files and devices to read
 // around the cache, files to write and flush, where they lie on their drive,
 // the terminal and stop requests. One implementation for POSIX systems
-// (system_posix.cpp) and one for Windows (system_windows.cpp); the rest of
-// the program calls only these names. Error codes are the system's own
+// (the *_posix.cpp files, with what only Linux answers in the *_linux.cpp
+// ones) and one for Windows (the *_windows.cpp files); what is the same on
+// every system in system_common.cpp. The rest of the program calls only
+// these names. Error codes are the system's own
 // (errno, GetLastError), to be told apart with the error_is_* questions.
 #pragma once
 
@@ -289,5 +291,7 @@ extern volatile std::sig_atomic_t stop_requested;
 // process; a read waiting on a pipe then ends at once.
 void catch_stop_requests();
 
-// Seconds on a clock that only goes forward, from an arbitrary start.
+// Seconds on a clock that only goes forward, from an arbitrary start: the
+// platform's monotonic clock, the one clock of sprayl-check's rates and
+// times.
 double clock_seconds();

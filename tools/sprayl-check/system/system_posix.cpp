@@ -1,9 +1,11 @@
-// sprayl-check's system layer on Linux and other POSIX systems.
+// sprayl-check's system layer on POSIX systems: errors, paths, files read
+// (around the cache with O_DIRECT, which Linux and the BSDs have) and
+// written, free room, the terminal and stop requests. What only Linux
+// answers is in system_linux.cpp; a directory held open in
+// directory_posix.cpp.
 #include "system.h"
 
 #include "descriptor_posix.h"
-#include "file_systems.h"
-#include "monotonic_clock.h"
 #include "posix/pipe_size.h"
 
 #include <cerrno>
@@ -12,12 +14,9 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/fiemap.h>
-#include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 volatile std::sig_atomic_t stop_requested = 0;
@@ -37,59 +36,6 @@ bool is_standard_input(const char* path) {
 void drop_from_cache(int fd) {
     fdatasync(fd);
     posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-}
-
-// The file system that holds the open file fd, from /proc/self/mountinfo.
-void find_file_system(int fd, FileSystemInfo* info) {
-    info->kind = file_system_local;
-    info->type[0] = '\0';
-    info->source[0] = '\0';
-    struct stat status;
-    if (fstat(fd, &status) != 0) {
-        return;
-    }
-    std::FILE* mounts = std::fopen("/proc/self/mountinfo", "re");
-    if (mounts == nullptr) {
-        return;
-    }
-    char line[8192];
-    while (std::fgets(line, sizeof line, mounts) != nullptr) {
-        unsigned major_number;
-        unsigned minor_number;
-        if (parse_mount_line(line, &major_number, &minor_number, info->type, sizeof info->type,
-                             info->source, sizeof info->source) &&
-            major_number == major(status.st_dev) && minor_number == minor(status.st_dev)) {
-            info->kind = file_system_kind(info->type);
-            break;
-        }
-        info->type[0] = '\0';
-        info->source[0] = '\0';
-    }
-    std::fclose(mounts);
-}
-
-// The daemon of a FUSE file system on a block device reads the device
-// through the device's page cache, which still holds what was just
-// written: write it back and drop it.
-ReadMethod drop_device_cache(const char* device, char* why, size_t capacity) {
-    int fd = open(device, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        std::snprintf(why, capacity, "cannot open %s to drop its cache: %s", device,
-                      std::strerror(errno));
-        return read_device_cached;
-    }
-    ReadMethod method = read_device_flushed;
-    if (ioctl(fd, BLKFLSBUF, 0) != 0) {
-        int error = errno;
-        method = read_device_advised;
-        if (fdatasync(fd) != 0 || posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) != 0) {
-            std::snprintf(why, capacity, "cannot drop the cache of %s: %s", device,
-                          std::strerror(error));
-            method = read_device_cached;
-        }
-    }
-    close(fd);
-    return method;
 }
 
 void on_stop_signal(int) {
@@ -121,7 +67,12 @@ bool error_is_existing(int error) {
 }
 
 bool error_is_drive_failure(int error) {
-    return error == EIO || error == EUCLEAN || error == EBADMSG;
+#if defined(EUCLEAN)
+    if (error == EUCLEAN) { // Linux: the file system found its own checksums wrong
+        return true;
+    }
+#endif
+    return error == EIO || error == EBADMSG;
 }
 
 bool error_is_gone(int error) {
@@ -264,31 +215,6 @@ int open_input(const char* path, OpenInput* input) {
     return open_input_at(AT_FDCWD, path, input);
 }
 
-void reach_the_drive(OpenInput* input, char* why, size_t capacity) {
-    if (!input->seekable) {
-        return;
-    }
-    FileSystemInfo info;
-    find_file_system(descriptor(input->handle), &info);
-    switch (info.kind) {
-    case file_system_local:
-        return;
-    case file_system_network:
-        std::snprintf(why, capacity, "\"%s\" is a network file system (%s)", info.source,
-                      info.type);
-        input->method = read_network;
-        return;
-    case file_system_fuse:
-        std::snprintf(why, capacity, "\"%s\" is a FUSE file system (%s) with no device to read",
-                      info.source, info.type);
-        input->method = read_fuse_unbacked;
-        return;
-    case file_system_fuse_device:
-        input->method = drop_device_cache(info.source, why, capacity);
-        return;
-    }
-}
-
 int64_t read_input(const OpenInput* input, unsigned char* buffer, size_t size, uint64_t offset,
                    int* error) {
     int fd = descriptor(input->handle);
@@ -397,81 +323,10 @@ uint64_t free_files(const char* directory) {
     return static_cast<uint64_t>(info.f_favail);
 }
 
-uint64_t drive_size(const char* directory) {
-    uint64_t size = 0;
-    int fd = open(directory, O_RDONLY | O_CLOEXEC | O_DIRECTORY);
-    if (fd >= 0) {
-        FileSystemInfo info;
-        find_file_system(fd, &info);
-        close(fd);
-        int device = std::strncmp(info.source, "/dev/", 5) == 0
-                         ? open(info.source, O_RDONLY | O_CLOEXEC)
-                         : -1;
-        if (device >= 0 && ioctl(device, BLKGETSIZE64, &size) != 0) {
-            size = 0;
-        }
-        if (device >= 0) {
-            close(device);
-        }
-    }
-    struct statvfs info;
-    if (size == 0 && statvfs(directory, &info) == 0) {
-        size = static_cast<uint64_t>(info.f_blocks) * static_cast<uint64_t>(info.f_frsize);
-    }
-    return size;
-}
-
 // ---- A directory held open: the rest in directory_posix.cpp ----
 
 int open_input_in(const OpenDirectory* directory, const char* name, OpenInput* input) {
     return open_input_at(descriptor(directory->handle), name, input);
-}
-
-// ---- Where a file lies on its drive ----
-
-int64_t file_extents(const char* path, FileExtent* extents, size_t capacity) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return -1;
-    }
-    constexpr unsigned batch = 256;
-    alignas(
-        fiemap) static unsigned char request_memory[sizeof(fiemap) + batch * sizeof(fiemap_extent)];
-    fiemap* request = reinterpret_cast<fiemap*>(request_memory);
-    size_t count = 0;
-    uint64_t start = 0;
-    bool last = false;
-    while (!last) {
-        std::memset(request_memory, 0, sizeof request_memory);
-        request->fm_start = start;
-        request->fm_length = FIEMAP_MAX_OFFSET - start;
-        request->fm_flags = FIEMAP_FLAG_SYNC;
-        request->fm_extent_count = batch;
-        if (ioctl(fd, FS_IOC_FIEMAP, request) != 0) {
-            close(fd);
-            return -1;
-        }
-        if (request->fm_mapped_extents == 0) {
-            break;
-        }
-        for (unsigned i = 0; i < request->fm_mapped_extents; ++i) {
-            const fiemap_extent& extent = request->fm_extents[i];
-            // Data whose place the file system does not tell, or that lies
-            // inside its own structures, maps to no offset of the drive.
-            const uint32_t unplaced = FIEMAP_EXTENT_UNKNOWN | FIEMAP_EXTENT_DELALLOC |
-                                      FIEMAP_EXTENT_DATA_INLINE | FIEMAP_EXTENT_DATA_TAIL |
-                                      FIEMAP_EXTENT_NOT_ALIGNED | FIEMAP_EXTENT_ENCODED;
-            if ((extent.fe_flags & unplaced) != 0 || count == capacity) {
-                close(fd);
-                return -1;
-            }
-            extents[count++] = {extent.fe_logical, extent.fe_physical, extent.fe_length};
-            start = extent.fe_logical + extent.fe_length;
-            last = (extent.fe_flags & FIEMAP_EXTENT_LAST) != 0;
-        }
-    }
-    close(fd);
-    return static_cast<int64_t>(count);
 }
 
 // ---- The terminal and stop requests ----
@@ -497,8 +352,4 @@ void catch_stop_requests() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
-}
-
-double clock_seconds() {
-    return monotonic_seconds();
 }

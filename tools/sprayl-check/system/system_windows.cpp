@@ -4,7 +4,6 @@
 #include "system.h"
 
 #include "file_systems.h"
-#include "monotonic_clock.h"
 #include "windows_paths.h"
 
 #include <cstdio>
@@ -250,7 +249,7 @@ void parent_directory(const char* path, char* parent, size_t capacity) {
 
 bool list_directory(const char* directory, void (*each)(const char* name, void* context),
                     void* context, int* error) {
-    char pattern[4096];
+    char pattern[path_capacity];
     size_t length = std::strlen(directory);
     bool separated = length > 0 && (directory[length - 1] == '/' || directory[length - 1] == '\\');
     std::snprintf(pattern, sizeof pattern, "%s%s*", directory, separated ? "" : "\\");
@@ -597,8 +596,4 @@ int terminal_width() {
 
 void catch_stop_requests() {
     SetConsoleCtrlHandler(on_console_event, TRUE);
-}
-
-double clock_seconds() {
-    return monotonic_seconds();
 }

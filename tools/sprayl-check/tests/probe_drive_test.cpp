@@ -3,8 +3,9 @@
 // file's bytes unchanged afterwards. The loop device tests need root and
 // free loop devices; without, they say why they are skipped. They touch no
 // disk but their own image in /tmp.
+#include "mounts_linux.h"
 #include "probe.h"
-#include "probe_drive_posix.h"
+#include "probe_drive.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <vector>
 
@@ -22,24 +24,32 @@ constexpr uint64_t MiB = uint64_t{1} << 20;
 const GeneratorState probe_run = {{0x243F6A88, 0x85A308D3, 0x13198A2E, 0x03707344},
                                   4 * weyl_increment};
 
-TEST(MountedFrom, NamesTheMountPointOfAnyOfTheDevices) {
-    const char* mountinfo = "22 1 253:0 / / rw,relatime shared:1 - ext4 /dev/vda rw\n"
+TEST(FindMount, NamesTheMountOfAnyOfTheDevices) {
+    const char* mountinfo = "22 1 253:0 / / rw,relatime shared:1 - ext4 /dev/vda rw,discard\n"
                             "35 22 0:31 / /proc rw - proc proc rw\n"
                             "40 22 8:17 / /media/stick rw,nosuid - vfat /dev/sdb1 rw\n"
-                            "41 22 8:33 /sub /mnt/other\\040place rw - ext4 /dev/sdc1 rw";
+                            "41 22 8:33 /sub /mnt/other\\040place rw - ext4 /dev/sdc1 rw,shutdown";
     const struct {
-        std::vector<std::string> devices;
-        const char* mount;
+        std::vector<dev_t> devices;
+        const char* mount_point; // nullptr: none found
+        const char* options;
     } cases[] = {
-        {{"8:16", "8:17", "8:18"}, "/media/stick"}, // a partition of the disk
-        {{"253:0"}, "/"},                           // the running system
-        {{"8:32", "8:33"}, "/mnt/other\\040place"}, // the last line, no newline
-        {{"8:48", "8:49"}, ""},                     // nothing mounted
-        {{"0:3"}, ""},                              // a number that is a prefix of one
+        {{makedev(8, 16), makedev(8, 17), makedev(8, 18)}, "/media/stick", "rw"}, // a partition
+        {{makedev(253, 0)}, "/", "rw,discard"}, // the running system
+        // The last line, without a newline; the kernel's escape undone.
+        {{makedev(8, 32), makedev(8, 33)}, "/mnt/other place", "rw,shutdown"},
+        {{makedev(8, 48), makedev(8, 49)}, nullptr, ""}, // nothing mounted
+        {{makedev(0, 3)}, nullptr, ""},                  // a number that is a prefix of one
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.devices[0]);
-        EXPECT_EQ(mounted_from(mountinfo, c.devices.data(), c.devices.size()), c.mount);
+        MountLine mount = {};
+        bool found = find_mount_in(mountinfo, c.devices.data(), c.devices.size(), &mount);
+        ASSERT_EQ(found, c.mount_point != nullptr);
+        if (found) {
+            EXPECT_STREQ(mount.mount_point, c.mount_point);
+            EXPECT_STREQ(mount.options, c.options);
+        }
     }
 }
 

@@ -2,13 +2,14 @@
 // loop device, over a fake drive and over an image changed behind the
 // mount. The daemon reads the device through the device's page cache, which
 // must be dropped before a check can speak for the drive.
-#include "file_systems.h"
+#include "mounts_linux.h"
 #include "program_test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -50,21 +51,16 @@ const MountLineCase mount_line_cases[] = {
 
 TEST(MountInfo, LinesAreReadAndTheirFileSystemsSorted) {
     for (const MountLineCase& c : mount_line_cases) {
-        unsigned major = 0;
-        unsigned minor = 0;
-        char type[64] = "";
-        char source[256] = "";
-        bool parsed =
-            parse_mount_line(c.line, &major, &minor, type, sizeof type, source, sizeof source);
+        MountLine mount = {};
+        bool parsed = parse_mount_line(c.line, &mount);
         ASSERT_EQ(parsed, c.parses) << c.line;
         if (!parsed) {
             continue;
         }
-        EXPECT_EQ(major, c.major) << c.line;
-        EXPECT_EQ(minor, c.minor) << c.line;
-        EXPECT_STREQ(type, c.type) << c.line;
-        EXPECT_STREQ(source, c.source) << c.line;
-        EXPECT_EQ(file_system_kind(type), c.kind) << c.line;
+        EXPECT_EQ(mount.device, makedev(c.major, c.minor)) << c.line;
+        EXPECT_STREQ(mount.type, c.type) << c.line;
+        EXPECT_STREQ(mount.source, c.source) << c.line;
+        EXPECT_EQ(file_system_kind(mount.type), c.kind) << c.line;
     }
 }
 

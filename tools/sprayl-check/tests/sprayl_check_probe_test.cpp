@@ -58,7 +58,7 @@ TEST(ProbeProgram, DrivesItRefusesAreLeftAlone) {
     struct Case {
         const char* name;
         std::string command; // after "sprayl-check "
-        const char* err;     // a part of the one line on standard error
+        std::string err;     // a part of the one line on standard error
         bool needs_loop;
     };
     std::string missing = loop_unavailable();
@@ -66,18 +66,21 @@ TEST(ProbeProgram, DrivesItRefusesAreLeftAlone) {
     std::string read_only = missing.empty() ? attach(image, true) : "";
     std::string ext2 = scratch_path("mounted.img");
     std::string mounted;
+    // A mount point with a space, which mountinfo writes as \040.
+    std::string mount_point = scratch_path("mounted here");
     if (missing.empty()) {
-        std::filesystem::create_directories(scratch_path("mounted"));
+        std::filesystem::create_directories(mount_point);
         run_shell("truncate -s 16M " + ext2 + " && mkfs.ext2 -q -F " + ext2);
         mounted = attach(ext2);
-        run_shell("mount " + mounted + " " + scratch_path("mounted"));
-        clean_up_later("umount " + scratch_path("mounted"));
+        run_shell("mount " + mounted + " '" + mount_point + "'");
+        clean_up_later("umount '" + mount_point + "'");
     }
     std::string taken = write_file("taken.backup", Bytes(10, 'x'));
     const Case cases[] = {
         {"a regular file", "--probe " + image, "is not a block device", false},
         {"nothing there", "--probe " + scratch_path("none"), "No such file or directory", false},
-        {"a mounted file system", "--probe " + mounted, "holds a mounted file system (on ", true},
+        {"a mounted file system", "--probe " + mounted,
+         "holds a mounted file system (on " + mount_point + "): unmount it first", true},
         {"a read-only drive", "--probe " + read_only, "is read-only", true},
         {"a backup that exists", "--probe " + device + " --backup " + taken, "exists already",
          true},

@@ -1,9 +1,18 @@
-#include "probe_drive_posix.h"
+// The probe's drive on Linux: a whole block device opened for the probe
+// alone, after the checks that keep it off anything in use (sysfs,
+// /proc/self/mountinfo, /proc/swaps), its size and sector size from the
+// block ioctls; and the backup file. Regular files only when asked (for
+// tests).
+#include "probe_drive.h"
 
+#include "mounts_linux.h"
+#include "printf_format.h"
 #include "system.h"
+#include "text_sizes.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,27 +62,12 @@ std::string first_line(const std::string& path) {
     return text;
 }
 
-std::string whole_file(const char* path) {
-    std::string text;
-    FILE* file = std::fopen(path, "r");
-    if (file == nullptr) {
-        return text;
-    }
-    char piece[4096];
-    size_t got;
-    while ((got = std::fread(piece, 1, sizeof piece, file)) > 0) {
-        text.append(piece, got);
-    }
-    std::fclose(file);
-    return text;
-}
-
 // The kernel's name of a block device number: the last part of the link
 // /sys/dev/block/MAJOR:MINOR.
 std::string block_name(dev_t device) {
     char link[64];
     std::snprintf(link, sizeof link, "/sys/dev/block/%u:%u", major(device), minor(device));
-    char target[4096];
+    char target[path_capacity];
     ssize_t length = readlink(link, target, sizeof target - 1);
     if (length <= 0) {
         return "";
@@ -83,38 +77,43 @@ std::string block_name(dev_t device) {
     return slash != nullptr ? slash + 1 : target;
 }
 
-// The numbers (major:minor) of the disk and of each of its partitions.
+// The folders in /sys/class/block of the disk name and of each of its
+// partitions (sdb1, nvme0n1p1: the entries there that begin with its name).
 std::vector<std::string> disk_and_partitions(const std::string& name) {
     std::string base = "/sys/class/block/" + name;
-    std::vector<std::string> numbers = {first_line(base + "/dev")};
+    std::vector<std::string> places = {base};
     DIR* directory = opendir(base.c_str());
     if (directory == nullptr) {
-        return numbers;
+        return places;
     }
     while (dirent* entry = readdir(directory)) {
         std::string part = entry->d_name;
         if (part.compare(0, name.size(), name) == 0 && part != name) {
-            numbers.push_back(first_line(base + "/" + part + "/dev"));
+            places.push_back(base + "/" + part);
         }
     }
     closedir(directory);
+    return places;
+}
+
+// The device numbers of those folders (their dev files, "8:17"), where
+// they tell one.
+std::vector<dev_t> device_numbers(const std::vector<std::string>& places) {
+    std::vector<dev_t> numbers;
+    for (const std::string& place : places) {
+        unsigned major_number = 0;
+        unsigned minor_number = 0;
+        if (std::sscanf(first_line(place + "/dev").c_str(), "%u:%u", &major_number,
+                        &minor_number) == 2) {
+            numbers.push_back(makedev(major_number, minor_number));
+        }
+    }
     return numbers;
 }
 
-// A device that holds this disk or one of its partitions (a device-mapper
-// or RAID device), or empty.
-std::string holder_of(const std::string& name) {
-    std::vector<std::string> places = {"/sys/class/block/" + name};
-    DIR* directory = opendir(places[0].c_str());
-    if (directory != nullptr) {
-        while (dirent* entry = readdir(directory)) {
-            std::string part = entry->d_name;
-            if (part.compare(0, name.size(), name) == 0 && part != name) {
-                places.push_back(places[0] + "/" + part);
-            }
-        }
-        closedir(directory);
-    }
+// A device that holds one of those (a device-mapper or RAID device), or
+// empty.
+std::string holder_of(const std::vector<std::string>& places) {
     for (const std::string& place : places) {
         DIR* holders = opendir((place + "/holders").c_str());
         if (holders == nullptr) {
@@ -136,7 +135,7 @@ std::string holder_of(const std::string& name) {
 
 // A swap area on one of the named devices (/proc/swaps), or empty.
 std::string swap_on(const std::string& name) {
-    std::string swaps = whole_file("/proc/swaps");
+    std::string swaps = kernel_file_text("/proc/swaps");
     std::string wanted = "/dev/" + name;
     size_t at = 0;
     while ((at = swaps.find(wanted, at)) != std::string::npos) {
@@ -148,8 +147,14 @@ std::string swap_on(const std::string& name) {
     return "";
 }
 
-bool refuse(char* message, size_t capacity, const char* format, const char* a, const char* b) {
-    std::snprintf(message, capacity, format, a, b);
+bool refuse(char* message, size_t capacity, const char* format, ...) PRINTF_FORMAT(3, 4);
+
+// Says in message why the drive or the backup is refused; returns false.
+bool refuse(char* message, size_t capacity, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(message, capacity, format, arguments);
+    va_end(arguments);
     return false;
 }
 
@@ -157,7 +162,7 @@ bool refuse(char* message, size_t capacity, const char* format, const char* a, c
 bool check_whole_disk(const std::string& name, const char* path, char* message, size_t capacity) {
     std::string base = "/sys/class/block/" + name;
     if (access((base + "/partition").c_str(), F_OK) == 0) {
-        char target[4096];
+        char target[path_capacity];
         ssize_t length = readlink(base.c_str(), target, sizeof target - 1);
         std::string disk;
         if (length > 0) {
@@ -170,18 +175,25 @@ bool check_whole_disk(const std::string& name, const char* path, char* message, 
                       "%s is a partition: the probe tests a whole drive (/dev/%s)", path,
                       disk.c_str());
     }
-    std::vector<std::string> numbers = disk_and_partitions(name);
-    std::string mountinfo = whole_file("/proc/self/mountinfo");
-    std::string mount = mounted_from(mountinfo.c_str(), numbers.data(), numbers.size());
-    if (!mount.empty()) {
+    std::vector<std::string> places = disk_and_partitions(name);
+    std::vector<dev_t> numbers = device_numbers(places);
+    MountLine mount;
+    MountSearch search = find_mount(numbers.data(), numbers.size(), &mount);
+    if (search == mounts_unknown) {
+        return refuse(message, capacity,
+                      "%s: /proc/self/mountinfo cannot be read (is /proc mounted?): the probe"
+                      " checks there that no file system on the drive is mounted",
+                      path);
+    }
+    if (search == mount_found) {
         return refuse(message, capacity, "%s holds a mounted file system (on %s): unmount it first",
-                      path, mount.c_str());
+                      path, mount.mount_point);
     }
     std::string swap = swap_on(name);
     if (!swap.empty()) {
         return refuse(message, capacity, "%s holds a swap area in use (%s)", path, swap.c_str());
     }
-    std::string holder = holder_of(name);
+    std::string holder = holder_of(places);
     if (!holder.empty()) {
         return refuse(message, capacity, "%s is in use by the device %s", path, holder.c_str());
     }
@@ -211,8 +223,8 @@ bool open_checked(const char* path, const struct stat* status, PosixDrive* drive
         // apart from a free one: refuse rather than guess.
         return refuse(message, capacity,
                       "%s cannot be looked up in /sys/dev/block (is /sys mounted?): the probe"
-                      " checks there that the drive is whole and not in use%s",
-                      path, "");
+                      " checks there that the drive is whole and not in use",
+                      path);
     }
     if (drive->block && !check_whole_disk(drive->name, path, message, capacity)) {
         return false;
@@ -235,14 +247,14 @@ bool open_checked(const char* path, const struct stat* status, PosixDrive* drive
     drive->size = size;
     drive->sector = static_cast<uint32_t>(sector);
     if (read_only != 0) {
-        return refuse(message, capacity, "%s is read-only%s", path, "");
+        return refuse(message, capacity, "%s is read-only", path);
     }
     if (size < smallest_probed) {
-        return refuse(message, capacity, "%s is smaller than the probe needs%s", path, "");
+        return refuse(message, capacity, "%s is smaller than the probe needs", path);
     }
     void* aligned = nullptr;
     if (posix_memalign(&aligned, 4096, bounce_bytes) != 0) {
-        return refuse(message, capacity, "%s: no memory for the buffer%s", path, "");
+        return refuse(message, capacity, "%s: no memory for the buffer", path);
     }
     drive->aligned = static_cast<unsigned char*>(aligned);
     return true;
@@ -331,14 +343,8 @@ bool on_the_drive(const struct stat* status, const PosixDrive* drive) {
     if (!drive->block) {
         return false;
     }
-    std::string number =
-        std::to_string(major(status->st_dev)) + ":" + std::to_string(minor(status->st_dev));
-    for (const std::string& device : disk_and_partitions(drive->name)) {
-        if (device == number) {
-            return true;
-        }
-    }
-    return false;
+    std::vector<dev_t> numbers = device_numbers(disk_and_partitions(drive->name));
+    return std::find(numbers.begin(), numbers.end(), status->st_dev) != numbers.end();
 }
 
 // Makes a new file's name safe along with its data: the directory that
@@ -357,30 +363,6 @@ void flush_directory_of(const char* path) {
 
 } // namespace
 
-std::string mounted_from(const char* mountinfo, const std::string* devices, size_t count) {
-    // Each line: id parent major:minor root mount-point options ...
-    const char* line = mountinfo;
-    while (*line != 0) {
-        const char* end = std::strchr(line, '\n');
-        std::string text(line,
-                         end != nullptr ? static_cast<size_t>(end - line) : std::strlen(line));
-        char number[64] = "";
-        char mount[4096] = "";
-        if (std::sscanf(text.c_str(), "%*s %*s %63s %*s %4095s", number, mount) == 2) {
-            for (size_t k = 0; k < count; ++k) {
-                if (devices[k] == number) {
-                    return mount;
-                }
-            }
-        }
-        if (end == nullptr) {
-            break;
-        }
-        line = end + 1;
-    }
-    return "";
-}
-
 bool open_probe_drive(const char* path, bool regular_file, ProbeDrive* probe_drive, char* message,
                       size_t capacity) {
     *probe_drive = {};
@@ -390,7 +372,7 @@ bool open_probe_drive(const char* path, bool regular_file, ProbeDrive* probe_dri
     }
     bool block = S_ISBLK(status.st_mode);
     if (!block && !(regular_file && S_ISREG(status.st_mode))) {
-        return refuse(message, capacity, "%s is not a block device%s", path, "");
+        return refuse(message, capacity, "%s is not a block device", path);
     }
     PosixDrive* drive =
         new PosixDrive{-1, 0, 0, "", nullptr, block, status.st_rdev, status.st_dev, status.st_ino};
@@ -425,8 +407,8 @@ bool create_backup_file(const char* path, const ProbeDrive* probe_drive, const c
     if (lstat(path, &status) == 0) {
         return refuse(message, capacity,
                       "the backup %s exists already: the probe writes its backup only to a new"
-                      " file%s",
-                      path, "");
+                      " file",
+                      path);
     }
     int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
