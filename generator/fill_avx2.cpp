@@ -20,7 +20,7 @@
 namespace {
 
 typedef __m256i Lanes;
-constexpr uint32_t lanes = fill_path_lanes(fill_block_avx2);
+constexpr uint32_t lanes = fill_path_lanes("avx2");
 
 LANE_INLINE Lanes lanes_zero() {
     return _mm256_setzero_si256(); // 0

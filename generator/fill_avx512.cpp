@@ -26,7 +26,7 @@
 namespace {
 
 typedef __m512i Lanes;
-constexpr uint32_t lanes = fill_path_lanes(fill_block_avx512);
+constexpr uint32_t lanes = fill_path_lanes("avx512");
 constexpr uint32_t group_steps = 4;
 
 // The ternary-logic immediate for a ^ b ^ c: the function's truth table,

@@ -19,7 +19,7 @@
 namespace {
 
 typedef __m128i Lanes;
-constexpr uint32_t lanes = fill_path_lanes(fill_block_sse2);
+constexpr uint32_t lanes = fill_path_lanes("sse2");
 constexpr uint32_t group_steps = 4;
 
 LANE_INLINE Lanes lanes_zero() {

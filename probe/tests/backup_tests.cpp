@@ -372,7 +372,7 @@ TEST(Restore, NamesWhatADamagedBackupLeaves) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         make_fake_drive(&drive, &setup);
-        drive.writes_left = 20; // killed in the first pass, writing the witness
+        drive.setup.gone_at_write = 20; // killed in the first pass, writing the witness
         ProbeDevice device = fake_device(&drive);
         FakeBackup file = {};
         file.drive = &drive;
@@ -382,7 +382,7 @@ TEST(Restore, NamesWhatADamagedBackupLeaves) {
         char message[256] = "";
         EXPECT_FALSE(probe_drive(&device, &sink, &options, &result, message, sizeof message));
         drive.gone = false;
-        drive.writes_left = -1;
+        drive.setup.gone_at_write = -1;
         BackupContents whole = parsed(file.bytes, file.bytes.size());
         ASSERT_TRUE(backup_is_whole(&whole));
         ASSERT_GT(whole.saved.ranges.size(), c.record);

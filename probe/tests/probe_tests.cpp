@@ -178,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(FakeDrives, ProbeTable, ::testing::ValuesIn(probe_cases
 // that had written nothing.
 RestoreVerdict restore_after_kill(FakeDrive* drive, const FakeBackup* backup) {
     drive->gone = false;
-    drive->writes_left = -1;
+    drive->setup.gone_at_write = -1;
     ProbeDevice device = fake_device(drive);
     BackupContents contents;
     char message[512] = "";
@@ -247,7 +247,7 @@ TEST(ProbeKill, TheBackupRestoresTheDataAfterAKillAtAnyPoint) {
             backup = {};
             backup.drive = &drive;
             if (kill >= 0) {
-                drive.writes_left = kill;
+                drive.setup.gone_at_write = kill;
             } else {
                 backup.fail_write = static_cast<uint64_t>(-kill);
                 backup.partial = 20;
@@ -351,11 +351,11 @@ TEST(ProbeStops, AProbeStoppedEarlyNamesNoCapacityAndRestoresEverything) {
         FakeBackup backup = {};
         backup.fail_write = c.failure == backup_write ? static_cast<uint64_t>(c.at) : 0;
         backup.fail_flush = c.failure == backup_flush ? static_cast<uint64_t>(c.at) : 0;
-        drive.failing_write = c.failure == drive_write ? c.at : -1;
-        drive.failing_read = c.failure == drive_read ? c.at : -1;
+        drive.setup.failing_write = c.failure == drive_write ? c.at : -1;
+        drive.setup.failing_read = c.failure == drive_read ? c.at : -1;
         if (c.failure == stop_request) {
-            drive.stop = &stop;
-            drive.stop_after = c.at;
+            drive.setup.stop = &stop;
+            drive.setup.stop_at_write = c.at;
         }
         ProbeDevice device = fake_device(&drive);
         BackupSink sink = fake_backup_sink(&backup);
@@ -392,8 +392,8 @@ TEST(ProbeStop, AStopRequestRestoresAndSaysSo) {
                          std::to_string(stop_after) + " writes");
             volatile std::sig_atomic_t stop = 0;
             make_fake_drive(&drive, &c.drive);
-            drive.stop = &stop;
-            drive.stop_after = stop_after;
+            drive.setup.stop = &stop;
+            drive.setup.stop_at_write = stop_after;
             ProbeDevice device = fake_device(&drive);
             FakeBackup backup = {};
             BackupSink sink = fake_backup_sink(&backup);

@@ -105,7 +105,10 @@ void write_bytes(const std::string& path, const Bytes& bytes) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     EXPECT_NE(file, nullptr) << path;
     if (file != nullptr) {
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        // No buffer at all for no bytes, which fwrite may not be given.
+        if (!bytes.empty()) {
+            std::fwrite(bytes.data(), 1, bytes.size(), file);
+        }
         std::fclose(file);
     }
 }
