@@ -3,8 +3,8 @@
 // caller's.
 #pragma once
 
-#include "check_report.h"
 #include "probe.h"
+#include "report_text.h"
 
 #include <cstddef>
 

@@ -1,7 +1,7 @@
 #include "drive_capacity.h"
 
-#include "check_report.h"
 #include "damage_kinds.h"
+#include "report_text.h"
 
 #include <cstdio>
 

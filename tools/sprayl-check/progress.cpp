@@ -1,6 +1,6 @@
 #include "progress.h"
 
-#include "check_report.h"
+#include "report_text.h"
 
 #include <cstdio>
 #include <cstring>
