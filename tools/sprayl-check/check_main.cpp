@@ -9,9 +9,9 @@
 #include "check_options.h"
 #include "check_report.h"
 #include "damage_kinds.h"
-#include "drive_capacity.h"
 #include "exit_code.h"
 #include "fill.h"
+#include "fill_capacity.h"
 #include "fill_report.h"
 #include "fill_start.h"
 #include "gather_seed.h"
@@ -363,11 +363,11 @@ DriveMap map_fill_files(const char* directory, uint32_t files) {
 // the stream that the file system placed on the drive as it liked.
 bool capacity_verdict(const char* directory, uint32_t files, char* text, size_t capacity) {
     DriveMap map = map_fill_files(directory, files);
-    DriveCapacity found = find_capacity(&check.result, &map, drive_size(directory));
-    if (found.finding == capacity_not_found) {
+    DriveVerdict found = find_capacity(&check.result, &map, drive_size(directory));
+    if (found.finding == drive_says_nothing) {
         return false;
     }
-    format_capacity(&found, text, capacity);
+    format_drive_verdict(&found, text, capacity);
     return true;
 }
 
