@@ -143,7 +143,7 @@ void explain_possible_memory() {
     std::fprintf(stderr,
                  "sprayl-check: %s: what was read may have come from memory rather than the"
                  " drive, so an intact check confirms nothing.\n",
-                 unreached_drive_reason());
+                 inputs.unreached_reason);
     if (inputs.directory != nullptr) {
         std::fprintf(stderr,
                      "sprayl-check: unplug the drive and plug it in again (or run this as root),"

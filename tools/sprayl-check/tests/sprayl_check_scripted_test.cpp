@@ -191,7 +191,7 @@ TEST(ScriptedCheck, ReadsThatMayComeFromMemoryAreNeverIntact) {
         EXPECT_EQ(check.result.bytes_read, outcome.bytes) << method;
         EXPECT_EQ(check.result.outcome, c.outcome) << method;
         EXPECT_EQ(exit_code_of(check.result.outcome), c.exit_code) << method;
-        EXPECT_EQ(unreached_drive_reason()[0] != '\0', !c.reaches_drive) << method;
+        EXPECT_EQ(inputs.unreached_reason[0] != '\0', !c.reaches_drive) << method;
         for (size_t i = 0; i < outcome.files; ++i) {
             EXPECT_EQ(inputs.methods[i], c.method) << method;
         }
