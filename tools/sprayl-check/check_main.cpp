@@ -171,6 +171,7 @@ bool capacity_verdict(const char* directory, uint32_t files, char* text, size_t 
 // The fill's record, and the directory it fills, held open.
 FillStart fill_start;
 OpenDirectory fill_folder;
+FillWork fill_work;
 bool fill_started; // fill_directory was reached
 
 // After a fill that found damage, what the drive holds, where that can be
@@ -400,8 +401,8 @@ int run_fill(const CheckOptions* options) {
     progress_start_at(&progress, plan.bytes_there);
     message[0] = '\0';
     fill_started = true;
-    bool filled = fill_directory(&fill_folder, &plan, &seed, &fill_record, &progress, &fill,
-                                 message, sizeof message);
+    bool filled = fill_directory(&fill_work, &fill_folder, &plan, &seed, &fill_record, &progress,
+                                 &fill, message, sizeof message);
     progress_end(&progress, fill.bytes, no_damage_count);
     if (!filled) {
         return fail(message);
