@@ -81,15 +81,6 @@ PastCapacity past_of(SectorKind kind) {
     return past_other_data;
 }
 
-uint64_t greatest_common_divisor(uint64_t a, uint64_t b) {
-    while (b != 0) {
-        uint64_t rest = a % b;
-        a = b;
-        b = rest;
-    }
-    return a;
-}
-
 // ---- The whole probe. ----
 
 // A sector read back as written, and the age of its write.
@@ -426,26 +417,6 @@ void find_capacity(Probe* probe) {
 }
 
 } // namespace
-
-const char* past_capacity_name(PastCapacity past) {
-    switch (past) {
-    case past_nothing:
-        return "nothing (the whole size holds)";
-    case past_wraps:
-        return "wraps around to lower addresses";
-    case past_zeros:
-        return "writes lost, reads give zeros";
-    case past_ones:
-        return "writes lost, reads give FF";
-    case past_old_data:
-        return "writes lost, reads give the data from before";
-    case past_other_data:
-        return "writes lost, reads give other data";
-    case past_read_errors:
-        return "reads fail";
-    }
-    return "?";
-}
 
 namespace {
 

@@ -9,25 +9,13 @@
 
 #include "backup.h"
 #include "device.h"
+#include "drive_verdict.h"
 #include "generator.h"
 #include "restore.h"
 
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
-
-// What the drive does with addresses from its real capacity up.
-enum PastCapacity {
-    past_nothing,     // nothing: the whole claimed size holds data
-    past_wraps,       // they reach storage of lower addresses
-    past_zeros,       // writes are lost; reads give zeros
-    past_ones,        // writes are lost; reads give bytes of FF
-    past_old_data,    // writes are lost; reads give what was there before
-    past_other_data,  // writes are lost; reads give other data
-    past_read_errors, // reads fail (nothing is written where reads fail)
-};
-
-const char* past_capacity_name(PastCapacity past);
 
 // How a probe ended. Only a finished probe knows the drive's capacity.
 enum ProbeEnd {

@@ -38,24 +38,6 @@ const StoppedProbe* stopped_probe(ProbeEnd end) {
     return nullptr;
 }
 
-// What reads past the capacity give, as the fill's verdicts say it.
-const char* what_reads_give(PastCapacity past) {
-    switch (past) {
-    case past_zeros:
-        return "reads there give zeros";
-    case past_ones:
-        return "reads there give FF bytes";
-    case past_old_data:
-        return "reads there give what was there before";
-    case past_other_data:
-        return "reads there give other data";
-    case past_read_errors:
-        return "reads there fail";
-    default:
-        return "";
-    }
-}
-
 // Why a range is left, after "left: bytes A to B (N sectors): ".
 const char* left_why(LeftKind kind) {
     switch (kind) {
@@ -213,6 +195,18 @@ void put_data_lines(ReportLines* lines, const ProbeResult* result, const char* d
 
 } // namespace
 
+DriveVerdict probe_drive_verdict(const ProbeResult* result) {
+    DriveVerdict verdict = {};
+    verdict.finding = result->past == past_nothing ? drive_holds_all : drive_holds_less;
+    verdict.claims = result->claimed_bytes;
+    verdict.holds = result->capacity;
+    verdict.holds_at_most = result->capacity;
+    verdict.past = result->past;
+    verdict.wrap = result->wrap_distance;
+    verdict.low_area = result->low_area;
+    return verdict;
+}
+
 void format_probe_verdict(const ProbeResult* result, char* text, size_t capacity) {
     const StoppedProbe* stopped = stopped_probe(result->end);
     if (stopped != nullptr) {
@@ -221,32 +215,8 @@ void format_probe_verdict(const ProbeResult* result, char* text, size_t capacity
                       stopped->why);
         return;
     }
-    char held[32];
-    char claimed[32];
-    format_size(result->capacity, held, sizeof held);
-    format_size(result->claimed_bytes, claimed, sizeof claimed);
-    if (result->past == past_nothing) {
-        std::snprintf(text, capacity,
-                      "the drive holds all %s it claims, as far as the probe looked", claimed);
-        return;
-    }
-    if (result->past == past_wraps) {
-        char distance[32];
-        format_size(result->wrap_distance, distance, sizeof distance);
-        char low[64] = "";
-        if (result->low_area > 0) {
-            char low_size[32];
-            format_size(result->low_area, low_size, sizeof low_size);
-            std::snprintf(low, sizeof low, " above its first %s", low_size);
-        }
-        std::snprintf(text, capacity,
-                      "the drive holds %s of the %s it claims: it wraps around every %s%s", held,
-                      claimed, distance, low);
-        return;
-    }
-    std::snprintf(text, capacity,
-                  "the drive holds %s of the %s it claims: writes past that were lost, %s", held,
-                  claimed, what_reads_give(result->past));
+    DriveVerdict verdict = probe_drive_verdict(result);
+    format_drive_verdict(&verdict, text, capacity);
 }
 
 const char* probe_result_word(const ProbeResult* result) {

@@ -3,10 +3,13 @@
 // caller's.
 #pragma once
 
-#include "check_report.h"
 #include "probe.h"
+#include "report_text.h"
 
 #include <cstddef>
+
+// What a finished probe found, as the drive's verdict.
+DriveVerdict probe_drive_verdict(const ProbeResult* result);
 
 // One line that says what the drive holds, without its "verdict: ". Only a
 // finished probe names a capacity; any other says why it stopped and that

@@ -1,9 +1,7 @@
-// The report for programs, engine side: strings escaped into valid JSON
-// whatever bytes they hold, the verdict's kind for each way it reads, and
-// what each kind of stretch says.
+// The report for programs, engine side: the verdict's kind for each way it
+// reads, and what each kind of stretch says.
 #include "check_test_support.h"
 #include "json_report.h"
-#include "json_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -15,73 +13,6 @@ namespace {
 
 void append_text(void* text, const char* piece) {
     static_cast<std::string*>(text)->append(piece);
-}
-
-std::string escaped(const std::string& text) {
-    std::string json;
-    escape_json_string(text.c_str(), append_text, &json);
-    return json;
-}
-
-TEST(JsonString, EscapesWhatJsonForbidsAndEveryByteOfInvalidUtf8) {
-    struct Case {
-        const char* name;
-        std::string text;
-        std::string json;
-    };
-    const Case cases[] = {
-        {"plain", "sprayl-00001.bin", "\"sprayl-00001.bin\""},
-        {"quote and backslash", "a\"b\\c", "\"a\\\"b\\\\c\""},
-        {"short escapes", "\b\f\n\r\t", "\"\\b\\f\\n\\r\\t\""},
-        {"other control bytes and DEL", "\x01\x1b\x1f\x7f", "\"\\u0001\\u001b\\u001f\\u007f\""},
-        {"two, three and four byte UTF-8", "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80",
-         "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\""},
-        {"the highest code point", "\xf4\x8f\xbf\xbf", "\"\xf4\x8f\xbf\xbf\""},
-        {"a Latin-1 byte", "caf\xe9.bin", "\"caf\\u00e9.bin\""},
-        {"a lone continuation byte", "\x80x", "\"\\u0080x\""},
-        {"an overlong slash", "\xc0\xaf", "\"\\u00c0\\u00af\""},
-        {"an overlong three byte form", "\xe0\x80\xaf", "\"\\u00e0\\u0080\\u00af\""},
-        {"a surrogate", "\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\""},
-        {"past U+10FFFF", "\xf4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""},
-        {"a sequence cut short by the end", "\xe2\x82", "\"\\u00e2\\u0082\""},
-        {"a sequence cut short by ASCII",
-         "\xe2"
-         "a",
-         "\"\\u00e2a\""},
-        {"longer than the gathering buffer", std::string(600, '"'),
-         "\"" +
-             [] {
-                 std::string s;
-                 for (int i = 0; i < 600; ++i) {
-                     s += "\\\"";
-                 }
-                 return s;
-             }() +
-             "\""},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(escaped(c.text), c.json) << c.name;
-    }
-}
-
-TEST(JsonText, MembersItemsAndNestingAreSeparated) {
-    std::string text;
-    JsonText json;
-    json_start(&json, append_text, &text);
-    json_begin_object(&json, nullptr);
-    json_uint(&json, "n", 18446744073709551615u);
-    json_int(&json, "shift", -999);
-    json_begin_array(&json, "empty");
-    json_end_array(&json);
-    json_begin_array(&json, "items");
-    json_bool(&json, nullptr, true);
-    json_null(&json, nullptr);
-    json_decimal(&json, nullptr, 0.5);
-    json_decimal(&json, nullptr, 1.0 / 0.0);
-    json_end_array(&json);
-    json_end_object(&json);
-    EXPECT_EQ(text, "{\n  \"n\": 18446744073709551615,\n  \"shift\": -999,\n  \"empty\": [],\n"
-                    "  \"items\": [\n    true,\n    null,\n    0.500000,\n    null\n  ]\n}\n");
 }
 
 CheckResult result;

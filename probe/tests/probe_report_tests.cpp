@@ -44,24 +44,29 @@ TEST(ProbeReport, VerdictsInTheDriveTestsWords) {
          " above its first 16.00 MiB",
          768 * MiB / 512 - 2048},
         {result_of(4 * GiB, GiB + 3 * 512, past_zeros),
-         "the drive holds 1.00 GiB of the 4.00 GiB it claims: writes past that were lost, reads"
-         " there give zeros",
+         "the drive holds 1.00 GiB of the 4.00 GiB it claims: writes past 1.00 GiB of the drive "
+         "were"
+         " lost: reads there give zeros",
          GiB / 512 - 2048},
         {result_of(4 * GiB, 100 * MiB + 512 * 1000, past_ones),
-         "the drive holds 100.49 MiB of the 4.00 GiB it claims: writes past that were lost, reads"
-         " there give FF bytes",
+         "the drive holds 100.49 MiB of the 4.00 GiB it claims: writes past 100.49 MiB of the "
+         "drive were"
+         " lost: reads there give FF bytes",
          100 * MiB / 512 - 2048},
         {result_of(4 * GiB, GiB, past_old_data),
-         "the drive holds 1.00 GiB of the 4.00 GiB it claims: writes past that were lost, reads"
-         " there give what was there before",
+         "the drive holds 1.00 GiB of the 4.00 GiB it claims: writes past 1.00 GiB of the drive "
+         "were"
+         " lost: reads there give what was there before",
          GiB / 512 - 2048},
         {result_of(4 * GiB, GiB, past_read_errors),
-         "the drive holds 1.00 GiB of the 4.00 GiB it claims: writes past that were lost, reads"
-         " there fail",
+         "the drive holds 1.00 GiB of the 4.00 GiB it claims: writes past 1.00 GiB of the drive "
+         "were"
+         " lost: reads there fail",
          GiB / 512 - 2048},
         {result_of(4 * GiB, 512 * 1024, past_zeros),
-         "the drive holds 512.00 KiB of the 4.00 GiB it claims: writes past that were lost, reads"
-         " there give zeros",
+         "the drive holds 512.00 KiB of the 4.00 GiB it claims: writes past 512.00 KiB of the "
+         "drive were"
+         " lost: reads there give zeros",
          0},
         {stopped,
          "not probed to the end: stopped on request before an answer; what the drive really"

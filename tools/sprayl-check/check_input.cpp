@@ -16,41 +16,44 @@ namespace {
 constexpr size_t file_piece = size_t{256} << 10;
 constexpr size_t stream_piece = size_t{1} << 20;
 
-char unreached_reason[message_capacity];
-
-// The most bytes the check takes (--size), and whether the input held more.
-uint64_t read_limit = UINT64_MAX;
-bool went_on;
+// The bytes the check still takes before the list's read limit (--size).
+uint64_t room_left(const InputList* list, const StreamCheck* check) {
+    if (list->read_limit == 0) {
+        return UINT64_MAX - check->result.bytes_read;
+    }
+    return list->read_limit > check->result.bytes_read ? list->read_limit - check->result.bytes_read
+                                                       : 0;
+}
 
 // Hands size bytes of input to the check, as far as the limit allows.
 // False when the check takes no more: the input goes on past the limit.
-bool check_piece(StreamCheck* check, const unsigned char* data, size_t size) {
-    uint64_t room = read_limit - check->result.bytes_read;
+bool check_piece(InputList* list, StreamCheck* check, const unsigned char* data, size_t size) {
+    uint64_t room = room_left(list, check);
     if (size > room) {
-        went_on = true;
+        list->went_on = true;
         size = static_cast<size_t>(room);
     }
     check_bytes(check, data, size);
-    return !went_on;
+    return !list->went_on;
 }
 
-// The one buffer that every read goes into, of stream_piece bytes.
-unsigned char* read_buffer() {
-    static unsigned char* buffer;
-    if (buffer == nullptr) {
-        buffer = aligned_buffer(stream_piece);
+// The one buffer that every read of the list goes into, of stream_piece
+// bytes, had at the first read.
+unsigned char* read_buffer(InputList* list) {
+    if (list->read_buffer == nullptr) {
+        list->read_buffer = aligned_buffer(stream_piece);
     }
-    return buffer;
+    return list->read_buffer;
 }
 
 // ---- Reading an input into the check. ----
 
 // Hands the unreadable bytes noted so far to the check, as far as the
 // limit allows.
-void flush_unreadable(StreamCheck* check, uint64_t* unreadable) {
-    uint64_t room = read_limit - check->result.bytes_read;
+void flush_unreadable(InputList* list, StreamCheck* check, uint64_t* unreadable) {
+    uint64_t room = room_left(list, check);
     if (*unreadable > room) {
-        went_on = true;
+        list->went_on = true;
         *unreadable = room;
     }
     if (*unreadable > 0) {
@@ -62,13 +65,13 @@ void flush_unreadable(StreamCheck* check, uint64_t* unreadable) {
 // After a read error at offset: reads the span of one large read a sector
 // at a time, and notes the sectors that cannot be read. Returns the offset
 // after the span, or after the end of the input (or limit).
-uint64_t read_around_error(const OpenInput* input, StreamCheck* check, ReadFunction read,
-                           uint64_t offset, uint64_t limit) {
-    unsigned char* buffer = read_buffer();
+uint64_t read_around_error(InputList* list, const OpenInput* input, StreamCheck* check,
+                           ReadFunction read, uint64_t offset, uint64_t limit) {
+    unsigned char* buffer = read_buffer(list);
     uint64_t span_end = offset + file_piece;
     uint64_t end = input->size < limit ? input->size : limit;
     uint64_t unreadable = 0;
-    while (offset < span_end && offset < end && stop_requested == 0 && !went_on) {
+    while (offset < span_end && offset < end && stop_requested == 0 && !list->went_on) {
         int error = 0;
         int64_t got = read(input, buffer, error_step_bytes, offset, &error);
         if (got < 0 && error_is_interruption(error)) {
@@ -87,20 +90,20 @@ uint64_t read_around_error(const OpenInput* input, StreamCheck* check, ReadFunct
             offset += length;
             continue;
         }
-        flush_unreadable(check, &unreadable);
-        if (!check_piece(check, buffer, static_cast<size_t>(got))) {
+        flush_unreadable(list, check, &unreadable);
+        if (!check_piece(list, check, buffer, static_cast<size_t>(got))) {
             break;
         }
         offset += static_cast<uint64_t>(got);
     }
-    flush_unreadable(check, &unreadable);
+    flush_unreadable(list, check, &unreadable);
     return offset;
 }
 
 // Reads one open input into check, to its end or up to limit bytes.
-CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Progress* progress,
-                   uint64_t limit, char* message, size_t capacity) {
-    unsigned char* buffer = read_buffer();
+CheckEnd check_one(InputList* list, OpenInput* input, StreamCheck* check, ReadFunction read,
+                   Progress* progress, uint64_t limit, char* message, size_t capacity) {
+    unsigned char* buffer = read_buffer(list);
     if (buffer == nullptr) {
         char name[quoted_path_capacity];
         quoted_input_name(input->path, name, sizeof name);
@@ -109,7 +112,7 @@ CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Prog
     }
     size_t piece = input->seekable ? file_piece : stream_piece;
     uint64_t offset = 0;
-    while (!went_on && offset < limit) {
+    while (!list->went_on && offset < limit) {
         if (stop_requested != 0) {
             return check_end_interrupted;
         }
@@ -123,7 +126,7 @@ CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Prog
             got = static_cast<int64_t>(limit - offset);
         }
         if (got > 0) {
-            check_piece(check, buffer, static_cast<size_t>(got));
+            check_piece(list, check, buffer, static_cast<size_t>(got));
             offset += static_cast<uint64_t>(got);
             progress_tick(progress, check->result.bytes_read, bytes_damaged(&check->result));
             continue;
@@ -152,7 +155,7 @@ CheckEnd check_one(OpenInput* input, StreamCheck* check, ReadFunction read, Prog
                           offset, text);
             return check_end_read_failed;
         }
-        offset = read_around_error(input, check, read, offset, limit);
+        offset = read_around_error(list, input, check, read, offset, limit);
     }
     return check_end_of_input;
 }
@@ -167,8 +170,8 @@ void note_fill_file(const char* name, void* last) {
 
 // Checks the bytes that the record gives a fill file and that are not
 // there to read, as unreadable: the files after them keep their places.
-void skip_unread(StreamCheck* check, uint64_t length) {
-    flush_unreadable(check, &length);
+void skip_unread(InputList* list, StreamCheck* check, uint64_t length) {
+    flush_unreadable(list, check, &length);
 }
 
 // Opens input i of list: a fill file through the directory held open.
@@ -187,7 +190,7 @@ CheckEnd check_input_file(InputList* list, size_t i, StreamCheck* check, ReadFun
                           Progress* progress, char* message, size_t capacity) {
     uint64_t recorded = recorded_size(list, i);
     if (list->count > 0 && list->methods[i] == read_missing) {
-        skip_unread(check, recorded);
+        skip_unread(list, check, recorded);
         return check_end_of_input;
     }
     char path[path_capacity];
@@ -204,7 +207,7 @@ CheckEnd check_input_file(InputList* list, size_t i, StreamCheck* check, ReadFun
         uint64_t size = recorded != 0 ? recorded : list->sizes[i];
         if (list->directory != nullptr && error_is_drive_failure(error) && size > 0 &&
             !directory_gone(&list->folder, message, capacity)) {
-            skip_unread(check, size);
+            skip_unread(list, check, size);
             return check_end_of_input;
         }
         char text[error_text_capacity];
@@ -214,17 +217,17 @@ CheckEnd check_input_file(InputList* list, size_t i, StreamCheck* check, ReadFun
         std::snprintf(message, capacity, "cannot %s %s: %s", failed, name, text);
         return check_end_read_failed;
     }
-    reach_the_drive(&input, unreached_reason, sizeof unreached_reason);
+    reach_the_drive(&input, list->unreached_reason, sizeof list->unreached_reason);
     uint64_t before = check->result.bytes_read;
-    CheckEnd end = check_one(&input, check, read, progress, recorded != 0 ? recorded : UINT64_MAX,
-                             message, capacity);
+    CheckEnd end = check_one(list, &input, check, read, progress,
+                             recorded != 0 ? recorded : UINT64_MAX, message, capacity);
     uint64_t got = check->result.bytes_read - before;
     if (end == check_end_of_input && got < recorded) {
-        skip_unread(check, recorded - got);
+        skip_unread(list, check, recorded - got);
     }
     check->result.possibly_from_memory |= !read_reaches_drive(input.method);
-    if (!read_reaches_drive(input.method) && unreached_reason[0] == '\0') {
-        std::snprintf(unreached_reason, sizeof unreached_reason,
+    if (!read_reaches_drive(input.method) && list->unreached_reason[0] == '\0') {
+        std::snprintf(list->unreached_reason, sizeof list->unreached_reason,
                       "the file system of \"%s\" refuses reads around the cache", path);
     }
     list->methods[i] = static_cast<unsigned char>(input.method);
@@ -454,11 +457,10 @@ CheckEnd check_inputs(InputList* list, StreamCheck* check, ReadFunction read, Pr
                       char* message, size_t capacity) {
     size_t count = list->count == 0 ? 1 : list->count;
     CheckEnd end = check_end_of_input;
-    read_limit = list->read_limit != 0 ? list->read_limit : UINT64_MAX;
-    went_on = false;
-    unreached_reason[0] = '\0';
+    list->went_on = false;
+    list->unreached_reason[0] = '\0';
     size_t i = 0;
-    for (; i < count && end == check_end_of_input && !went_on; ++i) {
+    for (; i < count && end == check_end_of_input && !list->went_on; ++i) {
         list->starts[i] = check->result.bytes_read;
         if (list->count > 0 && list->standings[i] == file_outside) {
             continue;
@@ -476,7 +478,6 @@ CheckEnd check_inputs(InputList* list, StreamCheck* check, ReadFunction read, Pr
     for (; i <= count; ++i) {
         list->starts[i] = check->result.bytes_read;
     }
-    list->went_on = went_on;
     return end;
 }
 
@@ -525,8 +526,4 @@ const char* read_method_name(ReadMethod method) {
 
 bool read_reaches_drive(ReadMethod method) {
     return method >= read_method_count || read_methods[method].reaches_drive;
-}
-
-const char* unreached_drive_reason() {
-    return unreached_reason;
 }

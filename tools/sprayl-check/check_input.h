@@ -43,6 +43,11 @@ struct InputList {
     // where it is missing or short.
     RecordState record_state;
     FillRecord record;
+    // Why the last input that was read possibly from memory could not be
+    // read from its drive ("cannot open /dev/sdb: Permission denied"); empty
+    // while every input so far reached its drive.
+    char unreached_reason[4096 + 128];
+    unsigned char* read_buffer; // every read's, had at the first and kept
 };
 
 // How an input was read, for the report ("around the cache (O_DIRECT)").
@@ -54,11 +59,6 @@ const char* read_method_name(ReadMethod method);
 // Whether what was read this way came from the drive (or from a stream,
 // where there is no drive to speak of), not possibly from memory.
 bool read_reaches_drive(ReadMethod method);
-
-// Why the last input that was read possibly from memory could not be read
-// from its drive ("cannot open /dev/sdb: Permission denied"); empty when
-// every input so far reached its drive.
-const char* unreached_drive_reason();
 
 // The system's read of an input (read_input), or the tests' own.
 typedef int64_t (*ReadFunction)(const OpenInput* input, unsigned char* buffer, size_t size,

@@ -9,9 +9,9 @@
 #include "check_options.h"
 #include "check_report.h"
 #include "damage_kinds.h"
-#include "drive_capacity.h"
 #include "exit_code.h"
 #include "fill.h"
+#include "fill_capacity.h"
 #include "fill_report.h"
 #include "fill_start.h"
 #include "gather_seed.h"
@@ -103,7 +103,7 @@ void explain_possible_memory() {
     std::fprintf(stderr,
                  "sprayl-check: %s: what was read may have come from memory rather than the"
                  " drive, so an intact check confirms nothing.\n",
-                 unreached_drive_reason());
+                 inputs.unreached_reason);
     if (inputs.directory != nullptr) {
         std::fprintf(stderr,
                      "sprayl-check: unplug the drive and plug it in again (or run this as root),"
@@ -131,6 +131,7 @@ bool capacity_verdict(const char* directory, uint32_t files, char* text, size_t 
 // The fill's record, and the directory it fills, held open.
 FillStart fill_start;
 OpenDirectory fill_folder;
+FillWork fill_work;
 bool fill_started; // fill_directory was reached
 
 // After a fill that found damage, what the drive holds, where that can be
@@ -323,11 +324,11 @@ DriveMap map_fill_files(const char* directory, uint32_t files) {
 // the stream that the file system placed on the drive as it liked.
 bool capacity_verdict(const char* directory, uint32_t files, char* text, size_t capacity) {
     DriveMap map = map_fill_files(directory, files);
-    DriveCapacity found = find_capacity(&check.result, &map, drive_size(directory));
-    if (found.finding == capacity_not_found) {
+    DriveVerdict found = find_capacity(&check.result, &map, drive_size(directory));
+    if (found.finding == drive_says_nothing) {
         return false;
     }
-    format_capacity(&found, text, capacity);
+    format_drive_verdict(&found, text, capacity);
     return true;
 }
 
@@ -360,8 +361,8 @@ int run_fill(const CheckOptions* options) {
     progress_start_at(&progress, plan.bytes_there);
     message[0] = '\0';
     fill_started = true;
-    bool filled = fill_directory(&fill_folder, &plan, &seed, &fill_record, &progress, &fill,
-                                 message, sizeof message);
+    bool filled = fill_directory(&fill_work, &fill_folder, &plan, &seed, &fill_record, &progress,
+                                 &fill, message, sizeof message);
     progress_end(&progress, fill.bytes, no_damage_count);
     if (!filled) {
         return fail(message);

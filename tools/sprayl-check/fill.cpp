@@ -12,48 +12,42 @@
 
 namespace {
 
-// The stream is made this many bytes at a time, in whole blocks.
-constexpr size_t stream_size = 64 * block_bytes;
-
-unsigned char stream_buffer[stream_size];
-
 // The smallest first fill file, where --file-size is larger.
 constexpr uint64_t first_file_bytes = uint64_t{1} << 20;
-
-// Where each fill file begins in the stream, and where the last one ends.
-uint64_t starts[max_inputs + 1];
-
-ReadBack read_back;
 
 // The generated stream, handed out in pieces of any size: a file may end
 // in the middle of a block, and the next file continues there.
 struct StreamSource {
     GeneratorState state;
-    size_t used; // bytes of stream_buffer already written
+    unsigned char* buffer; // of fill_stream_bytes
+    size_t used;           // bytes of buffer already written
 };
 
 // The next bytes of the stream, at most limit of them; *size says how many.
 const unsigned char* next_stream_bytes(StreamSource* source, uint64_t limit, size_t* size) {
-    if (source->used == stream_size) {
-        for (size_t offset = 0; offset < stream_size; offset += block_bytes) {
-            fill_block(&source->state, stream_buffer + offset);
+    if (source->used == fill_stream_bytes) {
+        for (size_t offset = 0; offset < fill_stream_bytes; offset += block_bytes) {
+            fill_block(&source->state, source->buffer + offset);
         }
         source->used = 0;
     }
-    size_t room = stream_size - source->used;
+    size_t room = fill_stream_bytes - source->used;
     *size = limit < room ? static_cast<size_t>(limit) : room;
-    return stream_buffer + source->used;
+    return source->buffer + source->used;
 }
 
-// A source whose next byte is stream offset offset of the run from seed.
-void start_source_at(StreamSource* source, const GeneratorState* seed, uint64_t offset) {
-    uint64_t block_start = offset / stream_size * stream_size;
+// A source into buffer whose next byte is stream offset offset of the run
+// from seed.
+void start_source_at(StreamSource* source, unsigned char* buffer, const GeneratorState* seed,
+                     uint64_t offset) {
+    uint64_t block_start = offset / fill_stream_bytes * fill_stream_bytes;
     GeneratorState header_state = *seed;
     for (int i = 0; i < 4; ++i) {
         next_word(&header_state);
     }
     source->state = state_after_outputs(&header_state, block_start / 4);
-    source->used = stream_size;
+    source->buffer = buffer;
+    source->used = fill_stream_bytes;
     if (offset > block_start) {
         size_t size = 0;
         next_stream_bytes(source, offset - block_start, &size);
@@ -175,10 +169,11 @@ intptr_t create_fill_file(const OpenDirectory* directory, uint32_t number, FillO
 
 // Reads back pieces after a file; a piece that could not be read because
 // the directory is gone ends the fill without blaming the drive.
-FillStop read_back_after(const OpenDirectory* directory, const FillPlan* plan, FillStop stop,
-                         FillOutcome* outcome, char* message, size_t capacity) {
+FillStop read_back_after(FillWork* work, const OpenDirectory* directory, const FillPlan* plan,
+                         FillStop stop, FillOutcome* outcome, char* message, size_t capacity) {
+    ReadBack& read_back = work->read_back;
     double reading = clock_seconds();
-    ReadBackResult result = read_back_files(&read_back, starts, outcome->files);
+    ReadBackResult result = read_back_files(&read_back, work->starts, outcome->files);
     outcome->read_back_seconds += clock_seconds() - reading;
     if (result == piece_not_read ||
         (result == piece_not_kept && read_back.finding.kind == damage_unreadable &&
@@ -209,9 +204,9 @@ FillStop read_back_after(const OpenDirectory* directory, const FillPlan* plan, F
 
 // Writes the next fill file, flushes it and reads pieces back; what ends
 // the fill, or stop_none.
-FillStop fill_next_file(const OpenDirectory* directory, const FillPlan* plan, StreamSource* source,
-                        FillRecord* record, Progress* progress, FillOutcome* outcome, char* message,
-                        size_t capacity) {
+FillStop fill_next_file(FillWork* work, const OpenDirectory* directory, const FillPlan* plan,
+                        StreamSource* source, FillRecord* record, Progress* progress,
+                        FillOutcome* outcome, char* message, size_t capacity) {
     if (outcome->files == max_inputs) {
         std::snprintf(outcome->why, sizeof outcome->why,
                       "the fill wrote the most files it writes, %u; a larger --file-size covers"
@@ -245,7 +240,7 @@ FillStop fill_next_file(const OpenDirectory* directory, const FillPlan* plan, St
                                        : full_stop(directory, false, error, outcome);
     }
     ++outcome->files;
-    starts[outcome->files] = outcome->bytes;
+    work->starts[outcome->files] = outcome->bytes;
     record_add_file(record, number, outcome->bytes - before);
     // A directory renamed or unmounted still takes the files made through
     // its handle; the fill stops there all the same, and says why.
@@ -270,7 +265,7 @@ FillStop fill_next_file(const OpenDirectory* directory, const FillPlan* plan, St
         stop = stop_flush_failed;
     }
     if (stop != stop_interrupted && !outcome->finding.found) {
-        stop = read_back_after(directory, plan, stop, outcome, message, capacity);
+        stop = read_back_after(work, directory, plan, stop, outcome, message, capacity);
     }
     if (stop != stop_failed &&
         save_record(directory, record, outcome, message, capacity) == stop_failed) {
@@ -322,16 +317,17 @@ bool fill_allowed(const char* directory, char* message, size_t capacity) {
     return true;
 }
 
-bool fill_directory(const OpenDirectory* directory, const FillPlan* plan,
+bool fill_directory(FillWork* work, const OpenDirectory* directory, const FillPlan* plan,
                     const GeneratorState* seed, FillRecord* record, Progress* progress,
                     FillOutcome* outcome, char* message, size_t capacity) {
     StreamSource source;
-    start_source_at(&source, seed, plan->bytes_there);
+    start_source_at(&source, work->stream, seed, plan->bytes_there);
+    uint64_t* starts = work->starts;
     std::memset(outcome, 0, sizeof *outcome);
     outcome->files = plan->files_there;
     outcome->bytes = plan->bytes_there;
     message[0] = '\0';
-    if (!read_back_start(&read_back, directory, seed)) {
+    if (!read_back_start(&work->read_back, directory, seed)) {
         std::snprintf(message, capacity, "no memory to read back with");
         return false;
     }
@@ -343,14 +339,14 @@ bool fill_directory(const OpenDirectory* directory, const FillPlan* plan,
     double started = clock_seconds();
     FillStop stop = save_record(directory, record, outcome, message, capacity);
     while (stop == stop_none) {
-        stop =
-            fill_next_file(directory, plan, &source, record, progress, outcome, message, capacity);
+        stop = fill_next_file(work, directory, plan, &source, record, progress, outcome, message,
+                              capacity);
     }
     outcome->stop = stop;
     outcome->seconds = clock_seconds() - started;
     outcome->interrupted = stop == stop_interrupted;
     outcome->bytes_this_run = outcome->bytes - plan->bytes_there;
-    outcome->pieces_read = read_back.pieces_read;
+    outcome->pieces_read = work->read_back.pieces_read;
     if (stop == stop_failed) {
         std::snprintf(outcome->why, sizeof outcome->why, "%s", message);
     } else if (stop == stop_interrupted) {

@@ -12,6 +12,18 @@
 #include <cstddef>
 #include <cstdint>
 
+// The stream is made this many bytes at a time, in whole blocks.
+constexpr size_t fill_stream_bytes = 64 * block_bytes;
+
+// What a fill works with, too large for the stack: the stream as it is
+// made, where each fill file begins in it, and the reading back. Had once
+// for the run, however many fills it starts.
+struct FillWork {
+    unsigned char stream[fill_stream_bytes];
+    uint64_t starts[max_inputs + 1]; // of each fill file, and where the last one ends
+    ReadBack read_back;
+};
+
 struct FillPlan {
     uint64_t file_size;           // the largest fill file
     bool keep_going;              // write on to the end after a sample found damage
@@ -68,7 +80,7 @@ bool fill_allowed(const char* directory, char* message, size_t capacity);
 // with message on an error other than a full file system; where the
 // directory is no longer in place (removed, unmounted, its file system
 // gone), message says what became of it, and nothing is blamed on the
-// drive.
-bool fill_directory(const OpenDirectory* directory, const FillPlan* plan,
+// drive. work is the fill's room to work in.
+bool fill_directory(FillWork* work, const OpenDirectory* directory, const FillPlan* plan,
                     const GeneratorState* seed, FillRecord* record, Progress* progress,
                     FillOutcome* outcome, char* message, size_t capacity);

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 const char* const fill_record_name = "sprayl-fill.txt";
 const char* const fill_record_new_name = "sprayl-fill.new";
@@ -244,7 +245,11 @@ int write_in_place(const OpenDirectory* directory, const char* text, size_t leng
     return error != 0 ? error : flushed;
 }
 
-char record_text[most_record_bytes + 1];
+// Room for a record's text, made where it is needed: a record is read or
+// written a few times a fill file, beside writes of megabytes.
+std::vector<char> record_room() {
+    return std::vector<char>(most_record_bytes + 1);
+}
 
 } // namespace
 
@@ -434,8 +439,9 @@ RecordState read_fill_record(const OpenDirectory* directory, FillRecord* record,
         std::snprintf(why, capacity, "it is %s", status.is_directory ? "a directory" : "too large");
         return record_damaged;
     }
+    std::vector<char> record_text = record_room();
     int64_t length =
-        read_small_file(directory, fill_record_name, record_text, most_record_bytes, &error);
+        read_small_file(directory, fill_record_name, record_text.data(), most_record_bytes, &error);
     if (length < 0) {
         char text[error_text_capacity] = "no memory to read it";
         if (error != 0) {
@@ -444,7 +450,8 @@ RecordState read_fill_record(const OpenDirectory* directory, FillRecord* record,
         std::snprintf(why, capacity, "%s", text);
         return record_unreadable;
     }
-    return parse_fill_record(record_text, static_cast<size_t>(length), record, why, capacity);
+    return parse_fill_record(record_text.data(), static_cast<size_t>(length), record, why,
+                             capacity);
 }
 
 bool record_file_is_own(const OpenDirectory* directory, const char* name, char* why,
@@ -455,10 +462,11 @@ bool record_file_is_own(const OpenDirectory* directory, const char* name, char* 
         return true; // nothing there
     }
     int64_t length = -1;
+    std::vector<char> record_text = record_room();
     if (!status.is_directory && status.size <= most_record_bytes) {
-        length = read_small_file(directory, name, record_text, most_record_bytes, &error);
+        length = read_small_file(directory, name, record_text.data(), most_record_bytes, &error);
     }
-    if (length < 0 || !looks_like_fill_record(record_text, static_cast<size_t>(length))) {
+    if (length < 0 || !looks_like_fill_record(record_text.data(), static_cast<size_t>(length))) {
         std::snprintf(why, capacity, "%s is not a fill record that sprayl-check wrote", name);
         return false;
     }
@@ -467,7 +475,9 @@ bool record_file_is_own(const OpenDirectory* directory, const char* name, char* 
 
 int write_fill_record(const OpenDirectory* directory, const FillRecord* record) {
     // Always fits (most_record_bytes).
-    size_t length = format_fill_record(record, record_text, sizeof record_text);
+    std::vector<char> room = record_room();
+    const char* record_text = room.data();
+    size_t length = format_fill_record(record, room.data(), room.size());
     int error = 0;
     PathStatus status = {};
     if (status_in(directory, fill_record_name, &status, &error) && !status.is_directory &&

@@ -1,10 +1,10 @@
 #include "fill_report.h"
 
-#include "check_report.h"
 #include "damage_kinds.h"
 #include "exit_code.h"
 #include "input_report.h"
 #include "printf_format.h"
+#include "report_text.h"
 
 #include <cinttypes>
 #include <cstdarg>

@@ -1,7 +1,7 @@
 #include "fill_start.h"
 
-#include "check_report.h"
 #include "input_report.h"
+#include "report_text.h"
 #include "stream_position.h"
 #include "text_sizes.h"
 

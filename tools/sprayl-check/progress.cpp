@@ -2,6 +2,7 @@
 
 #include "check_report.h"
 #include "text_sizes.h"
+#include "report_text.h"
 
 #include <cstdio>
 #include <cstring>

@@ -8,8 +8,6 @@
 
 namespace {
 
-StreamCheck piece_check; // too large for the stack
-
 // splitmix64: a different place each round, from a start of the run's own.
 uint64_t next_random(uint64_t* state) {
     uint64_t z = (*state += 0x9E3779B97F4A7C15ull);
@@ -95,13 +93,14 @@ ReadBackResult read_back_piece(ReadBack* read_back, const uint64_t* starts, uint
         return piece_not_read;
     }
     ++read_back->pieces_read;
-    check_start_piece(&piece_check, &read_back->seed, place.stream_offset, starts[files]);
-    check_bytes(&piece_check, read_back->buffer, got);
+    StreamCheck* piece_check = &read_back->check;
+    check_start_piece(piece_check, &read_back->seed, place.stream_offset, starts[files]);
+    check_bytes(piece_check, read_back->buffer, got);
     if (got < place.size) {
-        check_unreadable(&piece_check, place.size - got);
+        check_unreadable(piece_check, place.size - got);
     }
-    check_finish(&piece_check, check_end_of_input, place.size);
-    const CheckResult& result = piece_check.result;
+    check_finish(piece_check, check_end_of_input, place.size);
+    const CheckResult& result = piece_check->result;
     if (!check_found_damage(&result) ||
         bytes_damaged(&result) + (result.slip_count > 0 ? place.size : 0) <
             place.size / sample_damaged_share) {
@@ -147,13 +146,16 @@ SamplePlace sample_place(const uint64_t* starts, uint32_t files, uint64_t from, 
 
 bool read_back_start(ReadBack* read_back, const OpenDirectory* directory,
                      const GeneratorState* seed) {
-    // One buffer for the whole run, however many fills it starts.
-    static unsigned char* buffer = aligned_buffer(sample_piece_bytes);
-    std::memset(read_back, 0, sizeof *read_back);
+    if (read_back->buffer == nullptr) {
+        read_back->buffer = aligned_buffer(sample_piece_bytes);
+    }
     read_back->directory = directory;
     read_back->seed = *seed;
     read_back->random = (uint64_t{seed->word[0]} << 32 | seed->word[1]) ^ seed->word[2];
-    read_back->buffer = buffer;
+    read_back->pieces_read = 0;
+    read_back->finding = {};
+    read_back->error = 0;
+    read_back->failed_path[0] = '\0';
     return read_back->buffer != nullptr;
 }
 

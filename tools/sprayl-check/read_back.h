@@ -8,6 +8,7 @@
 #include "check_result.h"
 #include "generator.h"
 #include "text_sizes.h"
+#include "stream_check.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -42,16 +43,17 @@ struct SampleFinding {
 struct ReadBack {
     const OpenDirectory* directory;
     GeneratorState seed;
-    uint64_t random; // where the pseudo-random places come from
-    unsigned char* buffer;
+    uint64_t random;       // where the pseudo-random places come from
+    unsigned char* buffer; // had once, however many fills the run starts
+    StreamCheck check;     // of one piece
     uint64_t pieces_read;
     SampleFinding finding;
     int error;                       // piece_not_read: why its file could not be opened
     char failed_path[path_capacity]; // and which file it was
 };
 
-// Makes read_back ready for a fill of directory with the run from seed.
-// False when no buffer can be had.
+// Makes read_back ready for a fill of directory with the run from seed,
+// keeping its buffer where it has one. False when no buffer can be had.
 bool read_back_start(ReadBack* read_back, const OpenDirectory* directory,
                      const GeneratorState* seed);
 

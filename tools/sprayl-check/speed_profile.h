@@ -4,7 +4,7 @@
 // report's lines about them.
 #pragma once
 
-#include "check_report.h"
+#include "report_text.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "svg_plot.h"
 
-#include "check_report.h"
+#include "report_text.h"
 
 #include <cmath>
 #include <cstdio>

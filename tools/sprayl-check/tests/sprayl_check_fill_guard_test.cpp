@@ -20,6 +20,8 @@
 
 namespace {
 
+FillWork fill_work; // too large for the stack
+
 using Files = std::map<std::string, std::vector<unsigned char>>;
 
 const GeneratorState seed = {{0x9E3779B9, 0x7F4A7C15, 0xF39CC060, 0x5CEDC834}, 0};
@@ -65,8 +67,8 @@ bool fill_scripted(
         << text;
     before_writing();
     Progress progress = {};
-    bool filled = fill_directory(&folder, &start.plan, &start.seed, &start.record, &progress,
-                                 outcome, text, sizeof text);
+    bool filled = fill_directory(&fill_work, &folder, &start.plan, &start.seed, &start.record,
+                                 &progress, outcome, text, sizeof text);
     *message = text;
     return filled;
 }
@@ -208,8 +210,8 @@ TEST(FillTouches, AFileThatAppearsIsNeverWrittenOver) {
     scripted.appears = fill_path(7);
     scripted.appearing_bytes.assign(user_text.begin(), user_text.end());
     Progress progress = {};
-    EXPECT_FALSE(fill_directory(&folder, &start.plan, &start.seed, &start.record, &progress,
-                                &outcome, text, sizeof text));
+    EXPECT_FALSE(fill_directory(&fill_work, &folder, &start.plan, &start.seed, &start.record,
+                                &progress, &outcome, text, sizeof text));
     EXPECT_EQ(std::string(text), "\"fill/sprayl-00007.bin\" appeared while the fill was running:"
                                  " it is left as it is, and the fill stops");
     EXPECT_EQ(std::string(scripted.files[fill_path(7)].begin(), scripted.files[fill_path(7)].end()),

@@ -159,8 +159,8 @@ TEST(ProbeProgram, FakeDrivesAreNamedAndKeepTheirData) {
     const Case cases[] = {
         {"wrap", "verdict: the drive holds 80.00 MiB of the 1.00 GiB it claims: it wraps around"
                  " every 80.00 MiB"},
-        {"zeros", "verdict: the drive holds 80.00 MiB of the 1.00 GiB it claims: writes past that"
-                  " were lost, reads there give zeros"},
+        {"zeros", "verdict: the drive holds 80.00 MiB of the 1.00 GiB it claims: writes past"
+                  " 80.00 MiB of the drive were lost: reads there give zeros"},
     };
     for (const Case& c : cases) {
         FakeDrive fake = start_fake_drive(std::string("probed-") + c.mode, c.mode);

@@ -2,7 +2,7 @@
 // wraps from the drive's start and above a low area kept apart, writes
 // lost past a point, and the estimate where the file system cannot say
 // where its files lie.
-#include "drive_capacity.h"
+#include "fill_capacity.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,8 @@ struct CapacityCase {
     uint64_t written;
     std::vector<Stretch> stretches;    // in stream order
     std::vector<StreamExtent> extents; // where the stream lies on the drive
-    CapacityFinding finding;
+    DriveFinding finding;
+    PastCapacity past;
     uint64_t holds;
     uint64_t holds_at_most;
     uint64_t wrap;
@@ -40,7 +41,8 @@ const CapacityCase capacity_cases[] = {
      64 * mib,
      {},
      whole,
-     capacity_not_found,
+     drive_says_nothing,
+     past_nothing,
      0,
      0,
      0,
@@ -50,7 +52,8 @@ const CapacityCase capacity_cases[] = {
      64 * mib,
      {{0, 32 * mib, damage_misplaced, 32 * mib, 0}},
      whole,
-     capacity_wraps,
+     drive_holds_less,
+     past_wraps,
      32 * mib,
      32 * mib,
      32 * mib,
@@ -64,7 +67,8 @@ const CapacityCase capacity_cases[] = {
      {{7 * mib, 16 * mib, damage_misplaced, 55 * mib, 0},
       {16 * mib, 31 * mib, damage_misplaced, 40 * mib, 0}},
      whole,
-     capacity_wraps,
+     drive_holds_less,
+     past_wraps,
      32 * mib,
      32 * mib,
      24 * mib,
@@ -77,7 +81,8 @@ const CapacityCase capacity_cases[] = {
      28 * mib,
      {{8 * mib, 16 * mib, damage_misplaced, 20 * mib, 0}},
      {{0, 1 * mib, 20 * mib}, {20 * mib, 33 * mib, 8 * mib}},
-     capacity_wraps,
+     drive_holds_less,
+     past_wraps,
      24 * mib,
      33 * mib,
      24 * mib,
@@ -93,7 +98,8 @@ const CapacityCase capacity_cases[] = {
       {32 * mib, 44 * mib, damage_blank, 0, 0},
       {52 * mib, 64 * mib, damage_blank, 0, 0}},
      whole,
-     capacity_wraps,
+     drive_holds_less,
+     past_wraps,
      32 * mib,
      45 * mib,
      32 * mib,
@@ -103,7 +109,8 @@ const CapacityCase capacity_cases[] = {
      64 * mib,
      {{20 * mib, 64 * mib, damage_blank, 0, 0}},
      whole,
-     capacity_drops,
+     drive_holds_less,
+     past_zeros,
      21 * mib,
      0,
      0,
@@ -113,7 +120,8 @@ const CapacityCase capacity_cases[] = {
      64 * mib,
      {{39 * mib, 64 * mib, damage_stale, 0, 0}},
      whole,
-     capacity_drops,
+     drive_holds_less,
+     past_other_run,
      40 * mib,
      0,
      0,
@@ -124,7 +132,8 @@ const CapacityCase capacity_cases[] = {
      64 * mib,
      {{10 * mib, 10 * mib + 512, damage_unreadable, 0, 0}},
      whole,
-     capacity_not_found,
+     drive_says_nothing,
+     past_nothing,
      0,
      0,
      0,
@@ -135,7 +144,8 @@ const CapacityCase capacity_cases[] = {
      60 * mib,
      {},
      {{0, 1 * mib, 60 * mib}},
-     capacity_not_found,
+     drive_says_nothing,
+     past_nothing,
      0,
      0,
      0,
@@ -147,7 +157,8 @@ const CapacityCase capacity_cases[] = {
      64 * mib,
      {{40 * mib, 64 * mib, damage_misplaced, 44 * mib, 0}},
      whole,
-     capacity_not_found,
+     drive_says_nothing,
+     past_nothing,
      0,
      0,
      0,
@@ -156,7 +167,8 @@ const CapacityCase capacity_cases[] = {
      64 * mib,
      {{64 * mib - 4096, 64 * mib, damage_blank, 0, 0}},
      whole,
-     capacity_not_found,
+     drive_says_nothing,
+     past_nothing,
      0,
      0,
      0,
@@ -168,7 +180,8 @@ const CapacityCase capacity_cases[] = {
      60 * mib,
      {{0, 8 * mib, damage_misplaced, 40 * mib, 0}},
      {{0, 1 * mib, 60 * mib}},
-     capacity_wraps,
+     drive_holds_less,
+     past_wraps,
      36 * mib,
      36 * mib,
      36 * mib,
@@ -180,7 +193,8 @@ const CapacityCase capacity_cases[] = {
      64 * mib,
      {{8 * mib, 16 * mib, damage_misplaced, 40 * mib, 0}, {40 * mib, 48 * mib, damage_blank, 0, 0}},
      whole,
-     capacity_wraps,
+     drive_holds_less,
+     past_wraps,
      41 * mib,
      41 * mib,
      32 * mib,
@@ -189,7 +203,8 @@ const CapacityCase capacity_cases[] = {
      64 * mib,
      {{20 * mib, 64 * mib, damage_blank, 0xFF, 0}},
      {},
-     capacity_estimated,
+     drive_kept_estimate,
+     past_nothing,
      0,
      0,
      0,
@@ -216,17 +231,18 @@ TEST(DriveCapacity, DamageMappedToTheDriveSaysWhatItHolds) {
         }
         std::vector<StreamExtent> extents = c.extents;
         DriveMap map = {extents.data(), extents.size()};
-        DriveCapacity capacity = find_capacity(&result, &map, claims);
+        DriveVerdict capacity = find_capacity(&result, &map, claims);
         EXPECT_EQ(capacity.finding, c.finding);
-        if (c.finding == capacity_wraps || c.finding == capacity_drops) {
+        if (c.finding == drive_holds_less) {
             EXPECT_EQ(capacity.holds, c.holds);
+            EXPECT_EQ(capacity.past, c.past);
         }
-        if (c.finding == capacity_wraps) {
+        if (c.past == past_wraps) {
             EXPECT_EQ(capacity.wrap, c.wrap);
             EXPECT_EQ(capacity.holds_at_most, c.holds_at_most);
         }
         char line[512];
-        format_capacity(&capacity, line, sizeof line);
+        format_drive_verdict(&capacity, line, sizeof line);
         EXPECT_EQ(std::string(line), c.line);
     }
 }

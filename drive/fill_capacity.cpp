@@ -1,20 +1,10 @@
-#include "drive_capacity.h"
+#include "fill_capacity.h"
 
-#include "check_report.h"
 #include "damage_kinds.h"
 
 #include <cstdio>
 
 namespace {
-
-uint64_t gcd(uint64_t a, uint64_t b) {
-    while (b != 0) {
-        uint64_t r = a % b;
-        a = b;
-        b = r;
-    }
-    return a;
-}
 
 // Below this share of the smallest wrap distance, the common divisor of the
 // distances comes from data that was moved by something else than the
@@ -138,7 +128,7 @@ bool misplaced_places(const CheckResult* result, const DriveMap* map, const Stre
 // wraps around by a divisor of their distance. The wrap is the common
 // divisor of all such distances; the kept low area below it, if any,
 // begins where the lowest misplaced data was read.
-bool find_wrap(const CheckResult* result, const DriveMap* map, DriveCapacity* capacity) {
+bool find_wrap(const CheckResult* result, const DriveMap* map, DriveVerdict* capacity) {
     uint64_t common = 0;
     uint64_t smallest = UINT64_MAX;
     uint64_t lowest_read = UINT64_MAX;
@@ -154,7 +144,7 @@ bool find_wrap(const CheckResult* result, const DriveMap* map, DriveCapacity* ca
         if (distance % sector_bytes != 0) {
             continue;
         }
-        common = gcd(common, distance);
+        common = greatest_common_divisor(common, distance);
         smallest = distance < smallest ? distance : smallest;
         uint64_t low = written_at > read_at ? read_at : written_at;
         lowest_read = low < lowest_read ? low : lowest_read;
@@ -162,7 +152,8 @@ bool find_wrap(const CheckResult* result, const DriveMap* map, DriveCapacity* ca
     if (common == 0) {
         return false;
     }
-    capacity->finding = capacity_wraps;
+    capacity->finding = drive_holds_less;
+    capacity->past = past_wraps;
     capacity->wrap = common >= smallest / divisor_noise ? common : smallest;
     uint64_t first_fill = lowest_fill_offset(map);
     // Misplaced data read no lower than well above the first fill data: the
@@ -180,10 +171,24 @@ bool find_wrap(const CheckResult* result, const DriveMap* map, DriveCapacity* ca
     return true;
 }
 
+// What reads give where a stretch of lost data lies.
+PastCapacity past_of(const Stretch& lost) {
+    switch (lost.kind) {
+    case damage_blank:
+        return lost.source == 0 ? past_zeros : past_ones;
+    case damage_stale:
+        return past_other_run;
+    case damage_unreadable:
+        return past_read_errors;
+    default:
+        return past_other_data;
+    }
+}
+
 // Data that is lost from a drive offset on: the lowest drive offset of
 // blank, unreadable, stale or foreign data, where such damage is most of
 // the fill data past it, and more than a bad sector or page could be.
-bool find_loss(const CheckResult* result, const DriveMap* map, DriveCapacity* capacity) {
+bool find_loss(const CheckResult* result, const DriveMap* map, DriveVerdict* capacity) {
     uint64_t lowest = UINT64_MAX;
     uint64_t damaged = 0;
     const Stretch* first = nullptr;
@@ -204,9 +209,10 @@ bool find_loss(const CheckResult* result, const DriveMap* map, DriveCapacity* ca
         damaged * 2 < fill_bytes_from(map, lowest)) {
         return false;
     }
-    capacity->finding = capacity_drops;
+    capacity->finding = drive_holds_less;
     capacity->holds = lowest;
-    capacity->reads_give = damage_kinds[first->kind].reads_give(*first);
+    capacity->holds_at_most = lowest;
+    capacity->past = past_of(*first);
     return true;
 }
 
@@ -230,8 +236,8 @@ bool drive_offset_of(const DriveMap* map, uint64_t offset, uint64_t* drive_offse
     return false;
 }
 
-DriveCapacity find_capacity(const CheckResult* result, const DriveMap* map, uint64_t claims) {
-    DriveCapacity capacity = {};
+DriveVerdict find_capacity(const CheckResult* result, const DriveMap* map, uint64_t claims) {
+    DriveVerdict capacity = {};
     capacity.claims = claims;
     capacity.kept = result->bytes_intact + (result->run_known ? 0 : header_bytes);
     capacity.written =
@@ -248,54 +254,6 @@ DriveCapacity find_capacity(const CheckResult* result, const DriveMap* map, uint
         }
         return capacity;
     }
-    capacity.finding = capacity_estimated;
+    capacity.finding = drive_kept_estimate;
     return capacity;
-}
-
-void format_capacity(const DriveCapacity* capacity, char* text, size_t size) {
-    char holds[32];
-    char claims[32];
-    char other[32];
-    format_size(capacity->holds, holds, sizeof holds);
-    format_size(capacity->claims, claims, sizeof claims);
-    int written = 0;
-    if (capacity->finding == capacity_wraps || capacity->finding == capacity_drops) {
-        char at_most[96] = "";
-        if (capacity->holds_at_most > capacity->holds) {
-            format_size(capacity->holds_at_most, other, sizeof other);
-            std::snprintf(at_most, sizeof at_most, " (up to %s if it keeps a low area apart)",
-                          other);
-        }
-        written =
-            capacity->claims > 0
-                ? std::snprintf(text, size, "the drive holds %s of the %s it claims%s: ", holds,
-                                claims, at_most)
-                : std::snprintf(text, size, "the drive holds %s%s: ", holds, at_most);
-    }
-    if (written < 0 || static_cast<size_t>(written) >= size) {
-        return;
-    }
-    size_t used = static_cast<size_t>(written);
-    switch (capacity->finding) {
-    case capacity_wraps:
-        format_size(capacity->wrap, other, sizeof other);
-        std::snprintf(text + used, size - used, "it wraps around every %s", other);
-        break;
-    case capacity_drops:
-        std::snprintf(text + used, size - used,
-                      "writes past %s of the drive were lost: reads there give %s", holds,
-                      capacity->reads_give);
-        break;
-    case capacity_estimated:
-        format_size(capacity->kept, holds, sizeof holds);
-        format_size(capacity->written, other, sizeof other);
-        std::snprintf(text, size,
-                      "it kept %s of the %s written (an estimate from what came back intact:"
-                      " the file system does not tell where its files lie on the drive)",
-                      holds, other);
-        break;
-    case capacity_not_found:
-        std::snprintf(text, size, "nothing found about the drive's size");
-        break;
-    }
 }

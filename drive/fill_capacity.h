@@ -7,6 +7,7 @@
 #pragma once
 
 #include "check_result.h"
+#include "drive_verdict.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -28,33 +29,12 @@ struct DriveMap {
     size_t count;
 };
 
-enum CapacityFinding {
-    capacity_not_found, // the damage says nothing about the drive's size
-    capacity_wraps,     // writes past what it holds land on what it holds
-    capacity_drops,     // writes past what it holds are lost
-    capacity_estimated  // no map: what came back intact
-};
-
-struct DriveCapacity {
-    CapacityFinding finding;
-    uint64_t claims;        // the drive's size as it says, 0 when unknown
-    uint64_t holds;         // wraps, drops: the bytes it holds, from its start
-    uint64_t holds_at_most; // wraps: more than holds where the fill cannot tell
-                            // whether the drive keeps a low area apart
-    uint64_t wrap;          // wraps: the distance
-    uint64_t kept;          // estimated: bytes that came back intact
-    uint64_t written;       // estimated: bytes written
-    const char* reads_give; // drops: what reads past holds give ("zeros")
-};
-
 // The drive offset of stream offset offset; false where it lies in no
 // extent.
 bool drive_offset_of(const DriveMap* map, uint64_t offset, uint64_t* drive_offset);
 
 // What the damage in result (of the whole fill, stream offsets) says about
 // the size of the drive the fill lay on; claims is the size it says it has.
-DriveCapacity find_capacity(const CheckResult* result, const DriveMap* map, uint64_t claims);
-
-// The verdict as a line without its end: "the drive holds 512.00 MiB of the
-// 4.00 GiB it claims: it wraps around every 512.00 MiB".
-void format_capacity(const DriveCapacity* capacity, char* text, size_t size);
+// With a map, a wrap (from misplaced data) or lost writes, or nothing
+// where the damage shows neither; without one, an estimate.
+DriveVerdict find_capacity(const CheckResult* result, const DriveMap* map, uint64_t claims);
