@@ -122,34 +122,6 @@ void put_slips(ReportLines* lines, const CheckResult* result) {
     }
 }
 
-void put_result(ReportLines* lines, const CheckResult* result) {
-    switch (result->outcome) {
-    case outcome_interrupted:
-        std::snprintf(lines->line, sizeof lines->line,
-                      "result: INCOMPLETE, stopped at offset %" PRIu64 "\n", result->bytes_read);
-        break;
-    case outcome_incomplete:
-        std::snprintf(lines->line, sizeof lines->line,
-                      "result: INCOMPLETE, the input could not be read past offset %" PRIu64 "\n",
-                      result->bytes_read);
-        break;
-    case outcome_too_short:
-        std::snprintf(lines->line, sizeof lines->line, "result: NOT CHECKED, too short\n");
-        break;
-    case outcome_damaged:
-        std::snprintf(lines->line, sizeof lines->line, "result: DAMAGED\n");
-        break;
-    case outcome_unconfirmed:
-        std::snprintf(lines->line, sizeof lines->line,
-                      "result: UNCONFIRMED, possibly read from memory\n");
-        break;
-    case outcome_intact:
-        std::snprintf(lines->line, sizeof lines->line, "result: intact\n");
-        break;
-    }
-    put_line(lines);
-}
-
 void put_notes(ReportLines* lines, const CheckResult* result) {
     if (result->header_damaged) {
         std::snprintf(lines->line, sizeof lines->line,
@@ -193,14 +165,41 @@ void describe_damage(const DamageTotals* totals, char* text, size_t capacity) {
     }
 }
 
-void write_report(const CheckResult* result, ReportWriter write, void* context) {
-    char verdict[320];
-    format_verdict(result, verdict, sizeof verdict);
-    write_report_with_verdict(result, verdict, write, context);
+void format_result(const CheckResult* result, char* text, size_t capacity) {
+    switch (result->outcome) {
+    case outcome_interrupted:
+        std::snprintf(text, capacity, "INCOMPLETE, stopped at offset %" PRIu64, result->bytes_read);
+        break;
+    case outcome_incomplete:
+        std::snprintf(text, capacity,
+                      "INCOMPLETE, the input could not be read past offset %" PRIu64,
+                      result->bytes_read);
+        break;
+    case outcome_too_short:
+        std::snprintf(text, capacity, "NOT CHECKED, too short");
+        break;
+    case outcome_damaged:
+        std::snprintf(text, capacity, "DAMAGED");
+        break;
+    case outcome_unconfirmed:
+        std::snprintf(text, capacity, "UNCONFIRMED, possibly read from memory");
+        break;
+    case outcome_intact:
+        std::snprintf(text, capacity, "intact");
+        break;
+    }
 }
 
-void write_report_with_verdict(const CheckResult* result, const char* verdict, ReportWriter write,
-                               void* context) {
+void write_report(const CheckResult* result, ReportWriter write, void* context) {
+    char verdict[320];
+    char result_text[128];
+    format_verdict(result, verdict, sizeof verdict);
+    format_result(result, result_text, sizeof result_text);
+    write_report_with_verdict(result, verdict, result_text, write, context);
+}
+
+void write_report_with_verdict(const CheckResult* result, const char* verdict,
+                               const char* result_text, ReportWriter write, void* context) {
     ReportLines lines_to_write;
     lines_to_write.write = write;
     lines_to_write.context = context;
@@ -240,6 +239,7 @@ void write_report_with_verdict(const CheckResult* result, const char* verdict, R
     if (result->slip_count > 0) {
         put_slips(lines, result);
     }
-    put_result(lines, result);
+    std::snprintf(lines->line, sizeof lines->line, "result: %s\n", result_text);
+    put_line(lines);
     put_notes(lines, result);
 }

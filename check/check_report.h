@@ -39,10 +39,16 @@ VerdictKind verdict_of(const CheckResult* result, char* text, size_t capacity);
 // files.
 void describe_damage(const DamageTotals* totals, char* text, size_t capacity);
 
+// The result line without its "result: ": how the check came out, in a
+// word or a few ("DAMAGED", "INCOMPLETE, stopped at offset 4096").
+void format_result(const CheckResult* result, char* text, size_t capacity);
+
 // Hands the report of a finished check to write, line by line.
 void write_report(const CheckResult* result, ReportWriter write, void* context);
 
-// The same with the caller's verdict in place of the check's own, as when
-// the caller knows what the damage means for the drive (its capacity).
-void write_report_with_verdict(const CheckResult* result, const char* verdict, ReportWriter write,
-                               void* context);
+// The same with the caller's verdict line and result line (without their
+// labels) in place of the check's own, as when the caller knows what the
+// damage means for the drive, or for the fill files, or that the run
+// failed after the check.
+void write_report_with_verdict(const CheckResult* result, const char* verdict,
+                               const char* result_text, ReportWriter write, void* context);

@@ -1,7 +1,6 @@
 #include "fill_report.h"
 
 #include "damage_kinds.h"
-#include "exit_code.h"
 #include "input_report.h"
 #include "printf_format.h"
 #include "report_text.h"
@@ -124,15 +123,13 @@ void add_data_part(char* verdict, size_t capacity, const CheckResult* result, ui
     }
 }
 
-// The result line and word for an exit code that the directory set.
-void set_result(DirectoryReport* report, int exit_code, const char* why) {
-    report->exit_code = exit_code;
-    if (exit_code == exit_differs) {
-        std::snprintf(report->result, sizeof report->result, "result: DAMAGED\n");
-        report->result_word = "damaged";
+// The outcome and the result line that the directory's findings make.
+void set_result(DirectoryReport* report, RunOutcome outcome, const char* why) {
+    report->outcome = outcome;
+    if (outcome == run_damaged) {
+        std::snprintf(report->result, sizeof report->result, "DAMAGED");
     } else {
-        std::snprintf(report->result, sizeof report->result, "result: UNCONFIRMED, %s\n", why);
-        report->result_word = "unconfirmed";
+        std::snprintf(report->result, sizeof report->result, "UNCONFIRMED, %s", why);
     }
 }
 
@@ -163,10 +160,10 @@ Coverage coverage_of(const FillRecord* record) {
     return coverage;
 }
 
-void judge_directory(const InputList* list, const StreamCheck* check, int check_exit,
+void judge_directory(const InputList* list, const StreamCheck* check, RunOutcome check_outcome,
                      const char* data_verdict, DirectoryReport* report) {
     std::memset(report, 0, sizeof *report);
-    report->exit_code = check_exit;
+    report->outcome = check_outcome;
     if (list->directory == nullptr) {
         return;
     }
@@ -189,7 +186,7 @@ void judge_directory(const InputList* list, const StreamCheck* check, int check_
     char* verdict = report->verdict;
     size_t capacity = sizeof report->verdict;
     add_file_findings(verdict, capacity, list, tally);
-    if (report->last_unvouched && check_exit == exit_intact) {
+    if (report->last_unvouched && check_outcome == run_intact) {
         char name[4096];
         input_display_name(list, last, name, sizeof name);
         add_finding(verdict, capacity,
@@ -198,7 +195,7 @@ void judge_directory(const InputList* list, const StreamCheck* check, int check_
     }
     // Where the data read holds damage, that is the verdict's subject; a
     // fill cut short by it covers less, and says so in its lines.
-    bool no_damage = check_exit == exit_intact || check_exit == exit_unconfirmed;
+    bool no_damage = check_outcome == run_intact || check_outcome == run_unconfirmed;
     const Coverage& coverage = report->coverage;
     if (coverage.short_of_room && no_damage && !stopped_early) {
         char tested[32];
@@ -220,13 +217,13 @@ void judge_directory(const InputList* list, const StreamCheck* check, int check_
         add_data_part(verdict, capacity, &check->result, tally.gap_bytes, data_verdict);
     }
     if (no_damage && (tally.missing.count > 0 || tally.short_files.count > 0 || stopped_early)) {
-        set_result(report, exit_differs, "");
-    } else if (check_exit == exit_intact && coverage.short_of_room) {
-        set_result(report, exit_unconfirmed, "not all of the free room was tested");
-    } else if (check_exit == exit_intact && (tally.outside.count > 0 || tally.longer.count > 0)) {
-        set_result(report, exit_unconfirmed, "the directory holds bytes the fill did not write");
-    } else if (check_exit == exit_intact && report->last_unvouched) {
-        set_result(report, exit_unconfirmed, "the last file's length cannot be confirmed");
+        set_result(report, run_damaged, "");
+    } else if (check_outcome == run_intact && coverage.short_of_room) {
+        set_result(report, run_unconfirmed, "not all of the free room was tested");
+    } else if (check_outcome == run_intact && (tally.outside.count > 0 || tally.longer.count > 0)) {
+        set_result(report, run_unconfirmed, "the directory holds bytes the fill did not write");
+    } else if (check_outcome == run_intact && report->last_unvouched) {
+        set_result(report, run_unconfirmed, "the last file's length cannot be confirmed");
     }
 }
 
@@ -256,7 +253,8 @@ void print_directory_lines(std::FILE* out, const InputList* list, const Director
                  coverage.short_of_room ? ": NOT ALL OF THE DRIVE WAS TESTED" : "");
 }
 
-void explain_finding(const FillOutcome* outcome, const char* directory, bool keep_going) {
+void explain_finding(std::FILE* out, const FillOutcome* outcome, const char* directory,
+                     bool keep_going) {
     const SampleFinding& finding = outcome->finding;
     Stretch stretch = {finding.file_offset, finding.file_offset + 1, finding.kind, finding.source,
                        0};
@@ -264,7 +262,7 @@ void explain_finding(const FillOutcome* outcome, const char* directory, bool kee
     damage_kinds[finding.kind].describe(stretch, what, sizeof what);
     char path[4096];
     fill_file_path(directory, finding.file, path, sizeof path);
-    std::fprintf(stderr,
+    std::fprintf(out,
                  "sprayl-check: the drive did not keep what it was given: read back, %s at"
                  " offset %" PRIu64 " is %s (%s)%s\n",
                  path, finding.file_offset, damage_kinds[finding.kind].name, what,

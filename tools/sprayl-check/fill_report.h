@@ -2,12 +2,13 @@
 // record says are missing, short, longer or not part of the fill, files
 // that could not be read, a last file that nothing vouches for (no record),
 // and the share of the free room at the fill's start that it tested. Where
-// these decide, they make the verdict line, the result line and the exit
-// code; the check's own verdict speaks of the data read.
+// these decide, they make the verdict line and the run's outcome
+// (run_verdict); the check's own verdict speaks of the data read.
 #pragma once
 
 #include "check_input.h"
 #include "fill.h"
+#include "run_verdict.h"
 #include "stream_check.h"
 
 #include <cstdint>
@@ -34,23 +35,23 @@ struct DirectoryReport {
     uint32_t missing; // fill files the record lists that are not there
     uint32_t short_files;
     uint32_t longer_files;
-    uint32_t outside;        // files that are not part of the fill
-    uint32_t not_read;       // files that were not read (whole)
-    bool last_unvouched;     // no record: the last file may have been cut short
-    char verdict[1024];      // the verdict where these decide it, else ""
-    char result[256];        // the result line where it differs from the check's, else ""
-    const char* result_word; // the same for programs, or nullptr
-    int exit_code;
+    uint32_t outside;    // files that are not part of the fill
+    uint32_t not_read;   // files that were not read (whole)
+    bool last_unvouched; // no record: the last file may have been cut short
+    char verdict[1024];  // the verdict where these decide it, else ""
+    RunOutcome outcome;  // the run's outcome with these
+    char result[256];    // the result line (without "result: ") where they change it, else ""
 };
 
-// Judges the directory of list after check, whose exit code was
-// check_exit and whose verdict on the data read was data_verdict.
-void judge_directory(const InputList* list, const StreamCheck* check, int check_exit,
+// Judges the directory of list after check, whose outcome so far was
+// check_outcome and whose verdict on the data read was data_verdict.
+void judge_directory(const InputList* list, const StreamCheck* check, RunOutcome check_outcome,
                      const char* data_verdict, DirectoryReport* report);
 
 // The report's lines about the fill's record and its coverage.
 void print_directory_lines(std::FILE* out, const InputList* list, const DirectoryReport* report);
 
-// Says on standard error that a piece read back while filling directory
-// was not what was written there.
-void explain_finding(const FillOutcome* outcome, const char* directory, bool keep_going);
+// Says on out (standard error) that a piece read back while filling
+// directory was not what was written there.
+void explain_finding(std::FILE* out, const FillOutcome* outcome, const char* directory,
+                     bool keep_going);

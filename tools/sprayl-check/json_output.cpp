@@ -1,12 +1,12 @@
 #include "json_output.h"
 
-#include "exit_code.h"
 #include "input_report.h"
 #include "json_report.h"
 #include "sprayl_version.h"
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -177,8 +177,8 @@ void write_profile_json(JsonText* json, const char* key, const RateTable* table)
                          table->seconds[i]);
     }
     json_end_array(json);
-    static RateSpan spans[rate_stretches];
-    uint32_t count = steady_spans(table, spans, rate_stretches);
+    std::vector<RateSpan> spans(rate_stretches);
+    uint32_t count = steady_spans(table, spans.data(), rate_stretches);
     json_begin_array(json, "steady");
     for (uint32_t i = 0; i < count; ++i) {
         write_rate_entry(json, spans[i].start, spans[i].end, spans[i].bytes, spans[i].seconds);
@@ -205,38 +205,24 @@ void write_profile_json(JsonText* json, const char* key, const RateTable* table)
 
 } // namespace
 
-const char* run_result_name(const RunRecord* run) {
-    if (run->directory != nullptr && run->directory->result_word != nullptr) {
-        return run->directory->result_word;
-    }
-    if (run->check == nullptr) {
-        return run->exit_code == exit_interrupted ? "interrupted" : "failed";
-    }
-    CheckOutcome outcome = run->check->result.outcome;
-    if (missing_inputs(run->inputs) > 0 &&
-        (outcome == outcome_intact || outcome == outcome_unconfirmed)) {
-        return "damaged";
-    }
-    return outcome_name(outcome);
-}
-
 void write_run_json(const RunRecord* run, TextWriter write, void* context) {
     JsonText json;
     json_start(&json, write, context);
     json_begin_object(&json, nullptr);
     write_version(&json);
     json_string(&json, "mode", mode_names[run->mode]);
-    json_string(&json, "result", run_result_name(run));
-    json_int(&json, "exit_code", run->exit_code);
-    if (run->check == nullptr) {
+    const RunVerdict* verdict = run->verdict;
+    json_string(&json, "result", run_outcome_word(verdict->outcome));
+    json_int(&json, "exit_code", run_exit_code(verdict->outcome));
+    if (!verdict->checked) {
         json_null(&json, "verdict");
     } else {
-        json_string(&json, "verdict", run->verdict);
+        json_string(&json, "verdict", verdict->verdict);
     }
-    if (run->error[0] == '\0') {
+    if (verdict->error[0] == '\0') {
         json_null(&json, "error");
     } else {
-        json_string(&json, "error", run->error);
+        json_string(&json, "error", verdict->error);
     }
     write_fill(&json, run);
     write_record(&json, run);

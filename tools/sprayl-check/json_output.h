@@ -8,6 +8,7 @@
 #include "fill.h"
 #include "fill_report.h"
 #include "json_writer.h"
+#include "run_verdict.h"
 #include "speed_profile.h"
 #include "stream_check.h"
 
@@ -28,21 +29,11 @@ struct RunRecord {
     const FillOutcome* fill;    // nullptr unless a fill ran
     const char* drive_verdict;  // after a fill: what the drive holds, as the text verdict says it;
                                 // "" when unknown
-    const char*
-        verdict; // the text report's verdict line, without "verdict: "; "" when no check ran
+    const RunVerdict* verdict;  // what the run came to: its verdict, result, exit code and error
     const RateTable* write_rates; // nullptr when not measured
     const RateTable* read_rates;
-    const char* error; // why the run failed, or ""
-    int exit_code;
-    const FillRecord* record;         // the fill's record, or the directory's; nullptr: none
-    const DirectoryReport* directory; // what the directory added to the check; nullptr: none
+    const FillRecord* record; // the fill's record, or the directory's; nullptr: none
 };
-
-// The run's result in a word: the check's outcome, "damaged" where fill
-// files are missing, "failed" where the run ended without a check, or
-// what the directory's findings made of it ("unconfirmed": the fill did
-// not cover the drive).
-const char* run_result_name(const RunRecord* run);
 
 // Writes the document.
 void write_run_json(const RunRecord* run, TextWriter write, void* context);

@@ -296,6 +296,14 @@ TEST(FillRecord, ReadsBackAsWrittenAndShowsDamage) {
 
 // ---- A later check of the directory ----
 
+// What the last check_directory came to.
+RunVerdict verdict;
+
+// The exit code of that.
+int exit_code_of_check() {
+    return run_exit_code(verdict.outcome);
+}
+
 // Checks "fill" as sprayl-check DIR does, and judges it.
 DirectoryReport check_directory(std::string* message) {
     static char directory[] = "fill";
@@ -304,7 +312,7 @@ DirectoryReport check_directory(std::string* message) {
     DirectoryReport report = {};
     if (!prepare_inputs(&inputs, paths, 1, text, sizeof text)) {
         *message = text;
-        report.exit_code = exit_unverifiable;
+        verdict_failed(&verdict, text);
         return report;
     }
     if (inputs.record_state == record_read) {
@@ -317,14 +325,8 @@ DirectoryReport check_directory(std::string* message) {
     CheckEnd end = check_inputs(&inputs, &check, read_input, &progress, text, sizeof text);
     check_finish(&check, end, 0);
     *message = text;
-    int exit_code = exit_code_of(check.result.outcome);
-    if (missing_inputs(&inputs) > 0 &&
-        (exit_code == exit_intact || exit_code == exit_unconfirmed)) {
-        exit_code = exit_differs;
-    }
-    char data_verdict[1024];
-    format_verdict(&check.result, data_verdict, sizeof data_verdict);
-    judge_directory(&inputs, &check, exit_code, data_verdict, &report);
+    CheckFacts facts = {&inputs, &check, "", nullptr, text};
+    judge_check(&facts, &report, &verdict);
     return report;
 }
 
@@ -395,7 +397,7 @@ TEST(FillRecord, ALaterCheckNamesMissingShortAndExtraFiles) {
         ASSERT_TRUE(fill_scripted(fill_room, &outcome, &message)) << message;
         c.change();
         DirectoryReport report = check_directory(&message);
-        EXPECT_EQ(report.exit_code, c.exit_code) << report.verdict << " / " << message;
+        EXPECT_EQ(exit_code_of_check(), c.exit_code) << report.verdict << " / " << message;
         if (c.verdict[0] == '\0') {
             EXPECT_STREQ(report.verdict, "");
         } else {
@@ -422,7 +424,8 @@ TEST(FillRecord, ADamagedRecordIsSaidToBeAndNothingIsChecked) {
     ASSERT_TRUE(fill_scripted(fill_room, &outcome, &message)) << message;
     scripted.files[record_path][200] ^= 4;
     DirectoryReport report = check_directory(&message);
-    EXPECT_EQ(report.exit_code, exit_unverifiable);
+    EXPECT_EQ(exit_code_of_check(), exit_unverifiable);
+    EXPECT_EQ(report.verdict[0], '\0');
     EXPECT_EQ(message, "the fill record \"fill/sprayl-fill.txt\" is damaged: its checksum does"
                        " not match its lines: it was changed or damaged; nothing can be said of"
                        " the fill by it (move it away to check the fill files without it)");
@@ -508,13 +511,12 @@ TEST(FillCoverage, AFillThatEndsShortOfTheRoomIsNeverIntact) {
         EXPECT_EQ(outcome.stop, c.stop);
         EXPECT_EQ(start.record.end, fill_complete);
         DirectoryReport report = check_directory(&message);
-        EXPECT_EQ(report.exit_code, c.exit_code) << report.verdict;
+        EXPECT_EQ(exit_code_of_check(), c.exit_code) << report.verdict;
         EXPECT_NE(std::string(report.verdict).find(c.verdict), std::string::npos) << report.verdict;
         EXPECT_EQ(report.coverage.short_of_room, c.exit_code != exit_intact);
         if (c.exit_code != exit_intact) {
-            EXPECT_STREQ(report.result,
-                         "result: UNCONFIRMED, not all of the free room was tested\n");
-            EXPECT_STREQ(report.result_word, "unconfirmed");
+            EXPECT_STREQ(verdict.result, "UNCONFIRMED, not all of the free room was tested");
+            EXPECT_STREQ(run_outcome_word(verdict.outcome), "unconfirmed");
         }
     }
 }

@@ -280,7 +280,8 @@ TEST(PlotFile, DamageIsShadedAndAStreamHasNoRates) {
     }
 }
 
-// A report that cannot be written fails the run, whatever the check found.
+// A report that cannot be written fails the run, whatever the check found,
+// and the text report, written after it, says so.
 TEST(JsonReport, AFileThatCannotBeWrittenFailsTheRun) {
     std::string intact = write_file("unwritable-report.bin", test_stream(100000));
     const char* options[] = {"--json /dev/full", "--plot /dev/full",
@@ -289,7 +290,9 @@ TEST(JsonReport, AFileThatCannotBeWrittenFailsTheRun) {
         ProgramRun run = run_shell(sprayl_check + " " + option + " " + intact);
         EXPECT_EQ(run.exit_code, 2) << option;
         EXPECT_EQ(run.err.rfind("sprayl-check: cannot write \"/", 0), 0u) << option << run.err;
-        EXPECT_TRUE(has_line(run.out, "result: intact")) << option << run.out;
+        EXPECT_NE(run.out.find("\nresult: FAILED, cannot write \"/"), std::string::npos)
+            << option << run.out;
+        EXPECT_EQ(run.out.rfind("verdict: intact: all 100000 bytes", 0), 0u) << option << run.out;
     }
 }
 

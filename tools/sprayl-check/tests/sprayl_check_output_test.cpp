@@ -186,8 +186,8 @@ TEST(ReportFiles, AReportThatCannotBeWrittenLeavesTheEarlierOne) {
                                stream + " > /dev/null");
     EXPECT_EQ(run.exit_code, 2);
     EXPECT_EQ(run.err, "sprayl-check: cannot write \"" + m +
-                           "/r.json\": No space left on device\nsprayl-check: cannot write \"" + m +
-                           "/r.svg\": No space left on device\n");
+                           "/r.svg\": No space left on device\nsprayl-check: cannot write \"" + m +
+                           "/r.json\": No space left on device\n");
     EXPECT_EQ(read_whole(m + "/r.json"), earlier);
     EXPECT_FALSE(std::filesystem::exists(m + "/r.svg"));
     EXPECT_FALSE(holds_partial_file(m));
