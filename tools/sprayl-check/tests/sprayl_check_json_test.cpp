@@ -1,7 +1,9 @@
-// The report for programs (--json) and the chart (--plot), read back with
-// python3's own parsers and held against the text report: for a stream,
-// files, a directory, a fill, an interrupted check and a failed one.
+// The report for programs (--json), read back with the tests' own strict
+// JSON reader, and the chart (--plot), read back with python3's XML parser,
+// held against the text report: for a stream, files, a directory, a fill,
+// an interrupted check and a failed one.
 #include "check_test_support.h"
+#include "json_reader.h"
 #include "program_test_support.h"
 
 #include <gtest/gtest.h>
@@ -15,8 +17,8 @@ namespace {
 
 const std::string report_fields = REPORT_FIELDS_SCRIPT;
 
-// The values at paths in the JSON file (or the counts of SVG tags), as
-// report_fields.py prints them; empty when the file does not parse.
+// The counts of the SVG tags in the chart file, as report_fields.py prints
+// them; empty when the file does not parse.
 std::vector<std::string> fields(const std::string& file, const std::vector<std::string>& paths) {
     std::string command = "python3 " + report_fields + " '" + file + "'";
     for (const std::string& path : paths) {
@@ -32,29 +34,29 @@ std::vector<std::string> fields(const std::string& file, const std::vector<std::
     return values;
 }
 
-// The rest of the text report's line that starts with label, as a JSON
-// string or a number; "" when there is no such line.
-std::string after(const std::string& report, const std::string& label, bool as_string) {
+// The JSON file as a document; a file that is not strict JSON fails the test.
+JsonValue json_file_document(const std::string& file) {
+    JsonValue document;
+    std::string error;
+    EXPECT_TRUE(parse_json(read_all_text(file), &document, &error)) << file << ": " << error;
+    return document;
+}
+
+// The rest of the text report's line that starts with label; "" when there
+// is no such line.
+std::string after(const std::string& report, const std::string& label) {
     size_t at = ("\n" + report).find("\n" + label);
     if (at == std::string::npos) {
         return "";
     }
     size_t start = at + label.size();
-    std::string rest = report.substr(start, report.find('\n', start) - start);
-    if (as_string) {
-        return "\"" + rest + "\"";
-    }
-    return rest.substr(0, rest.find(' '));
+    return report.substr(start, report.find('\n', start) - start);
 }
 
-// The text of a JSON string of ASCII characters.
-std::string unquoted(const std::string& json) {
-    std::string text;
-    for (size_t i = 1; i + 1 < json.size(); ++i) {
-        i += json[i] == '\\' ? size_t{1} : size_t{0};
-        text += json[i];
-    }
-    return text;
+// The first word of that: a number.
+std::string first_word_after(const std::string& report, const std::string& label) {
+    std::string rest = after(report, label);
+    return rest.substr(0, rest.find(' '));
 }
 
 struct ModeCase {
@@ -122,7 +124,11 @@ TEST(JsonReport, EveryModeAgreesWithTheTextReport) {
          {"sprayl-00001.bin: intact", "sprayl-00002.bin: MISSING", "sprayl-00003.bin: DAMAGED"},
          {"intact", "missing", "damaged"}},
         {"interrupted",
-         sprayl + " | " + sprayl_check + " --json JSON_FILE & sleep 0.5; kill -INT $!; wait $!",
+         // Stopped once it has read 4 MiB, while its input goes on.
+         "rm -f JSON_FILE.in; mkfifo JSON_FILE.in; " + sprayl_check +
+             " --json JSON_FILE < JSON_FILE.in & c=$!; " + sprayl +
+             " | { dd bs=64k count=64 iflag=fullblock status=none; kill -INT $c; cat; }"
+             " > JSON_FILE.in; wait $c",
          false,
          130,
          "stream",
@@ -161,38 +167,34 @@ TEST(JsonReport, EveryModeAgreesWithTheTextReport) {
                                    Bytes(run.out.begin(), run.out.end()));
             report = run.err;
         }
-        std::vector<std::string> got =
-            fields(json_file, {"version.schema", "mode", "result", "exit_code", "error"});
-        ASSERT_EQ(got.size(), 5u);
-        EXPECT_EQ(got[0], "1");
-        EXPECT_EQ(got[1], "\"" + std::string(c.mode) + "\"");
-        EXPECT_EQ(got[2], "\"" + std::string(c.result) + "\"");
-        EXPECT_EQ(got[3], std::to_string(c.exit_code));
+        JsonValue json = json_file_document(json_file);
+        EXPECT_EQ(json_text_at(json, "version.schema"), "1");
+        EXPECT_EQ(json_text_at(json, "mode"), c.mode);
+        EXPECT_EQ(json_text_at(json, "result"), c.result);
+        EXPECT_EQ(json_text_at(json, "exit_code"), std::to_string(c.exit_code));
         if (!c.checked) {
-            EXPECT_EQ(run.err, "sprayl-check: " + unquoted(got[4]) + "\n");
-            EXPECT_EQ(fields(json_file, {"check"}), std::vector<std::string>{"null"});
+            EXPECT_EQ(run.err, "sprayl-check: " + json_text_at(json, "error") + "\n");
+            EXPECT_EQ(json_text_at(json, "check"), "null");
             continue;
         }
-        EXPECT_EQ(got[4], "null");
-        got = fields(json_file, {"verdict", "check.bytes.read", "check.stretch_count"});
-        ASSERT_EQ(got.size(), 3u);
-        EXPECT_EQ(got[0], after(report, "verdict: ", true)) << report;
-        EXPECT_EQ(got[1], after(report, "bytes read: ", false)) << report;
-        std::string stretches = after(report, "damaged stretches: ", false);
-        EXPECT_EQ(got[2], stretches.empty() ? "0" : stretches) << report;
-        if (!after(report, "bytes intact: ", false).empty()) {
-            EXPECT_EQ(fields(json_file, {"check.bytes.intact"}),
-                      std::vector<std::string>{after(report, "bytes intact: ", false)});
+        EXPECT_EQ(json_text_at(json, "error"), "null");
+        EXPECT_EQ(json_text_at(json, "verdict"), after(report, "verdict: ")) << report;
+        EXPECT_EQ(json_text_at(json, "check.bytes.read"), first_word_after(report, "bytes read: "))
+            << report;
+        std::string stretches = first_word_after(report, "damaged stretches: ");
+        EXPECT_EQ(json_text_at(json, "check.stretch_count"), stretches.empty() ? "0" : stretches)
+            << report;
+        if (!after(report, "bytes intact: ").empty()) {
+            EXPECT_EQ(json_text_at(json, "check.bytes.intact"),
+                      first_word_after(report, "bytes intact: "));
         }
         for (size_t i = 0; i < c.file_lines.size(); ++i) {
             std::string prefix = "inputs.files." + std::to_string(i) + ".";
-            got = fields(json_file, {prefix + "name", prefix + "verdict_text", prefix + "verdict"});
-            ASSERT_EQ(got.size(), 3u);
-            std::string line =
-                got[0].substr(1, got[0].size() - 2) + ": " + got[1].substr(1, got[1].size() - 2);
+            std::string line = json_text_at(json, prefix + "name") + ": " +
+                               json_text_at(json, prefix + "verdict_text");
             EXPECT_EQ(line.rfind(c.file_lines[i], 0), 0u) << line;
             EXPECT_TRUE(has_line(report, "  " + line)) << line << "\n" << report;
-            EXPECT_EQ(got[2], "\"" + c.file_verdicts[i] + "\"");
+            EXPECT_EQ(json_text_at(json, prefix + "verdict"), c.file_verdicts[i]);
         }
     }
 }
@@ -207,8 +209,11 @@ TEST(JsonReport, FileNamesOfAnyBytes) {
     ProgramRun run =
         run_shell("cd " + directory + " && " + sprayl_check + " --json names.json q*.bin");
     ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
-    EXPECT_EQ(fields(directory + "/names.json", {"inputs.files.0.name", "result"}),
-              (std::vector<std::string>{"\"q\\\"b\\\\s\\u001b\\n\\u00e9.bin\"", "\"intact\""}));
+    std::string text = read_all_text(directory + "/names.json");
+    EXPECT_NE(text.find("\"q\\\"b\\\\s\\u001b\\n\\u00e9.bin\""), std::string::npos) << text;
+    JsonValue json = json_file_document(directory + "/names.json");
+    EXPECT_EQ(json_text_at(json, "inputs.files.0.name"), "q\"b\\s\x1b\n\xc3\xa9.bin");
+    EXPECT_EQ(json_text_at(json, "result"), "intact");
 }
 
 TEST(JsonReport, AFillWithItsRatesAndItsChart) {
@@ -225,30 +230,30 @@ TEST(JsonReport, AFillWithItsRatesAndItsChart) {
     ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("\nwrite speed: "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("\nread speed: "), std::string::npos) << run.out;
-    std::vector<std::string> got =
-        fields(json_file, {"mode", "result", "fill.bytes_written", "fill.files", "check.bytes.read",
-                           "rates.write.stretch_bytes", "rates.read.stretch_bytes"});
-    ASSERT_EQ(got.size(), 7u);
-    EXPECT_EQ(got[0], "\"fill\"");
-    EXPECT_EQ(got[1], "\"intact\"");
-    EXPECT_EQ(got[2], after(run.out, "written: ", false));
-    EXPECT_EQ(got[4], got[2]);
-    EXPECT_EQ(got[5], std::to_string(3 << 20));
-    EXPECT_EQ(got[6], got[5]);
-    uint64_t files = std::strtoull(got[3].c_str(), nullptr, 10);
-    uint64_t bytes = std::strtoull(got[2].c_str(), nullptr, 10);
-    EXPECT_TRUE(has_line(run.out, "files: " + got[3] + ", in this order as one stream")) << run.out;
+    JsonValue json = json_file_document(json_file);
+    std::string bytes_written = json_text_at(json, "fill.bytes_written");
+    EXPECT_EQ(json_text_at(json, "mode"), "fill");
+    EXPECT_EQ(json_text_at(json, "result"), "intact");
+    EXPECT_EQ(bytes_written, first_word_after(run.out, "written: "));
+    EXPECT_EQ(json_text_at(json, "check.bytes.read"), bytes_written);
+    EXPECT_EQ(json_text_at(json, "rates.write.stretch_bytes"), std::to_string(3 << 20));
+    EXPECT_EQ(json_text_at(json, "rates.read.stretch_bytes"), std::to_string(3 << 20));
+    uint64_t files = json_number(json_at(json, "fill.files"));
+    uint64_t bytes = json_number(json_at(json, "fill.bytes_written"));
+    EXPECT_TRUE(
+        has_line(run.out, "files: " + std::to_string(files) + ", in this order as one stream"))
+        << run.out;
     // A rate for every 3 MiB of the stream (the first fill files are
     // smaller), together all of it.
-    ProgramRun count = run_shell(
-        "python3 -c 'import json,sys; d=json.load(open(sys.argv[1]));"
-        " print(len(d[\"rates\"][\"write\"][\"stretches\"]), len(d[\"inputs\"][\"files\"]),"
-        " sum(s[\"bytes\"] for s in d[\"rates\"][\"write\"][\"stretches\"]))' " +
-        json_file);
-    uint64_t stretches = (bytes + (3 << 20) - 1) / (3 << 20);
-    EXPECT_EQ(count.out, std::to_string(stretches) + " " + std::to_string(files) + " " +
-                             std::to_string(bytes) + "\n")
-        << count.err;
+    const JsonValue* stretches = json_at(json, "rates.write.stretches");
+    ASSERT_NE(stretches, nullptr);
+    uint64_t sum = 0;
+    for (const JsonValue& stretch : stretches->items) {
+        sum += json_number(json_at(stretch, "bytes"));
+    }
+    EXPECT_EQ(stretches->items.size(), (bytes + (3 << 20) - 1) / (3 << 20));
+    EXPECT_EQ(json_at(json, "inputs.files")->items.size(), files);
+    EXPECT_EQ(sum, bytes);
     // The chart: a line for each rate, and no damage to shade.
     EXPECT_EQ(fields(plot_file, {"polyline", "rect"}), (std::vector<std::string>{"2", "2"}));
 }
