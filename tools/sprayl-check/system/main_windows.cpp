@@ -31,7 +31,7 @@ int wmain(int argc, wchar_t** wargv) {
             std::fputs("sprayl-check: the command line is too long\n", stderr);
             return 2; // as for any command line that cannot be taken
         }
-        pointers[count] = text.data() + used;
+        pointers[static_cast<size_t>(count)] = text.data() + used;
         used += static_cast<size_t>(length);
     }
     return check_main(count, pointers.data());
