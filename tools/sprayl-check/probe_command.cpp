@@ -6,6 +6,7 @@
 #include "probe_drive.h"
 #include "probe_report.h"
 #include "progress.h"
+#include "run_verdict.h"
 #include "system.h"
 #include "text_sizes.h"
 
@@ -76,20 +77,21 @@ ProbeDevice with_progress(const ProbeDevice* drive, ProgressDrive* wrapped) {
 
 // ---- The probe. ----
 
-// 0 the drive holds what it claims, 1 it does not, 130 stopped on request
-// (everything written back), 2 anything else: refused, stopped by the
-// backup or the drive, or the data not all written back.
-int probe_exit_code(const ProbeResult* result, bool saved) {
+// Intact: the drive holds what it claims; damaged: it does not;
+// interrupted: stopped on request (everything written back); failed:
+// anything else: refused, stopped by the backup or the drive, or the data
+// not all written back. Its exit code is the outcome's, as for a check.
+RunOutcome probe_outcome(const ProbeResult* result, bool saved) {
     if (saved && !result->restored) {
-        return exit_unverifiable;
+        return run_failed;
     }
     switch (result->end) {
     case probe_finished:
-        return result->past == past_nothing ? exit_intact : exit_differs;
+        return result->past == past_nothing ? run_intact : run_damaged;
     case probe_stopped_by_request:
-        return exit_interrupted;
+        return run_interrupted;
     default:
-        return exit_unverifiable;
+        return run_failed;
     }
 }
 
@@ -118,7 +120,7 @@ int report_probe(const CheckOptions* options, const ProbeResult* result, const B
         std::fprintf(stderr, "sprayl-check: the backup %s may not be whole: closing it failed\n",
                      path);
     }
-    return probe_exit_code(result, backup != nullptr);
+    return run_exit_code(probe_outcome(result, backup != nullptr));
 }
 
 // Probes the open drive, its saves going to backup (nullptr: --destructive).
@@ -202,21 +204,22 @@ int run_probe_command(const CheckOptions* options) {
 
 namespace {
 
-// 0 everything restored; 3 everything the backup names, but it cannot show
-// that it names every place the probe wrote; 1 some of it not (the report
-// names what); 2 the drive failed part way.
-int restore_exit_code(RestoreVerdict verdict) {
+// Intact: everything restored; unconfirmed: everything the backup names,
+// but it cannot show that it names every place the probe wrote; damaged:
+// some of it not (the report names what); failed: the drive failed part
+// way.
+RunOutcome restore_outcome(RestoreVerdict verdict) {
     switch (verdict) {
     case restored_all:
-        return exit_intact;
+        return run_intact;
     case restored_all_it_names:
-        return exit_unconfirmed;
+        return run_unconfirmed;
     case restored_partly:
-        return exit_differs;
+        return run_damaged;
     case restore_failed:
         break;
     }
-    return exit_unverifiable;
+    return run_failed;
 }
 
 int refuse_restore(const char* message) {
@@ -257,5 +260,5 @@ int run_restore_command(const CheckOptions* options) {
     RestoreVerdict verdict = restore_verdict(&backup, &outcome);
     bool removed = verdict == restored_all && remove_file(path) == 0;
     write_restore_report(&backup, &outcome, path, removed, print_line, nullptr);
-    return restore_exit_code(verdict);
+    return run_exit_code(restore_outcome(verdict));
 }
