@@ -168,6 +168,12 @@ TEST(OneVerdict, EveryDamageInEveryModeIsSaidAlikeEverywhere) {
         std::filesystem::create_directories(directory);
         write_bytes(directory + "/sprayl-00001.bin", part(input, 0, half));
         write_bytes(directory + "/sprayl-00002.bin", part(input, half, input.size()));
+        // The same with a fill file missing between the two.
+        std::string gap = scratch_path("verdict-gap");
+        std::filesystem::remove_all(gap);
+        std::filesystem::create_directories(gap);
+        write_bytes(gap + "/sprayl-00001.bin", part(input, 0, half));
+        write_bytes(gap + "/sprayl-00003.bin", part(input, half, input.size()));
         const std::string check = sprayl_check + damage.size_option;
         const struct {
             const char* mode;
@@ -177,6 +183,7 @@ TEST(OneVerdict, EveryDamageInEveryModeIsSaidAlikeEverywhere) {
             {"stream", " --json - < " + whole, true},
             {"files", " --json " + json_file + " " + first + " " + second, false},
             {"directory", " --json " + json_file + " " + directory, false},
+            {"directory with a file missing", " --json " + json_file + " " + gap, false},
         };
         for (const auto& mode : modes) {
             // And with a chart that cannot be written: the run fails after
