@@ -68,7 +68,7 @@ Drive make_drive(const std::string& name, const std::string& file_system, int me
         drive.why_not = "no loop device: " + loop.err;
         return drive;
     }
-    clean_up_later("losetup -d " + drive.device);
+    detach_loops_later(backing);
     // The loop device takes its size a moment after it is set up, at times.
     run_shell("for i in $(seq 50); do [ \"$(blockdev --getsize64 " + drive.device +
               ")\" != 0 ] && break; sleep 0.1; done");
