@@ -57,14 +57,30 @@ struct Holdings {
     bool record_new; // fill_record_new_name
 };
 
+// Whether two names are the same but for the case of ASCII letters: on
+// exFAT, FAT and NTFS they name one file, so a user's "SPRAYL-FILL.TXT"
+// there is what writing the record would replace.
+bool same_name_but_case(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        int x = *a >= 'A' && *a <= 'Z' ? *a - 'A' + 'a' : *a;
+        int y = *b >= 'A' && *b <= 'Z' ? *b - 'A' + 'a' : *b;
+        if (x != y) {
+            return false;
+        }
+        if (x == 0) {
+            return true;
+        }
+    }
+}
+
 void note_holding(const char* name, void* context) {
     Holdings* holdings = static_cast<Holdings*>(context);
     uint32_t number;
     if (fill_file_number(name, &number) && number > holdings->last_fill_file) {
         holdings->last_fill_file = number;
     }
-    holdings->record |= std::strcmp(name, fill_record_name) == 0;
-    holdings->record_new |= std::strcmp(name, fill_record_new_name) == 0;
+    holdings->record |= same_name_but_case(name, fill_record_name);
+    holdings->record_new |= same_name_but_case(name, fill_record_new_name);
 }
 
 bool list_holdings(const OpenDirectory* directory, Holdings* holdings, char* message,

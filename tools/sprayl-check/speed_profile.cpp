@@ -69,7 +69,8 @@ void put_spans(ProfileLines* lines, const RateTable* table, const char* what) {
     }
     if (count > listed && used < sizeof lines->line) {
         std::snprintf(lines->line + used, sizeof lines->line - used,
-                      ", then %" PRIu32 " changes more to the end", count - listed);
+                      ", then %" PRIu32 " %s more to the end", count - listed,
+                      count - listed == 1 ? "change" : "changes");
     }
     std::strncat(lines->line, "\n", sizeof lines->line - std::strlen(lines->line) - 1);
     lines->write(lines->context, lines->line);

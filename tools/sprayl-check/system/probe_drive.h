@@ -4,11 +4,9 @@
 // the command line gives them to the probe. The system layer runs no part
 // of the probe itself.
 //
-// On Linux in probe_drive_linux.cpp. On Windows (probe_drive_windows.cpp)
-// not yet: a regular file standing for the drive would take
-// open_probe_drive's regular-file branch (CreateFileW, ReadFile and
-// WriteFile at offsets, FlushFileBuffers) and the backup file's four
-// functions; whole drives are described in doc/probe.md.
+// On Linux in probe_drive_linux.cpp. On Windows in probe_drive_windows.cpp,
+// a regular file standing for the drive only: whole drives are refused
+// there, and doc/probe.md says how they would go.
 #pragma once
 
 #include "device.h"

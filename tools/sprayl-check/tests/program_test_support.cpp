@@ -82,6 +82,10 @@ void clean_up_later(const std::string& command) {
     clean_ups.push_back("( " + command + " ) > /dev/null 2>&1");
 }
 
+void detach_loops_later(const std::string& backing) {
+    clean_up_later("losetup -n -O NAME -j '" + backing + "' | xargs -r -n1 losetup -d");
+}
+
 ProgramRun run_shell(const std::string& command) {
     std::string err_path = scratch_path("stderr");
     ProgramRun run = {-1, "", ""};

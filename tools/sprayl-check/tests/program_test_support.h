@@ -37,6 +37,12 @@ std::string mount_small_tmpfs(const std::string& name, uint64_t kibibytes, std::
 // directory is removed.
 void clean_up_later(const std::string& command);
 
+// Detaches, at the end, the loop devices over backing: by the file, not by
+// the number, which by then may be another run's (tests and other programs
+// attach loop devices at the same time, and a device detached once already
+// frees its number for them).
+void detach_loops_later(const std::string& backing);
+
 // Runs command with sh; its standard error goes to a file of its own.
 ProgramRun run_shell(const std::string& command);
 

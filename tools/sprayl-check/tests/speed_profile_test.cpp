@@ -148,6 +148,10 @@ TEST(Profile, LinesForTheSpansTheSlowestStretchAndTheStalls) {
     EXPECT_EQ(text.substr(0, text.find('\n')),
               "read speed: 100 MB/s to 1.00 GiB, then 200 MB/s to 2.00 GiB, then 400 MB/s to "
               "3.00 GiB, then 800 MB/s to 4.00 GiB, then 2 changes more to the end");
+    fill_table(gib, {100, 200, 400, 800, 1600});
+    text.clear();
+    write_profile(&table, "read", append_line, &text);
+    EXPECT_NE(text.find("4.00 GiB, then 1 change more to the end"), std::string::npos) << text;
 
     rates_start(&table, gib, 0);
     text.clear();

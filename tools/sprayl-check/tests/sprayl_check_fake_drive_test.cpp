@@ -108,7 +108,7 @@ std::string mount_lying_drive(const LyingDriveCase& c, const std::string& name, 
         return "";
     }
     std::string device = loop.out.substr(0, loop.out.find('\n'));
-    clean_up_later("losetup -d " + device);
+    detach_loops_later(fake + "/drive");
     // Without a journal: it lies in the middle of the file system, where a
     // drive that loses writes past an eighth would lose it. Without the
     // background zeroing of inode tables (noinit_itable): its writes reach

@@ -68,7 +68,7 @@ Drive make_drive(const std::string& name, const std::string& file_system, int me
         drive.why_not = "no loop device: " + loop.err;
         return drive;
     }
-    clean_up_later("losetup -d " + drive.device);
+    detach_loops_later(backing);
     // The loop device takes its size a moment after it is set up, at times.
     run_shell("for i in $(seq 50); do [ \"$(blockdev --getsize64 " + drive.device +
               ")\" != 0 ] && break; sleep 0.1; done");
@@ -180,6 +180,86 @@ TEST(FillGuard, TouchesOnlyFilesThatAreProvablyTheFillsOwn) {
         EXPECT_EQ(run.exit_code, 2) << run.out << run.err;
         EXPECT_NE(run.err.find(c.refusal), std::string::npos) << run.err;
         EXPECT_EQ(digests(drive.mount_point), before);
+        remove_drive(drive);
+    }
+}
+
+// On exFAT (and FAT and NTFS) a name differing from the fill record's only
+// in case names the same file: the user's file is the record a fill would
+// write over.
+struct CaseFoldCase {
+    const char* name;
+    const char* option;
+};
+
+const CaseFoldCase case_fold_cases[] = {
+    {"SPRAYL-FILL.TXT", ""},
+    {"Sprayl-Fill.txt", "--replace"},
+    {"SPRAYL-FILL.NEW", ""},
+    {"SPRAYL-FILL.NEW", "--replace"},
+};
+
+TEST(FillGuard, AUsersFileNamedLikeTheRecordButForCaseIsLeftAlone) {
+    std::string missing = missing_tools();
+    if (!missing.empty()) {
+        GTEST_SKIP() << missing;
+    }
+    for (const CaseFoldCase& c : case_fold_cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + c.option);
+        Drive drive = make_drive("case", "exfat", 16);
+        ASSERT_FALSE(drive.mount_point.empty()) << drive.why_not;
+        write_text(drive.mount_point + "/" + c.name, user_text);
+        std::string before = digests(drive.mount_point);
+        ProgramRun run = run_shell(sprayl_check + " --fill " + drive.mount_point +
+                                   " --file-size 4M " + c.option);
+        EXPECT_EQ(run.exit_code, 2) << run.out << run.err;
+        EXPECT_EQ(digests(drive.mount_point), before);
+        remove_drive(drive);
+    }
+}
+
+// A file size limit (ulimit -f) makes a write fail with EFBIG, as a full
+// drive does: the run ends with its report and exit code, not killed by
+// SIGXFSZ with its record saying it is still running or a report file
+// half written.
+struct FileSizeLimitCase {
+    const char* name;
+    const char* run; // MNT: the drive; STREAM: a stream on it
+    int exit_code;
+    const char* said; // on standard output or error
+};
+
+const FileSizeLimitCase file_size_limit_cases[] = {
+    {"a fill", "ulimit -f 2048; exec SC --fill MNT --file-size 4M", 3, "File too large"},
+    {"a JSON report", "ulimit -f 1; exec SC --json MNT/report.json STREAM", 2, "report.json"},
+};
+
+TEST(FillGuard, AFileSizeLimitEndsTheRunWithItsReport) {
+    std::string missing = missing_tools();
+    if (!missing.empty()) {
+        GTEST_SKIP() << missing;
+    }
+    for (const FileSizeLimitCase& c : file_size_limit_cases) {
+        SCOPED_TRACE(c.name);
+        Drive drive = make_drive("limit", "ext4", 32);
+        ASSERT_FALSE(drive.mount_point.empty()) << drive.why_not;
+        std::string stream = drive.mount_point + "/stream.bin";
+        write_bytes(stream, test_stream(1 << 20));
+        std::string command = c.run;
+        for (const auto& [word, value] : {std::pair<std::string, std::string>{"SC", sprayl_check},
+                                          {"MNT", drive.mount_point},
+                                          {"STREAM", stream}}) {
+            size_t at = command.find(word);
+            if (at != std::string::npos) {
+                command.replace(at, word.size(), value);
+            }
+        }
+        ProgramRun run = run_shell("bash -c '" + command + "'");
+        EXPECT_EQ(run.exit_code, c.exit_code) << run.out << run.err;
+        EXPECT_NE((run.out + run.err).find(c.said), std::string::npos) << run.out << run.err;
+        std::string record = read_all_text(drive.mount_point + "/sprayl-fill.txt");
+        EXPECT_EQ(record.find("running"), std::string::npos) << record;
+        EXPECT_FALSE(std::filesystem::exists(drive.mount_point + "/report.json.partial"));
         remove_drive(drive);
     }
 }

@@ -98,7 +98,7 @@ ExfatDrive mount_exfat(const std::string& backing, const std::string& name) {
         return drive;
     }
     drive.device = loop.out.substr(0, loop.out.find('\n'));
-    clean_up_later("losetup -d " + drive.device);
+    detach_loops_later(backing);
     std::string mount_point = scratch_path(name);
     std::filesystem::create_directories(mount_point);
     ProgramRun mounted =

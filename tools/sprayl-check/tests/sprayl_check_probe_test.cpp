@@ -34,9 +34,7 @@ std::string attach(const std::string& path, bool read_only = false) {
         run_shell(std::string("losetup --find --show ") + (read_only ? "-r " : "") + path);
     std::string device = loop.out.substr(0, loop.out.find('\n'));
     if (!device.empty()) {
-        // By the file, not the number: by the end, the number may be
-        // another's (other tests attach loop devices too).
-        clean_up_later("losetup -n -O NAME -j " + path + " | xargs -r -n1 losetup -d");
+        detach_loops_later(path);
     }
     return device;
 }
