@@ -162,13 +162,16 @@ void judge_the_check(CheckRun* run, CheckEnd end, bool header_given) {
 void run_check(CheckRun* run) {
     InputList* inputs = &run->inputs;
     const CheckOptions& options = run->options;
+    // From the start: a Ctrl+C while the inputs are opened (a fill
+    // directory's record read, its files listed) stops the check as soon as
+    // it reads, rather than killing it without a report.
+    catch_stop_requests();
     if (!prepare_inputs(inputs, options.inputs, static_cast<size_t>(options.input_count),
                         run->message, sizeof run->message)) {
         fail_run(run, run->message);
         return;
     }
     inputs->read_limit = options.expected_size;
-    catch_stop_requests();
     bool header_given = true;
     if (inputs->directory != nullptr && inputs->record_state == record_read) {
         // The record names the run; files that begin another run say that

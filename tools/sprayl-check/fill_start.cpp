@@ -222,7 +222,9 @@ int64_t cut_back(const OpenDirectory* directory, const InputList* inputs, uint32
         refuse_resume(directory, reason, message, capacity);
         return -1;
     }
-    if (intact_end == read_end) {
+    // An empty last file (the fill was stopped as it made it) is cut back
+    // with the rest below: a file of no bytes is no file of the fill.
+    if (intact_end == read_end && read_end > last_start) {
         return files;
     }
     if (!unfinished) {

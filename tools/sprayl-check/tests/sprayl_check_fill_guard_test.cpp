@@ -195,6 +195,30 @@ TEST(FillTouches, OnlyWhatIsProvablyTheFillsOwn) {
     }
 }
 
+// A fill stopped as it made its last file leaves that file empty: the
+// resume goes on from the file before, and its record lists no file of no
+// bytes (which it could not read back).
+TEST(FillTouches, AnEmptyLastFileIsNoFileOfTheFill) {
+    FillOutcome outcome;
+    std::string message;
+    ASSERT_TRUE(fill_scripted(fill_room, &outcome, &message)) << message;
+    change_record([](FillRecord* record) {
+        record_keep_files(record, 5, file_size);
+        record->end = fill_running;
+    });
+    scripted.files[fill_path(6)].clear();
+    CheckOptions options = fill_options(false, true);
+    char text[1024] = "";
+    ASSERT_TRUE(
+        prepare_fill(&folder, &options, &other_seed, &inputs, &check, &start, text, sizeof text))
+        << text;
+    EXPECT_EQ(start.plan.files_there, 5u);
+    EXPECT_EQ(start.plan.bytes_there, 5 * file_size);
+    EXPECT_EQ(record_file_count(&start.record), 5u);
+    EXPECT_EQ(record_file_size(&start.record, 5), file_size);
+    EXPECT_EQ(scripted.files.count(fill_path(6)), 0u);
+}
+
 // A file that appears where the fill's next file goes, after the fill
 // looked: left as it is, and the fill stops.
 TEST(FillTouches, AFileThatAppearsIsNeverWrittenOver) {
