@@ -201,7 +201,8 @@ RestoreVerdict restore_after_kill(FakeDrive* drive, const FakeBackup* backup) {
 // restore at the end (after a record was flushed but before its sectors
 // were written, or after), or a write to the backup (a record cut part
 // way, a record appended but its flushed length not yet rewritten). The
-// points: each phase's first and last write and one in its middle; the
+// points: each phase's first and last write and one in its middle (two
+// to the backup, a record and the rewrite of its flushed length); the
 // drives: two that wrap (one above a kept low area, one with 4 KiB sectors
 // and a cache), one that drops writes behind a cache, one whose reads fail.
 TEST(ProbeKill, TheBackupRestoresTheDataAfterAKillAtAnyPoint) {
@@ -233,6 +234,7 @@ TEST(ProbeKill, TheBackupRestoresTheDataAfterAKillAtAnyPoint) {
                                  all_writes - 1,
                                  -1,
                                  -backup_writes / 2,
+                                 -(backup_writes / 2 + 1),
                                  -backup_writes};
         for (int64_t kill : kills) {
             SCOPED_TRACE(std::string(c.drive.name) + ", killed at " + std::to_string(kill) +
