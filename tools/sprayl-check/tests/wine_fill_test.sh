@@ -22,7 +22,7 @@ set -uo pipefail
 wine=$1
 check=$2
 native=$3
-fake_drive=$native/tools/sprayl-check/tests/fake_drive
+fake_drive=$native/tests/fake_drive/fake_drive
 native_sprayl=$native/sprayl
 here=$(dirname "$0")
 mib=$((1 << 20))
