@@ -142,3 +142,14 @@ std::string read_all_text(const std::string& path) {
     Bytes bytes = read_whole(path);
     return std::string(bytes.begin(), bytes.end());
 }
+
+JsonValue read_report(const std::string& file) {
+    JsonValue report;
+    std::string error;
+    EXPECT_TRUE(parse_json(read_all_text(file), &report, &error)) << file << ": " << error;
+    return report;
+}
+
+std::string report_field(const std::string& file, const std::string& path) {
+    return json_text_at(read_report(file), path);
+}

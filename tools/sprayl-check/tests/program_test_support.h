@@ -3,6 +3,7 @@
 #pragma once
 
 #include "check_test_support.h"
+#include "json_reader.h"
 
 #include <cstdio>
 #include <string>
@@ -56,3 +57,10 @@ std::string read_all_text(const std::string& path);
 
 // Whether text holds line as a whole line.
 bool has_line(const std::string& text, const std::string& line);
+
+// The report for programs in file (--json), read in this process; a
+// failure names the file where it is not one JSON document.
+JsonValue read_report(const std::string& file);
+
+// The value at path in the report in file, as json_text_at gives it.
+std::string report_field(const std::string& file, const std::string& path);
