@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr uint64_t partition_start_sectors = 2048; // 1 MiB of 512-byte sectors
 constexpr uint64_t mebibyte = uint64_t{1} << 20;
 // Ranges listed one by one; the rest are counted.
 constexpr size_t listed_ranges = 10;
@@ -227,9 +226,13 @@ const char* probe_result_word(const ProbeResult* result) {
     return result->past == past_nothing ? "genuine" : "FAKE";
 }
 
-uint64_t partition_sectors(const ProbeResult* result) {
-    uint64_t whole = result->capacity / mebibyte * mebibyte / 512;
-    return whole > partition_start_sectors ? whole - partition_start_sectors : 0;
+PartitionAdvice partition_advice(const ProbeResult* result) {
+    uint64_t sector = result->sector_size;
+    uint64_t end = result->capacity / mebibyte * mebibyte;
+    if (sector == 0 || mebibyte % sector != 0 || end <= mebibyte) {
+        return {0, 0};
+    }
+    return {mebibyte / sector, (end - mebibyte) / sector};
 }
 
 void write_probe_report(const ProbeResult* result, const char* device, const char* backup,
@@ -250,14 +253,15 @@ void write_probe_report(const ProbeResult* result, const char* device, const cha
     }
     put_work_lines(&lines, result, backup[0] != '\0');
     put_data_lines(&lines, result, device, backup, backup_removed, sector);
-    uint64_t sectors = partition_sectors(result);
-    if (finished && result->past != past_nothing && sectors > 0) {
+    PartitionAdvice partition = partition_advice(result);
+    if (finished && result->past != past_nothing && partition.sectors > 0) {
         std::snprintf(lines.line, sizeof lines.line,
                       "to use only its real storage, a new partition table with one partition of"
-                      " %" PRIu64 " sectors (this erases the drive):\n"
-                      "  printf 'label: dos\\nstart=2048, size=%" PRIu64
+                      " %" PRIu64 " sectors of %" PRIu32 " bytes (this erases the drive):\n"
+                      "  printf 'label: dos\\nstart=%" PRIu64 ", size=%" PRIu64
                       ", type=7\\n' | sudo sfdisk %s\n",
-                      sectors, sectors, device);
+                      partition.sectors, result->sector_size, partition.start, partition.sectors,
+                      device);
         put_line(&lines);
     }
     std::snprintf(lines.line, sizeof lines.line, "result: %s\n", probe_result_word(result));

@@ -85,6 +85,20 @@ const ProbeCase probe_cases[] = {
     {{"drops, old data, 48 MiB cache", 4 * GiB, 3 * GiB + 5 * 512, 0, fake_drops_old, 512, 48 * MiB,
       content_user},
      past_old_data, 3 * GiB + 5 * 512, 0, 0},
+    // Sectors of 4 KiB, and drives that map their storage in blocks larger
+    // than the sectors they report.
+    {{"drops, zeros, 4 KiB sectors", 2 * GiB, 513 * MiB + 3 * 4096, 0, fake_drops_zeros, 4096, 0,
+      content_user},
+     past_zeros, 513 * MiB + 3 * 4096, 0, 0},
+    {{"wraps, 512-byte sectors in 1 MiB blocks", 4 * GiB, 700 * MiB, 0, fake_wraps, MiB, 0, content_user,
+      512},
+     past_wraps, 700 * MiB, 700 * MiB, 0},
+    {{"drops, FF, 4 KiB sectors in 64 KiB blocks", 2 * GiB, 900 * MiB + 5 * 65536, 0, fake_drops_ones,
+      65536, 0, content_zeros, 4096},
+     past_ones, 900 * MiB + 5 * 65536, 0, 0},
+    {{"fails reads, 512-byte sectors in 64 KiB blocks, cache", GiB, 257 * MiB + 65536, 0, fake_fails_reads,
+      65536, 2 * MiB, content_user, 512},
+     past_read_errors, 257 * MiB + 65536, 0, 0},
 };
 // clang-format on
 
@@ -103,6 +117,27 @@ const GeneratorState probe_run = {{0x9E3779B9, 0x7F4A7C15, 0xF39CC060, 0x5CEDC83
 
 ProbeOptions options_for(const char* identity) {
     return {probe_run, identity, false, nullptr};
+}
+
+void append_line(void* context, const char* line) {
+    *static_cast<std::string*>(context) += line;
+}
+
+// The partition of the report's sfdisk line lies inside the real storage,
+// starts on a whole MiB and is counted in the drive's own sectors.
+void expect_partition_inside(const ProbeResult* result, uint64_t real) {
+    std::string report;
+    write_probe_report(result, "/dev/fake", "", false, append_line, &report);
+    size_t at = report.find("start=");
+    ASSERT_NE(at, std::string::npos) << report;
+    unsigned long long start = 0, size = 0;
+    ASSERT_EQ(std::sscanf(report.c_str() + at, "start=%llu, size=%llu", &start, &size), 2);
+    uint64_t sector = result->sector_size;
+    EXPECT_GT(size, 0u);
+    EXPECT_EQ(start * sector % MiB, 0u) << report;
+    EXPECT_GE(start * sector, MiB) << report;
+    EXPECT_LE((start + size) * sector, real) << report;
+    EXPECT_GT((start + size) * sector + MiB, real) << "a whole MiB left out\n" << report;
 }
 
 void expect_intact(const FakeDrive* drive) {
@@ -145,15 +180,20 @@ TEST_P(ProbeTable, FindsTheCapacityAndLeavesTheDataAsItWas) {
         EXPECT_LE(result.largest_gap, c.drive.claimed / 16 + c.drive.sector);
         EXPECT_GT(result.largest_gap, 0u);
     }
+    EXPECT_EQ(result.sector_size, reported_sector(&c.drive));
+    if (c.past != past_nothing) {
+        expect_partition_inside(&result, c.capacity);
+    }
     EXPECT_TRUE(result.restored);
     expect_intact(&drive);
     // f3probe writes half the drive or 2 GB, whichever is less.
     EXPECT_LT(result.bytes_written, std::min<uint64_t>(c.drive.claimed / 2, 2000000000));
     // Lost writes that no cache hides show in the first sectors written:
-    // no witness, no cache to push out, a few rounds of single sectors.
+    // no witness, no cache to push out, a few rounds of single sectors
+    // (128 of 512 bytes: 64 KiB).
     if (c.drive.cache == 0 && c.past != past_nothing && c.past != past_wraps &&
         result.cache_measured) {
-        EXPECT_LE(result.bytes_written, 64 * 1024u);
+        EXPECT_LE(result.bytes_written, 128u * result.sector_size);
     }
     std::printf("| %-52s | %-45s | %12llu | %12llu | %10llu | %8llu | %6.1f MiB | %5.1f s |\n",
                 c.drive.name, past_capacity_name(result.past),

@@ -224,12 +224,19 @@ bool within_claim(const FakeDriveSetup* setup, uint64_t offset, size_t length) {
 
 } // namespace
 
+uint32_t reported_sector(const FakeDriveSetup* setup) {
+    return setup->logical_sector != 0 ? setup->logical_sector : setup->sector;
+}
+
 const char* fake_drive_setup_fault(const FakeDriveSetup* setup) {
     if (setup->sector == 0 || setup->real == 0 || setup->real > setup->claimed) {
         return "it must hold some bytes and no more than it claims";
     }
     if (setup->real % setup->sector != 0 || setup->low % setup->sector != 0) {
         return "what it holds and its low area must be whole sectors";
+    }
+    if (setup->sector % reported_sector(setup) != 0) {
+        return "the sector it reports must divide the unit it maps";
     }
     if (setup->low >= setup->real) {
         return "its low area must be smaller than what it holds";
