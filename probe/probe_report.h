@@ -16,7 +16,8 @@ DriveVerdict probe_drive_verdict(const ProbeResult* result);
 // the capacity is not known.
 void format_probe_verdict(const ProbeResult* result, char* text, size_t capacity);
 
-// The word of the report's last line ("genuine", "FAKE", "INCOMPLETE, ...").
+// The word of the report's last line ("genuine", "FAKE", "UNSTABLE",
+// "INCOMPLETE, ...").
 const char* probe_result_word(const ProbeResult* result);
 
 // The partition that keeps to the real storage, in the drive's own

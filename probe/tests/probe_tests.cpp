@@ -19,8 +19,9 @@ struct ProbeCase {
     FakeDriveSetup drive;
     PastCapacity past;
     uint64_t capacity;
-    uint64_t wrap_distance; // past_wraps
-    uint64_t low_area;      // past_wraps
+    uint64_t wrap_distance;       // past_wraps
+    uint64_t low_area;            // past_wraps
+    uint64_t second_capacity = 0; // an unstable drive: what the second look finds; 0: stable
 };
 
 // clang-format off
@@ -96,6 +97,10 @@ const ProbeCase probe_cases[] = {
     {{"drops, FF, 4 KiB sectors in 64 KiB blocks", 2 * GiB, 900 * MiB + 5 * 65536, 0, fake_drops_ones,
       65536, 0, content_zeros, 4096},
      past_ones, 900 * MiB + 5 * 65536, 0, 0},
+    // Drives whose capacity changes between the first look and the second.
+    {{"unstable: holds 512 MiB, then 256 MiB", GiB, 512 * MiB, 0, fake_drops_zeros, 512, 0, content_user, 0,
+      256 * MiB, 46},
+     past_zeros, 512 * MiB, 0, 0, 256 * MiB},
     {{"fails reads, 512-byte sectors in 64 KiB blocks, cache", GiB, 257 * MiB + 65536, 0, fake_fails_reads,
       65536, 2 * MiB, content_user, 512},
      past_read_errors, 257 * MiB + 65536, 0, 0},
@@ -140,6 +145,21 @@ void expect_partition_inside(const ProbeResult* result, uint64_t real) {
     EXPECT_GT((start + size) * sector + MiB, real) << "a whole MiB left out\n" << report;
 }
 
+// An unstable drive: both figures, no partition advised, its result and
+// the user's data as it was where the drive still reaches it.
+void expect_unstable(const ProbeResult* result, const FakeDrive* drive, uint64_t second) {
+    EXPECT_EQ(result->second_capacity, second);
+    EXPECT_STREQ(probe_result_word(result), "UNSTABLE");
+    std::string report;
+    write_probe_report(result, "/dev/fake", "", false, append_line, &report);
+    EXPECT_EQ(report.find("sfdisk"), std::string::npos) << report;
+    EXPECT_NE(report.find("second look: " + std::to_string(second) + " bytes"), std::string::npos)
+        << report;
+    uint64_t first_difference;
+    storage_intact(drive, &first_difference);
+    EXPECT_GE(first_difference, std::min(result->capacity, second));
+}
+
 void expect_intact(const FakeDrive* drive) {
     uint64_t first_difference;
     EXPECT_TRUE(storage_intact(drive, &first_difference))
@@ -181,11 +201,16 @@ TEST_P(ProbeTable, FindsTheCapacityAndLeavesTheDataAsItWas) {
         EXPECT_GT(result.largest_gap, 0u);
     }
     EXPECT_EQ(result.sector_size, reported_sector(&c.drive));
-    if (c.past != past_nothing) {
-        expect_partition_inside(&result, c.capacity);
-    }
+    EXPECT_EQ(result.unstable, c.second_capacity != 0) << result.disagreed_at;
     EXPECT_TRUE(result.restored);
-    expect_intact(&drive);
+    if (c.second_capacity != 0) {
+        expect_unstable(&result, &drive, c.second_capacity);
+    } else {
+        if (c.past != past_nothing) {
+            expect_partition_inside(&result, c.capacity);
+        }
+        expect_intact(&drive);
+    }
     // f3probe writes half the drive or 2 GB, whichever is less.
     EXPECT_LT(result.bytes_written, std::min<uint64_t>(c.drive.claimed / 2, 2000000000));
     // Lost writes that no cache hides show in the first sectors written:

@@ -69,6 +69,11 @@ struct FakeDriveSetup {
     uint64_t cache;  // bytes of the latest writes that reads answer from
     FakeContent content;
     uint32_t logical_sector = 0; // the sector size it reports, dividing sector; 0: sector
+    // An unstable drive: from the write with index real_changes_at_write
+    // on (-1: never), it holds real_later bytes rather than real, and
+    // what it did to the addresses past real it does past real_later.
+    uint64_t real_later = 0;
+    int64_t real_changes_at_write = -1;
     FakeSpeed read_speed = usb_stick_reads;
     FakeSpeed write_speed = usb_stick_writes;
     // Accesses that touch [slow_start, slow_end) take slow_speed's time.

@@ -79,7 +79,8 @@ ProbeDevice with_progress(const ProbeDevice* drive, ProgressDrive* wrapped) {
 
 // ---- The probe. ----
 
-// 0 the drive holds what it claims, 1 it does not, 130 stopped on request
+// 0 the drive holds what it claims, 1 it does not (or not the same from one
+// look to the next), 130 stopped on request
 // (everything written back), 2 anything else: refused, stopped by the
 // backup or the drive, or the data not all written back.
 int probe_exit_code(const ProbeResult* result, bool saved) {
@@ -88,7 +89,7 @@ int probe_exit_code(const ProbeResult* result, bool saved) {
     }
     switch (result->end) {
     case probe_finished:
-        return result->past == past_nothing ? exit_intact : exit_differs;
+        return result->past == past_nothing && !result->unstable ? exit_intact : exit_differs;
     case probe_stopped_by_request:
         return exit_interrupted;
     default:
