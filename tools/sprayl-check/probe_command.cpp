@@ -194,7 +194,11 @@ void look_for_backup(const char* name, void* context) {
     std::vector<unsigned char> bytes;
     char message[512];
     BackupHeader header;
-    if (read_backup_file(path.c_str(), backup_header_limit, &bytes, message, sizeof message) &&
+    FileIdentity file;
+    int error = 0;
+    // Regular files alone: a pipe of that name would hold the read up.
+    if (file_identity(path.c_str(), &file, &error) && file.kind == file_kind_regular &&
+        read_backup_file(path.c_str(), backup_header_limit, &bytes, message, sizeof message) &&
         parse_backup_header(bytes.data(), bytes.size(), &header, message, sizeof message) &&
         backup_names_drive(&header, &search->drive->device, search->drive->identity.c_str())) {
         search->found = path;

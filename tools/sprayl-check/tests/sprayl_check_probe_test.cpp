@@ -269,7 +269,8 @@ std::string checksum(const std::string& path);
 // that drive whose backup would go to that folder, before anything is
 // written, with one line that gives the command to restore it; a probe of
 // another drive runs. The drive's storage and the backup are as they
-// were; the backup then restores the drive.
+// were; the backup then restores the drive. A pipe named like a backup is
+// not read.
 TEST(ProbeProgram, AnUnrestoredBackupOfTheDriveStopsANewProbe) {
     FakeDrive fake = start_fake_drive("unrestored", "wrap");
     if (!fake.why_not.empty()) {
@@ -279,6 +280,8 @@ TEST(ProbeProgram, AnUnrestoredBackupOfTheDriveStopsANewProbe) {
     std::filesystem::create_directories(folder);
     std::string backup = folder + "/sprayl-probe-earlier.backup";
     ASSERT_EQ(kill_probe_part_way(fake.device, backup).out, "137\n");
+    // Named like a backup, but a pipe: reading it would wait for a writer.
+    ASSERT_EQ(run_shell("mkfifo '" + folder + "/a pipe.backup'").exit_code, 0);
     std::string other = attach(user_data("another-drive.img", 16));
     ASSERT_FALSE(other.empty());
     std::string storage = "head -c 80M " + fake.directory + "/drive | md5sum";
@@ -314,7 +317,7 @@ TEST(ProbeProgram, AnUnrestoredBackupOfTheDriveStopsANewProbe) {
         EXPECT_EQ(checksum("'" + backup + "'"), backup_sum) << c.name;
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
                                 std::filesystem::directory_iterator()),
-                  1)
+                  2)
             << c.name << ": a new backup was left";
     }
     ProgramRun restored = run_shell(sprayl_check + " --restore '" + backup + "' " + fake.device);
