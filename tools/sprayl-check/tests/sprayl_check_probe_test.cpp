@@ -224,6 +224,11 @@ TEST(ProbeProgram, AKilledProbeIsUndoneByRestore) {
         GTEST_SKIP() << fake.why_not;
     }
     std::string backup = scratch_path("killed.backup");
+    std::string cut = scratch_path("killed-cut.backup");
+    std::string damaged = scratch_path("killed-damaged.backup");
+    // Backups of this drive that an earlier repetition kept would stop the probe.
+    std::filesystem::remove(cut);
+    std::filesystem::remove(damaged);
     ProgramRun killed = kill_probe_part_way(fake.device, backup);
     ASSERT_EQ(killed.out, "137\n") << "the probe ended before it could be killed: " << killed.err;
     ASSERT_TRUE(std::filesystem::exists(backup));
@@ -232,9 +237,7 @@ TEST(ProbeProgram, AKilledProbeIsUndoneByRestore) {
     Bytes whole = read_whole(backup);
     uint64_t flushed = flushed_length(whole);
     ASSERT_LT(flushed, whole.size());
-    std::string cut = scratch_path("killed-cut.backup");
     write_bytes(cut, Bytes(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(flushed - 100)));
-    std::string damaged = scratch_path("killed-damaged.backup");
     Bytes changed = whole;
     changed[flushed - 300] ^= 0x10;
     write_bytes(damaged, changed);
@@ -277,6 +280,7 @@ TEST(ProbeProgram, AnUnrestoredBackupOfTheDriveStopsANewProbe) {
         GTEST_SKIP() << fake.why_not;
     }
     std::string folder = scratch_path("earlier backups");
+    std::filesystem::remove_all(folder); // from an earlier repetition
     std::filesystem::create_directories(folder);
     std::string backup = folder + "/sprayl-probe-earlier.backup";
     ASSERT_EQ(kill_probe_part_way(fake.device, backup).out, "137\n");
