@@ -11,6 +11,8 @@ const unsigned char closing_magic[4] = {'S', 'E', 'N', 'D'};
 constexpr uint32_t backup_version = 2;
 constexpr size_t header_fixed_bytes = 8 + 4 + 4 + 8 + 16 + 4;
 constexpr uint32_t largest_identity = 4096;
+static_assert(header_fixed_bytes + largest_identity + 8 <= backup_header_limit,
+              "a header fits in the bytes read for it");
 constexpr size_t flushed_bytes = 8 + 8;
 constexpr size_t record_head_bytes = 4 + 4 + 4 + 8 + 8 + 8;
 constexpr size_t closing_bytes = 4 + 4 + 8 + 8;
@@ -405,4 +407,17 @@ bool parse_backup(const unsigned char* bytes, size_t size, BackupContents* conte
 bool backup_is_whole(const BackupContents* contents) {
     return (contents->wholeness == backup_closed || contents->wholeness == backup_open) &&
            contents->damaged.empty() && contents->unreadable.empty();
+}
+
+bool parse_backup_header(const unsigned char* bytes, size_t size, BackupHeader* header,
+                         char* message, size_t capacity) {
+    size_t end = 0;
+    uint64_t seed = 0;
+    return parse_header(bytes, size, header, &end, &seed, message, capacity);
+}
+
+bool backup_names_drive(const BackupHeader* header, const ProbeDevice* device,
+                        const char* identity) {
+    return header->device_size == device->size && header->sector_size == device->sector_size &&
+           header->identity == identity;
 }

@@ -134,3 +134,17 @@ bool parse_backup(const unsigned char* bytes, size_t size, BackupContents* conte
 
 // Whether the backup shows every place the probe wrote, each record whole.
 bool backup_is_whole(const BackupContents* contents);
+
+// The most bytes a header takes: reading this many from a backup's start
+// is enough for parse_backup_header.
+constexpr size_t backup_header_limit = 8192;
+
+// Reads the header alone from a backup's first bytes (any part of the
+// rest may follow, or none). False with message as parse_backup.
+bool parse_backup_header(const unsigned char* bytes, size_t size, BackupHeader* header,
+                         char* message, size_t capacity);
+
+// Whether header names the drive that device and identity describe: its
+// size, its sector size and its identity.
+bool backup_names_drive(const BackupHeader* header, const ProbeDevice* device,
+                        const char* identity);

@@ -3,6 +3,7 @@
 #include "capacity_search.h"
 #include "probe_access.h"
 #include "run_data.h"
+#include "second_look.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -453,6 +454,8 @@ void settle_end(Probe* probe) {
         result->wrap_distance = result->low_area = 0;
         result->cache_measured = false;
         result->cache_bytes = result->cache_at_most = 0;
+        result->unstable = false;
+        result->second_capacity = result->disagreed_at = 0;
     }
 }
 
@@ -462,7 +465,9 @@ void settle_end(Probe* probe) {
 void restore_at_end(Probe* probe) {
     ProbeResult* result = probe->result;
     const ProbeOptions* options = probe->options;
-    uint64_t trusted = result->end == probe_finished ? result->capacity : probe->size;
+    uint64_t trusted = result->end != probe_finished ? probe->size
+                       : result->unstable ? std::min(result->capacity, result->second_capacity)
+                                          : result->capacity;
     if (probe->journal.failure == nullptr) {
         backup_close(&probe->journal, trusted);
     }
@@ -515,6 +520,9 @@ bool probe_drive(const ProbeDevice* device, const BackupSink* backup, const Prob
     }
     if (!probe.failed) {
         find_capacity(&probe);
+    }
+    if (!should_stop(&probe)) {
+        look_again(&probe);
     }
     settle_end(&probe);
     if (!options->destructive) {

@@ -46,6 +46,13 @@ struct ProbeResult {
     bool cache_measured;    // the cache shows only where writes are lost
     uint64_t cache_bytes;   // the most recent writes that reads answer from a cache
     uint64_t cache_at_most; // not measured to the sector: it holds at most this; 0: unknown
+    // A second look, at other places in the other order, did not agree
+    // with the first: the drive does not hold the same from one look to
+    // the next. capacity is the first look's figure.
+    bool unstable;
+    uint64_t second_capacity; // unstable: the second look's figure
+    uint64_t
+        disagreed_at; // unstable: the first place that read otherwise than the first look found
     // Where it looked and how finely: whole-drive statements hold at this
     // resolution.
     uint32_t places_sampled; // single sectors written and read back

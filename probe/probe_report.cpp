@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr uint64_t partition_start_sectors = 2048; // 1 MiB of 512-byte sectors
 constexpr uint64_t mebibyte = uint64_t{1} << 20;
 // Ranges listed one by one; the rest are counted.
 constexpr size_t listed_ranges = 10;
@@ -135,6 +134,13 @@ void put_looked_line(ReportLines* lines, const ProbeResult* result) {
 // What a finished probe found: the real capacity and how it knows.
 void put_findings(ReportLines* lines, const ProbeResult* result, uint32_t sector) {
     put_size_line(lines, "real", result->capacity, sector);
+    if (result->unstable) {
+        put_size_line(lines, "second look", result->second_capacity, sector);
+        std::snprintf(lines->line, sizeof lines->line,
+                      "unstable: byte %" PRIu64 " read back otherwise than the first look found\n",
+                      result->disagreed_at);
+        put_line(lines);
+    }
     std::snprintf(lines->line, sizeof lines->line, "past it: %s\n",
                   past_capacity_name(result->past));
     put_line(lines);
@@ -215,6 +221,17 @@ void format_probe_verdict(const ProbeResult* result, char* text, size_t capacity
                       stopped->why);
         return;
     }
+    if (result->unstable) {
+        char claims[32], first[32], second[32];
+        format_size(result->claimed_bytes, claims, sizeof claims);
+        format_size(result->capacity, first, sizeof first);
+        format_size(result->second_capacity, second, sizeof second);
+        std::snprintf(text, capacity,
+                      "the drive does not hold the same from one look to the next: of the %s it"
+                      " claims, the first look found %s, the second %s",
+                      claims, first, second);
+        return;
+    }
     DriveVerdict verdict = probe_drive_verdict(result);
     format_drive_verdict(&verdict, text, capacity);
 }
@@ -224,12 +241,19 @@ const char* probe_result_word(const ProbeResult* result) {
     if (stopped != nullptr) {
         return stopped->word;
     }
+    if (result->unstable) {
+        return "UNSTABLE";
+    }
     return result->past == past_nothing ? "genuine" : "FAKE";
 }
 
-uint64_t partition_sectors(const ProbeResult* result) {
-    uint64_t whole = result->capacity / mebibyte * mebibyte / 512;
-    return whole > partition_start_sectors ? whole - partition_start_sectors : 0;
+PartitionAdvice partition_advice(const ProbeResult* result) {
+    uint64_t sector = result->sector_size;
+    uint64_t end = result->capacity / mebibyte * mebibyte;
+    if (sector == 0 || mebibyte % sector != 0 || end <= mebibyte) {
+        return {0, 0};
+    }
+    return {mebibyte / sector, (end - mebibyte) / sector};
 }
 
 void write_probe_report(const ProbeResult* result, const char* device, const char* backup,
@@ -250,14 +274,15 @@ void write_probe_report(const ProbeResult* result, const char* device, const cha
     }
     put_work_lines(&lines, result, backup[0] != '\0');
     put_data_lines(&lines, result, device, backup, backup_removed, sector);
-    uint64_t sectors = partition_sectors(result);
-    if (finished && result->past != past_nothing && sectors > 0) {
+    PartitionAdvice partition = partition_advice(result);
+    if (finished && result->past != past_nothing && !result->unstable && partition.sectors > 0) {
         std::snprintf(lines.line, sizeof lines.line,
                       "to use only its real storage, a new partition table with one partition of"
-                      " %" PRIu64 " sectors (this erases the drive):\n"
-                      "  printf 'label: dos\\nstart=2048, size=%" PRIu64
+                      " %" PRIu64 " sectors of %" PRIu32 " bytes (this erases the drive):\n"
+                      "  printf 'label: dos\\nstart=%" PRIu64 ", size=%" PRIu64
                       ", type=7\\n' | sudo sfdisk %s\n",
-                      sectors, sectors, device);
+                      partition.sectors, result->sector_size, partition.start, partition.sectors,
+                      device);
         put_line(&lines);
     }
     std::snprintf(lines.line, sizeof lines.line, "result: %s\n", probe_result_word(result));

@@ -16,13 +16,19 @@ DriveVerdict probe_drive_verdict(const ProbeResult* result);
 // the capacity is not known.
 void format_probe_verdict(const ProbeResult* result, char* text, size_t capacity);
 
-// The word of the report's last line ("genuine", "FAKE", "INCOMPLETE, ...").
+// The word of the report's last line ("genuine", "FAKE", "UNSTABLE",
+// "INCOMPLETE, ...").
 const char* probe_result_word(const ProbeResult* result);
 
-// The sectors a new partition may span so that it uses only real storage:
-// from sector 2048 (1 MiB) up to the capacity, in whole MiB. 0 when the
-// real storage holds no more than that first MiB.
-uint64_t partition_sectors(const ProbeResult* result);
+// The partition that keeps to the real storage, in the drive's own
+// sectors: from 1 MiB up to the last whole MiB of the capacity. No sectors
+// when the real storage holds no more than that first MiB, or 1 MiB is no
+// whole number of the drive's sectors.
+struct PartitionAdvice {
+    uint64_t start;   // the first sector
+    uint64_t sectors; // how many
+};
+PartitionAdvice partition_advice(const ProbeResult* result);
 
 // Hands the report of a probe of device to write, line by line. backup:
 // where the saved sectors went ("" for none), and whether it was removed

@@ -152,8 +152,7 @@ bool restore_from_backup(const ProbeDevice* device, const char* identity,
                          size_t capacity) {
     *outcome = {};
     const BackupHeader* header = &backup->header;
-    if (header->device_size != device->size || header->sector_size != device->sector_size ||
-        header->identity != identity) {
+    if (!backup_names_drive(header, device, identity)) {
         std::snprintf(message, capacity,
                       "the backup is of another drive: %s, %llu bytes in sectors of %u",
                       header->identity.c_str(),

@@ -55,8 +55,8 @@ bool fake_backup_flush(void* context) {
 } // namespace
 
 ProbeDevice fake_device(FakeDrive* drive) {
-    return {drive,      drive->setup.claimed, drive->setup.sector, fake_read,
-            fake_write, fake_flush,           fake_seconds};
+    return {drive,      drive->setup.claimed, reported_sector(&drive->setup), fake_read, fake_write,
+            fake_flush, fake_seconds};
 }
 
 BackupSink fake_backup_sink(FakeBackup* backup) {

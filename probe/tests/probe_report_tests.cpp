@@ -78,11 +78,9 @@ TEST(ProbeReport, VerdictsInTheDriveTestsWords) {
         format_probe_verdict(&c.result, verdict, sizeof verdict);
         EXPECT_STREQ(verdict, c.verdict);
         if (c.result.past != past_nothing) {
-            EXPECT_EQ(partition_sectors(&c.result), c.partition) << c.verdict;
-            // The partition never reaches past the real storage.
-            EXPECT_LE((2048 + partition_sectors(&c.result)) * 512,
-                      c.result.capacity > MiB ? c.result.capacity : MiB)
-                << c.verdict;
+            PartitionAdvice partition = partition_advice(&c.result);
+            EXPECT_EQ(partition.sectors, c.partition) << c.verdict;
+            EXPECT_EQ(partition.start, c.partition > 0 ? 2048u : 0u) << c.verdict;
         }
     }
 }

@@ -19,8 +19,9 @@ struct ProbeCase {
     FakeDriveSetup drive;
     PastCapacity past;
     uint64_t capacity;
-    uint64_t wrap_distance; // past_wraps
-    uint64_t low_area;      // past_wraps
+    uint64_t wrap_distance;       // past_wraps
+    uint64_t low_area;            // past_wraps
+    uint64_t second_capacity = 0; // an unstable drive: what the second look finds; 0: stable
 };
 
 // clang-format off
@@ -85,6 +86,24 @@ const ProbeCase probe_cases[] = {
     {{"drops, old data, 48 MiB cache", 4 * GiB, 3 * GiB + 5 * 512, 0, fake_drops_old, 512, 48 * MiB,
       content_user},
      past_old_data, 3 * GiB + 5 * 512, 0, 0},
+    // Sectors of 4 KiB, and drives that map their storage in blocks larger
+    // than the sectors they report.
+    {{"drops, zeros, 4 KiB sectors", 2 * GiB, 513 * MiB + 3 * 4096, 0, fake_drops_zeros, 4096, 0,
+      content_user},
+     past_zeros, 513 * MiB + 3 * 4096, 0, 0},
+    {{"wraps, 512-byte sectors in 1 MiB blocks", 4 * GiB, 700 * MiB, 0, fake_wraps, MiB, 0, content_user,
+      512},
+     past_wraps, 700 * MiB, 700 * MiB, 0},
+    {{"drops, FF, 4 KiB sectors in 64 KiB blocks", 2 * GiB, 900 * MiB + 5 * 65536, 0, fake_drops_ones,
+      65536, 0, content_zeros, 4096},
+     past_ones, 900 * MiB + 5 * 65536, 0, 0},
+    // Drives whose capacity changes between the first look and the second.
+    {{"unstable: holds 512 MiB, then 256 MiB", GiB, 512 * MiB, 0, fake_drops_zeros, 512, 0, content_user, 0,
+      256 * MiB, 46},
+     past_zeros, 512 * MiB, 0, 0, 256 * MiB},
+    {{"fails reads, 512-byte sectors in 64 KiB blocks, cache", GiB, 257 * MiB + 65536, 0, fake_fails_reads,
+      65536, 2 * MiB, content_user, 512},
+     past_read_errors, 257 * MiB + 65536, 0, 0},
 };
 // clang-format on
 
@@ -103,6 +122,42 @@ const GeneratorState probe_run = {{0x9E3779B9, 0x7F4A7C15, 0xF39CC060, 0x5CEDC83
 
 ProbeOptions options_for(const char* identity) {
     return {probe_run, identity, false, nullptr};
+}
+
+void append_line(void* context, const char* line) {
+    *static_cast<std::string*>(context) += line;
+}
+
+// The partition of the report's sfdisk line lies inside the real storage,
+// starts on a whole MiB and is counted in the drive's own sectors.
+void expect_partition_inside(const ProbeResult* result, uint64_t real) {
+    std::string report;
+    write_probe_report(result, "/dev/fake", "", false, append_line, &report);
+    size_t at = report.find("start=");
+    ASSERT_NE(at, std::string::npos) << report;
+    unsigned long long start = 0, size = 0;
+    ASSERT_EQ(std::sscanf(report.c_str() + at, "start=%llu, size=%llu", &start, &size), 2);
+    uint64_t sector = result->sector_size;
+    EXPECT_GT(size, 0u);
+    EXPECT_EQ(start * sector % MiB, 0u) << report;
+    EXPECT_GE(start * sector, MiB) << report;
+    EXPECT_LE((start + size) * sector, real) << report;
+    EXPECT_GT((start + size) * sector + MiB, real) << "a whole MiB left out\n" << report;
+}
+
+// An unstable drive: both figures, no partition advised, its result and
+// the user's data as it was where the drive still reaches it.
+void expect_unstable(const ProbeResult* result, const FakeDrive* drive, uint64_t second) {
+    EXPECT_EQ(result->second_capacity, second);
+    EXPECT_STREQ(probe_result_word(result), "UNSTABLE");
+    std::string report;
+    write_probe_report(result, "/dev/fake", "", false, append_line, &report);
+    EXPECT_EQ(report.find("sfdisk"), std::string::npos) << report;
+    EXPECT_NE(report.find("second look: " + std::to_string(second) + " bytes"), std::string::npos)
+        << report;
+    uint64_t first_difference;
+    storage_intact(drive, &first_difference);
+    EXPECT_GE(first_difference, std::min(result->capacity, second));
 }
 
 void expect_intact(const FakeDrive* drive) {
@@ -145,15 +200,25 @@ TEST_P(ProbeTable, FindsTheCapacityAndLeavesTheDataAsItWas) {
         EXPECT_LE(result.largest_gap, c.drive.claimed / 16 + c.drive.sector);
         EXPECT_GT(result.largest_gap, 0u);
     }
+    EXPECT_EQ(result.sector_size, reported_sector(&c.drive));
+    EXPECT_EQ(result.unstable, c.second_capacity != 0) << result.disagreed_at;
     EXPECT_TRUE(result.restored);
-    expect_intact(&drive);
+    if (c.second_capacity != 0) {
+        expect_unstable(&result, &drive, c.second_capacity);
+    } else {
+        if (c.past != past_nothing) {
+            expect_partition_inside(&result, c.capacity);
+        }
+        expect_intact(&drive);
+    }
     // f3probe writes half the drive or 2 GB, whichever is less.
     EXPECT_LT(result.bytes_written, std::min<uint64_t>(c.drive.claimed / 2, 2000000000));
     // Lost writes that no cache hides show in the first sectors written:
-    // no witness, no cache to push out, a few rounds of single sectors.
+    // no witness, no cache to push out, a few rounds of single sectors
+    // (128 of 512 bytes: 64 KiB).
     if (c.drive.cache == 0 && c.past != past_nothing && c.past != past_wraps &&
         result.cache_measured) {
-        EXPECT_LE(result.bytes_written, 64 * 1024u);
+        EXPECT_LE(result.bytes_written, 128u * result.sector_size);
     }
     std::printf("| %-52s | %-45s | %12llu | %12llu | %10llu | %8llu | %6.1f MiB | %5.1f s |\n",
                 c.drive.name, past_capacity_name(result.past),

@@ -224,12 +224,24 @@ bool within_claim(const FakeDriveSetup* setup, uint64_t offset, size_t length) {
 
 } // namespace
 
+uint32_t reported_sector(const FakeDriveSetup* setup) {
+    return setup->logical_sector != 0 ? setup->logical_sector : setup->sector;
+}
+
 const char* fake_drive_setup_fault(const FakeDriveSetup* setup) {
     if (setup->sector == 0 || setup->real == 0 || setup->real > setup->claimed) {
         return "it must hold some bytes and no more than it claims";
     }
     if (setup->real % setup->sector != 0 || setup->low % setup->sector != 0) {
         return "what it holds and its low area must be whole sectors";
+    }
+    if (setup->real_changes_at_write >= 0 &&
+        (setup->real_later == 0 || setup->real_later > setup->claimed ||
+         setup->real_later % setup->sector != 0 || setup->low >= setup->real_later)) {
+        return "what it holds later must be whole sectors, above its low area, within its claim";
+    }
+    if (setup->sector % reported_sector(setup) != 0) {
+        return "the sector it reports must divide the unit it maps";
     }
     if (setup->low >= setup->real) {
         return "its low area must be smaller than what it holds";
@@ -275,6 +287,9 @@ bool write_fake_drive(FakeDrive* drive, uint64_t offset, size_t length, const un
     if (drive->gone || !within_claim(setup, offset, length) || failing) {
         drive->writes += failing ? 1 : 0;
         return false;
+    }
+    if (static_cast<int64_t>(drive->writes) == setup->real_changes_at_write) {
+        drive->setup.real = setup->real_later;
     }
     if (setup->stop != nullptr && static_cast<int64_t>(drive->writes) == setup->stop_at_write) {
         *setup->stop = 1;

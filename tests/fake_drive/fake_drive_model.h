@@ -55,7 +55,10 @@ constexpr FakeSpeed worn_area = {0.001, 4096e3};
 constexpr FakeSpeed no_time = {0, 0};
 
 // A fake drive, as a table row describes it: the first eight fields always,
-// the others where a row needs them.
+// the others where a row needs them. A drive may map its storage in units
+// larger than the sectors it reports (flash drives map whole blocks of
+// 64 KiB to a few MiB): sector is the unit it maps, logical_sector the
+// sector size it reports.
 struct FakeDriveSetup {
     const char* name;
     uint64_t claimed; // bytes it says it holds
@@ -65,6 +68,12 @@ struct FakeDriveSetup {
     uint32_t sector; // the unit of its mapping, its cache and its read errors
     uint64_t cache;  // bytes of the latest writes that reads answer from
     FakeContent content;
+    uint32_t logical_sector = 0; // the sector size it reports, dividing sector; 0: sector
+    // An unstable drive: from the write with index real_changes_at_write
+    // on (-1: never), it holds real_later bytes rather than real, and
+    // what it did to the addresses past real it does past real_later.
+    uint64_t real_later = 0;
+    int64_t real_changes_at_write = -1;
     FakeSpeed read_speed = usb_stick_reads;
     FakeSpeed write_speed = usb_stick_writes;
     // Accesses that touch [slow_start, slow_end) take slow_speed's time.
@@ -101,6 +110,9 @@ struct FakeDrive {
     double clock; // the seconds its accesses took, by its speeds
     uint64_t writes, reads, bytes_written, bytes_read;
 };
+
+// The sector size the drive reports.
+uint32_t reported_sector(const FakeDriveSetup* setup);
 
 // Why a drive cannot be made from setup, or null when it can.
 const char* fake_drive_setup_fault(const FakeDriveSetup* setup);

@@ -10,9 +10,12 @@
 #include "system.h"
 #include "text_sizes.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -77,17 +80,18 @@ ProbeDevice with_progress(const ProbeDevice* drive, ProgressDrive* wrapped) {
 
 // ---- The probe. ----
 
-// Intact: the drive holds what it claims; damaged: it does not;
-// interrupted: stopped on request (everything written back); failed:
-// anything else: refused, stopped by the backup or the drive, or the data
-// not all written back. Its exit code is the outcome's, as for a check.
+// Intact: the drive holds what it claims; damaged: it does not, or not the
+// same from one look to the next; interrupted: stopped on request
+// (everything written back); failed: anything else: refused, stopped by the
+// backup or the drive, or the data not all written back. Its exit code is
+// the outcome's, as for a check.
 RunOutcome probe_outcome(const ProbeResult* result, bool saved) {
     if (saved && !result->restored) {
         return run_failed;
     }
     switch (result->end) {
     case probe_finished:
-        return result->past == past_nothing ? run_intact : run_damaged;
+        return result->past == past_nothing && !result->unstable ? run_intact : run_damaged;
     case probe_stopped_by_request:
         return run_interrupted;
     default:
@@ -147,6 +151,92 @@ int probe_open_drive(const CheckOptions* options, const ProbeDrive* drive, Backu
     return report_probe(options, &result, backup, closed, message);
 }
 
+// ---- A backup left by an earlier probe of the same drive. ----
+
+// A path as one word of a shell command: quoted where it holds anything
+// but letters, digits and -_./:+,@%
+std::string shell_word(const std::string& path) {
+    bool plain = !path.empty();
+    for (char c : path) {
+        plain = plain && (std::isalnum(static_cast<unsigned char>(c)) ||
+                          std::strchr("-_./:+,@%", c) != nullptr);
+    }
+    if (plain) {
+        return path;
+    }
+    std::string quoted = "'";
+    for (char c : path) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+struct BackupSearch {
+    std::string folder; // "" for the current one
+    const char* chosen; // the name this probe's backup would take
+    const ProbeDrive* drive;
+    std::string found; // the first backup of the drive, or ""
+};
+
+bool ends_with(const char* name, const char* end) {
+    size_t length = std::strlen(name), end_length = std::strlen(end);
+    return length >= end_length && std::strcmp(name + length - end_length, end) == 0;
+}
+
+// Whether the entry name of the folder is a backup of the drive searched
+// for. Only names a backup takes are read: those ending in .backup, and
+// the name chosen with --backup.
+void look_for_backup(const char* name, void* context) {
+    BackupSearch* search = static_cast<BackupSearch*>(context);
+    if (!search->found.empty() ||
+        (!ends_with(name, ".backup") && std::strcmp(name, search->chosen) != 0)) {
+        return;
+    }
+    std::string path = search->folder + name;
+    std::vector<unsigned char> bytes;
+    char message[512];
+    BackupHeader header;
+    FileIdentity file;
+    int error = 0;
+    // Regular files alone: a pipe of that name would hold the read up.
+    if (file_identity(path.c_str(), &file, &error) && file.kind == file_kind_regular &&
+        read_backup_file(path.c_str(), backup_header_limit, &bytes, message, sizeof message) &&
+        parse_backup_header(bytes.data(), bytes.size(), &header, message, sizeof message) &&
+        backup_names_drive(&header, &search->drive->device, search->drive->identity.c_str())) {
+        search->found = path;
+    }
+}
+
+// Refuses (false with message) a probe of drive when the folder of the
+// backup path holds a backup of the same drive: an earlier probe's that
+// was not restored (it was killed, or its restore failed). A new probe
+// would save the earlier one's data as the user's, and the user's own
+// would be in the old backup alone.
+bool no_earlier_backup(const char* backup_path, const ProbeDrive* drive,
+                       const CheckOptions* options, char* message, size_t capacity) {
+    char folder[path_capacity];
+    parent_directory(backup_path, folder, sizeof folder);
+    const char* chosen = last_part(backup_path);
+    // A bare name's folder is the current one, and its backups go by bare names too.
+    std::string prefix = chosen == backup_path ? "" : folder;
+    if (!prefix.empty() && prefix.back() != '/' && prefix.back() != '\\') {
+        prefix += '/';
+    }
+    BackupSearch search = {prefix, chosen, drive, ""};
+    int error = 0;
+    list_directory(folder, look_for_backup, &search, &error);
+    if (search.found.empty()) {
+        return true;
+    }
+    std::snprintf(message, capacity,
+                  "%s holds an earlier probe's backup of this drive, not restored: restore it"
+                  " first with: sprayl-check --restore %s %s%s",
+                  search.found.c_str(), shell_word(search.found).c_str(),
+                  shell_word(options->probe_device).c_str(),
+                  options->file_as_drive ? " --file-as-drive" : "");
+    return false;
+}
+
 } // namespace
 
 void default_backup_name(const char* device, char* name, size_t capacity) {
@@ -190,7 +280,8 @@ int run_probe_command(const CheckOptions* options) {
         default_backup_name(device, name, sizeof name);
     }
     BackupFile backup;
-    if (!create_backup_file(name, &drive, device, &backup, message, sizeof message)) {
+    if (!no_earlier_backup(name, &drive, options, message, sizeof message) ||
+        !create_backup_file(name, &drive, device, &backup, message, sizeof message)) {
         close_probe_drive(&drive);
         std::fprintf(stderr, "sprayl-check: %s\n", message);
         return exit_unverifiable;
@@ -234,7 +325,7 @@ int run_restore_command(const CheckOptions* options) {
     const char* path = options->restore_backup;
     char message[1024] = "";
     std::vector<unsigned char> bytes;
-    if (!read_backup_file(path, &bytes, message, sizeof message)) {
+    if (!read_backup_file(path, SIZE_MAX, &bytes, message, sizeof message)) {
         return refuse_restore(message);
     }
     BackupContents backup;

@@ -12,6 +12,7 @@
 #include "device.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,7 @@ bool create_backup_file(const char* path, const ProbeDrive* drive, const char* d
 // be safe.
 bool close_backup_file(BackupFile* backup);
 
-// The whole of a backup file; false with message when it cannot be read.
-bool read_backup_file(const char* path, std::vector<unsigned char>* bytes, char* message,
-                      size_t capacity);
+// A backup file, up to its first limit bytes (SIZE_MAX: the whole of it);
+// false with message when it cannot be read.
+bool read_backup_file(const char* path, size_t limit, std::vector<unsigned char>* bytes,
+                      char* message, size_t capacity);

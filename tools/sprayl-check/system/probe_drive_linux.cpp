@@ -438,8 +438,8 @@ bool close_backup_file(BackupFile* backup) {
     return closed;
 }
 
-bool read_backup_file(const char* path, std::vector<unsigned char>* bytes, char* message,
-                      size_t capacity) {
+bool read_backup_file(const char* path, size_t limit, std::vector<unsigned char>* bytes,
+                      char* message, size_t capacity) {
     bytes->clear();
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -448,7 +448,8 @@ bool read_backup_file(const char* path, std::vector<unsigned char>* bytes, char*
     }
     unsigned char piece[65536];
     ssize_t got;
-    while ((got = read(fd, piece, sizeof piece)) != 0) {
+    while (bytes->size() < limit &&
+           (got = read(fd, piece, std::min(sizeof piece, limit - bytes->size()))) != 0) {
         if (got < 0 && errno == EINTR) {
             continue;
         }

@@ -316,8 +316,8 @@ bool close_backup_file(BackupFile* backup) {
     return closed;
 }
 
-bool read_backup_file(const char* path, std::vector<unsigned char>* bytes, char* message,
-                      size_t capacity) {
+bool read_backup_file(const char* path, size_t limit, std::vector<unsigned char>* bytes,
+                      char* message, size_t capacity) {
     bytes->clear();
     HANDLE handle = CreateFileW(wide_path(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -328,7 +328,11 @@ bool read_backup_file(const char* path, std::vector<unsigned char>* bytes, char*
     unsigned char piece[65536];
     DWORD got = 0;
     BOOL read = FALSE;
-    while ((read = ReadFile(handle, piece, sizeof piece, &got, nullptr)) && got > 0) {
+    while (bytes->size() < limit &&
+           (read = ReadFile(handle, piece,
+                            static_cast<DWORD>(std::min(sizeof piece, limit - bytes->size())), &got,
+                            nullptr)) &&
+           got > 0) {
         bytes->insert(bytes->end(), piece, piece + got);
     }
     bool whole = read != FALSE;

@@ -101,7 +101,7 @@ bool restore_path(const std::string& path, const std::string& backup, RestoreVer
     std::vector<unsigned char> bytes;
     BackupContents contents;
     ProbeDrive drive;
-    if (!read_backup_file(backup.c_str(), &bytes, text, sizeof text) ||
+    if (!read_backup_file(backup.c_str(), SIZE_MAX, &bytes, text, sizeof text) ||
         !parse_backup(bytes.data(), bytes.size(), &contents, text, sizeof text) ||
         !open_probe_drive(path.c_str(), false, &drive, text, sizeof text)) {
         *message = text;

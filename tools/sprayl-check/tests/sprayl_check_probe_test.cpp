@@ -201,6 +201,16 @@ bool has_line_starting(const std::string& text, const std::string& start) {
            text.find("\n" + start) != std::string::npos;
 }
 
+// A probe of device killed with SIGKILL once its backup holds 2 MB; its
+// output is the exit status of the probe, "137\n" when it was killed.
+ProgramRun kill_probe_part_way(const std::string& device, const std::string& backup) {
+    std::filesystem::remove(backup);
+    return run_shell(
+        sprayl_check + " --probe " + device + " --backup '" + backup + "' > /dev/null & " +
+        "pid=$!; while kill -0 $pid 2>/dev/null && [ \"$(stat -c %s '" + backup + "'" +
+        " 2>/dev/null || echo 0)\" -lt 2000000 ]; do :; done; kill -9 $pid; wait $pid; echo $?");
+}
+
 // Killed with SIGKILL part way, once the backup holds some sectors: the
 // drive holds some of the probe's data. --restore of the backup cut short,
 // or with a record damaged, puts back what is whole, names what is not and
@@ -214,11 +224,12 @@ TEST(ProbeProgram, AKilledProbeIsUndoneByRestore) {
         GTEST_SKIP() << fake.why_not;
     }
     std::string backup = scratch_path("killed.backup");
-    std::filesystem::remove(backup);
-    ProgramRun killed = run_shell(
-        sprayl_check + " --probe " + fake.device + " --backup " + backup + " > /dev/null & " +
-        "pid=$!; while kill -0 $pid 2>/dev/null && [ \"$(stat -c %s " + backup +
-        " 2>/dev/null || echo 0)\" -lt 2000000 ]; do :; done; kill -9 $pid; wait $pid; echo $?");
+    std::string cut = scratch_path("killed-cut.backup");
+    std::string damaged = scratch_path("killed-damaged.backup");
+    // Backups of this drive that an earlier repetition kept would stop the probe.
+    std::filesystem::remove(cut);
+    std::filesystem::remove(damaged);
+    ProgramRun killed = kill_probe_part_way(fake.device, backup);
     ASSERT_EQ(killed.out, "137\n") << "the probe ended before it could be killed: " << killed.err;
     ASSERT_TRUE(std::filesystem::exists(backup));
     EXPECT_FALSE(holds_the_user_data(fake)) << "killed before it wrote anything";
@@ -226,9 +237,7 @@ TEST(ProbeProgram, AKilledProbeIsUndoneByRestore) {
     Bytes whole = read_whole(backup);
     uint64_t flushed = flushed_length(whole);
     ASSERT_LT(flushed, whole.size());
-    std::string cut = scratch_path("killed-cut.backup");
     write_bytes(cut, Bytes(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(flushed - 100)));
-    std::string damaged = scratch_path("killed-damaged.backup");
     Bytes changed = whole;
     changed[flushed - 300] ^= 0x10;
     write_bytes(damaged, changed);
@@ -253,6 +262,70 @@ TEST(ProbeProgram, AKilledProbeIsUndoneByRestore) {
     EXPECT_TRUE(has_line(restore.out, "result: restored")) << restore.out;
     EXPECT_TRUE(has_line(restore.out, "data: backup removed: " + backup)) << restore.out;
     EXPECT_FALSE(std::filesystem::exists(backup));
+    EXPECT_TRUE(holds_the_user_data(fake));
+    stop_fake_drive(fake);
+}
+
+std::string checksum(const std::string& path);
+
+// A backup that a killed probe left in a folder stops every new probe of
+// that drive whose backup would go to that folder, before anything is
+// written, with one line that gives the command to restore it; a probe of
+// another drive runs. The drive's storage and the backup are as they
+// were; the backup then restores the drive. A pipe named like a backup is
+// not read.
+TEST(ProbeProgram, AnUnrestoredBackupOfTheDriveStopsANewProbe) {
+    FakeDrive fake = start_fake_drive("unrestored", "wrap");
+    if (!fake.why_not.empty()) {
+        GTEST_SKIP() << fake.why_not;
+    }
+    std::string folder = scratch_path("earlier backups");
+    std::filesystem::remove_all(folder); // from an earlier repetition
+    std::filesystem::create_directories(folder);
+    std::string backup = folder + "/sprayl-probe-earlier.backup";
+    ASSERT_EQ(kill_probe_part_way(fake.device, backup).out, "137\n");
+    // Named like a backup, but a pipe: reading it would wait for a writer.
+    ASSERT_EQ(run_shell("mkfifo '" + folder + "/a pipe.backup'").exit_code, 0);
+    std::string other = attach(user_data("another-drive.img", 16));
+    ASSERT_FALSE(other.empty());
+    std::string storage = "head -c 80M " + fake.directory + "/drive | md5sum";
+    std::string storage_sum = run_shell(storage).out;
+    std::string backup_sum = checksum("'" + backup + "'");
+    struct Case {
+        const char* name;
+        std::string command; // run in the folder
+        std::string restore; // the command the refusal gives; "": the probe runs
+    };
+    std::string by_name = "sprayl-check --restore sprayl-probe-earlier.backup " + fake.device;
+    const Case cases[] = {
+        {"its backup by the default name", sprayl_check + " --probe " + fake.device, by_name},
+        {"its backup by another name", sprayl_check + " --probe " + fake.device + " --backup mine",
+         by_name},
+        {"the earlier backup given",
+         sprayl_check + " --probe " + fake.device + " --backup '" + backup + "'",
+         "sprayl-check --restore '" + backup + "' " + fake.device},
+        {"another drive", sprayl_check + " --probe " + other, ""},
+    };
+    for (const Case& c : cases) {
+        ProgramRun run = run_shell("cd '" + folder + "' && " + c.command);
+        if (!c.restore.empty()) {
+            EXPECT_EQ(run.exit_code, 2) << c.name << "\n" << run.out << run.err;
+            EXPECT_NE(run.err.find(c.restore), std::string::npos) << c.name << ": " << run.err;
+            EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << c.name << ": " << run.err;
+            EXPECT_EQ(run.out, "") << c.name;
+        } else {
+            EXPECT_EQ(run.exit_code, 0) << c.name << "\n" << run.out << run.err;
+            EXPECT_TRUE(has_line(run.out, "result: genuine")) << run.out;
+        }
+        EXPECT_EQ(run_shell(storage).out, storage_sum) << c.name;
+        EXPECT_EQ(checksum("'" + backup + "'"), backup_sum) << c.name;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                                std::filesystem::directory_iterator()),
+                  2)
+            << c.name << ": a new backup was left";
+    }
+    ProgramRun restored = run_shell(sprayl_check + " --restore '" + backup + "' " + fake.device);
+    EXPECT_EQ(restored.exit_code, 0) << restored.out << restored.err;
     EXPECT_TRUE(holds_the_user_data(fake));
     stop_fake_drive(fake);
 }
