@@ -32,7 +32,10 @@ set(SPRAYL_NATIVE_BUILD ${PROJECT_SOURCE_DIR}/build/ci CACHE PATH
 # server of the loader's own installation: another wine's would not speak
 # its protocol.
 set(SPRAYL_WINE_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
-set(SPRAYL_WINE_ENVIRONMENT "WINEDEBUG=-all" "WINEPREFIX=${SPRAYL_WINE_PREFIX}")
+# Wine turns Unix file names into Windows ones through the locale's
+# character set: the tests' names beyond ASCII need a UTF-8 locale, which a
+# bare machine (no LANG) does not give.
+set(SPRAYL_WINE_ENVIRONMENT "WINEDEBUG=-all" "WINEPREFIX=${SPRAYL_WINE_PREFIX}" "LC_ALL=C.UTF-8")
 if(SPRAYL_WINE_RUNS)
   get_filename_component(wine_directory ${CMAKE_CROSSCOMPILING_EMULATOR} DIRECTORY)
   find_program(SPRAYL_WINESERVER NAMES wineserver HINTS ${wine_directory}
