@@ -53,7 +53,9 @@ int run_check_or_fill(const CheckOptions* options) {
         gather_seed(&new_seed);
     }
     start_run(run.get(), options, &new_seed);
-    return run_and_record(run.get());
+    int exit_code = run_and_record(run.get());
+    end_run(run.get());
+    return exit_code;
 }
 
 } // namespace

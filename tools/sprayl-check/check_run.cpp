@@ -113,6 +113,13 @@ void start_run(CheckRun* run, const CheckOptions* options, const GeneratorState*
     verdict_failed(&run->verdict, "");
 }
 
+void end_run(CheckRun* run) {
+    free_aligned_buffer(run->inputs.read_buffer);
+    run->inputs.read_buffer = nullptr;
+    free_aligned_buffer(run->fill.work.read_back.buffer);
+    run->fill.work.read_back.buffer = nullptr;
+}
+
 void fail_run(CheckRun* run, const char* why) {
     std::fprintf(run->messages, "sprayl-check: %s\n", why);
     verdict_failed(&run->verdict, why);

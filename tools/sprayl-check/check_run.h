@@ -63,6 +63,9 @@ struct CheckRun {
 // writes the run from new_seed.
 void start_run(CheckRun* run, const CheckOptions* options, const GeneratorState* new_seed);
 
+// Gives back what the run took for its reading: its buffers.
+void end_run(CheckRun* run);
+
 // The check of the inputs that run->options names, or of standard input;
 // ends with run->verdict, and prints no report.
 void run_check(CheckRun* run);

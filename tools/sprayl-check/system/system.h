@@ -134,6 +134,9 @@ void close_input(OpenInput* input);
 // whole run; nullptr when there is no memory.
 unsigned char* aligned_buffer(size_t size);
 
+// Gives back a buffer that aligned_buffer gave (nullptr: none).
+void free_aligned_buffer(unsigned char* buffer);
+
 // ---- Writing ----
 
 // Creates (or empties) the file at path for writing; returns its handle,

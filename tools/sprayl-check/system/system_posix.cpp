@@ -251,6 +251,10 @@ unsigned char* aligned_buffer(size_t size) {
     return posix_memalign(&memory, 4096, size) == 0 ? static_cast<unsigned char*>(memory) : nullptr;
 }
 
+void free_aligned_buffer(unsigned char* buffer) {
+    free(buffer);
+}
+
 // ---- Writing ----
 
 intptr_t create_file(const char* path, int* error) {

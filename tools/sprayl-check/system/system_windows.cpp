@@ -383,6 +383,12 @@ unsigned char* aligned_buffer(size_t size) {
         VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
 }
 
+void free_aligned_buffer(unsigned char* buffer) {
+    if (buffer != nullptr) {
+        VirtualFree(buffer, 0, MEM_RELEASE);
+    }
+}
+
 // ---- Writing ----
 
 intptr_t create_file(const char* path, int* error) {

@@ -236,6 +236,10 @@ unsigned char* aligned_buffer(size_t size) {
     return static_cast<unsigned char*>(std::aligned_alloc(4096, size));
 }
 
+void free_aligned_buffer(unsigned char* buffer) {
+    std::free(buffer);
+}
+
 intptr_t create_file(const char* path, int* error) {
     if (scripted.create_error != 0) {
         *error = scripted.create_error;
