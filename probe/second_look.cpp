@@ -116,8 +116,15 @@ void look_again(Probe* probe) {
     if (agrees || should_stop(probe)) {
         return;
     }
+    // A place may read back from a cache the first look found; only a
+    // capacity found again otherwise makes the drive unstable.
+    uint64_t again = search_again(probe, last_held, first_not_held, push);
+    if (again == result->capacity) {
+        result->disagreed_at = 0;
+        return;
+    }
     result->unstable = true;
-    result->second_capacity = search_again(probe, last_held, first_not_held, push);
+    result->second_capacity = again;
 }
 
 } // namespace probe_internal

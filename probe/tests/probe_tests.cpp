@@ -41,6 +41,9 @@ const ProbeCase probe_cases[] = {
     {{"wraps, 4 KiB sectors, cache, old sprayl data", 4 * GiB, 1536 * MiB + 5 * 4096, 64 * MiB, fake_wraps,
       4096, 4 * MiB, content_other_run},
      past_wraps, 1536 * MiB + 5 * 4096, 1472 * MiB + 5 * 4096, 64 * MiB},
+    // The second look's places past the capacity read back from the cache.
+    {{"wraps at a quarter, 4 MiB cache", 256 * MiB, 64 * MiB, 0, fake_wraps, 512, 4 * MiB, content_user},
+     past_wraps, 64 * MiB, 64 * MiB, 0},
     {{"wraps, odd sizes", 3 * GiB + 5 * 512, GiB + 9 * 512, MiB + 512, fake_wraps, 512, 0, content_user},
      past_wraps, GiB + 9 * 512, GiB + 8 * 512 - MiB, MiB + 512},
     {{"wraps, last 4 MiB only", GiB, GiB - 4 * MiB, 0, fake_wraps, 512, 0, content_user},
