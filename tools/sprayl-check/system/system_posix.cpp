@@ -356,8 +356,4 @@ void catch_stop_requests() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
-    // Past a file size limit (ulimit -f) a write fails with EFBIG, which
-    // the fill, the backup and the reports handle, instead of killing the
-    // program with the user's sectors still overwritten.
-    signal(SIGXFSZ, SIG_IGN);
 }
