@@ -57,8 +57,10 @@ bool name_not_text(const IdentityFacts* facts) {
 
 bool date_impossible(const IdentityFacts* facts) {
     const SdCid& cid = facts->cid;
-    return facts->has_cid && (cid.month < 1 || cid.month > 12 || cid.year > facts->today.year ||
-                              (cid.year == facts->today.year && cid.month > facts->today.month));
+    const YearMonth& today = facts->today; // {0, 0}: not known
+    bool future = today.year > 0 &&
+                  (cid.year > today.year || (cid.year == today.year && cid.month > today.month));
+    return facts->has_cid && (cid.month < 1 || cid.month > 12 || future);
 }
 
 bool capacity_differs(const IdentityFacts* facts) {

@@ -194,6 +194,12 @@ uint64_t drive_size(const char* directory);
 // descriptor.
 void directory_drive_identity(const char* directory, DriveIdentity* identity);
 
+// The shell that the user types commands into on this system: a POSIX
+// shell, or cmd.exe on Windows. The commands the program tells the user to
+// run are quoted for it.
+enum CommandShell { shell_posix, shell_cmd };
+CommandShell command_shell();
+
 // ---- A directory held open ----
 
 // A directory held open while the program works in it. Its files are made,

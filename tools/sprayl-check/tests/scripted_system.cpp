@@ -489,3 +489,7 @@ bool holds_running_system(const char* directory) {
     return std::strncmp(directory, "system", 6) == 0 &&
            (directory[6] == '\0' || directory[6] == '/');
 }
+
+CommandShell command_shell() {
+    return shell_posix;
+}
