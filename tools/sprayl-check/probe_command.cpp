@@ -306,6 +306,14 @@ bool start_probe_reports(const CheckOptions* options, const char* backup, ProbeR
     if (options->json_path != nullptr && std::strcmp(options->json_path, "-") == 0) {
         reports->text = stderr;
     }
+    // The backup is made later: no file tells yet that the two are one.
+    if (options->json_path != nullptr && std::strcmp(options->json_path, backup) == 0) {
+        std::snprintf(message, capacity,
+                      "refusing to write the JSON report to \"%s\": the probe saves the drive's"
+                      " data there",
+                      backup);
+        return false;
+    }
     return outputs_allowed(&reports->json, 1, reads, backup[0] != '\0' ? 2 : 1, message, capacity);
 }
 
