@@ -9,6 +9,7 @@ include(GNUInstallDirs)
 set(sprayl_doc_pages
     building.md
     byte-format.md
+    drive-identity.md
     drive-test.md
     json-report.md
     performance.md

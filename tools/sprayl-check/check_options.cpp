@@ -260,10 +260,13 @@ void check_combinations(CheckOptions* options) {
         usage_error(options, "--plot needs a file name, not \"-\"");
         return;
     }
+    if (options->restore_backup != nullptr && options->json_path != nullptr) {
+        usage_error(options, "--json goes with a check, a fill or a probe, not with --restore");
+        return;
+    }
     if ((options->probe_device != nullptr || options->restore_backup != nullptr) &&
-        (options->json_path != nullptr || options->plot_path != nullptr)) {
-        usage_error(options, "%s goes with a check or a fill, not with --probe or --restore",
-                    options->json_path != nullptr ? "--json" : "--plot");
+        options->plot_path != nullptr) {
+        usage_error(options, "--plot goes with a check or a fill, not with --probe or --restore");
         return;
     }
     if (options->probe_device != nullptr || options->restore_backup != nullptr) {

@@ -2,6 +2,7 @@
 // it wrote, and what the drive holds where that check found damage.
 #include "check_run.h"
 
+#include "drive_lines.h"
 #include "progress.h"
 #include "report_text.h"
 
@@ -72,6 +73,7 @@ bool write_the_fill(CheckRun* run) {
         std::snprintf(run->message, sizeof run->message, "cannot list \"%s\": %s", directory, text);
         return false;
     }
+    directory_drive_identity(directory, &run->drive);
     catch_stop_requests();
     if (!prepare_fill(&fill->folder, &run->options, &run->new_seed, &run->inputs, &run->check,
                       &fill->start, run->message, sizeof run->message)) {
@@ -176,4 +178,5 @@ void print_fill_lines(const CheckRun* run) {
                  outcome->pieces_read, static_cast<unsigned>(sample_piece_bytes / 1024),
                  outcome->read_back_seconds, outcome->seconds);
     std::fprintf(out, "read back: %s\n", read_rate);
+    print_identity_lines(out, &run->drive, run->today);
 }

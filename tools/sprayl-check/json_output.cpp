@@ -10,7 +10,7 @@
 
 namespace {
 
-const char* const mode_names[run_mode_count] = {"stream", "files", "directory", "fill"};
+const char* const mode_names[run_mode_count] = {"stream", "files", "directory", "fill", "probe"};
 
 // The tokens that every document begins with, as write_run_json and
 // write_version make it; "#" stands for a number.
@@ -205,25 +205,49 @@ void write_profile_json(JsonText* json, const char* key, const RateTable* table)
 
 } // namespace
 
+void write_run_head(JsonText* json, RunMode mode, RunOutcome outcome, const char* verdict,
+                    const char* error) {
+    write_version(json);
+    json_string(json, "mode", mode_names[mode]);
+    json_string(json, "result", run_outcome_word(outcome));
+    json_int(json, "exit_code", run_exit_code(outcome));
+    if (verdict == nullptr) {
+        json_null(json, "verdict");
+    } else {
+        json_string(json, "verdict", verdict);
+    }
+    if (error[0] == '\0') {
+        json_null(json, "error");
+    } else {
+        json_string(json, "error", error);
+    }
+}
+
+void write_check_members_absent(JsonText* json) {
+    const char* const absent[] = {"fill", "fill_record", "coverage", "check"};
+    for (const char* key : absent) {
+        json_null(json, key);
+    }
+    json_begin_object(json, "inputs");
+    json_uint(json, "read_limit", 0);
+    json_bool(json, "went_on", false);
+    json_uint(json, "missing_files", 0);
+    json_begin_array(json, "files");
+    json_end_array(json);
+    json_end_object(json);
+    json_begin_object(json, "rates");
+    json_null(json, "write");
+    json_null(json, "read");
+    json_end_object(json);
+}
+
 void write_run_json(const RunRecord* run, TextWriter write, void* context) {
     JsonText json;
     json_start(&json, write, context);
     json_begin_object(&json, nullptr);
-    write_version(&json);
-    json_string(&json, "mode", mode_names[run->mode]);
     const RunVerdict* verdict = run->verdict;
-    json_string(&json, "result", run_outcome_word(verdict->outcome));
-    json_int(&json, "exit_code", run_exit_code(verdict->outcome));
-    if (!verdict->checked) {
-        json_null(&json, "verdict");
-    } else {
-        json_string(&json, "verdict", verdict->verdict);
-    }
-    if (verdict->error[0] == '\0') {
-        json_null(&json, "error");
-    } else {
-        json_string(&json, "error", verdict->error);
-    }
+    write_run_head(&json, run->mode, verdict->outcome,
+                   verdict->checked ? verdict->verdict : nullptr, verdict->error);
     write_fill(&json, run);
     write_record(&json, run);
     write_coverage(&json, run);
@@ -239,6 +263,12 @@ void write_run_json(const RunRecord* run, TextWriter write, void* context) {
     write_profile_json(&json, "write", run->write_rates);
     write_profile_json(&json, "read", run->read_rates);
     json_end_object(&json);
+    if (run->drive != nullptr) {
+        write_identity_json(&json, "drive", run->drive, run->today);
+    } else {
+        json_null(&json, "drive");
+    }
+    json_null(&json, "probe");
     json_end_object(&json);
 }
 

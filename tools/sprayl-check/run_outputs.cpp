@@ -58,7 +58,9 @@ void write_json_document(TextWriter write, void* output, const CheckRun* run) {
                         &run->verdict,
                         run->write_rates.count > 0 ? &run->write_rates : nullptr,
                         run->read_rates.count > 0 ? &run->read_rates : nullptr,
-                        run_record(run)};
+                        run_record(run),
+                        filled ? &run->drive : nullptr,
+                        run->today};
     write_run_json(&record, write, output);
 }
 

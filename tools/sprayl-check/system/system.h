@@ -8,6 +8,8 @@
 // (errno, GetLastError), to be told apart with the error_is_* questions.
 #pragma once
 
+#include "drive_identity.h"
+
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
@@ -184,6 +186,19 @@ bool holds_running_system(const char* directory);
 // its file system where that can be read, else the file system's own size;
 // 0 when neither can be told.
 uint64_t drive_size(const char* directory);
+
+// What the drive that holds directory says it is: the disk under its file
+// system (the whole disk of a partition). Not known (identity->known
+// false) where the system cannot tell: a loop device, a network or memory
+// file system. On Linux from sysfs, on Windows from the volume's storage
+// descriptor.
+void directory_drive_identity(const char* directory, DriveIdentity* identity);
+
+// The shell that the user types commands into on this system: a POSIX
+// shell, or cmd.exe on Windows. The commands the program tells the user to
+// run are quoted for it.
+enum CommandShell { shell_posix, shell_cmd };
+CommandShell command_shell();
 
 // ---- A directory held open ----
 
