@@ -152,6 +152,10 @@ void rates_note(RateTable* table, uint64_t done, double now) {
     table->noted_time = now;
 }
 
+void rates_pause(RateTable* table, double now) {
+    table->noted_time = now;
+}
+
 void rates_note_call(RateTable* table, uint64_t offset, double seconds) {
     if (seconds <= stall_seconds) {
         return;

@@ -59,6 +59,10 @@ void rates_start(RateTable* table, uint64_t stretch_bytes, double now);
 // as of a flush, to the stretch of the bytes before it).
 void rates_note(RateTable* table, uint64_t done, double now);
 
+// The time from the last note to now counts for nothing: it went to work
+// that is not the drive's (making the data to write).
+void rates_pause(RateTable* table, double now);
+
 // Notes a single write call at offset that took seconds; kept when it
 // stalled.
 void rates_note_call(RateTable* table, uint64_t offset, double seconds);
