@@ -205,14 +205,7 @@ SpeedEnd measure_random(SpeedWork* work) {
 }
 
 void find_speed_figures(SpeedWork* work) {
-    const RateTable& writes = work->write_rates;
-    RateProfile profile = {writes.bytes, writes.seconds, writes.count, writes.stretch_bytes};
-    work->cliff = find_cliff(&profile);
+    work->cliff = table_cliff(&work->write_rates);
     work->figures.sustained_write = sustained_rate(&work->cliff);
-    const RateTable& reads = work->read_rates;
-    double seconds = 0;
-    for (uint32_t i = 0; i < reads.count; ++i) {
-        seconds += reads.seconds[i];
-    }
-    work->figures.sequential_read = bytes_per_second(reads.noted, seconds);
+    work->figures.sequential_read = table_rate(&work->read_rates);
 }

@@ -234,3 +234,16 @@ void write_profile(const RateTable* table, const char* what, ReportWriter write,
     put_slowest(&lines, table, what);
     put_stalls(&lines, table, what);
 }
+
+SpeedCliff table_cliff(const RateTable* table) {
+    RateProfile profile = {table->bytes, table->seconds, table->count, table->stretch_bytes};
+    return find_cliff(&profile);
+}
+
+double table_rate(const RateTable* table) {
+    double seconds = 0;
+    for (uint32_t i = 0; i < table->count; ++i) {
+        seconds += table->seconds[i];
+    }
+    return bytes_per_second(table->noted, seconds);
+}

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "report_text.h"
+#include "speed_cliff.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -89,3 +90,10 @@ uint32_t slowest_stretch(const RateTable* table);
 // The profile's lines for what ("write", "read"): the steady spans, the
 // slowest stretch and the stalled writes. Nothing for an empty table.
 void write_profile(const RateTable* table, const char* what, ReportWriter write, void* context);
+
+// Where the table's rate falls off for good (speed_cliff.h), and the rate
+// before and after.
+SpeedCliff table_cliff(const RateTable* table);
+
+// The bytes a second over the whole table; 0 where it took no time.
+double table_rate(const RateTable* table);
