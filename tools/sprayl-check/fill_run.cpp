@@ -124,8 +124,9 @@ void print_fill_classes(const CheckRun* run) {
         return;
     }
     SpeedCliff cliff = table_cliff(&run->write_rates);
-    SpeedFigures figures = {sustained_rate(&cliff), table_rate(&run->read_rates), not_measured,
-                            not_measured, not_measured, not_measured};
+    SpeedFigures figures = {sustained_rate(&cliff), table_rate(&run->read_rates),
+                            not_measured,           not_measured,
+                            not_measured,           not_measured};
     write_cliff_line(&cliff, run->write_rates.noted, write_line, run->report_out);
     write_class_line(&figures, write_line, run->report_out);
 }
