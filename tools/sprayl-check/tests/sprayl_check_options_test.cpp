@@ -125,7 +125,7 @@ TEST(Options, ArgumentsToActions) {
          action_usage_error,
          {},
          0,
-         "--plot goes with a check or a fill"},
+         "--plot goes with a check, a fill or --speed"},
     };
     for (const Case& c : cases) {
         std::string words;
