@@ -16,6 +16,7 @@ set(sprayl_doc_pages
     probe.md
     report.md
     running.md
+    speed.md
     sprayl-check.md
     statistical-quality.md
     testing.md

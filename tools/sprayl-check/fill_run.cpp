@@ -5,6 +5,7 @@
 #include "drive_lines.h"
 #include "progress.h"
 #include "report_text.h"
+#include "speed_class.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -113,6 +114,25 @@ void tell_how_the_fill_went(CheckRun* run) {
     }
 }
 
+void write_line(void* file, const char* line) {
+    std::fputs(line, static_cast<std::FILE*>(file));
+}
+
+// The speed classes that the fill's own profile meets: its sustained write
+// over the whole drive, after any cliff; random accesses it does not
+// measure.
+void print_fill_classes(const CheckRun* run) {
+    if (run->write_rates.count == 0) {
+        return;
+    }
+    SpeedCliff cliff = table_cliff(&run->write_rates);
+    SpeedFigures figures = {sustained_rate(&cliff), table_rate(&run->read_rates),
+                            not_measured,           not_measured,
+                            not_measured,           not_measured};
+    write_cliff_line(&cliff, run->write_rates.noted, write_line, run->report_out);
+    write_class_line(&figures, write_line, run->report_out);
+}
+
 } // namespace
 
 void run_fill(CheckRun* run) {
@@ -179,4 +199,5 @@ void print_fill_lines(const CheckRun* run) {
                  outcome->read_back_seconds, outcome->seconds);
     std::fprintf(out, "read back: %s\n", read_rate);
     print_identity_lines(out, &run->drive, run->today);
+    print_fill_classes(run);
 }

@@ -10,7 +10,8 @@
 
 namespace {
 
-const char* const mode_names[run_mode_count] = {"stream", "files", "directory", "fill", "probe"};
+const char* const mode_names[run_mode_count] = {"stream", "files", "directory", "fill", "probe",
+                                                 "speed"};
 
 // The tokens that every document begins with, as write_run_json and
 // write_version make it; "#" stands for a number.
@@ -203,6 +204,55 @@ void write_profile_json(JsonText* json, const char* key, const RateTable* table)
     json_end_object(json);
 }
 
+// A figure, or null where it was not measured.
+void write_figure(JsonText* json, const char* key, double value) {
+    if (value < 0) {
+        json_null(json, key);
+    } else {
+        json_decimal(json, key, value);
+    }
+}
+
+void write_speed_figures(JsonText* json, const SpeedRecord* speed) {
+    const SpeedFigures* figures = speed->figures;
+    json_begin_object(json, "speed");
+    json_uint(json, "bytes", speed->bytes);
+    json_bool(json, "around_cache", speed->around_cache);
+    write_figure(json, "sequential_write_bytes_per_second", figures->sustained_write);
+    write_figure(json, "sequential_read_bytes_per_second", figures->sequential_read);
+    write_figure(json, "random_read_iops", figures->random_read_iops);
+    write_figure(json, "random_write_iops", figures->random_write_iops);
+    json_uint(json, "deep_queue", speed->deep_queue);
+    write_figure(json, "deep_read_iops", figures->deep_read_iops);
+    write_figure(json, "deep_write_iops", figures->deep_write_iops);
+    json_begin_object(json, "cliff");
+    json_bool(json, "found", speed->cliff->found);
+    json_uint(json, "offset", speed->cliff->offset);
+    write_figure(json, "before_bytes_per_second", speed->cliff->rate_before);
+    write_figure(json, "after_bytes_per_second", speed->cliff->rate_after);
+    json_end_object(json);
+    static const char* const answers[] = {"yes", "no", "unmeasured"};
+    json_begin_object(json, "classes");
+    for (const SpeedClass& row : speed_classes) {
+        json_string(json, row.name, answers[judge_class(&row, figures)]);
+    }
+    json_end_object(json);
+    json_end_object(json);
+}
+
+void write_claims(JsonText* json, const SpeedRecord* speed) {
+    json_begin_array(json, "claims");
+    for (size_t i = 0; speed->claims != nullptr && i < speed->claims->count; ++i) {
+        const SpeedClass* row = speed->claims->claims[i];
+        json_begin_object(json, nullptr);
+        json_string(json, "class", row->name);
+        json_bool(json, "met",
+                  speed->figures != nullptr && judge_class(row, speed->figures) == class_met);
+        json_end_object(json);
+    }
+    json_end_array(json);
+}
+
 } // namespace
 
 void write_run_head(JsonText* json, RunMode mode, RunOutcome outcome, const char* verdict,
@@ -239,6 +289,25 @@ void write_check_members_absent(JsonText* json) {
     json_null(json, "write");
     json_null(json, "read");
     json_end_object(json);
+}
+
+void write_speed_json(const SpeedRecord* speed, TextWriter write, void* context) {
+    JsonText json;
+    json_start(&json, write, context);
+    json_begin_object(&json, nullptr);
+    write_run_head(&json, mode_speed, speed->outcome, nullptr, speed->error);
+    json_string(&json, "directory", speed->directory);
+    if (speed->figures == nullptr) {
+        json_null(&json, "speed");
+    } else {
+        write_speed_figures(&json, speed);
+    }
+    write_claims(&json, speed);
+    json_begin_object(&json, "rates");
+    write_profile_json(&json, "write", speed->write_rates);
+    write_profile_json(&json, "read", speed->read_rates);
+    json_end_object(&json);
+    json_end_object(&json);
 }
 
 void write_run_json(const RunRecord* run, TextWriter write, void* context) {

@@ -66,7 +66,7 @@ void write_json_document(TextWriter write, void* output, const CheckRun* run) {
 
 void write_plot_document(TextWriter write, void* output, const CheckRun* run) {
     PlotData data = {&run->write_rates, &run->read_rates,
-                     run->check_ran ? &run->check.result : nullptr};
+                     run->check_ran ? &run->check.result : nullptr, nullptr};
     write_plot_svg(&data, write, output);
 }
 

@@ -276,6 +276,41 @@ enum DirectoryState {
 };
 DirectoryState directory_state(const OpenDirectory* directory, int* error);
 
+// ---- A scratch file, to measure a drive by ----
+
+// Creates the file name in directory for reading and writing, only where
+// nothing has that name yet (as create_file_in), around the cache where
+// the file system allows it: O_DIRECT; FILE_FLAG_NO_BUFFERING with
+// FILE_FLAG_WRITE_THROUGH. *around_cache says whether it is; its reads and
+// writes then take buffers of aligned_buffer, and sizes and offsets in
+// whole 4 KiB. Returns its handle, or 0 with the error.
+intptr_t create_scratch_in(const OpenDirectory* directory, const char* name, bool* around_cache,
+                           int* error);
+
+// Writes size bytes of data at offset in file; how many, or -1 with the
+// error.
+int64_t write_at(intptr_t file, const unsigned char* data, size_t size, uint64_t offset,
+                 int* error);
+
+// Reads up to size bytes at offset of file into buffer; how many (0 at the
+// end), or -1 with the error.
+int64_t read_at(intptr_t file, unsigned char* buffer, size_t size, uint64_t offset, int* error);
+
+// Writes what the system still holds of file to its device and drops it
+// from the system's cache, so that the reads that follow come from the
+// device; 0 or the error.
+int flush_file(intptr_t file);
+
+// The most threads that run_side_by_side runs.
+constexpr unsigned most_side_by_side = 16;
+
+// Runs work(context, i) for each i below count (at most
+// most_side_by_side), each in a thread of its own, all at once, and waits
+// for them all. Returns how many ran: fewer where the system made no more
+// threads.
+unsigned run_side_by_side(unsigned count, void (*work)(void* context, unsigned index),
+                          void* context);
+
 // ---- Where a file lies on its drive ----
 
 // length bytes of a file from file_offset lie on the drive from

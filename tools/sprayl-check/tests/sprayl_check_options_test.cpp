@@ -126,13 +126,13 @@ TEST(Options, ArgumentsToActions) {
          action_usage_error,
          {},
          0,
-         "--plot goes with a check or a fill"},
+         "--plot goes with a check, a fill or --speed"},
         {{"--probe", "d", "--json", "p.json"}, action_probe, {}, 0, ""},
         {{"--restore", "b", "d", "--json", "r.json"},
          action_usage_error,
          {"d"},
          0,
-         "--json goes with a check, a fill or a probe, not with --restore"},
+         "--json goes with a check, a fill, --speed or a probe, not with --restore"},
     };
     for (const Case& c : cases) {
         std::string words;
