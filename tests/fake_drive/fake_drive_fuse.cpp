@@ -3,7 +3,7 @@
 // A loop device over that file stands for a fake USB stick or memory card.
 //
 //   fake_drive --claims N --holds N [--past KIND] [--low N] [--slow START:END]
-//              [--cache N] MOUNTPOINT [FUSE options]
+//              [--cache N] [--then EVENT] MOUNTPOINT [FUSE options]
 //
 // The options are the rows of option_rows below, --past's kinds those of
 // past_rows. Bytes below --holds are kept in memory. Past it, writes are
@@ -15,7 +15,12 @@
 // Requests that touch [START, END) take a millisecond longer, and another
 // per 4 KiB, as a worn area does. With --cache N, the last N bytes written
 // are answered from the drive's own memory until later writes push them
-// out, as the RAM of a fake's controller does. Every read and write reaches
+// out, as the RAM of a fake's controller does. With --then read-only or
+// gone, the drive's first write past what it holds fails, and so does
+// every write after it (read-only) or every access (gone: it dropped off
+// the bus), until the file is opened anew: a loop device detached and
+// attached again stands for the drive unplugged and plugged in, which
+// also empties its cache. Every read and write reaches
 // the daemon (direct_io), so the drive's behaviour is never hidden by the
 // page cache of its file; the daemon serves one request at a time.
 #define FUSE_USE_VERSION 31
@@ -70,6 +75,27 @@ bool parse_size(const char* text, uint64_t* value) {
     return true;
 }
 
+// --then: what the drive does at its first write past what it holds.
+struct ThenRow {
+    const char* name;
+    FakeWritePast write_past;
+};
+
+const ThenRow then_rows[] = {
+    {"read-only", fake_turns_read_only},
+    {"gone", fake_drops_off},
+};
+
+bool parse_then(const char* text, FakeDriveSetup* setup) {
+    for (const ThenRow& row : then_rows) {
+        if (std::strcmp(text, row.name) == 0) {
+            setup->write_past = row.write_past;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool parse_range(const char* text, uint64_t* start, uint64_t* end) {
     char first[64];
     const char* colon = std::strchr(text, ':');
@@ -113,6 +139,7 @@ const OptionRow option_rows[] = {
      }},
     {"--cache", "N", "bytes of the latest writes it answers from its memory",
      [](const char* text, FakeDriveSetup* setup) { return parse_size(text, &setup->cache); }},
+    {"--then", "EVENT", "at its first write past what it holds: read-only or gone", parse_then},
 };
 
 int usage() {
@@ -187,6 +214,8 @@ int open_drive(const char* path, fuse_file_info* file) {
         return -ENOENT;
     }
     file->direct_io = 1;
+    // Opened anew: plugged in again.
+    replug_fake_drive(&drive);
     return 0;
 }
 

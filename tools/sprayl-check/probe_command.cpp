@@ -75,7 +75,7 @@ ProbeDevice with_progress(const ProbeDevice* drive, ProgressDrive* wrapped) {
     *wrapped = {drive, {}, 0};
     progress_start(&wrapped->progress, "read and written", 0);
     return {wrapped,        drive->size,    drive->sector_size, progress_read,
-            progress_write, progress_flush, progress_seconds};
+            progress_write, progress_flush, progress_seconds,   nullptr};
 }
 
 // ---- The probe. ----
@@ -86,7 +86,12 @@ ProbeDevice with_progress(const ProbeDevice* drive, ProgressDrive* wrapped) {
 // backup or the drive, or the data not all written back. Its exit code is
 // the outcome's, as for a check.
 RunOutcome probe_outcome(const ProbeResult* result, bool saved) {
-    if (saved && !result->restored) {
+    // A drive that turned read-only or stopped answering past what it
+    // holds is a fake, whether or not its data could be written back yet
+    // (the report says how).
+    bool event = result->end == probe_finished &&
+                 (result->past == past_read_only || result->past == past_gone);
+    if (saved && !result->restored && !event) {
         return run_failed;
     }
     switch (result->end) {

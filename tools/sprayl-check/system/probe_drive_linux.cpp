@@ -383,7 +383,7 @@ bool open_probe_drive(const char* path, bool regular_file, ProbeDrive* probe_dri
         return false;
     }
     probe_drive->device = {drive,       drive->size, drive->sector, posix_read,
-                           posix_write, posix_flush, posix_seconds};
+                           posix_write, posix_flush, posix_seconds, nullptr};
     probe_drive->identity = identity_of(drive);
     return true;
 }
