@@ -37,6 +37,7 @@ void settle_event(Probe* probe) {
     std::sort(taken.begin(), taken.end(),
               [](const WriteEntry& a, const WriteEntry& b) { return a.offset < b.offset; });
     uint64_t held = 0;
+    uint64_t gap = 0;
     uint64_t at_most = probe->event_at;
     for (const WriteEntry& entry : taken) {
         if (entry.offset >= at_most) {
@@ -46,13 +47,14 @@ void settle_event(Probe* probe) {
             at_most = entry.offset;
             break;
         }
+        gap = std::max(gap, entry.offset - std::min(entry.offset, held));
         held = std::max(held, std::min(entry.offset + entry.length, at_most));
     }
     result->past = probe->event;
     result->capacity = held;
     result->capacity_at_most = at_most;
     result->unverified_below = !readable;
-    result->largest_gap = 0;
+    result->largest_gap = std::max(gap, at_most - held);
     if (probe->failed) {
         // A read failed, then answered: nothing it read can be trusted.
         probe->event = past_nothing;

@@ -34,6 +34,7 @@ struct CheckOptions {
     const char* backup_path;    // --backup FILE, for --probe; nullptr: one named for the time
     bool destructive;           // --destructive: --probe saves nothing it overwrites
     bool file_as_drive;         // --file-as-drive: a regular file stands for the drive (tests)
+    bool no_replug;             // --no-replug: --probe asks for no replug of the drive
     const char* json_path;      // --json: the report for programs goes there ("-": standard output)
     const char* plot_path;      // --plot: the chart of the rates and the damage goes there
     char message[200];          // for action_usage_error
