@@ -20,6 +20,13 @@ struct ProbeDevice {
     // A monotonic clock in seconds, for the rates: the system's, or a
     // fake's simulated one.
     double (*seconds)(void* context);
+    // Asks the user to unplug the drive and plug it in again (why says
+    // what for), waits until the same drive is back, under any name, and
+    // goes on with it: no cache of the drive's survives that, and a drive
+    // that stopped taking writes or answering takes them again. False
+    // when it is not back (no one to ask, a stop request, too long);
+    // null where no replug can be asked for.
+    bool (*replug)(void* context, const char* why);
 };
 
 // Where the saved sectors go before the drive is written: a new file of

@@ -3,28 +3,33 @@
 #include "report_text.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
 // What lies past the capacity, one row each: in a few words, and as the
-// verdict says what reads there give.
+// verdict says what reads there give, or what the drive did at its first
+// write there.
 struct PastCapacityRow {
     PastCapacity past;
     const char* name;
     const char* reads_give;
+    const char* event; // the drive stopped taking writes or answering; null: it did not
 };
 
 const PastCapacityRow past_rows[] = {
-    {past_nothing, "nothing (the whole size holds)", ""},
-    {past_wraps, "wraps around to lower addresses", ""},
-    {past_zeros, "writes lost, reads give zeros", "reads there give zeros"},
-    {past_ones, "writes lost, reads give FF", "reads there give FF bytes"},
+    {past_nothing, "nothing (the whole size holds)", "", nullptr},
+    {past_wraps, "wraps around to lower addresses", "", nullptr},
+    {past_zeros, "writes lost, reads give zeros", "reads there give zeros", nullptr},
+    {past_ones, "writes lost, reads give FF", "reads there give FF bytes", nullptr},
     {past_old_data, "writes lost, reads give the data from before",
-     "reads there give what was there before"},
-    {past_other_data, "writes lost, reads give other data", "reads there give other data"},
-    {past_read_errors, "reads fail", "reads there fail"},
+     "reads there give what was there before", nullptr},
+    {past_other_data, "writes lost, reads give other data", "reads there give other data", nullptr},
+    {past_read_errors, "reads fail", "reads there fail", nullptr},
     {past_other_run, "writes lost, reads give data of another run",
-     "reads there give data of another run"},
+     "reads there give data of another run", nullptr},
+    {past_read_only, "the first write there turned the drive read-only", "", "turned read-only"},
+    {past_gone, "the first write there made the drive stop answering", "", "stopped answering"},
 };
 static_assert(sizeof past_rows / sizeof past_rows[0] == past_capacity_count,
               "a row for everything past the capacity");
@@ -38,18 +43,51 @@ const PastCapacityRow& row_of(PastCapacity past) {
     return past_rows[past_other_data];
 }
 
+// "the drive holds H (or between H and M) of the C it claims: at its first
+// write past that it EVENT", for a drive that stopped taking writes or
+// answering there: no write found where it stops holding.
+void format_event(const DriveVerdict* verdict, const char* event, char* text, size_t capacity) {
+    char holds[32];
+    char most[32];
+    char claims[32];
+    char range[96];
+    format_size(verdict->holds, holds, sizeof holds);
+    format_size(verdict->holds_at_most, most, sizeof most);
+    format_size(verdict->claims, claims, sizeof claims);
+    if (verdict->holds_at_most > verdict->holds && std::strcmp(holds, most) != 0) {
+        std::snprintf(range, sizeof range, "between %s and %s", holds, most);
+    } else {
+        std::snprintf(range, sizeof range, "%s", holds);
+    }
+    std::snprintf(text, capacity,
+                  "the drive holds %s of the %s it claims: at its first write past"
+                  " that it %s",
+                  range, claims, event);
+}
+
 // "the drive holds H of the C it claims (up to M if ...): ", and what lies
 // past H.
 void format_holds_less(const DriveVerdict* verdict, char* text, size_t capacity) {
+    if (row_of(verdict->past).event != nullptr) {
+        format_event(verdict, row_of(verdict->past).event, text, capacity);
+        return;
+    }
     char holds[32];
     char claims[32];
     char at_most[96] = "";
     format_size(verdict->holds, holds, sizeof holds);
     format_size(verdict->claims, claims, sizeof claims);
+    char range[96];
+    std::snprintf(range, sizeof range, "%s", holds);
     if (verdict->holds_at_most > verdict->holds) {
         char most[32];
         format_size(verdict->holds_at_most, most, sizeof most);
-        std::snprintf(at_most, sizeof at_most, " (up to %s if it keeps a low area apart)", most);
+        if (verdict->past == past_wraps) {
+            std::snprintf(at_most, sizeof at_most, " (up to %s if it keeps a low area apart)",
+                          most);
+        } else {
+            std::snprintf(range, sizeof range, "between %s and %s", holds, most);
+        }
     }
     char claimed[96] = "";
     if (verdict->claims > 0) {
@@ -70,7 +108,7 @@ void format_holds_less(const DriveVerdict* verdict, char* text, size_t capacity)
         std::snprintf(past, sizeof past, "writes past %s of the drive were lost: %s", holds,
                       row_of(verdict->past).reads_give);
     }
-    std::snprintf(text, capacity, "the drive holds %s%s%s: %s", holds, claimed, at_most, past);
+    std::snprintf(text, capacity, "the drive holds %s%s%s: %s", range, claimed, at_most, past);
 }
 
 } // namespace

@@ -16,6 +16,8 @@ enum PastCapacity {
     past_other_data,  // writes are lost; reads give other data
     past_read_errors, // reads fail (nothing is written where reads fail)
     past_other_run,   // writes are lost; reads give another run's data (an earlier fill)
+    past_read_only,   // at its first write past the capacity it turned read-only
+    past_gone,        // at its first write past the capacity it stopped answering
     past_capacity_count
 };
 
@@ -35,7 +37,8 @@ struct DriveVerdict {
     uint64_t claims;        // the drive's size as it says, 0 when unknown
     uint64_t holds;         // holds_less: the bytes it holds, from its start
     uint64_t holds_at_most; // more than holds where the evidence cannot tell whether the
-                            // drive keeps a low area apart
+                            // drive keeps a low area apart, or (past_read_only, past_gone)
+                            // where its first write past what it holds came
     PastCapacity past;
     uint64_t wrap;     // past_wraps: addresses a and a + wrap reach the same storage
     uint64_t low_area; // past_wraps: the bytes at the start that the wrap leaves alone,

@@ -2,6 +2,7 @@
 
 #include "capacity_search.h"
 #include "probe_access.h"
+#include "replug.h"
 #include "run_data.h"
 #include "second_look.h"
 
@@ -19,18 +20,21 @@ constexpr uint64_t smallest_drive = 4 * mib;
 // The top of the drive written at once, to push a cache out. The first
 // pass writes single sectors only, which a fake without a cache already
 // gives away; then a small witness; where everything read back as written,
-// the witness doubles downwards up to the larger size before the drive is
+// the witness doubles downwards up to the grown size before the drive is
 // called genuine. A drive that loses writes past its capacity answers reads
 // of the latest ones from its cache: a witness no larger than that cache
-// would read back whole. Fakes have been seen with caches of 32 MiB, so the
-// grown witness is twice that.
+// would read back whole. Caches of up to 256 MiB have been reported on real
+// sticks (and of 3, 31 and 63 MB), so the grown witness is twice that, at
+// most a quarter of the drive; a larger cache only a replug rules out.
 constexpr uint64_t first_witness = 8 * mib;
-constexpr uint64_t smallest_witness = 64 * mib;
-// The witness as a fraction of the drive, at most largest_witness (it is
-// saved in memory too); the scan reads one sector every witness across the
-// drive.
+constexpr uint64_t largest_reported_cache = 256 * mib;
+constexpr uint64_t grown_witness = 2 * largest_reported_cache;
+constexpr uint64_t grown_witness_fraction = 4;
+// The first witness as a fraction of the drive, at most largest_first_witness
+// and an eighth of the drive (it is saved in memory too); the scan reads one
+// sector every first witness across the drive.
 constexpr uint64_t witness_fraction = 4096;
-constexpr uint64_t largest_witness = 128 * mib;
+constexpr uint64_t largest_first_witness = 128 * mib;
 // The witness is read back every this many bytes.
 constexpr uint64_t witness_read_stride = 64 * 1024;
 // The scan reads every witness_read_stride over this many witnesses' worth
@@ -40,10 +44,15 @@ constexpr uint64_t fine_scan_witnesses = 16;
 // with writes.
 constexpr uint64_t closely_enough = 64 * 1024;
 
-uint64_t witness_size(uint64_t size, uint64_t sector, uint64_t smallest) {
-    uint64_t witness = std::max(smallest, size / witness_fraction);
-    witness = std::min({witness, largest_witness, size / 8});
+uint64_t first_witness_size(uint64_t size, uint64_t sector) {
+    uint64_t witness = std::max(first_witness, size / witness_fraction);
+    witness = std::min({witness, largest_first_witness, size / 8});
     return std::max(align_down(witness, sector), sector);
+}
+
+uint64_t grown_witness_size(uint64_t size, uint64_t sector) {
+    uint64_t witness = std::min(grown_witness, size / grown_witness_fraction);
+    return std::max(align_down(witness, sector), first_witness_size(size, sector));
 }
 
 // Single sectors below the witness: the start, powers of two from 1 MiB,
@@ -284,7 +293,7 @@ void write_witness(Probe* probe, uint64_t start, uint64_t end) {
 // last.
 void write_places(Probe* probe, FirstPass* pass) {
     ProbeResult* result = probe->result;
-    pass->witness_start = probe->size - witness_size(probe->size, probe->sector, first_witness);
+    pass->witness_start = probe->size - first_witness_size(probe->size, probe->sector);
     pass->places = sample_places(pass->witness_start, probe->size, probe->sector);
     std::vector<Range> ranges;
     for (uint64_t place : pass->places) {
@@ -324,7 +333,7 @@ Findings read_places(Probe* probe, const FirstPass* pass) {
 // full size already.
 bool grow_witness(Probe* probe, FirstPass* pass) {
     ProbeResult* result = probe->result;
-    uint64_t full = witness_size(probe->size, probe->sector, smallest_witness);
+    uint64_t full = grown_witness_size(probe->size, probe->sector);
     uint64_t witness = std::min(full, 2 * (probe->size - pass->witness_start));
     uint64_t start = probe->size - witness;
     if (start >= pass->witness_start) {
@@ -377,6 +386,43 @@ bool settle(Probe* probe, const Findings* findings) {
     return true;
 }
 
+// Everything read back as written, the oldest write read (the top sector)
+// as old as the witness: a cache that large would have answered for it.
+// After a replug no cache answers: the places and the witness are read
+// again. What reads back lost then lies past a capacity that a cache
+// larger than the witness hid: it lies between the last place that held
+// and the first that did not.
+void look_after_replug(Probe* probe, const FirstPass* pass) {
+    ProbeResult* result = probe->result;
+    result->cache_ruled_out = write_age(probe, probe->size - probe->sector) - probe->sector;
+    if (!ask_replug(probe, "to read the drive back where no cache of its own can answer")) {
+        return;
+    }
+    Findings findings = read_first_pass(probe, pass, false);
+    if (should_stop(probe)) {
+        return;
+    }
+    if (findings.shared_distance != 0) {
+        settle_wrapped_capacity(probe, &findings);
+        return;
+    }
+    if (findings.first_lost == UINT64_MAX) {
+        result->cache_ruled_out = UINT64_MAX;
+        return;
+    }
+    uint64_t held = 0;
+    for (const Answered& seen : findings.answered) {
+        if (seen.address < findings.first_lost) {
+            held = std::max(held, seen.address + probe->sector);
+        }
+    }
+    result->past = past_of(findings.lost_kind);
+    result->capacity = held;
+    result->capacity_at_most = findings.first_lost;
+    result->cache_bytes = result->cache_ruled_out + probe->sector;
+    result->largest_gap = largest_gap(&findings.kept, 0, held);
+}
+
 void find_capacity(Probe* probe) {
     FirstPass pass;
     write_places(probe, &pass);
@@ -415,6 +461,7 @@ void find_capacity(Probe* probe) {
     probe->result->capacity = probe->size;
     // The witness held as a whole.
     probe->result->largest_gap = largest_gap(&findings.kept, 0, pass.witness_start);
+    look_after_replug(probe, &pass);
 }
 
 } // namespace
@@ -471,8 +518,20 @@ void restore_at_end(Probe* probe) {
     if (probe->journal.failure == nullptr) {
         backup_close(&probe->journal, trusted);
     }
-    result->restored =
-        restore_saved(probe->device, &options->run, &probe->saved, trusted, &result->restore);
+    // A drive that turned read-only or stopped answering, not plugged in
+    // again: nothing can be written back now; the backup holds it all.
+    bool writable = probe->event == past_nothing || probe->back;
+    result->restored = writable && restore_saved(probe->device, &options->run, &probe->saved,
+                                                 trusted, &result->restore);
+    if (!writable) {
+        size_t used = std::strlen(probe->message);
+        std::snprintf(probe->message + used, probe->capacity - used,
+                      "%sthe drive %s: unplug it, plug it in again and restore its data from the"
+                      " backup",
+                      used > 0 ? "; " : "",
+                      probe->event == past_gone ? "stopped answering" : "turned read-only");
+        return;
+    }
     if (!result->restored) {
         size_t used = std::strlen(probe->message);
         std::snprintf(probe->message + used, probe->capacity - used,
@@ -507,8 +566,8 @@ bool probe_drive(const ProbeDevice* device, const BackupSink* backup, const Prob
     probe.buffer.resize(io_chunk);
     // Room for the saves of a whole witness, so that they are not copied
     // over and over as they grow.
-    probe.saved.bytes.reserve(
-        static_cast<size_t>(witness_size(probe.size, sector, smallest_witness)) + io_chunk);
+    probe.saved.bytes.reserve(static_cast<size_t>(grown_witness_size(probe.size, sector)) +
+                              io_chunk);
     probe.message = message;
     probe.capacity = capacity;
     if (!options->destructive) {
@@ -521,8 +580,13 @@ bool probe_drive(const ProbeDevice* device, const BackupSink* backup, const Prob
     if (!probe.failed) {
         find_capacity(&probe);
     }
-    if (!should_stop(&probe)) {
+    // A capacity bounded by reads after a replug has no second look: its
+    // writes would be answered from the cache that hid the first.
+    if (!should_stop(&probe) && result->capacity_at_most == 0) {
         look_again(&probe);
+    }
+    if (probe.event != past_nothing) {
+        settle_event(&probe);
     }
     settle_end(&probe);
     if (!options->destructive) {

@@ -46,6 +46,15 @@ struct ProbeResult {
     bool cache_measured;    // the cache shows only where writes are lost
     uint64_t cache_bytes;   // the most recent writes that reads answer from a cache
     uint64_t cache_at_most; // not measured to the sector: it holds at most this; 0: unknown
+    // No cache up to this many bytes can have hidden a loss: every read was
+    // of a write older than that. UINT64_MAX: none of any size, the drive
+    // read back as written after a replug.
+    uint64_t cache_ruled_out;
+    // past_read_only, past_gone, or a loss that only a replug showed: the
+    // capacity lies between capacity and this; otherwise 0.
+    uint64_t capacity_at_most;
+    bool replugged;        // the drive was unplugged and plugged in again during the probe
+    bool unverified_below; // past_gone without a replug: the writes below were taken, not read
     // A second look, at other places in the other order, did not agree
     // with the first: the drive does not hold the same from one look to
     // the next. capacity is the first look's figure.

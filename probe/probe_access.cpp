@@ -64,6 +64,35 @@ bool fail_at(Probe* probe, const char* what, uint64_t offset) {
     return fail(probe, probe_stopped_by_drive, text);
 }
 
+// A write the drive failed, where it had taken one before: a drive that
+// stopped answering fails a read of the place it took first too, one that
+// turned read-only reads it but fails to write it again. Either ends the
+// search (the drive is marked failed, so that everything stops), as the
+// drive's answer; anything else stops the probe.
+bool judge_failed_write(Probe* probe, uint64_t offset, size_t length) {
+    const ProbeDevice* device = probe->device;
+    if (probe->failed || probe->write_log.empty()) {
+        return fail_at(probe, "the drive failed a write", offset);
+    }
+    uint64_t first = probe->write_log.front().offset;
+    size_t sector = static_cast<size_t>(probe->sector);
+    std::vector<unsigned char> bytes(sector);
+    if (!device->read(device->context, first, sector, bytes.data())) {
+        probe->event = past_gone;
+    } else {
+        run_bytes(&probe->options->run, first, sector, bytes.data());
+        if (device->write(device->context, first, sector, bytes.data())) {
+            return fail_at(probe, "the drive failed a write", offset);
+        }
+        probe->event = past_read_only;
+    }
+    probe->event_at = offset + length - probe->sector;
+    return fail_at(probe,
+                   probe->event == past_gone ? "the drive stopped answering at a write"
+                                             : "the drive turned read-only at a write",
+                   offset);
+}
+
 bool write_device(Probe* probe, uint64_t offset, size_t length, const unsigned char* data) {
     const ProbeDevice* device = probe->device;
     double start = device->seconds(device->context);
@@ -75,7 +104,7 @@ bool write_device(Probe* probe, uint64_t offset, size_t length, const unsigned c
         probe->write_log.push_back({offset, length, probe->written_total});
         probe->written_total += length;
     }
-    return ok || fail_at(probe, "the drive failed a write", offset);
+    return ok || judge_failed_write(probe, offset, length);
 }
 
 bool flush_device(Probe* probe) {

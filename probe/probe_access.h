@@ -69,6 +69,12 @@ struct Probe {
     bool failed;         // the drive or the backup failed: stop and restore
     ProbeEnd failed_how; // which: probe_stopped_by_drive or probe_stopped_by_backup
     bool stopped;        // a stop request
+    // The drive turned read-only (past_read_only) or stopped answering
+    // (past_gone) at the write that failed, whose last sector is event_at;
+    // past_nothing: it did neither.
+    PastCapacity event;
+    uint64_t event_at;
+    bool back; // after such an event: unplugged and plugged in again, it answers
     char* message;
     size_t capacity;
 };

@@ -1,5 +1,6 @@
 #include "probe_report.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -81,10 +82,41 @@ void put_left_ranges(ReportLines* lines, const std::vector<LeftRange>* left, uin
     }
 }
 
+// How far a verdict of no loss holds: up to which cache size, or whatever
+// its size (after a replug).
+void put_cache_bound(ReportLines* lines, const ProbeResult* result) {
+    char ruled_out[32];
+    format_size(result->cache_ruled_out, ruled_out, sizeof ruled_out);
+    if (result->cache_ruled_out == UINT64_MAX) {
+        std::snprintf(lines->line, sizeof lines->line,
+                      "cache: none hides a loss: after the drive was unplugged and plugged in"
+                      " again, which no cache survives, everything read back as written\n");
+    } else {
+        std::snprintf(lines->line, sizeof lines->line,
+                      "cache: none of up to %" PRIu64 " bytes (%s) hides a loss; a larger one"
+                      " could: only a replug rules it out (not done: --no-replug, no terminal,"
+                      " or the drive did not come back)\n",
+                      result->cache_ruled_out, ruled_out);
+    }
+    put_line(lines);
+}
+
 void put_cache_line(ReportLines* lines, const ProbeResult* result) {
     char cache[32];
     format_size(result->cache_bytes, cache, sizeof cache);
-    if (result->cache_measured && result->cache_bytes == 0) {
+    if (result->past == past_nothing && !result->unstable) {
+        put_cache_bound(lines, result);
+        return;
+    }
+    if (result->past == past_read_only || result->past == past_gone) {
+        std::snprintf(lines->line, sizeof lines->line,
+                      "cache: not measured (the drive took no more writes)\n");
+    } else if (result->capacity_at_most > 0) {
+        std::snprintf(lines->line, sizeof lines->line,
+                      "cache: more than %" PRIu64 " bytes (%s) of the latest writes answered"
+                      " from it: only the replug showed the loss\n",
+                      result->cache_bytes, cache);
+    } else if (result->cache_measured && result->cache_bytes == 0) {
         std::snprintf(lines->line, sizeof lines->line,
                       "cache: none (the latest write read back lost)\n");
     } else if (result->cache_measured) {
@@ -141,8 +173,13 @@ void put_findings(ReportLines* lines, const ProbeResult* result, uint32_t sector
                       result->disagreed_at);
         put_line(lines);
     }
-    std::snprintf(lines->line, sizeof lines->line, "past it: %s\n",
-                  past_capacity_name(result->past));
+    if (result->capacity_at_most > result->capacity) {
+        put_size_line(lines, "at most", result->capacity_at_most, sector);
+    }
+    std::snprintf(
+        lines->line, sizeof lines->line, "past it: %s%s\n", past_capacity_name(result->past),
+        result->unverified_below ? " (the writes below it were taken, but could not be read back)"
+                                 : "");
     put_line(lines);
     if (result->past == past_wraps) {
         std::snprintf(lines->line, sizeof lines->line,
@@ -183,6 +220,12 @@ void put_data_lines(ReportLines* lines, const ProbeResult* result, const char* d
         std::snprintf(
             lines->line, sizeof lines->line,
             "data: not saved (--destructive): the sectors written hold the probe's data\n");
+    } else if (!result->restored && (result->past == past_read_only || result->past == past_gone)) {
+        std::snprintf(lines->line, sizeof lines->line,
+                      "data: NOT written back: the drive %s; your data is in the backup %s: unplug"
+                      " the drive, plug it in again and run: sprayl-check --restore %s %s\n",
+                      result->past == past_gone ? "stopped answering" : "turned read-only", backup,
+                      backup, device);
     } else if (result->restored) {
         std::snprintf(lines->line, sizeof lines->line,
                       "data: %" PRIu64 " bytes saved, all written back and read back as saved,"
@@ -215,7 +258,7 @@ DriveVerdict probe_drive_verdict(const ProbeResult* result) {
     verdict.finding = result->past == past_nothing ? drive_holds_all : drive_holds_less;
     verdict.claims = result->claimed_bytes;
     verdict.holds = result->capacity;
-    verdict.holds_at_most = result->capacity;
+    verdict.holds_at_most = std::max(result->capacity, result->capacity_at_most);
     verdict.past = result->past;
     verdict.wrap = result->wrap_distance;
     verdict.low_area = result->low_area;

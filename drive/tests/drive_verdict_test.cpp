@@ -49,6 +49,15 @@ const VerdictCase verdict_cases[] = {
     {{drive_holds_less, 4096 * mib, 1024 * mib, 1024 * mib, past_read_errors, 0, 0, 0, 0},
      "the drive holds 1.00 GiB of the 4.00 GiB it claims: writes past 1.00 GiB of the drive were"
      " lost: reads there fail"},
+    // The drive's first write past what it holds made it stop taking
+    // writes or answering: known to the sector, or between the last place
+    // that held and that write.
+    {{drive_holds_less, 4096 * mib, 1024 * mib, 1024 * mib, past_read_only, 0, 0, 0, 0},
+     "the drive holds 1.00 GiB of the 4.00 GiB it claims: at its first write past that it turned"
+     " read-only"},
+    {{drive_holds_less, 4096 * mib, 768 * mib + 512, 1024 * mib, past_gone, 0, 0, 0, 0},
+     "the drive holds between 768.00 MiB and 1.00 GiB of the 4.00 GiB it claims: at its first"
+     " write past that it stopped answering"},
     {{drive_kept_estimate, 256 * mib, 0, 0, past_nothing, 0, 0, 30 * mib, 31 * mib},
      "it kept 30.00 MiB of the 31.00 MiB written (an estimate from what came back intact: the"
      " file system does not tell where its files lie on the drive)"},

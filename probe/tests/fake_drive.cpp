@@ -55,8 +55,42 @@ bool fake_backup_flush(void* context) {
 } // namespace
 
 ProbeDevice fake_device(FakeDrive* drive) {
-    return {drive,      drive->setup.claimed, reported_sector(&drive->setup), fake_read, fake_write,
-            fake_flush, fake_seconds};
+    return {drive,
+            drive->setup.claimed,
+            reported_sector(&drive->setup),
+            fake_read,
+            fake_write,
+            fake_flush,
+            fake_seconds,
+            nullptr};
+}
+
+ProbeDevice fake_replugging_device(FakeReplug* replug) {
+    ProbeDevice device = fake_device(replug->drive);
+    device.context = replug;
+    device.read = [](void* context, uint64_t offset, size_t length, unsigned char* buffer) {
+        return fake_read(static_cast<FakeReplug*>(context)->drive, offset, length, buffer);
+    };
+    device.write = [](void* context, uint64_t offset, size_t length, const unsigned char* data) {
+        return fake_write(static_cast<FakeReplug*>(context)->drive, offset, length, data);
+    };
+    device.flush = [](void* context) {
+        return fake_flush(static_cast<FakeReplug*>(context)->drive);
+    };
+    device.seconds = [](void* context) {
+        return fake_seconds(static_cast<FakeReplug*>(context)->drive);
+    };
+    device.replug = [](void* context, const char* why) {
+        FakeReplug* user = static_cast<FakeReplug*>(context);
+        user->asked += 1;
+        user->why = why;
+        if (user->asked > user->comes_back) {
+            return false;
+        }
+        replug_fake_drive(user->drive);
+        return true;
+    };
+    return device;
 }
 
 BackupSink fake_backup_sink(FakeBackup* backup) {

@@ -8,6 +8,7 @@
 #include "fake_drive_model.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // A backup file in memory. It fails its writes from the fail_write-th on
@@ -29,5 +30,17 @@ struct FakeBackup {
 
 BackupSink fake_backup_sink(FakeBackup* backup);
 
-// The drive as the probe sees it.
+// The drive as the probe sees it, where no replug can be asked for.
 ProbeDevice fake_device(FakeDrive* drive);
+
+// A drive that the user unplugs and plugs in again when asked, the first
+// comes_back times; after that, it is not back.
+struct FakeReplug {
+    FakeDrive* drive;
+    int comes_back;
+    int asked;
+    std::string why; // of the last request
+};
+
+// The drive as the probe sees it, the replug asked for through it.
+ProbeDevice fake_replugging_device(FakeReplug* replug);

@@ -19,10 +19,16 @@ struct ProbeCase {
     FakeDriveSetup drive;
     PastCapacity past;
     uint64_t capacity;
-    uint64_t wrap_distance;       // past_wraps
-    uint64_t low_area;            // past_wraps
-    uint64_t second_capacity = 0; // an unstable drive: what the second look finds; 0: stable
+    uint64_t wrap_distance;        // past_wraps
+    uint64_t low_area;             // past_wraps
+    uint64_t second_capacity = 0;  // an unstable drive: what the second look finds; 0: stable
+    uint64_t capacity_at_most = 0; // known only between capacity and this; 0: to the sector
 };
+
+// Caches reported on real sticks, of 3, 31 and 63 MB, in whole sectors.
+constexpr uint64_t cache_3_mb = 3000000 / 512 * 512;
+constexpr uint64_t cache_31_mb = 31000000 / 512 * 512;
+constexpr uint64_t cache_63_mb = 63000000 / 512 * 512;
 
 // clang-format off
 const ProbeCase probe_cases[] = {
@@ -104,6 +110,26 @@ const ProbeCase probe_cases[] = {
     {{"unstable: holds 512 MiB, then 256 MiB", GiB, 512 * MiB, 0, fake_drops_zeros, 512, 0, content_user, 0,
       256 * MiB, 46},
      past_zeros, 512 * MiB, 0, 0, 256 * MiB},
+    // Caches seen on real sticks: of 3, 31 and 63 MB, and of 256 MiB, which
+    // a witness of 64 MiB took for a genuine drive.
+    {{"drops, FF, 3 MB cache", 2 * GiB, 700 * MiB + 512, 0, fake_drops_ones, 512, cache_3_mb, content_user},
+     past_ones, 700 * MiB + 512, 0, 0},
+    {{"drops, old data, 31 MB cache", 4 * GiB, 3 * GiB, 0, fake_drops_old, 512, cache_31_mb, content_user},
+     past_old_data, 3 * GiB, 0, 0},
+    {{"drops, zeros, 63 MB cache", 4 * GiB, GiB + 5 * 512, 0, fake_drops_zeros, 512, cache_63_mb, content_zeros},
+     past_zeros, GiB + 5 * 512, 0, 0},
+    {{"drops, zeros, 256 MiB cache", 4 * GiB, GiB, 0, fake_drops_zeros, 512, 256 * MiB, content_user},
+     past_zeros, GiB, 0, 0},
+    // At its first write past what it holds, the drive turns read-only or
+    // drops off the bus: known between the last place written below it
+    // (768 MiB, a sixteenth of the drive) and that write. Nothing can be
+    // written back until it is plugged in again.
+    {{"turns read-only past 1 GiB", 4 * GiB, GiB, 0, fake_drops_zeros, 512, 0, content_user, 0, 0, -1,
+      fake_turns_read_only},
+     past_read_only, 768 * MiB + 512, 0, 0, 0, GiB},
+    {{"drops off the bus past 1 GiB", 4 * GiB, GiB, 0, fake_drops_zeros, 512, 0, content_user, 0, 0, -1,
+      fake_drops_off},
+     past_gone, 768 * MiB + 512, 0, 0, 0, GiB},
     {{"fails reads, 512-byte sectors in 64 KiB blocks, cache", GiB, 257 * MiB + 65536, 0, fake_fails_reads,
       65536, 2 * MiB, content_user, 512},
      past_read_errors, 257 * MiB + 65536, 0, 0},
@@ -169,6 +195,28 @@ void expect_intact(const FakeDrive* drive) {
         << "the user's data differs at storage byte " << first_difference;
 }
 
+RestoreVerdict restore_after_kill(FakeDrive* drive, const FakeBackup* backup);
+
+bool stops_at_a_write(PastCapacity past) {
+    return past == past_read_only || past == past_gone;
+}
+
+// A drive that turned read-only or stopped answering: its data is in the
+// backup, which the report says to restore after a replug; done so, it
+// brings back every byte.
+void expect_restore_after_replug(const ProbeResult* result, FakeDrive* drive,
+                                 const FakeBackup* backup) {
+    std::string report;
+    write_probe_report(result, "/dev/fake", "probe.backup", false, append_line, &report);
+    EXPECT_NE(report.find("unplug the drive, plug it in again and run: sprayl-check --restore"
+                          " probe.backup /dev/fake"),
+              std::string::npos)
+        << report;
+    EXPECT_TRUE(drive->read_only || drive->gone);
+    replug_fake_drive(drive);
+    EXPECT_EQ(restore_after_kill(drive, backup), restored_all);
+}
+
 class ProbeTable : public ::testing::TestWithParam<ProbeCase> {};
 
 TEST_P(ProbeTable, FindsTheCapacityAndLeavesTheDataAsItWas) {
@@ -181,15 +229,25 @@ TEST_P(ProbeTable, FindsTheCapacityAndLeavesTheDataAsItWas) {
     ProbeOptions options = options_for("fake");
     ProbeResult result;
     char message[512] = "";
-    EXPECT_TRUE(probe_drive(&device, &sink, &options, &result, message, sizeof message)) << message;
+    bool stopping = stops_at_a_write(c.past);
+    EXPECT_EQ(probe_drive(&device, &sink, &options, &result, message, sizeof message), !stopping)
+        << message;
     EXPECT_EQ(result.end, probe_finished);
     EXPECT_EQ(result.past, c.past) << past_capacity_name(result.past);
     EXPECT_EQ(result.capacity, c.capacity);
+    EXPECT_EQ(result.capacity_at_most, c.capacity_at_most);
+    EXPECT_STREQ(probe_result_word(&result), c.past == past_nothing   ? "genuine"
+                                             : c.second_capacity != 0 ? "UNSTABLE"
+                                                                      : "FAKE");
     if (c.past == past_wraps) {
         EXPECT_EQ(result.wrap_distance, c.wrap_distance);
         EXPECT_EQ(result.low_area, c.low_area);
     }
-    if (c.past != past_nothing && c.past != past_wraps && c.past != past_read_errors) {
+    if (c.past == past_nothing) {
+        // No cache smaller than the witness can have hidden a loss.
+        EXPECT_GE(result.cache_ruled_out + c.drive.sector, result.witness_bytes);
+    }
+    if (c.past != past_nothing && c.past != past_wraps && c.past != past_read_errors && !stopping) {
         // Measured, or bounded to within 64 KiB by what the reads saw.
         EXPECT_LE(result.cache_bytes, c.drive.cache);
         EXPECT_GE(result.cache_at_most, c.drive.cache);
@@ -205,8 +263,12 @@ TEST_P(ProbeTable, FindsTheCapacityAndLeavesTheDataAsItWas) {
     }
     EXPECT_EQ(result.sector_size, reported_sector(&c.drive));
     EXPECT_EQ(result.unstable, c.second_capacity != 0) << result.disagreed_at;
-    EXPECT_TRUE(result.restored);
-    if (c.second_capacity != 0) {
+    EXPECT_EQ(result.restored, !stopping);
+    if (stopping) {
+        expect_partition_inside(&result, c.capacity);
+        expect_restore_after_replug(&result, &drive, &backup);
+        expect_intact(&drive);
+    } else if (c.second_capacity != 0) {
         expect_unstable(&result, &drive, c.second_capacity);
     } else {
         if (c.past != past_nothing) {

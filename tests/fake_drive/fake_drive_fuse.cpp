@@ -4,7 +4,7 @@
 //
 //   fake_drive --claims N --holds N [--past KIND] [--low N] [--slow START:END]
 //              [--cache N] [--read-speed MB/S:MS] [--write-speed MB/S:MS]
-//              [--fast-writes N:MB/S] MOUNTPOINT [FUSE options]
+//              [--fast-writes N:MB/S] [--then EVENT] MOUNTPOINT [FUSE options]
 //
 // The options are the rows of option_rows below, --past's kinds those of
 // past_rows. Bytes below --holds are kept in memory. Past it, writes are
@@ -16,7 +16,12 @@
 // Requests that touch [START, END) take a millisecond longer, and another
 // per 4 KiB, as a worn area does. With --cache N, the last N bytes written
 // are answered from the drive's own memory until later writes push them
-// out, as the RAM of a fake's controller does. Every read and write reaches
+// out, as the RAM of a fake's controller does. With --then read-only or
+// gone, the drive's first write past what it holds fails, and so does
+// every write after it (read-only) or every access (gone: it dropped off
+// the bus), until the file is opened anew: a loop device detached and
+// attached again stands for the drive unplugged and plugged in, which
+// also empties its cache. Every read and write reaches
 // the daemon (direct_io), so the drive's behaviour is never hidden by the
 // page cache of its file; the daemon serves one request at a time.
 #define FUSE_USE_VERSION 31
@@ -69,6 +74,27 @@ bool parse_size(const char* text, uint64_t* value) {
     }
     *value = static_cast<uint64_t>(number) << shift;
     return true;
+}
+
+// --then: what the drive does at its first write past what it holds.
+struct ThenRow {
+    const char* name;
+    FakeWritePast write_past;
+};
+
+const ThenRow then_rows[] = {
+    {"read-only", fake_turns_read_only},
+    {"gone", fake_drops_off},
+};
+
+bool parse_then(const char* text, FakeDriveSetup* setup) {
+    for (const ThenRow& row : then_rows) {
+        if (std::strcmp(text, row.name) == 0) {
+            setup->write_past = row.write_past;
+            return true;
+        }
+    }
+    return false;
 }
 
 bool parse_range(const char* text, uint64_t* start, uint64_t* end) {
@@ -152,6 +178,7 @@ const OptionRow option_rows[] = {
          return parse_speed(text, &setup->write_speed);
      }},
     {"--fast-writes", "N:MB/S", "the first N bytes written go at MB/S", parse_fast_writes},
+    {"--then", "EVENT", "at its first write past what it holds: read-only or gone", parse_then},
 };
 
 int usage() {
@@ -226,6 +253,8 @@ int open_drive(const char* path, fuse_file_info* file) {
         return -ENOENT;
     }
     file->direct_io = 1;
+    // Opened anew: plugged in again.
+    replug_fake_drive(&drive);
     return 0;
 }
 

@@ -222,6 +222,19 @@ bool within_claim(const FakeDriveSetup* setup, uint64_t offset, size_t length) {
     return offset <= setup->claimed && length <= setup->claimed - offset;
 }
 
+// A write that reaches past what the drive holds, on a drive that turns
+// read-only or drops off the bus there: it does so now, and fails the
+// write. False for any other write.
+bool fails_past_real(FakeDrive* drive, uint64_t offset, size_t length) {
+    const FakeDriveSetup* setup = &drive->setup;
+    if (setup->write_past == fake_takes_writes || offset + length <= setup->real) {
+        return false;
+    }
+    drive->read_only = setup->write_past == fake_turns_read_only;
+    drive->gone = setup->write_past == fake_drops_off;
+    return true;
+}
+
 } // namespace
 
 uint32_t reported_sector(const FakeDriveSetup* setup) {
@@ -257,6 +270,8 @@ void make_fake_drive(FakeDrive* drive, const FakeDriveSetup* setup) {
     drive->cache_bytes.clear();
     drive->cache_writes = 0;
     drive->gone = false;
+    drive->read_only = false;
+    drive->replugs = 0;
     drive->garbage_reads = 0;
     drive->clock = 0;
     drive->writes = drive->reads = drive->bytes_written = drive->bytes_read = 0;
@@ -284,12 +299,15 @@ bool write_fake_drive(FakeDrive* drive, uint64_t offset, size_t length, const un
         drive->gone = true;
     }
     bool failing = static_cast<int64_t>(drive->writes) == setup->failing_write;
-    if (drive->gone || !within_claim(setup, offset, length) || failing) {
+    if (drive->gone || drive->read_only || !within_claim(setup, offset, length) || failing) {
         drive->writes += failing ? 1 : 0;
         return false;
     }
     if (static_cast<int64_t>(drive->writes) == setup->real_changes_at_write) {
         drive->setup.real = setup->real_later;
+    }
+    if (fails_past_real(drive, offset, length)) {
+        return false;
     }
     if (setup->stop != nullptr && static_cast<int64_t>(drive->writes) == setup->stop_at_write) {
         *setup->stop = 1;
@@ -309,6 +327,15 @@ bool write_fake_drive(FakeDrive* drive, uint64_t offset, size_t length, const un
 
 bool flush_fake_drive(const FakeDrive* drive) {
     return !drive->gone;
+}
+
+void replug_fake_drive(FakeDrive* drive) {
+    drive->cached.clear();
+    drive->cache_order.clear();
+    drive->cache_bytes.clear();
+    drive->gone = false;
+    drive->read_only = false;
+    drive->replugs += 1;
 }
 
 void first_content(const FakeDriveSetup* setup, uint64_t offset, size_t length,

@@ -32,6 +32,17 @@ enum FakeBehaviour {
     fake_mirrors,     // past real: writes lost, reads give the storage at a mod real
 };
 
+// What the drive does at its first write past what it holds, besides
+// losing it: nothing more, or it fails that write and every one after
+// (read-only, reads still answered), or it fails every access from then on
+// (it dropped off the bus). Unplugging it and plugging it in again
+// (replug_fake_drive) brings it back, until its next write past that.
+enum FakeWritePast {
+    fake_takes_writes,
+    fake_turns_read_only,
+    fake_drops_off,
+};
+
 // What every address held before the drive was first written.
 enum FakeContent {
     content_user,      // the user's files: bytes with no pattern
@@ -74,6 +85,7 @@ struct FakeDriveSetup {
     // what it did to the addresses past real it does past real_later.
     uint64_t real_later = 0;
     int64_t real_changes_at_write = -1;
+    FakeWritePast write_past = fake_takes_writes;
     FakeSpeed read_speed = usb_stick_reads;
     FakeSpeed write_speed = usb_stick_writes;
     // Accesses that touch [slow_start, slow_end) take slow_speed's time.
@@ -109,7 +121,9 @@ struct FakeDrive {
     std::deque<std::pair<uint64_t, uint64_t>> cache_order;
     std::vector<unsigned char> cache_bytes;
     uint64_t cache_writes;
-    bool gone; // every access fails
+    bool gone;      // every access fails
+    bool read_only; // every write fails
+    uint64_t replugs;
     uint64_t garbage_reads;
     double clock; // the seconds its accesses took, by its speeds
     uint64_t writes, reads, bytes_written, bytes_read;
@@ -134,6 +148,11 @@ bool write_fake_drive(FakeDrive* drive, uint64_t offset, size_t length, const un
 
 // False when the drive is gone.
 bool flush_fake_drive(const FakeDrive* drive);
+
+// The drive unplugged and plugged in again: its cache, held in its
+// controller's memory, is empty, and a drive that turned read-only or
+// dropped off the bus answers again.
+void replug_fake_drive(FakeDrive* drive);
 
 // The first content of bytes [offset, offset + length), storage or claimed
 // address alike.

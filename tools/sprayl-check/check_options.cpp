@@ -137,6 +137,9 @@ const OptionRow option_rows[] = {
              "directory, sprayl-probe-DEVICE-TIME.backup)"),
     flag_row("--destructive", &CheckOptions::destructive,
              "--probe saves nothing: the drive's data may be lost"),
+    flag_row("--no-replug", &CheckOptions::no_replug,
+             "--probe asks for no replug of the drive (which no\n"
+             "cache survives): it is sure only up to a cache size"),
     text_row("--restore", "BACKUP DEVICE", &CheckOptions::restore_backup,
              "put a probe's saved sectors back"),
     flag_row("--file-as-drive", &CheckOptions::file_as_drive, nullptr),
@@ -309,10 +312,12 @@ void check_combinations(CheckOptions* options) {
         check_probe_combinations(options);
         return;
     }
-    if (options->destructive || options->backup_path != nullptr || options->file_as_drive) {
+    if (options->destructive || options->backup_path != nullptr || options->file_as_drive ||
+        options->no_replug) {
         usage_error(options, "%s goes with --probe",
                     options->destructive     ? "--destructive"
                     : options->file_as_drive ? "--file-as-drive"
+                    : options->no_replug     ? "--no-replug"
                                              : "--backup");
         return;
     }

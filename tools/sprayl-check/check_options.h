@@ -35,6 +35,7 @@ struct CheckOptions {
     const char* backup_path;     // --backup FILE, for --probe; nullptr: one named for the time
     bool destructive;            // --destructive: --probe saves nothing it overwrites
     bool file_as_drive;          // --file-as-drive: a regular file stands for the drive (tests)
+    bool no_replug;              // --no-replug: --probe asks for no replug of the drive
     const char* speed_directory; // --speed DIR
     const char* claims;          // --claims "U3 V30 A2", for --speed; nullptr: none
     const char* json_path; // --json: the report for programs goes there ("-": standard output)

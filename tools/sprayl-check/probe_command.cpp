@@ -89,7 +89,8 @@ const char* last_part(const char* path) {
 struct ProgressDrive {
     const ProbeDevice* drive;
     Progress progress;
-    uint64_t moved; // bytes read and written
+    uint64_t moved;   // bytes read and written
+    const char* path; // the drive's, for the request to replug it
 };
 
 bool progress_read(void* context, uint64_t offset, size_t length, unsigned char* buffer) {
@@ -120,11 +121,35 @@ double progress_seconds(void* context) {
     return drive->seconds(drive->context);
 }
 
-ProbeDevice with_progress(const ProbeDevice* drive, ProgressDrive* wrapped) {
-    *wrapped = {drive, {}, 0};
+// Asks the user on standard error to unplug the drive and plug it in
+// again, and waits for it (the system layer finds it by its identity).
+bool progress_replug(void* context, const char* why) {
+    ProgressDrive* wrapped = static_cast<ProgressDrive*>(context);
+    const ProbeDevice* drive = wrapped->drive;
+    std::fprintf(stderr,
+                 "\nsprayl-check: %s: unplug %s, wait a moment and plug it in again (Ctrl+C"
+                 " stops the probe)\n",
+                 why, wrapped->path);
+    bool back = drive->replug(drive->context, why);
+    std::fprintf(stderr, "sprayl-check: %s\n",
+                 back ? "the drive is back" : "the drive did not come back");
+    return back;
+}
+
+// The drive, its reads and writes shown on the progress line; the user is
+// asked for a replug only where replug says so and the system can.
+ProbeDevice with_progress(const ProbeDevice* drive, const char* path, bool replug,
+                          ProgressDrive* wrapped) {
+    *wrapped = {drive, {}, 0, path};
     progress_start(&wrapped->progress, "read and written", 0);
-    return {wrapped,        drive->size,    drive->sector_size, progress_read,
-            progress_write, progress_flush, progress_seconds};
+    return {wrapped,
+            drive->size,
+            drive->sector_size,
+            progress_read,
+            progress_write,
+            progress_flush,
+            progress_seconds,
+            replug && drive->replug != nullptr ? progress_replug : nullptr};
 }
 
 // ---- The probe. ----
@@ -135,7 +160,12 @@ ProbeDevice with_progress(const ProbeDevice* drive, ProgressDrive* wrapped) {
 // backup or the drive, or the data not all written back. Its exit code is
 // the outcome's, as for a check.
 RunOutcome probe_outcome(const ProbeResult* result, bool saved) {
-    if (saved && !result->restored) {
+    // A drive that turned read-only or stopped answering past what it
+    // holds is a fake, whether or not its data could be written back yet
+    // (the report says how).
+    bool event = result->end == probe_finished &&
+                 (result->past == past_read_only || result->past == past_gone);
+    if (saved && !result->restored && !event) {
         return run_failed;
     }
     switch (result->end) {
@@ -188,7 +218,9 @@ int probe_open_drive(const ProbeReports* reports, const ProbeDrive* drive, Backu
     ProbeOptions probe = {fresh_run(), drive->identity.c_str(), backup == nullptr, &stop_requested};
     catch_stop_requests();
     ProgressDrive wrapped;
-    ProbeDevice device = with_progress(&drive->device, &wrapped);
+    // A replug needs someone at the terminal to do it.
+    bool replug = !reports->options->no_replug && stdin_is_terminal() && stderr_is_terminal();
+    ProbeDevice device = with_progress(&drive->device, reports->options->probe_device, replug, &wrapped);
     ProbeResult result;
     char message[1024] = "";
     BackupSink none = {};
@@ -406,7 +438,7 @@ int run_restore_command(const CheckOptions* options) {
         return refuse_restore(message);
     }
     ProgressDrive wrapped;
-    ProbeDevice wrapped_device = with_progress(&drive.device, &wrapped);
+    ProbeDevice wrapped_device = with_progress(&drive.device, device, false, &wrapped);
     RestoreOutcome outcome;
     bool done = restore_from_backup(&wrapped_device, drive.identity.c_str(), &backup, &outcome,
                                     message, sizeof message);

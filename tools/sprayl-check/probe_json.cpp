@@ -20,6 +20,8 @@ const PastWord past_words[] = {
     {past_other_data, "other_data"},
     {past_read_errors, "read_errors"},
     {past_other_run, "other_run"},
+    {past_read_only, "read_only"},
+    {past_gone, "gone"},
 };
 
 const char* past_word(PastCapacity past) {
@@ -55,6 +57,8 @@ void write_findings(JsonText* json, const ProbeResult* result) {
     bool finished = result->end == probe_finished;
     bool less = finished && result->past != past_nothing;
     uint_or_null(json, "capacity", finished, result->capacity);
+    uint_or_null(json, "capacity_at_most", finished && result->capacity_at_most > 0,
+                 result->capacity_at_most);
     uint_or_null(json, "second_capacity", finished && result->unstable, result->second_capacity);
     if (finished) {
         json_string(json, "past_capacity", past_word(result->past));
@@ -72,7 +76,14 @@ void write_findings(JsonText* json, const ProbeResult* result) {
     json_bool(json, "measured", result->cache_measured);
     json_uint(json, "bytes", result->cache_bytes);
     uint_or_null(json, "at_most", result->cache_at_most > 0, result->cache_at_most);
+    // No cache up to this size can have hidden a loss; a replug that read
+    // the drive back as written rules out a cache of any size.
+    bool any = result->cache_ruled_out == UINT64_MAX;
+    uint_or_null(json, "ruled_out_up_to", !any && result->cache_ruled_out > 0,
+                 result->cache_ruled_out);
+    json_bool(json, "ruled_out_by_replug", any);
     json_end_object(json);
+    json_bool(json, "replugged", result->replugged);
     json_begin_object(json, "looked");
     json_uint(json, "places_sampled", result->places_sampled);
     json_uint(json, "largest_gap", result->largest_gap);

@@ -297,6 +297,74 @@ double posix_seconds(void*) {
     return clock_seconds();
 }
 
+// ---- A replug: the drive goes away and comes back, under any name. ----
+
+constexpr double replug_seconds = 120;
+constexpr useconds_t replug_poll_microseconds = 100000;
+
+// The whole disk (no partition) that carries identity and sector size
+// now, or empty.
+std::string disk_named_by(const std::string& identity, uint32_t sector) {
+    DIR* directory = opendir("/sys/class/block");
+    if (directory == nullptr) {
+        return "";
+    }
+    std::string found;
+    while (dirent* entry = readdir(directory)) {
+        std::string name = entry->d_name;
+        std::string base = "/sys/class/block/" + name;
+        if (name[0] == '.' || access((base + "/partition").c_str(), F_OK) == 0) {
+            continue;
+        }
+        PosixDrive candidate = {-1, 0, 0, name, nullptr, true, 0, 0, 0};
+        candidate.size = std::strtoull(first_line(base + "/size").c_str(), nullptr, 10) * 512;
+        uint32_t logical = static_cast<uint32_t>(
+            std::strtoul(first_line(base + "/queue/logical_block_size").c_str(), nullptr, 10));
+        if (candidate.size > 0 && logical == sector && identity_of(&candidate) == identity) {
+            found = name;
+            break;
+        }
+    }
+    closedir(directory);
+    return found;
+}
+
+// Waits, at most replug_seconds and until a stop request, for the drive to
+// be gone and then back (known by its identity and sector size), and opens
+// it again in place, after the same checks as the first time. Closed
+// while it waits (a loop device is detached only once closed); where it
+// does not come back, the drive is opened again where it is, if it is.
+bool posix_replug(void* context, const char*) {
+    PosixDrive* drive = static_cast<PosixDrive*>(context);
+    std::string identity = identity_of(drive);
+    close(drive->fd);
+    drive->fd = -1;
+    double deadline = clock_seconds() + replug_seconds;
+    bool left = false;
+    std::string name;
+    while (clock_seconds() < deadline && stop_requested == 0) {
+        name = disk_named_by(identity, drive->sector);
+        left = left || name.empty();
+        if (left && !name.empty()) {
+            break;
+        }
+        usleep(replug_poll_microseconds);
+    }
+    name = disk_named_by(identity, drive->sector);
+    std::string path = "/dev/" + name;
+    struct stat status;
+    char message[message_capacity];
+    if (name.empty() || stat(path.c_str(), &status) != 0 || !S_ISBLK(status.st_mode)) {
+        return false;
+    }
+    std::free(drive->aligned);
+    drive->aligned = nullptr;
+    drive->name = name;
+    drive->number = status.st_rdev;
+    bool opened = open_checked(path.c_str(), &status, drive, message, sizeof message);
+    return opened && left;
+}
+
 void free_drive(PosixDrive* drive) {
     if (drive->fd >= 0) {
         close(drive->fd);
@@ -384,7 +452,7 @@ bool open_probe_drive(const char* path, bool regular_file, ProbeDrive* probe_dri
         return false;
     }
     probe_drive->device = {drive,       drive->size, drive->sector, posix_read,
-                           posix_write, posix_flush, posix_seconds};
+                           posix_write, posix_flush, posix_seconds, block ? posix_replug : nullptr};
     probe_drive->identity = identity_of(drive);
     if (block) {
         read_drive_identity("/sys", drive->name.c_str(), &probe_drive->reported);
