@@ -224,8 +224,15 @@ TEST(Arguments, StopRequestsEndTheCheckWithTheReportSoFar) {
         {"INT", "--size 100G", " of 107374182400 bytes ("},
     };
     for (const Case& c : cases) {
-        ProgramRun run = run_shell(sprayl + " | " + sprayl_check + " " + c.options +
-                                   " & sleep 0.5; kill -" + c.signal + " $!; wait $!");
+        // The request comes once the check has read 4 MiB, with its input
+        // going on: by then it catches the signal (a background job starts
+        // with SIGINT ignored, and a request before the handler would be
+        // lost).
+        ProgramRun run = run_shell(
+            "f=" + scratch_path("stop.in") + "; rm -f $f; mkfifo $f; " + sprayl_check + " " +
+            c.options + " < $f & c=$!; " + sprayl +
+            " | { dd bs=64k count=64 iflag=fullblock status=none; kill -" + c.signal +
+            " $c; cat; } > $f; wait $c");
         EXPECT_EQ(run.exit_code, 130) << c.signal << run.err;
         std::string read = "\nbytes read: ";
         size_t at = run.out.find(read);
