@@ -9,12 +9,14 @@ include(GNUInstallDirs)
 set(sprayl_doc_pages
     building.md
     byte-format.md
+    drive-identity.md
     drive-test.md
     json-report.md
     performance.md
     probe.md
     report.md
     running.md
+    speed.md
     sprayl-check.md
     statistical-quality.md
     testing.md

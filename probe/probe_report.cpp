@@ -199,6 +199,15 @@ void put_data_lines(ReportLines* lines, const ProbeResult* result, const char* d
     put_left_ranges(lines, &result->restore.left, sector);
 }
 
+// Each whole line of text, as it is.
+void put_given_lines(ReportLines* lines, const char* text) {
+    for (const char* end; (end = std::strchr(text, '\n')) != nullptr; text = end + 1) {
+        std::snprintf(lines->line, sizeof lines->line, "%.*s\n", static_cast<int>(end - text),
+                      text);
+        put_line(lines);
+    }
+}
+
 } // namespace
 
 DriveVerdict probe_drive_verdict(const ProbeResult* result) {
@@ -257,7 +266,8 @@ PartitionAdvice partition_advice(const ProbeResult* result) {
 }
 
 void write_probe_report(const ProbeResult* result, const char* device, const char* backup,
-                        bool backup_removed, ReportWriter write, void* context) {
+                        bool backup_removed, ReportWriter write, void* context,
+                        const char* drive_lines) {
     ReportLines lines = {write, context, ""};
     char verdict[512];
     format_probe_verdict(result, verdict, sizeof verdict);
@@ -265,6 +275,7 @@ void write_probe_report(const ProbeResult* result, const char* device, const cha
     put_line(&lines);
     uint32_t sector = result->sector_size > 0 ? result->sector_size : 512;
     put_size_line(&lines, "claimed", result->claimed_bytes, sector);
+    put_given_lines(&lines, drive_lines);
     bool finished = result->end == probe_finished;
     if (finished) {
         put_findings(&lines, result, sector);

@@ -32,9 +32,11 @@ PartitionAdvice partition_advice(const ProbeResult* result);
 
 // Hands the report of a probe of device to write, line by line. backup:
 // where the saved sectors went ("" for none), and whether it was removed
-// after they were all put back.
+// after they were all put back. drive_lines: what the drive says it is,
+// whole lines, given after the claimed size.
 void write_probe_report(const ProbeResult* result, const char* device, const char* backup,
-                        bool backup_removed, ReportWriter write, void* context);
+                        bool backup_removed, ReportWriter write, void* context,
+                        const char* drive_lines = "");
 
 // The word of a restore report's last line.
 const char* restore_result_word(RestoreVerdict verdict);

@@ -3,7 +3,8 @@
 // A loop device over that file stands for a fake USB stick or memory card.
 //
 //   fake_drive --claims N --holds N [--past KIND] [--low N] [--slow START:END]
-//              [--cache N] MOUNTPOINT [FUSE options]
+//              [--cache N] [--read-speed MB/S:MS] [--write-speed MB/S:MS]
+//              [--fast-writes N:MB/S] MOUNTPOINT [FUSE options]
 //
 // The options are the rows of option_rows below, --past's kinds those of
 // past_rows. Bytes below --holds are kept in memory. Past it, writes are
@@ -81,6 +82,37 @@ bool parse_range(const char* text, uint64_t* start, uint64_t* end) {
     return parse_size(first, start) && parse_size(colon + 1, end) && *start < *end;
 }
 
+// "MB/S:MS": a rate in MB a second, and milliseconds an access.
+bool parse_speed(const char* text, FakeSpeed* speed) {
+    char* end = nullptr;
+    double rate = std::strtod(text, &end);
+    if (end == text || *end != ':' || !(rate > 0)) {
+        return false;
+    }
+    const char* milliseconds = end + 1;
+    double access = std::strtod(milliseconds, &end);
+    if (end == milliseconds || *end != '\0' || access < 0) {
+        return false;
+    }
+    *speed = {access / 1000, rate * 1e6};
+    return true;
+}
+
+// "N:MB/S": the bytes written fast, and their rate.
+bool parse_fast_writes(const char* text, FakeDriveSetup* setup) {
+    char first[64];
+    const char* colon = std::strchr(text, ':');
+    if (colon == nullptr || static_cast<size_t>(colon - text) >= sizeof first) {
+        return false;
+    }
+    std::memcpy(first, text, static_cast<size_t>(colon - text));
+    first[colon - text] = '\0';
+    char* end = nullptr;
+    double rate = std::strtod(colon + 1, &end);
+    setup->fast_write_speed = {0, rate * 1e6};
+    return parse_size(first, &setup->fast_bytes) && *end == '\0' && rate > 0;
+}
+
 bool parse_past(const char* text, FakeDriveSetup* setup) {
     for (const PastRow& row : past_rows) {
         if (std::strcmp(text, row.name) == 0) {
@@ -113,6 +145,13 @@ const OptionRow option_rows[] = {
      }},
     {"--cache", "N", "bytes of the latest writes it answers from its memory",
      [](const char* text, FakeDriveSetup* setup) { return parse_size(text, &setup->cache); }},
+    {"--read-speed", "MB/S:MS", "each read: an access of MS, its bytes at MB/S",
+     [](const char* text, FakeDriveSetup* setup) { return parse_speed(text, &setup->read_speed); }},
+    {"--write-speed", "MB/S:MS", "each write: an access of MS, its bytes at MB/S",
+     [](const char* text, FakeDriveSetup* setup) {
+         return parse_speed(text, &setup->write_speed);
+     }},
+    {"--fast-writes", "N:MB/S", "the first N bytes written go at MB/S", parse_fast_writes},
 };
 
 int usage() {

@@ -294,7 +294,9 @@ bool write_fake_drive(FakeDrive* drive, uint64_t offset, size_t length, const un
     if (setup->stop != nullptr && static_cast<int64_t>(drive->writes) == setup->stop_at_write) {
         *setup->stop = 1;
     }
-    drive->clock += access_seconds(setup, offset, length, setup->write_speed);
+    bool fast = drive->bytes_written + length <= setup->fast_bytes;
+    drive->clock +=
+        access_seconds(setup, offset, length, fast ? setup->fast_write_speed : setup->write_speed);
     drive->writes += 1;
     drive->bytes_written += length;
     by_sector(setup, offset, length,

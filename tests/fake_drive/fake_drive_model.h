@@ -80,6 +80,10 @@ struct FakeDriveSetup {
     uint64_t slow_start = 0;
     uint64_t slow_end = 0;
     FakeSpeed slow_speed = worn_area;
+    // The first fast_bytes written go at fast_write_speed, as into the SLC
+    // cache of a card's flash; the writes after them at write_speed.
+    uint64_t fast_bytes = 0;
+    FakeSpeed fast_write_speed = no_time;
     // Calls counted from 0, each kind on its own; -1: never. The write or
     // read with that index fails, the drive staying. From the write with
     // index gone_at_write on, the drive is gone: every access fails, as

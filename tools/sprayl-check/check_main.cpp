@@ -11,6 +11,7 @@
 #include "exit_code.h"
 #include "gather_seed.h"
 #include "probe_command.h"
+#include "speed_command.h"
 #include "sprayl_version.h"
 
 #include "system.h"
@@ -76,6 +77,8 @@ int check_main(int argc, char** argv) {
         return finish_output(run_probe_command(&options));
     case action_restore:
         return finish_output(run_restore_command(&options));
+    case action_speed:
+        return finish_output(run_speed_command(&options));
     case action_fill:
     case action_check:
         break;

@@ -1,6 +1,7 @@
 #include "check_options.h"
 
 #include "printf_format.h"
+#include "speed_class.h"
 #include "system.h"
 
 #include <cstdarg>
@@ -111,13 +112,22 @@ const OptionRow option_rows[] = {
     flag_row("--keep-going", &CheckOptions::keep_going,
              "write to the end even when a sample was not kept"),
     count_row("--size", &CheckOptions::expected_size,
-              "the input should be N bytes long; check that many"),
+              "the input should be N bytes long; check that many\n"
+              "(--speed: write N bytes, default 4G or less)"),
     text_row("--json", "FILE", &CheckOptions::json_path,
              "also write the report for programs, as JSON, to FILE\n"
              "(\"-\": standard output, the text report to standard error)"),
     text_row("--plot", "FILE", &CheckOptions::plot_path,
              "draw the write and read rates over the stream, and the\n"
              "damage, as an SVG chart in FILE"),
+    text_row("--speed", "DIR", &CheckOptions::speed_directory,
+             "measure the drive that holds DIR in a scratch file of\n"
+             "its own there, removed at the end: sustained sequential\n"
+             "write (past its write cache) and read, random 4 KiB\n"
+             "reads and writes, and the speed classes it meets"),
+    text_row("--claims", "\"CLASSES\"", &CheckOptions::claims,
+             "with --speed: a verdict on each class a label claims,\n"
+             "such as \"U3 V30 A2\"; exit code 1 where one is not met"),
     text_row("--probe", "DEVICE", &CheckOptions::probe_device,
              "find a drive's real capacity in seconds (Linux, root, a\n"
              "whole disk that is not in use); every sector it\n"
@@ -140,6 +150,7 @@ const char usage_synopsis[] =
     "usage: sprayl-check [--size N] [FILE...]\n"
     "       sprayl-check DIR\n"
     "       sprayl-check --fill DIR [--file-size N] [--replace | --resume] [--keep-going]\n"
+    "       sprayl-check --speed DIR [--size N] [--claims \"CLASSES\"]\n"
     "       sprayl-check --probe DEVICE [--backup FILE | --destructive]\n"
     "       sprayl-check --restore BACKUP DEVICE\n"
     "Checks that the files, read one after another as one stream (or standard\n"
@@ -147,7 +158,8 @@ const char usage_synopsis[] =
     "intact, byte for byte; DIR: the fill files in it, in their order.\n";
 const char usage_closing[] =
     "N: bytes, or with K, M, G, T (powers of 1024).\n"
-    "Exit code 0: intact (a genuine drive); 1: damaged (a fake drive); 2: usage\n"
+    "Exit code 0: intact (a genuine drive); 1: damaged (a fake drive), or a\n"
+    "claimed speed class not met; 2: usage\n"
     "error, input that cannot be opened, too short to check, a fill refused or\n"
     "whose directory went away, or a drive that cannot be probed; 3: no damage\n"
     "found, but what was read may have come from memory rather than the drive,\n"
@@ -233,9 +245,9 @@ int parse_option(int argc, char** argv, int at, bool* seen, CheckOptions* option
 void check_probe_combinations(CheckOptions* options) {
     if (options->probe_device != nullptr && options->restore_backup != nullptr) {
         usage_error(options, "--restore: --probe and --restore are two runs");
-    } else if (options->fill_directory != nullptr || options->expected_size != 0 ||
-               options->replace || options->keep_going || options->resume ||
-               options->file_size != default_fill_file_size) {
+    } else if (options->fill_directory != nullptr || options->speed_directory != nullptr ||
+               options->expected_size != 0 || options->replace || options->keep_going ||
+               options->resume || options->file_size != default_fill_file_size) {
         usage_error(options, "%s goes with neither --fill nor --size",
                     options->probe_device != nullptr ? "--probe" : "--restore");
     } else if (options->probe_device != nullptr && options->input_count > 0) {
@@ -254,16 +266,43 @@ void check_probe_combinations(CheckOptions* options) {
     }
 }
 
+// --speed DIR and what goes with it.
+void check_speed_combinations(CheckOptions* options) {
+    ClaimList claims;
+    if (options->fill_directory != nullptr) {
+        usage_error(options, "--speed: --fill and --speed are two runs");
+    } else if (options->input_count > 0) {
+        usage_error(options, "--speed measures the drive of one directory; it takes no file \"%s\"",
+                    options->inputs[0]);
+    } else if (options->replace || options->keep_going || options->resume ||
+               options->file_size != default_fill_file_size) {
+        usage_error(options, "%s goes with --fill",
+                    options->replace      ? "--replace"
+                    : options->keep_going ? "--keep-going"
+                    : options->resume     ? "--resume"
+                                          : "--file-size");
+    } else if (options->claims != nullptr &&
+               !parse_claims(options->claims, &claims, options->message, sizeof options->message)) {
+        options->action = action_usage_error;
+    } else {
+        options->action = action_speed;
+    }
+}
+
 // The combinations that make no sense, once every argument is read.
 void check_combinations(CheckOptions* options) {
     if (options->plot_path != nullptr && std::strcmp(options->plot_path, "-") == 0) {
         usage_error(options, "--plot needs a file name, not \"-\"");
         return;
     }
+    if (options->restore_backup != nullptr && options->json_path != nullptr) {
+        usage_error(options, "--json goes with a check, a fill, --speed or a probe, not with --restore");
+        return;
+    }
     if ((options->probe_device != nullptr || options->restore_backup != nullptr) &&
-        (options->json_path != nullptr || options->plot_path != nullptr)) {
-        usage_error(options, "%s goes with a check or a fill, not with --probe or --restore",
-                    options->json_path != nullptr ? "--json" : "--plot");
+        options->plot_path != nullptr) {
+        usage_error(options,
+                    "--plot goes with a check, a fill or --speed, not with --probe or --restore");
         return;
     }
     if (options->probe_device != nullptr || options->restore_backup != nullptr) {
@@ -275,6 +314,14 @@ void check_combinations(CheckOptions* options) {
                     options->destructive     ? "--destructive"
                     : options->file_as_drive ? "--file-as-drive"
                                              : "--backup");
+        return;
+    }
+    if (options->speed_directory != nullptr) {
+        check_speed_combinations(options);
+        return;
+    }
+    if (options->claims != nullptr) {
+        usage_error(options, "--claims goes with --speed");
         return;
     }
     if (options->fill_directory != nullptr) {

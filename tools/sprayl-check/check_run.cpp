@@ -2,6 +2,7 @@
 // as a run: the inputs read into the check, and the run's verdict.
 #include "check_run.h"
 
+#include "drive_lines.h"
 #include "progress.h"
 #include "stream_position.h"
 
@@ -109,6 +110,8 @@ void start_run(CheckRun* run, const CheckOptions* options, const GeneratorState*
     run->check_ran = false;
     run->fill.started = false;
     run->fill.drive_verdict[0] = '\0';
+    run->drive = {};
+    run->today = this_month();
     run->verdict = {};
     verdict_failed(&run->verdict, "");
 }

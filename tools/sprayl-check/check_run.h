@@ -10,6 +10,7 @@
 #include "fill_capacity.h"
 #include "fill_report.h"
 #include "fill_start.h"
+#include "identity_report.h"
 #include "output_file.h"
 #include "run_verdict.h"
 #include "speed_profile.h"
@@ -54,6 +55,8 @@ struct CheckRun {
     RateTable write_rates;
     RateTable read_rates;
     FillRun fill;
+    DriveIdentity drive;       // what the drive filled says it is, where it lies on one
+    YearMonth today;           // the month of the run
     DirectoryReport directory; // what a fill directory adds to the check
     RunVerdict verdict;        // what the run came to
     OutputFile output;         // the report file being written

@@ -2,8 +2,10 @@
 // it wrote, and what the drive holds where that check found damage.
 #include "check_run.h"
 
+#include "drive_lines.h"
 #include "progress.h"
 #include "report_text.h"
+#include "speed_class.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -72,6 +74,7 @@ bool write_the_fill(CheckRun* run) {
         std::snprintf(run->message, sizeof run->message, "cannot list \"%s\": %s", directory, text);
         return false;
     }
+    directory_drive_identity(directory, &run->drive);
     catch_stop_requests();
     if (!prepare_fill(&fill->folder, &run->options, &run->new_seed, &run->inputs, &run->check,
                       &fill->start, run->message, sizeof run->message)) {
@@ -109,6 +112,25 @@ void tell_how_the_fill_went(CheckRun* run) {
     if (outcome.finding.found) {
         explain_finding(run->messages, &outcome, directory, run->options.keep_going);
     }
+}
+
+void write_line(void* file, const char* line) {
+    std::fputs(line, static_cast<std::FILE*>(file));
+}
+
+// The speed classes that the fill's own profile meets: its sustained write
+// over the whole drive, after any cliff; random accesses it does not
+// measure.
+void print_fill_classes(const CheckRun* run) {
+    if (run->write_rates.count == 0) {
+        return;
+    }
+    SpeedCliff cliff = table_cliff(&run->write_rates);
+    SpeedFigures figures = {sustained_rate(&cliff), table_rate(&run->read_rates),
+                            not_measured,           not_measured,
+                            not_measured,           not_measured};
+    write_cliff_line(&cliff, run->write_rates.noted, write_line, run->report_out);
+    write_class_line(&figures, write_line, run->report_out);
 }
 
 } // namespace
@@ -176,4 +198,6 @@ void print_fill_lines(const CheckRun* run) {
                  outcome->pieces_read, static_cast<unsigned>(sample_piece_bytes / 1024),
                  outcome->read_back_seconds, outcome->seconds);
     std::fprintf(out, "read back: %s\n", read_rate);
+    print_identity_lines(out, &run->drive, run->today);
+    print_fill_classes(run);
 }

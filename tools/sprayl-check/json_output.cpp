@@ -10,7 +10,8 @@
 
 namespace {
 
-const char* const mode_names[run_mode_count] = {"stream", "files", "directory", "fill"};
+const char* const mode_names[run_mode_count] = {"stream", "files", "directory", "fill", "probe",
+                                                 "speed"};
 
 // The tokens that every document begins with, as write_run_json and
 // write_version make it; "#" stands for a number.
@@ -203,27 +204,119 @@ void write_profile_json(JsonText* json, const char* key, const RateTable* table)
     json_end_object(json);
 }
 
+// A figure, or null where it was not measured.
+void write_figure(JsonText* json, const char* key, double value) {
+    if (value < 0) {
+        json_null(json, key);
+    } else {
+        json_decimal(json, key, value);
+    }
+}
+
+void write_speed_figures(JsonText* json, const SpeedRecord* speed) {
+    const SpeedFigures* figures = speed->figures;
+    json_begin_object(json, "speed");
+    json_uint(json, "bytes", speed->bytes);
+    json_bool(json, "around_cache", speed->around_cache);
+    write_figure(json, "sequential_write_bytes_per_second", figures->sustained_write);
+    write_figure(json, "sequential_read_bytes_per_second", figures->sequential_read);
+    write_figure(json, "random_read_iops", figures->random_read_iops);
+    write_figure(json, "random_write_iops", figures->random_write_iops);
+    json_uint(json, "deep_queue", speed->deep_queue);
+    write_figure(json, "deep_read_iops", figures->deep_read_iops);
+    write_figure(json, "deep_write_iops", figures->deep_write_iops);
+    json_begin_object(json, "cliff");
+    json_bool(json, "found", speed->cliff->found);
+    json_uint(json, "offset", speed->cliff->offset);
+    write_figure(json, "before_bytes_per_second", speed->cliff->rate_before);
+    write_figure(json, "after_bytes_per_second", speed->cliff->rate_after);
+    json_end_object(json);
+    static const char* const answers[] = {"yes", "no", "unmeasured"};
+    json_begin_object(json, "classes");
+    for (const SpeedClass& row : speed_classes) {
+        json_string(json, row.name, answers[judge_class(&row, figures)]);
+    }
+    json_end_object(json);
+    json_end_object(json);
+}
+
+void write_claims(JsonText* json, const SpeedRecord* speed) {
+    json_begin_array(json, "claims");
+    for (size_t i = 0; speed->claims != nullptr && i < speed->claims->count; ++i) {
+        const SpeedClass* row = speed->claims->claims[i];
+        json_begin_object(json, nullptr);
+        json_string(json, "class", row->name);
+        json_bool(json, "met",
+                  speed->figures != nullptr && judge_class(row, speed->figures) == class_met);
+        json_end_object(json);
+    }
+    json_end_array(json);
+}
+
 } // namespace
+
+void write_run_head(JsonText* json, RunMode mode, RunOutcome outcome, const char* verdict,
+                    const char* error) {
+    write_version(json);
+    json_string(json, "mode", mode_names[mode]);
+    json_string(json, "result", run_outcome_word(outcome));
+    json_int(json, "exit_code", run_exit_code(outcome));
+    if (verdict == nullptr) {
+        json_null(json, "verdict");
+    } else {
+        json_string(json, "verdict", verdict);
+    }
+    if (error[0] == '\0') {
+        json_null(json, "error");
+    } else {
+        json_string(json, "error", error);
+    }
+}
+
+void write_check_members_absent(JsonText* json) {
+    const char* const absent[] = {"fill", "fill_record", "coverage", "check"};
+    for (const char* key : absent) {
+        json_null(json, key);
+    }
+    json_begin_object(json, "inputs");
+    json_uint(json, "read_limit", 0);
+    json_bool(json, "went_on", false);
+    json_uint(json, "missing_files", 0);
+    json_begin_array(json, "files");
+    json_end_array(json);
+    json_end_object(json);
+    json_begin_object(json, "rates");
+    json_null(json, "write");
+    json_null(json, "read");
+    json_end_object(json);
+}
+
+void write_speed_json(const SpeedRecord* speed, TextWriter write, void* context) {
+    JsonText json;
+    json_start(&json, write, context);
+    json_begin_object(&json, nullptr);
+    write_run_head(&json, mode_speed, speed->outcome, nullptr, speed->error);
+    json_string(&json, "directory", speed->directory);
+    if (speed->figures == nullptr) {
+        json_null(&json, "speed");
+    } else {
+        write_speed_figures(&json, speed);
+    }
+    write_claims(&json, speed);
+    json_begin_object(&json, "rates");
+    write_profile_json(&json, "write", speed->write_rates);
+    write_profile_json(&json, "read", speed->read_rates);
+    json_end_object(&json);
+    json_end_object(&json);
+}
 
 void write_run_json(const RunRecord* run, TextWriter write, void* context) {
     JsonText json;
     json_start(&json, write, context);
     json_begin_object(&json, nullptr);
-    write_version(&json);
-    json_string(&json, "mode", mode_names[run->mode]);
     const RunVerdict* verdict = run->verdict;
-    json_string(&json, "result", run_outcome_word(verdict->outcome));
-    json_int(&json, "exit_code", run_exit_code(verdict->outcome));
-    if (!verdict->checked) {
-        json_null(&json, "verdict");
-    } else {
-        json_string(&json, "verdict", verdict->verdict);
-    }
-    if (verdict->error[0] == '\0') {
-        json_null(&json, "error");
-    } else {
-        json_string(&json, "error", verdict->error);
-    }
+    write_run_head(&json, run->mode, verdict->outcome,
+                   verdict->checked ? verdict->verdict : nullptr, verdict->error);
     write_fill(&json, run);
     write_record(&json, run);
     write_coverage(&json, run);
@@ -239,6 +332,12 @@ void write_run_json(const RunRecord* run, TextWriter write, void* context) {
     write_profile_json(&json, "write", run->write_rates);
     write_profile_json(&json, "read", run->read_rates);
     json_end_object(&json);
+    if (run->drive != nullptr) {
+        write_identity_json(&json, "drive", run->drive, run->today);
+    } else {
+        json_null(&json, "drive");
+    }
+    json_null(&json, "probe");
     json_end_object(&json);
 }
 

@@ -1,16 +1,20 @@
 #include "probe_command.h"
 
+#include "command_word.h"
+#include "drive_lines.h"
 #include "exit_code.h"
 #include "gather_seed.h"
+#include "json_output.h"
+#include "output_file.h"
 #include "probe.h"
 #include "probe_drive.h"
+#include "probe_json.h"
 #include "probe_report.h"
 #include "progress.h"
 #include "run_verdict.h"
 #include "system.h"
 #include "text_sizes.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -19,8 +23,53 @@
 
 namespace {
 
-void print_line(void*, const char* line) {
-    std::fputs(line, stdout);
+void print_line(void* out, const char* line) {
+    std::fputs(line, static_cast<std::FILE*>(out));
+}
+
+// Where a probe's reports go: the text report, and the report for
+// programs where it is asked for (--json).
+struct ProbeReports {
+    const CheckOptions* options;
+    OutputTarget json; // its path nullptr where not asked for
+    std::FILE* text;   // standard output, or standard error where the JSON takes that
+    YearMonth today;
+};
+
+// Writes the report for programs of probe where it is asked for; false
+// (it says why on standard error) where it could not be written.
+bool write_probe_document(const ProbeReports* reports, const ProbeRecord* probe) {
+    if (reports->json.path == nullptr) {
+        return true;
+    }
+    OutputFile* output = new OutputFile();
+    char message[1024];
+    bool written = output_open(output, &reports->json, message, sizeof message);
+    if (written) {
+        write_probe_json(probe, output_text, output);
+        written = output_close(output, message, sizeof message);
+    }
+    delete output;
+    if (!written) {
+        std::fprintf(stderr, "sprayl-check: %s\n", message);
+    }
+    return written;
+}
+
+// A probe that could not run: says why, and writes the report for
+// programs with it. drive: nullptr where it could not be opened.
+int refuse_probe(const ProbeReports* reports, const ProbeDrive* drive, const char* message) {
+    std::fprintf(stderr, "sprayl-check: %s\n", message);
+    ProbeRecord probe = {reports->options->probe_device,
+                         nullptr,
+                         "",
+                         false,
+                         drive != nullptr ? &drive->reported : nullptr,
+                         reports->today,
+                         run_failed,
+                         message};
+    write_probe_document(reports, &probe);
+    return run_exit_code(run_failed);
 }
 
 // The last part of a path: "sdb" of "/dev/sdb".
@@ -109,14 +158,21 @@ GeneratorState fresh_run() {
     return seed;
 }
 
-// Prints the report of a probe that ran, after removing its backup where
-// everything was put back; returns the exit code.
-int report_probe(const CheckOptions* options, const ProbeResult* result, const BackupFile* backup,
-                 bool closed, const char* message) {
+// Writes the reports of a probe of drive that ran, after removing its
+// backup where everything was put back: the report for programs, then the
+// text report; returns the exit code.
+int report_probe(const ProbeReports* reports, const ProbeDrive* drive, const ProbeResult* result,
+                 const BackupFile* backup, bool closed, const char* message) {
     const char* path = backup != nullptr ? backup->path.c_str() : "";
     bool removed = backup != nullptr && result->restored && remove_file(path) == 0;
-    write_probe_report(result, options->probe_device, path, removed, print_line, nullptr);
-    std::fflush(stdout);
+    RunOutcome outcome = probe_outcome(result, backup != nullptr);
+    const char* device = reports->options->probe_device;
+    ProbeRecord probe = {device,           result,         path,    removed,
+                         &drive->reported, reports->today, outcome, message};
+    bool documented = write_probe_document(reports, &probe);
+    write_probe_report(result, device, path, removed, print_line, reports->text,
+                       identity_lines(&drive->reported, reports->today).c_str());
+    std::fflush(reports->text);
     if (message[0] != '\0') {
         std::fprintf(stderr, "sprayl-check: %s\n", message);
     }
@@ -124,11 +180,11 @@ int report_probe(const CheckOptions* options, const ProbeResult* result, const B
         std::fprintf(stderr, "sprayl-check: the backup %s may not be whole: closing it failed\n",
                      path);
     }
-    return run_exit_code(probe_outcome(result, backup != nullptr));
+    return run_exit_code(documented ? outcome : run_failed);
 }
 
 // Probes the open drive, its saves going to backup (nullptr: --destructive).
-int probe_open_drive(const CheckOptions* options, const ProbeDrive* drive, BackupFile* backup) {
+int probe_open_drive(const ProbeReports* reports, const ProbeDrive* drive, BackupFile* backup) {
     ProbeOptions probe = {fresh_run(), drive->identity.c_str(), backup == nullptr, &stop_requested};
     catch_stop_requests();
     ProgressDrive wrapped;
@@ -145,31 +201,12 @@ int probe_open_drive(const CheckOptions* options, const ProbeDrive* drive, Backu
         if (backup != nullptr) {
             remove_file(backup->path.c_str());
         }
-        std::fprintf(stderr, "sprayl-check: %s\n", message);
-        return exit_unverifiable;
+        return refuse_probe(reports, drive, message);
     }
-    return report_probe(options, &result, backup, closed, message);
+    return report_probe(reports, drive, &result, backup, closed, message);
 }
 
 // ---- A backup left by an earlier probe of the same drive. ----
-
-// A path as one word of a shell command: quoted where it holds anything
-// but letters, digits and -_./:+,@%
-std::string shell_word(const std::string& path) {
-    bool plain = !path.empty();
-    for (char c : path) {
-        plain = plain && (std::isalnum(static_cast<unsigned char>(c)) ||
-                          std::strchr("-_./:+,@%", c) != nullptr);
-    }
-    if (plain) {
-        return path;
-    }
-    std::string quoted = "'";
-    for (char c : path) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
 
 struct BackupSearch {
     std::string folder; // "" for the current one
@@ -231,8 +268,8 @@ bool no_earlier_backup(const char* backup_path, const ProbeDrive* drive,
     std::snprintf(message, capacity,
                   "%s holds an earlier probe's backup of this drive, not restored: restore it"
                   " first with: sprayl-check --restore %s %s%s",
-                  search.found.c_str(), shell_word(search.found).c_str(),
-                  shell_word(options->probe_device).c_str(),
+                  search.found.c_str(), command_word(search.found, command_shell()).c_str(),
+                  command_word(options->probe_device, command_shell()).c_str(),
                   options->file_as_drive ? " --file-as-drive" : "");
     return false;
 }
@@ -256,37 +293,67 @@ void default_backup_name(const char* device, char* name, size_t capacity) {
     std::snprintf(name, capacity, "sprayl-probe-%s-%s.backup", part, stamp);
 }
 
+namespace {
+
+// The reports of a probe as options ask for them; false with message where
+// the report for programs may not be written where asked (before anything
+// is read or written). backup: the backup's path, "" for none.
+bool start_probe_reports(const CheckOptions* options, const char* backup, ProbeReports* reports,
+                         char* message, size_t capacity) {
+    *reports = {
+        options, {"--json", "JSON report", options->json_path, is_run_json}, stdout, this_month()};
+    const char* const reads[] = {options->probe_device, backup};
+    if (options->json_path != nullptr && std::strcmp(options->json_path, "-") == 0) {
+        reports->text = stderr;
+    }
+    // The backup is made later: no file tells yet that the two are one.
+    if (options->json_path != nullptr && std::strcmp(options->json_path, backup) == 0) {
+        std::snprintf(message, capacity,
+                      "refusing to write the JSON report to \"%s\": the probe saves the drive's"
+                      " data there",
+                      backup);
+        return false;
+    }
+    return outputs_allowed(&reports->json, 1, reads, backup[0] != '\0' ? 2 : 1, message, capacity);
+}
+
+} // namespace
+
 int run_probe_command(const CheckOptions* options) {
     const char* device = options->probe_device;
     char message[1024] = "";
-    ProbeDrive drive;
-    if (!open_probe_drive(device, options->file_as_drive, &drive, message, sizeof message)) {
+    char name[path_capacity] = "";
+    if (options->backup_path != nullptr) {
+        std::snprintf(name, sizeof name, "%s", options->backup_path);
+    } else if (!options->destructive) {
+        default_backup_name(device, name, sizeof name);
+    }
+    ProbeReports reports;
+    if (!start_probe_reports(options, name, &reports, message, sizeof message)) {
         std::fprintf(stderr, "sprayl-check: %s\n", message);
         return exit_unverifiable;
+    }
+    ProbeDrive drive;
+    if (!open_probe_drive(device, options->file_as_drive, &drive, message, sizeof message)) {
+        return refuse_probe(&reports, nullptr, message);
     }
     if (options->destructive) {
         std::fprintf(stderr,
                      "sprayl-check: --destructive: what the probe overwrites on %s is"
                      " not saved and will be lost\n",
                      device);
-        int code = probe_open_drive(options, &drive, nullptr);
+        int code = probe_open_drive(&reports, &drive, nullptr);
         close_probe_drive(&drive);
         return code;
-    }
-    char name[path_capacity];
-    if (options->backup_path != nullptr) {
-        std::snprintf(name, sizeof name, "%s", options->backup_path);
-    } else {
-        default_backup_name(device, name, sizeof name);
     }
     BackupFile backup;
     if (!no_earlier_backup(name, &drive, options, message, sizeof message) ||
         !create_backup_file(name, &drive, device, &backup, message, sizeof message)) {
+        int code = refuse_probe(&reports, &drive, message);
         close_probe_drive(&drive);
-        std::fprintf(stderr, "sprayl-check: %s\n", message);
-        return exit_unverifiable;
+        return code;
     }
-    int code = probe_open_drive(options, &drive, &backup);
+    int code = probe_open_drive(&reports, &drive, &backup);
     close_probe_drive(&drive);
     return code;
 }
@@ -350,6 +417,6 @@ int run_restore_command(const CheckOptions* options) {
     }
     RestoreVerdict verdict = restore_verdict(&backup, &outcome);
     bool removed = verdict == restored_all && remove_file(path) == 0;
-    write_restore_report(&backup, &outcome, path, removed, print_line, nullptr);
+    write_restore_report(&backup, &outcome, path, removed, print_line, stdout);
     return run_exit_code(restore_outcome(verdict));
 }

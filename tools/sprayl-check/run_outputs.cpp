@@ -58,13 +58,15 @@ void write_json_document(TextWriter write, void* output, const CheckRun* run) {
                         &run->verdict,
                         run->write_rates.count > 0 ? &run->write_rates : nullptr,
                         run->read_rates.count > 0 ? &run->read_rates : nullptr,
-                        run_record(run)};
+                        run_record(run),
+                        filled ? &run->drive : nullptr,
+                        run->today};
     write_run_json(&record, write, output);
 }
 
 void write_plot_document(TextWriter write, void* output, const CheckRun* run) {
     PlotData data = {&run->write_rates, &run->read_rates,
-                     run->check_ran ? &run->check.result : nullptr};
+                     run->check_ran ? &run->check.result : nullptr, nullptr};
     write_plot_svg(&data, write, output);
 }
 

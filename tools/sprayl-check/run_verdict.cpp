@@ -27,6 +27,8 @@ const RunOutcomeRow run_outcomes[] = {
     {run_incomplete, "incomplete", exit_unverifiable},
     {run_interrupted, "interrupted", exit_interrupted},
     {run_failed, "failed", exit_unverifiable},
+    {run_measured, "measured", exit_intact},
+    {run_claim_not_met, "claim_not_met", exit_differs},
 };
 static_assert(sizeof run_outcomes / sizeof run_outcomes[0] == run_outcome_count,
               "a row for every way a run ends");

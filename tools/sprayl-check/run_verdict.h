@@ -22,6 +22,8 @@ enum RunOutcome {
     run_incomplete,  // the input could not be read to its end
     run_interrupted, // stopped on request
     run_failed,      // the run could not do what was asked, or a step after the check failed
+    run_measured,    // a speed test measured the drive, and met every class claimed
+    run_claim_not_met, // a speed test measured the drive, short of a class claimed
     run_outcome_count
 };
 

@@ -152,6 +152,10 @@ void rates_note(RateTable* table, uint64_t done, double now) {
     table->noted_time = now;
 }
 
+void rates_pause(RateTable* table, double now) {
+    table->noted_time = now;
+}
+
 void rates_note_call(RateTable* table, uint64_t offset, double seconds) {
     if (seconds <= stall_seconds) {
         return;
@@ -229,4 +233,17 @@ void write_profile(const RateTable* table, const char* what, ReportWriter write,
     put_spans(&lines, table, what);
     put_slowest(&lines, table, what);
     put_stalls(&lines, table, what);
+}
+
+SpeedCliff table_cliff(const RateTable* table) {
+    RateProfile profile = {table->bytes, table->seconds, table->count, table->stretch_bytes};
+    return find_cliff(&profile);
+}
+
+double table_rate(const RateTable* table) {
+    double seconds = 0;
+    for (uint32_t i = 0; i < table->count; ++i) {
+        seconds += table->seconds[i];
+    }
+    return bytes_per_second(table->noted, seconds);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "report_text.h"
+#include "speed_cliff.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -59,6 +60,10 @@ void rates_start(RateTable* table, uint64_t stretch_bytes, double now);
 // as of a flush, to the stretch of the bytes before it).
 void rates_note(RateTable* table, uint64_t done, double now);
 
+// The time from the last note to now counts for nothing: it went to work
+// that is not the drive's (making the data to write).
+void rates_pause(RateTable* table, double now);
+
 // Notes a single write call at offset that took seconds; kept when it
 // stalled.
 void rates_note_call(RateTable* table, uint64_t offset, double seconds);
@@ -85,3 +90,10 @@ uint32_t slowest_stretch(const RateTable* table);
 // The profile's lines for what ("write", "read"): the steady spans, the
 // slowest stretch and the stalled writes. Nothing for an empty table.
 void write_profile(const RateTable* table, const char* what, ReportWriter write, void* context);
+
+// Where the table's rate falls off for good (speed_cliff.h), and the rate
+// before and after.
+SpeedCliff table_cliff(const RateTable* table);
+
+// The bytes a second over the whole table; 0 where it took no time.
+double table_rate(const RateTable* table);

@@ -154,6 +154,25 @@ void put_rate_line(ReportLines* svg, const Scale* scale, const RateTable* table,
     svg->write(svg->context, "\"/>\n");
 }
 
+// A dashed line where the write rate falls off, with the rates before and
+// after it.
+void put_cliff(ReportLines* svg, const Scale* scale, const SpeedCliff* cliff) {
+    if (cliff == nullptr || !cliff->found) {
+        return;
+    }
+    char before[32];
+    char after[32];
+    format_rate(cliff->rate_before, before, sizeof before);
+    format_rate(cliff->rate_after, after, sizeof after);
+    double x = x_of(scale, static_cast<double>(cliff->offset));
+    std::snprintf(svg->line, sizeof svg->line,
+                  "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\""
+                  " stroke-dasharray=\"6 4\"/>\n"
+                  "<text x=\"%.1f\" y=\"%.1f\" fill=\"%s\">write cache full: %s, then %s</text>\n",
+                  x, top, x, bottom, damage_colour, x + 6, top + 16, damage_colour, before, after);
+    put_line(svg);
+}
+
 void put_legend(ReportLines* svg, const PlotData* data) {
     struct Entry {
         const char* name;
@@ -231,6 +250,7 @@ void write_plot_svg(const PlotData* data, TextWriter write, void* context) {
     put_axes(&svg, &scale);
     put_rate_line(&svg, &scale, data->write, write_colour);
     put_rate_line(&svg, &scale, data->read, read_colour);
+    put_cliff(&svg, &scale, data->cliff);
     put_legend(&svg, data);
     write(context, "</svg>\n");
 }

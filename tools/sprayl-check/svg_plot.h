@@ -5,6 +5,7 @@
 
 #include "check_result.h"
 #include "json_writer.h"
+#include "speed_cliff.h"
 #include "speed_profile.h"
 
 #include <cstddef>
@@ -13,6 +14,7 @@ struct PlotData {
     const RateTable* write; // nullptr when not measured
     const RateTable* read;
     const CheckResult* result; // nullptr when no check ran
+    const SpeedCliff* cliff;   // where the write rate falls off (--speed); nullptr: not marked
 };
 
 // The most ticks an axis gets; its step is 1, 2 or 5 times a power of ten.

@@ -75,12 +75,17 @@ bool status_in(const OpenDirectory* directory, const char* name, PathStatus* sta
     return true;
 }
 
-intptr_t create_file_in(const OpenDirectory* directory, const char* name, int* error) {
+namespace {
+
+// Creates name in directory with flags besides O_CREAT | O_EXCL |
+// O_NOFOLLOW | O_CLOEXEC; its descriptor, or -1 with the error. A file
+// that lands on another file system is removed again (EXDEV).
+int create_in(const OpenDirectory* directory, const char* name, int flags, int* error) {
     int at = directory_descriptor(directory);
-    int fd = openat(at, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    int fd = openat(at, name, flags | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
         *error = errno;
-        return 0;
+        return -1;
     }
     // Made by this call (O_EXCL), so it may go again where it is wrong.
     struct stat status;
@@ -91,7 +96,24 @@ intptr_t create_file_in(const OpenDirectory* directory, const char* name, int* e
         close(fd);
         unlinkat(at, name, 0);
         *error = failure;
-        return 0;
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+intptr_t create_file_in(const OpenDirectory* directory, const char* name, int* error) {
+    return create_in(directory, name, O_WRONLY, error) + 1;
+}
+
+intptr_t create_scratch_in(const OpenDirectory* directory, const char* name, bool* around_cache,
+                           int* error) {
+    // O_DIRECT set after the file is made: an open that a file system
+    // refuses for it can leave the file made all the same.
+    int fd = create_in(directory, name, O_RDWR, error);
+    if (fd >= 0) {
+        *around_cache = fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_DIRECT) == 0;
     }
     return fd + 1;
 }

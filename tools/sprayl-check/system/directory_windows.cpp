@@ -118,6 +118,29 @@ intptr_t create_file_in(const OpenDirectory* directory, const char* name, int* e
     return reinterpret_cast<intptr_t>(handle);
 }
 
+intptr_t create_scratch_in(const OpenDirectory* directory, const char* name, bool* around_cache,
+                           int* error) {
+    const wchar_t* path = wide_path_in(directory, name);
+    DWORD around = FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH;
+    HANDLE handle = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                CREATE_NEW, around, nullptr);
+    *around_cache = handle != INVALID_HANDLE_VALUE;
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER) {
+        handle = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    if (handle == INVALID_HANDLE_VALUE) {
+        *error = static_cast<int>(GetLastError());
+        return 0;
+    }
+    if (!on_directory_volume(directory, handle)) {
+        DeleteFileW(wide_path_in(directory, name)); // made by this call (CREATE_NEW)
+        *error = ERROR_NOT_SAME_DEVICE;
+        return 0;
+    }
+    return reinterpret_cast<intptr_t>(handle);
+}
+
 intptr_t open_for_writing_in(const OpenDirectory* directory, const char* name, int* error) {
     HANDLE handle = CreateFileW(wide_path_in(directory, name), GENERIC_WRITE, FILE_SHARE_READ,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "device.h"
+#include "drive_identity.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,7 +21,8 @@
 // state for it; close it with close_probe_drive.
 struct ProbeDrive {
     ProbeDevice device;
-    std::string identity; // names the drive in a backup: its size, model and serial number
+    std::string identity;   // names the drive in a backup: its size, model and serial number
+    DriveIdentity reported; // what the drive says it is, where the system tells
 };
 
 // Opens path for the probe, exclusively. Refuses (false with message) what

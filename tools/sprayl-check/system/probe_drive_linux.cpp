@@ -7,6 +7,7 @@
 
 #include "mounts_linux.h"
 #include "printf_format.h"
+#include "sysfs_identity.h"
 #include "system.h"
 #include "text_sizes.h"
 
@@ -385,6 +386,9 @@ bool open_probe_drive(const char* path, bool regular_file, ProbeDrive* probe_dri
     probe_drive->device = {drive,       drive->size, drive->sector, posix_read,
                            posix_write, posix_flush, posix_seconds};
     probe_drive->identity = identity_of(drive);
+    if (block) {
+        read_drive_identity("/sys", drive->name.c_str(), &probe_drive->reported);
+    }
     return true;
 }
 

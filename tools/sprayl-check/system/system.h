@@ -8,6 +8,8 @@
 // (errno, GetLastError), to be told apart with the error_is_* questions.
 #pragma once
 
+#include "drive_identity.h"
+
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
@@ -185,6 +187,19 @@ bool holds_running_system(const char* directory);
 // 0 when neither can be told.
 uint64_t drive_size(const char* directory);
 
+// What the drive that holds directory says it is: the disk under its file
+// system (the whole disk of a partition). Not known (identity->known
+// false) where the system cannot tell: a loop device, a network or memory
+// file system. On Linux from sysfs, on Windows from the volume's storage
+// descriptor.
+void directory_drive_identity(const char* directory, DriveIdentity* identity);
+
+// The shell that the user types commands into on this system: a POSIX
+// shell, or cmd.exe on Windows. The commands the program tells the user to
+// run are quoted for it.
+enum CommandShell { shell_posix, shell_cmd };
+CommandShell command_shell();
+
 // ---- A directory held open ----
 
 // A directory held open while the program works in it. Its files are made,
@@ -260,6 +275,41 @@ enum DirectoryState {
     directory_state_count
 };
 DirectoryState directory_state(const OpenDirectory* directory, int* error);
+
+// ---- A scratch file, to measure a drive by ----
+
+// Creates the file name in directory for reading and writing, only where
+// nothing has that name yet (as create_file_in), around the cache where
+// the file system allows it: O_DIRECT; FILE_FLAG_NO_BUFFERING with
+// FILE_FLAG_WRITE_THROUGH. *around_cache says whether it is; its reads and
+// writes then take buffers of aligned_buffer, and sizes and offsets in
+// whole 4 KiB. Returns its handle, or 0 with the error.
+intptr_t create_scratch_in(const OpenDirectory* directory, const char* name, bool* around_cache,
+                           int* error);
+
+// Writes size bytes of data at offset in file; how many, or -1 with the
+// error.
+int64_t write_at(intptr_t file, const unsigned char* data, size_t size, uint64_t offset,
+                 int* error);
+
+// Reads up to size bytes at offset of file into buffer; how many (0 at the
+// end), or -1 with the error.
+int64_t read_at(intptr_t file, unsigned char* buffer, size_t size, uint64_t offset, int* error);
+
+// Writes what the system still holds of file to its device and drops it
+// from the system's cache, so that the reads that follow come from the
+// device; 0 or the error.
+int flush_file(intptr_t file);
+
+// The most threads that run_side_by_side runs.
+constexpr unsigned most_side_by_side = 16;
+
+// Runs work(context, i) for each i below count (at most
+// most_side_by_side), each in a thread of its own, all at once, and waits
+// for them all. Returns how many ran: fewer where the system made no more
+// threads.
+unsigned run_side_by_side(unsigned count, void (*work)(void* context, unsigned index),
+                          void* context);
 
 // ---- Where a file lies on its drive ----
 

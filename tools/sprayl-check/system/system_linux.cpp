@@ -1,12 +1,14 @@
 // sprayl-check's system layer, the parts that only Linux has: which file
 // system holds a file (from /proc/self/mountinfo), a block device's cache
-// dropped (BLKFLSBUF) and its size (BLKGETSIZE64), and where a file's bytes
-// lie on its drive (FIEMAP). The rest of the POSIX layer is in
+// dropped (BLKFLSBUF) and its size (BLKGETSIZE64), what the drive under a
+// directory says it is (sysfs_identity_linux.cpp reads it), and where a
+// file's bytes lie on its drive (FIEMAP). The rest of the POSIX layer is in
 // system_posix.cpp and directory_posix.cpp.
 #include "system.h"
 
 #include "descriptor_posix.h"
 #include "mounts_linux.h"
+#include "sysfs_identity.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +19,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -107,6 +110,29 @@ uint64_t drive_size(const char* directory) {
         size = static_cast<uint64_t>(info.f_blocks) * static_cast<uint64_t>(info.f_frsize);
     }
     return size;
+}
+
+void directory_drive_identity(const char* directory, DriveIdentity* identity) {
+    *identity = {};
+    int fd = open(directory, O_RDONLY | O_CLOEXEC | O_DIRECTORY);
+    struct stat status;
+    if (fd < 0 || fstat(fd, &status) != 0) {
+        if (fd >= 0) {
+            close(fd);
+        }
+        return;
+    }
+    // A file system whose device number is not its device's (FUSE on a
+    // block device, btrfs) names the device it is mounted from.
+    dev_t device = status.st_dev;
+    MountLine mount;
+    struct stat source;
+    if (mount_of(fd, &mount) && std::strncmp(mount.source, "/dev/", 5) == 0 &&
+        stat(mount.source, &source) == 0 && S_ISBLK(source.st_mode)) {
+        device = source.st_rdev;
+    }
+    close(fd);
+    read_disk_identity_of("/sys", major(device), minor(device), identity);
 }
 
 // ---- Where a file lies on its drive ----

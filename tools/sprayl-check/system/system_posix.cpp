@@ -357,3 +357,7 @@ void catch_stop_requests() {
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
 }
+
+CommandShell command_shell() {
+    return shell_posix;
+}

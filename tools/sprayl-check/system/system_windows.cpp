@@ -504,3 +504,7 @@ int terminal_width() {
 void catch_stop_requests() {
     SetConsoleCtrlHandler(on_console_event, TRUE);
 }
+
+CommandShell command_shell() {
+    return shell_cmd;
+}

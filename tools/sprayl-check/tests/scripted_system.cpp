@@ -355,6 +355,11 @@ uint64_t free_files(const char*) {
     return scripted.free_files;
 }
 
+// The scripted drive says nothing of what it is.
+void directory_drive_identity(const char*, DriveIdentity* identity) {
+    *identity = {};
+}
+
 int open_directory(const char* path, OpenDirectory* directory) {
     *directory = {handle_for(path), 1, 2, path};
     return 0;
@@ -483,4 +488,8 @@ int64_t file_extents(const char*, FileExtent*, size_t) {
 bool holds_running_system(const char* directory) {
     return std::strncmp(directory, "system", 6) == 0 &&
            (directory[6] == '\0' || directory[6] == '/');
+}
+
+CommandShell command_shell() {
+    return shell_posix;
 }

@@ -2,6 +2,7 @@
 // command line, byte counts, fill file names and the progress line.
 #include "check_input.h"
 #include "check_options.h"
+#include "command_word.h"
 #include "progress.h"
 
 #include <gtest/gtest.h>
@@ -125,7 +126,13 @@ TEST(Options, ArgumentsToActions) {
          action_usage_error,
          {},
          0,
-         "--plot goes with a check or a fill"},
+         "--plot goes with a check, a fill or --speed"},
+        {{"--probe", "d", "--json", "p.json"}, action_probe, {}, 0, ""},
+        {{"--restore", "b", "d", "--json", "r.json"},
+         action_usage_error,
+         {"d"},
+         0,
+         "--json goes with a check, a fill, --speed or a probe, not with --restore"},
     };
     for (const Case& c : cases) {
         std::string words;
@@ -235,6 +242,35 @@ TEST(Progress, LineFitsTheWidthAndDropsWholeParts) {
                         c.damaged);
         EXPECT_STREQ(line, c.line) << c.width;
         EXPECT_LT(std::string(line).size(), static_cast<size_t>(c.width));
+    }
+}
+
+// The command the user is told to run, pasted as it is into the shell of
+// the system: a path that is one word there as it is, and one quoted.
+TEST(CommandWord, QuotesForTheShellThatRunsIt) {
+    struct Case {
+        std::string path;
+        CommandShell shell;
+        std::string word;
+    };
+    const Case cases[] = {
+        {"/dev/sdb", shell_posix, "/dev/sdb"},
+        {"sprayl-probe-sdb-20250101-120000.backup", shell_posix,
+         "sprayl-probe-sdb-20250101-120000.backup"},
+        {"my backups/x.backup", shell_posix, "'my backups/x.backup'"},
+        {"it's.backup", shell_posix, "'it'\\''s.backup'"},
+        {"a&b;c", shell_posix, "'a&b;c'"},
+        {"", shell_posix, "''"},
+        {"C:\\Users\\me\\x.backup", shell_posix, "'C:\\Users\\me\\x.backup'"},
+        {"C:\\Users\\me\\x.backup", shell_cmd, "C:\\Users\\me\\x.backup"},
+        {"C:\\My Backups\\x.backup", shell_cmd, "\"C:\\My Backups\\x.backup\""},
+        {"it's.backup", shell_cmd, "\"it's.backup\""},
+        {"a&b^c(1).backup", shell_cmd, "\"a&b^c(1).backup\""},
+        {"100%.backup", shell_cmd, "\"100%.backup\""},
+        {"", shell_cmd, "\"\""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(command_word(c.path, c.shell), c.word) << c.path;
     }
 }
 

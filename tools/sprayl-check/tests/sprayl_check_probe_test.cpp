@@ -448,3 +448,110 @@ TEST(ProbeProgram, ShowsProgressOnATerminal) {
 }
 
 } // namespace
+
+namespace {
+
+// The text report's line that starts with label, without it; "" where
+// there is none.
+std::string line_after(const std::string& report, const std::string& label) {
+    size_t at = ("\n" + report).find("\n" + label);
+    if (at == std::string::npos) {
+        return "";
+    }
+    size_t start = at + label.size();
+    return report.substr(start, report.find('\n', start) - start);
+}
+
+// --probe --json: the report for programs, read with the tests' strict
+// reader, says what the text report says (verdict, kind, capacity, bytes
+// written and read, the partition, the data's fate), of a fake drive, a
+// genuine one with the document on standard output, a destructive probe
+// and a refused one; a document that would overwrite the drive is refused
+// before anything is read or written.
+TEST(ProbeProgram, TheReportForProgramsSaysWhatTheTextSays) {
+    FakeDrive fake = start_fake_drive("json-probed", "wrap");
+    if (!fake.why_not.empty()) {
+        GTEST_SKIP() << fake.why_not;
+    }
+    std::string genuine = attach(user_data("json-genuine.img", 16));
+    ASSERT_FALSE(genuine.empty());
+    std::string json = scratch_path("probe.json");
+    std::string backup = scratch_path("json-probe.backup");
+    struct Case {
+        const char* name;
+        std::string command;
+        bool json_on_stdout;
+        int exit_code;
+        const char* result;
+        const char* kind; // "" for no probe
+        uint64_t capacity;
+        const char* fate;
+    };
+    const Case cases[] = {
+        {"a fake", "--probe " + fake.device + " --backup " + backup + " --json " + json, false, 1,
+         "damaged", "fake", 80 << 20, "restored"},
+        {"a genuine drive, to standard output",
+         "--probe " + genuine + " --backup " + backup + " --json -", true, 0, "intact", "genuine",
+         16 << 20, "restored"},
+        {"destructive", "--probe " + genuine + " --destructive --json " + json, false, 0, "intact",
+         "genuine", 16 << 20, "not_saved"},
+        {"refused", "--probe " + scratch_path("json-genuine.img") + " --json " + json, false, 2,
+         "failed", "", 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(json);
+        ProgramRun run = run_shell(sprayl_check + " " + c.command);
+        EXPECT_EQ(run.exit_code, c.exit_code) << run.out << run.err;
+        std::string text = c.json_on_stdout ? run.err : run.out;
+        JsonValue document;
+        std::string error;
+        ASSERT_TRUE(parse_json(c.json_on_stdout ? run.out : read_all_text(json), &document, &error))
+            << error;
+        EXPECT_EQ(json_text_at(document, "mode"), "probe");
+        EXPECT_EQ(json_text_at(document, "result"), c.result);
+        EXPECT_EQ(json_text_at(document, "exit_code"), std::to_string(c.exit_code));
+        EXPECT_EQ(json_text_at(document, "fill"), "null");
+        EXPECT_EQ(json_text_at(document, "check"), "null");
+        if (c.kind[0] == '\0') {
+            EXPECT_EQ(json_text_at(document, "probe"), "null");
+            EXPECT_EQ(json_text_at(document, "verdict"), "null");
+            EXPECT_NE(json_text_at(document, "error").find("is not a block device"),
+                      std::string::npos);
+            continue;
+        }
+        EXPECT_EQ(json_text_at(document, "error"), "null");
+        EXPECT_EQ(json_text_at(document, "verdict"), line_after(text, "verdict: "));
+        EXPECT_EQ(json_text_at(document, "probe.kind"), c.kind);
+        EXPECT_EQ(json_number(json_at(document, "probe.capacity")), c.capacity);
+        EXPECT_EQ(json_text_at(document, "probe.data.fate"), c.fate);
+        EXPECT_EQ(
+            json_text_at(document, "probe.written.bytes") + " bytes",
+            line_after(text, "written: ").substr(0, line_after(text, "written: ").find(" in")));
+        EXPECT_EQ(json_text_at(document, "probe.read.bytes") + " bytes",
+                  line_after(text, "read: ").substr(0, line_after(text, "read: ").find(" in")));
+        bool fake_drive = std::string(c.kind) == "fake";
+        EXPECT_EQ(json_text_at(document, "probe.past_capacity"), fake_drive ? "wraps" : "nothing");
+        EXPECT_EQ(json_text_at(document, "probe.partition.sectors"),
+                  fake_drive ? std::to_string((80 - 1) * 2048) : "(none)");
+        EXPECT_EQ(json_text_at(document, "probe.data.backup_removed"),
+                  std::string(c.fate) == "restored" ? "true" : "false");
+        EXPECT_EQ(json_text_at(document, "drive"), "null") << "a loop device tells nothing";
+    }
+    EXPECT_TRUE(holds_the_user_data(fake));
+    // The document may not be written over the drive, nor the backup.
+    std::string before = checksum(genuine);
+    const std::string onto[] = {genuine, backup};
+    for (const std::string& target : onto) {
+        ProgramRun run = run_shell(sprayl_check + " --probe " + genuine + " --backup " + backup +
+                                   " --json " + target);
+        EXPECT_EQ(run.exit_code, 2) << run.out << run.err;
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("refusing to write the JSON report"), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(checksum(genuine), before);
+    EXPECT_FALSE(std::filesystem::exists(backup));
+    stop_fake_drive(fake);
+}
+
+} // namespace
