@@ -2,11 +2,15 @@
 # A unit suite runs in the test's own process, on memory or a scripted
 # system: each test on its own, and the suite again as a whole, in a random
 # order (the seed is in the output), three times over, for no test may
-# depend on the order the tests run in, nor on running once. A program
+# depend on the order the tests run in, nor on running once
+# (SPRAYL_SHUFFLED_RUNS: 0 leaves the shuffled runs out, in builds whose
+# point is another: the sanitizers, a 32-bit build under emulation). A program
 # suite starts programs or uses devices and mounts: each test runs once.
 # Further arguments are test properties (TIMEOUT 300); SHUFFLED_FILTER
 # FILTER, first, leaves tests out of the shuffled runs (a gtest filter).
 include(GoogleTest)
+set(SPRAYL_SHUFFLED_RUNS 3 CACHE STRING
+    "How often each unit suite runs again as a whole in a random order (0: not at all)")
 
 function(sprayl_unit_suite target)
   set(filter "*")
@@ -15,9 +19,12 @@ function(sprayl_unit_suite target)
     list(REMOVE_AT ARGN 0 1)
   endif()
   gtest_discover_tests(${target} PROPERTIES LABELS unit ${ARGN})
-  add_test(NAME ${target}_shuffled
-           COMMAND ${target} --gtest_shuffle --gtest_repeat=3 --gtest_filter=${filter})
-  set_tests_properties(${target}_shuffled PROPERTIES LABELS unit ${ARGN})
+  if(SPRAYL_SHUFFLED_RUNS GREATER 0)
+    add_test(NAME ${target}_shuffled
+             COMMAND ${target} --gtest_shuffle --gtest_repeat=${SPRAYL_SHUFFLED_RUNS}
+                     --gtest_filter=${filter})
+    set_tests_properties(${target}_shuffled PROPERTIES LABELS unit ${ARGN})
+  endif()
 endfunction()
 
 function(sprayl_program_suite target)

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <string>
@@ -113,23 +114,38 @@ TEST(ReadErrors, AFailedReadOfAStreamEndsTheCheck) {
 
 namespace {
 
-// The first fill files are smaller, doubling up to --file-size: a drive
-// that holds far less than it claims is found after little was written.
-TEST(FillFiles, TheFirstFilesDoubleUpToTheFileSize) {
+// The first fill files are smaller, growing to --file-size: a drive that
+// holds far less than it claims is found after little was written. The
+// contract, not the schedule: the first file is at most 1 MiB or a 64th of
+// the file size, no file is smaller than the one before it nor larger than
+// the file size, the file size is reached within eight files, and what is
+// written before the first whole-size file is less than one of them.
+TEST(FillFiles, TheFirstFilesGrowToTheFileSize) {
     const uint64_t mib = uint64_t{1} << 20;
-    struct {
-        uint64_t file_size;
-        uint32_t number;
-        uint64_t limit;
-    } const cases[] = {
-        {1024 * mib, 1, 16 * mib},    {1024 * mib, 2, 32 * mib},       {1024 * mib, 7, 1024 * mib},
-        {1024 * mib, 40, 1024 * mib}, {1024 * mib, 60000, 1024 * mib}, {4 * mib, 1, 1 * mib},
-        {4 * mib, 3, 4 * mib},        {1000000, 1, 1000000},           {3 * mib, 2, 2 * mib},
-        {3 * mib, 3, 3 * mib},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(fill_file_limit(c.file_size, c.number), c.limit)
-            << c.file_size << " " << c.number;
+    const uint64_t file_sizes[] = {1000000, 1 * mib, 3 * mib, 4 * mib, 1024 * mib,
+                                   4096 * mib, uint64_t{1} << 40};
+    for (uint64_t file_size : file_sizes) {
+        SCOPED_TRACE(file_size);
+        uint64_t first = fill_file_limit(file_size, 1);
+        EXPECT_LE(first, std::max(mib, file_size / 64));
+        uint64_t before_whole = 0;
+        uint64_t previous = 0;
+        uint32_t number = 1;
+        for (; number <= 8; ++number) {
+            uint64_t limit = fill_file_limit(file_size, number);
+            EXPECT_GE(limit, previous) << number;
+            EXPECT_LE(limit, file_size) << number;
+            previous = limit;
+            if (limit == file_size) {
+                break;
+            }
+            before_whole += limit;
+        }
+        EXPECT_LE(number, 8u);
+        EXPECT_LT(before_whole, file_size);
+        // And so on for ever, past any count a drive can hold.
+        EXPECT_EQ(fill_file_limit(file_size, 60000), file_size);
+        EXPECT_EQ(fill_file_limit(file_size, UINT32_MAX), file_size);
     }
 }
 

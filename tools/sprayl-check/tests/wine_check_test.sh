@@ -10,24 +10,8 @@ wine=$1
 sprayl=$2
 check=$3
 here=$(dirname "$0")
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-failures=0
-fail() {
-    echo "FAILED: $*"
-    failures=$((failures + 1))
-}
-
-# The Windows name of a path here: wine's Z: drive is the Linux root.
-win() { printf 'Z:%s' "${1//\//\\}"; }
-
-# field FILE PATH...: members of the report for programs (or counts of an
-# SVG's elements), one a line.
-# Debian's own python3 (tools/install-deps): a version manager's shim first
-# in the PATH may take a second to start, and the fields are read often.
-python=/usr/bin/python3
-[ -x "$python" ] || python=python3
-field() { "$python" "$here/report_fields.py" "$@"; }
+# shellcheck source=wine_harness.sh
+. "$here/wine_harness.sh"
 
 # expect NAME CODE RESULT: the last run ended with CODE, and its report for
 # programs ($scratch/r.json) gives RESULT as the run's result.
@@ -187,5 +171,4 @@ version=$(sed -n 's/^project(sprayl VERSION \([0-9.]*\).*/\1/p' "$here/../../../
 [ "$code" -eq 0 ] && tr -d '\r' < "$scratch/out" | grep -qxF "sprayl-check $version" ||
     fail "--version: exit code $code: $(cat "$scratch/out")"
 
-[ "$failures" -eq 0 ] && echo "all wine checks passed"
-exit $((failures > 0))
+finish "wine checks"

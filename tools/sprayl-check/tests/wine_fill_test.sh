@@ -27,10 +27,8 @@ native_sprayl=$native/sprayl
 here=$(dirname "$0")
 mib=$((1 << 20))
 
-cannot_run() {
-    echo "cannot run: $*"
-    exit 1
-}
+# shellcheck source=wine_harness.sh
+. "$here/wine_harness.sh"
 [ "$(id -u)" -eq 0 ] || cannot_run "loop devices and mounts need root"
 [ -w /dev/fuse ] || cannot_run "no /dev/fuse here"
 [ -x "$fake_drive" ] && [ -x "$native_sprayl" ] ||
@@ -39,40 +37,10 @@ for tool in losetup mkfs.ext4 mkfs.exfat mount.exfat-fuse prlimit python3; do
     command -v $tool > /dev/null || cannot_run "$tool is missing (tools/install-deps installs it)"
 done
 
-scratch=$(mktemp -d)
-loops=()
-mounts=() # in the order mounted
-dropper=""
-clean_up() {
+dropper="" # the process that drops the fill files from the page cache
+clean_up_first() {
     [ -n "$dropper" ] && kill "$dropper" 2> /dev/null && wait "$dropper" 2> /dev/null
-    # A fake drive stays busy until the loop device over it goes: a second
-    # round for what the first could not unmount.
-    local i round
-    for round in 1 2; do
-        for ((i = ${#mounts[@]} - 1; i >= 0; --i)); do
-            mountpoint -q "${mounts[i]}" && umount "${mounts[i]}" 2> /dev/null
-        done
-        # Once detached, a loop device may be another's: it leaves the list.
-        for i in "${!loops[@]}"; do
-            losetup -d "${loops[i]}" 2> /dev/null && unset 'loops[i]'
-        done
-    done
-    mountpoint -q "$scratch/ram" && umount "$scratch/ram"
-    rm -rf "$scratch"
 }
-trap clean_up EXIT
-failures=0
-fail() {
-    echo "FAILED: $*"
-    failures=$((failures + 1))
-}
-
-win() { printf 'Z:%s' "${1//\//\\}"; }
-# Debian's own python3 (tools/install-deps): a version manager's shim first
-# in the PATH may take a second to start, and the fields are read often.
-python=/usr/bin/python3
-[ -x "$python" ] || python=python3
-field() { "$python" "$here/report_fields.py" "$@"; }
 
 # run_check NAME CODE RESULT ARGUMENTS...: sprayl-check.exe with its report
 # for programs in $scratch/r.json; the run ended with CODE and RESULT.
@@ -89,26 +57,9 @@ run_check() {
     [ "$result" = "\"$result_wanted\"" ] || fail "$name: result $result, expected \"$result_wanted\""
 }
 
-# Mounts what needs mounting, remembers it for the clean-up and checks that
-# it is there.
-mount_there() { # mount point, command...
-    local point=$1
-    shift
-    mkdir -p "$point"
-    "$@" > /dev/null || return 1
-    mounts+=("$point")
-    mountpoint -q "$point"
-}
-
-# A loop device over a file, in $loop.
-attach() {
-    loop=$(losetup --find --show "$1") || return 1
-    loops+=("$loop")
-}
-
 # Images live on a tmpfs of the test's own, never on the machine's disk.
-mkdir "$scratch/ram"
-mount -t tmpfs -o size=160M tmpfs "$scratch/ram" || cannot_run "cannot mount a tmpfs"
+mount_there "$scratch/ram" mount -t tmpfs -o size=160M tmpfs "$scratch/ram" ||
+    cannot_run "cannot mount a tmpfs"
 
 # A file system on an image of SIZE on the tmpfs, mounted at $point.
 mount_image() { # type size name
@@ -237,5 +188,4 @@ holds=$(grep -o '[0-9.]* MiB' <<< "$verdict" | head -1 | cut -d' ' -f1)
 awk -v h="${holds:-0}" 'BEGIN { exit !(h >= 0.85 * 32 && h <= 1.08 * 32) }' ||
     fail "lying drive: the verdict says $verdict"
 
-[ "$failures" -eq 0 ] && echo "all wine fill checks passed"
-exit $((failures > 0))
+finish "wine fill checks"

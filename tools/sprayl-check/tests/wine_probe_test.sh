@@ -20,41 +20,12 @@ check=$2
 native=$3
 fake_drive=$native/tests/fake_drive/fake_drive
 mib=$((1 << 20))
-
-cannot_run() {
-    echo "cannot run: $*"
-    exit 1
-}
+here=$(dirname "$0")
+# shellcheck source=wine_harness.sh
+. "$here/wine_harness.sh"
 [ "$(id -u)" -eq 0 ] || cannot_run "mounts need root"
 [ -w /dev/fuse ] || cannot_run "no /dev/fuse here"
 [ -x "$fake_drive" ] || cannot_run "no fake drive in $native: build the ci preset first"
-
-scratch=$(mktemp -d)
-mounts=()
-clean_up() {
-    local i
-    for ((i = ${#mounts[@]} - 1; i >= 0; --i)); do
-        mountpoint -q "${mounts[i]}" && umount "${mounts[i]}"
-    done
-    rm -rf "$scratch"
-}
-trap clean_up EXIT
-failures=0
-fail() {
-    echo "FAILED: $*"
-    failures=$((failures + 1))
-}
-
-win() { printf 'Z:%s' "${1//\//\\}"; }
-
-mount_there() { # mount point, command...
-    local point=$1
-    shift
-    mkdir -p "$point"
-    "$@" > /dev/null || return 1
-    mounts+=("$point")
-    mountpoint -q "$point"
-}
 
 # Two tmpfs of the test's own: one for the genuine drive's image and the
 # copies of the user's data, one for the backups.
@@ -171,5 +142,4 @@ probe "restore" 0 --restore "$(win "$backups/killed")" "$(win "$fake")" --file-a
 [ "$(sum_of "$fake" $holds)" = "$before" ] || fail "restore: the user's data is not as it was"
 [ ! -e "$backups/killed" ] || fail "restore: the backup was kept after a whole restore"
 
-[ "$failures" -eq 0 ] && echo "all wine probe checks passed"
-exit $((failures > 0))
+finish "wine probe checks"
