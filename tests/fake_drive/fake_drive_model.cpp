@@ -15,10 +15,26 @@ uint64_t mix(uint64_t x) {
     return x ^ (x >> 31);
 }
 
+// The byte at address a is byte a % 8 of mix(a / 8 ^ salt): one mix for
+// each 8 bytes.
 void pattern_bytes(uint64_t salt, uint64_t offset, size_t length, unsigned char* out) {
-    for (size_t k = 0; k < length; ++k) {
+    size_t k = 0;
+    while (k < length) {
         uint64_t at = offset + k;
-        out[k] = static_cast<unsigned char>(mix((at / 8) ^ salt) >> (8 * (at % 8)));
+        uint64_t word = mix((at / 8) ^ salt);
+        size_t shift = static_cast<size_t>(at % 8);
+        size_t take = 8 - shift < length - k ? 8 - shift : length - k;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        if (take == 8) { // the word's bytes in memory order
+            std::memcpy(out + k, &word, 8);
+            k += 8;
+            continue;
+        }
+#endif
+        for (size_t j = 0; j < take; ++j) {
+            out[k + j] = static_cast<unsigned char>(word >> (8 * (shift + j)));
+        }
+        k += take;
     }
 }
 
@@ -359,6 +375,9 @@ bool storage_intact(const FakeDrive* drive, uint64_t* first_difference) {
     *first_difference = UINT64_MAX;
     for (const auto& chunk : drive->chunks) {
         first_content(&drive->setup, chunk.first * chunk_bytes, chunk_bytes, first.data());
+        if (std::memcmp(chunk.second.data(), first.data(), chunk_bytes) == 0) {
+            continue;
+        }
         for (size_t k = 0; k < chunk_bytes; ++k) {
             if (chunk.second[k] != first[k]) {
                 intact = false;
