@@ -50,7 +50,10 @@ void fail(SpeedRun* run, const char* format, const char* value, int error) {
 
 // Makes the scratch file in the directory, under a name nothing has yet.
 bool make_scratch(SpeedRun* run) {
-    uint32_t number = static_cast<uint32_t>(clock_seconds() * 1e6) ^ run->work.stream.word[0];
+    // The clock's microseconds, their low 32 bits (a double past 2^32 does
+    // not convert to 32 bits).
+    uint64_t microseconds = static_cast<uint64_t>(clock_seconds() * 1e6);
+    uint32_t number = static_cast<uint32_t>(microseconds) ^ run->work.stream.word[0];
     int error = 0;
     for (int attempt = 0; attempt < scratch_attempts; ++attempt, number = number * 69069u + 1) {
         std::snprintf(run->scratch, sizeof run->scratch, scratch_format, number);
