@@ -19,7 +19,7 @@ constexpr size_t fill_stream_bytes = 64 * block_bytes;
 // made, where each fill file begins in it, and the reading back. Had once
 // for the run, however many fills it starts.
 struct FillWork {
-    unsigned char stream[fill_stream_bytes];
+    alignas(4096) unsigned char stream[fill_stream_bytes]; // aligned for writes around the cache
     uint64_t starts[max_inputs + 1]; // of each fill file, and where the last one ends
     ReadBack read_back;
 };
