@@ -89,8 +89,10 @@ FileEnd fill_one_file(intptr_t file, uint64_t file_size, StreamSource* source, P
             return file_interrupted;
         }
         size_t size;
+        double making = clock_seconds();
         const unsigned char* data = next_stream_bytes(source, left, &size);
         double call_started = clock_seconds(); // for the speed profile's stalls
+        outcome->generating_seconds += call_started - making;
         int64_t written = write_fill_piece(file, data, size, &direct, error);
         progress_note_call(progress, outcome->bytes, clock_seconds() - call_started);
         if (written > 0) {

@@ -50,10 +50,11 @@ struct FillOutcome {
     uint64_t bytes_this_run; // written by this run
     double seconds;          // writing, flushing and reading back
     double read_back_seconds;
-    uint64_t pieces_read;  // pieces read back
-    bool interrupted;      // stopped by a stop request
-    bool stopped_early;    // a piece read back was not what was written
-    SampleFinding finding; // the first piece that was not
+    double generating_seconds; // of seconds, making the stream rather than writing it
+    uint64_t pieces_read;      // pieces read back
+    bool interrupted;          // stopped by a stop request
+    bool stopped_early;        // a piece read back was not what was written
+    SampleFinding finding;     // the first piece that was not
     FillStop stop;
     char why[512]; // why it stopped, in a few words ("the file system is full")
     char record_error[message_capacity]; // why the record could not be written, "" where it was
