@@ -36,7 +36,8 @@ struct AheadRing {
     bool taken_all;        // the taker stopped: read nothing more
     uint64_t end;          // the first byte not handed on, once taken_all
     std::mutex lock;
-    std::condition_variable changed;
+    std::condition_variable piece_read; // a piece was read: the taker waits for it
+    std::condition_variable freed;      // a slot is free, or the run is over: the readers wait
 };
 
 unsigned char* slot_buffer(const AheadRing* ring, uint64_t number) {
@@ -74,7 +75,7 @@ void read_piece(AheadRing* ring, uint64_t number, std::unique_lock<std::mutex>* 
     piece->got = got;
     piece->error = error;
     piece->state = piece_read;
-    ring->changed.notify_all();
+    ring->piece_read.notify_one();
 }
 
 // A reader: reads the pieces it claims until there are no more.
@@ -85,7 +86,7 @@ void read_pieces(AheadRing* ring) {
         if (claim_piece(ring, &number)) {
             read_piece(ring, number, &held);
         } else {
-            ring->changed.wait(held);
+            ring->freed.wait(held);
         }
     }
 }
@@ -105,7 +106,7 @@ bool hand_on(AheadRing* ring, AheadPiece* piece, std::unique_lock<std::mutex>* h
     ring->end = offset + got;
     piece->state = piece_free;
     ++ring->next_taken;
-    ring->changed.notify_all();
+    ring->freed.notify_one();
     return whole && more;
 }
 
@@ -124,13 +125,13 @@ void take_pieces(AheadRing* ring) {
             }
             read_piece(ring, number, &held);
         } else if (piece->state != piece_read) {
-            ring->changed.wait(held);
+            ring->piece_read.wait(held);
         } else if (!hand_on(ring, piece, &held)) {
             break;
         }
     }
     ring->taken_all = true;
-    ring->changed.notify_all();
+    ring->freed.notify_all();
 }
 
 // Thread index 0 takes, the others read.
