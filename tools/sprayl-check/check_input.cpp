@@ -1,5 +1,7 @@
 #include "check_input.h"
 
+#include "read_ahead.h"
+
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -47,6 +49,33 @@ unsigned char* read_buffer(InputList* list) {
 }
 
 // ---- Reading an input into the check. ----
+
+// What the pieces read ahead go to.
+struct AheadTaker {
+    InputList* list;
+    StreamCheck* check;
+    Progress* progress;
+};
+
+bool take_ahead(void* context, const unsigned char* data, size_t size) {
+    AheadTaker* taker = static_cast<AheadTaker*>(context);
+    bool more = check_piece(taker->list, taker->check, data, size);
+    progress_tick(taker->progress, taker->check->result.bytes_read,
+                  bytes_damaged(&taker->check->result));
+    return more && stop_requested == 0;
+}
+
+// Whether input is read ahead from offset: a file read around the cache,
+// at a whole page, with the ring's buffers to hand.
+bool reads_ahead(InputList* list, const OpenInput* input, uint64_t offset) {
+    if (!input->around_cache || !input->seekable || offset % 4096 != 0) {
+        return false;
+    }
+    if (list->ahead_buffers == nullptr) {
+        list->ahead_buffers = ahead_buffers();
+    }
+    return list->ahead_buffers != nullptr;
+}
 
 // Hands the unreadable bytes noted so far to the check, as far as the
 // limit allows.
@@ -115,6 +144,15 @@ CheckEnd check_one(InputList* list, OpenInput* input, StreamCheck* check, ReadFu
     while (!list->went_on && offset < limit) {
         if (stop_requested != 0) {
             return check_end_interrupted;
+        }
+        if (reads_ahead(list, input, offset)) {
+            AheadTaker taker = {list, check, progress};
+            uint64_t reached =
+                read_ahead(input, read, offset, limit, list->ahead_buffers, take_ahead, &taker);
+            if (reached != offset) {
+                offset = reached;
+                continue; // on from where reading ahead stopped, as the limit allows
+            }
         }
         int error = 0;
         // Whole pages, as a read around the cache takes them, up to the limit.

@@ -47,7 +47,8 @@ struct InputList {
     // read from its drive ("cannot open /dev/sdb: Permission denied"); empty
     // while every input so far reached its drive.
     char unreached_reason[4096 + 128];
-    unsigned char* read_buffer; // every read's, had at the first and kept
+    unsigned char* read_buffer;   // every read's, had at the first and kept
+    unsigned char* ahead_buffers; // the reads ahead's (read_ahead.h), had and kept likewise
 };
 
 // How an input was read, for the report ("around the cache (O_DIRECT)").

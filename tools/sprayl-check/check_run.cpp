@@ -119,6 +119,8 @@ void start_run(CheckRun* run, const CheckOptions* options, const GeneratorState*
 void end_run(CheckRun* run) {
     free_aligned_buffer(run->inputs.read_buffer);
     run->inputs.read_buffer = nullptr;
+    free_aligned_buffer(run->inputs.ahead_buffers);
+    run->inputs.ahead_buffers = nullptr;
     free_aligned_buffer(run->fill.work.read_back.buffer);
     run->fill.work.read_back.buffer = nullptr;
 }

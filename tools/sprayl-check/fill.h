@@ -19,7 +19,7 @@ constexpr size_t fill_stream_bytes = 64 * block_bytes;
 // made, where each fill file begins in it, and the reading back. Had once
 // for the run, however many fills it starts.
 struct FillWork {
-    unsigned char stream[fill_stream_bytes];
+    alignas(4096) unsigned char stream[fill_stream_bytes]; // aligned for writes around the cache
     uint64_t starts[max_inputs + 1]; // of each fill file, and where the last one ends
     ReadBack read_back;
 };
@@ -50,10 +50,11 @@ struct FillOutcome {
     uint64_t bytes_this_run; // written by this run
     double seconds;          // writing, flushing and reading back
     double read_back_seconds;
-    uint64_t pieces_read;  // pieces read back
-    bool interrupted;      // stopped by a stop request
-    bool stopped_early;    // a piece read back was not what was written
-    SampleFinding finding; // the first piece that was not
+    double generating_seconds; // of seconds, making the stream rather than writing it
+    uint64_t pieces_read;      // pieces read back
+    bool interrupted;          // stopped by a stop request
+    bool stopped_early;        // a piece read back was not what was written
+    SampleFinding finding;     // the first piece that was not
     FillStop stop;
     char why[512]; // why it stopped, in a few words ("the file system is full")
     char record_error[message_capacity]; // why the record could not be written, "" where it was

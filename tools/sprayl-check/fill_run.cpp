@@ -178,7 +178,10 @@ void print_fill_lines(const CheckRun* run) {
     char write_rate[32];
     char read_rate[32];
     format_size(outcome->bytes, size, sizeof size);
-    format_rate(bytes_per_second(outcome->bytes_this_run, outcome->seconds), write_rate,
+    // The drive's rate: over the writing, flushing and reading back, without
+    // the time this computer took to make the stream.
+    double drive_seconds = outcome->seconds - outcome->generating_seconds;
+    format_rate(bytes_per_second(outcome->bytes_this_run, drive_seconds), write_rate,
                 sizeof write_rate);
     format_rate(bytes_per_second(run->check.result.bytes_read, run->fill.read_seconds), read_rate,
                 sizeof read_rate);
@@ -193,6 +196,14 @@ void print_fill_lines(const CheckRun* run) {
                      " bytes (%s) of them by this run, %s\n",
                      outcome->bytes, size, outcome->files, outcome->bytes_this_run, this_run,
                      write_rate);
+    }
+    // Where making the stream took longer than the drive's part, this
+    // computer set the pace rather than the drive.
+    if (outcome->generating_seconds > drive_seconds) {
+        char making_rate[32];
+        format_rate(bytes_per_second(outcome->bytes_this_run, outcome->generating_seconds),
+                    making_rate, sizeof making_rate);
+        std::fprintf(out, "limited by this computer: %s\n", making_rate);
     }
     std::fprintf(out, "read back while writing: %" PRIu64 " pieces of %u KiB, %.2f s of %.2f s\n",
                  outcome->pieces_read, static_cast<unsigned>(sample_piece_bytes / 1024),

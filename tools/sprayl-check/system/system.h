@@ -152,6 +152,13 @@ intptr_t create_new_file(const char* path, int* error);
 // Writes up to size bytes; returns how many, or -1 with the error.
 int64_t write_file(intptr_t file, const unsigned char* data, size_t size, int* error);
 
+// Writes to file go around the cache from now on (on: O_DIRECT), or
+// through it again (off); around it, each write takes whole 4 KiB pages
+// from a buffer aligned to one, and is refused otherwise
+// (error_is_misalignment). Returns whether the file is written around the
+// cache now: false where the system or the file system does not do it.
+bool write_around_cache(intptr_t file, bool on);
+
 // Flushes the file to its device and closes it; returns 0 or the error.
 int flush_and_close(intptr_t file);
 

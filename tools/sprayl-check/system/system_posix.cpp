@@ -283,6 +283,19 @@ int64_t write_file(intptr_t file, const unsigned char* data, size_t size, int* e
     return written;
 }
 
+bool write_around_cache(intptr_t file, bool on) {
+    int fd = descriptor(file);
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0) {
+        return false;
+    }
+    int wanted = on ? flags | O_DIRECT : flags & ~O_DIRECT;
+    if (fcntl(fd, F_SETFL, wanted) != 0) {
+        return (flags & O_DIRECT) != 0;
+    }
+    return on;
+}
+
 int flush_and_close(intptr_t file) {
     int fd = descriptor(file);
     int error = fdatasync(fd) == 0 ? 0 : errno;

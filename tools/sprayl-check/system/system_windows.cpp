@@ -411,6 +411,12 @@ intptr_t create_new_file(const char* path, int* error) {
     return reinterpret_cast<intptr_t>(handle);
 }
 
+// A handle's buffering is chosen when it is opened: the fill files are
+// written through the cache here, as they were opened.
+bool write_around_cache(intptr_t, bool) {
+    return false;
+}
+
 int64_t write_file(intptr_t file, const unsigned char* data, size_t size, int* error) {
     DWORD written = 0;
     if (!WriteFile(handle_of(file), data, static_cast<DWORD>(size), &written, nullptr)) {

@@ -24,10 +24,12 @@ namespace {
 // next write goes.
 std::vector<std::string> open_paths;
 std::vector<uint64_t> write_places;
+std::vector<bool> around_cache; // whether the handle's writes go around the cache
 
 intptr_t handle_for(const std::string& path) {
     open_paths.push_back(path);
     write_places.push_back(0);
+    around_cache.push_back(false);
     return static_cast<intptr_t>(open_paths.size());
 }
 
@@ -88,8 +90,10 @@ void reset_scripted_system(uint64_t free_bytes) {
     scripted.free_bytes = free_bytes;
     scripted.free_files = no_file_limit;
     scripted.file_method = read_around_cache;
+    scripted.takes_writes_around_cache = true;
     open_paths.clear();
     write_places.clear();
+    around_cache.clear();
     stop_requested = 0;
 }
 
@@ -240,6 +244,16 @@ void free_aligned_buffer(unsigned char* buffer) {
     std::free(buffer);
 }
 
+// One after another, in this thread: a run that does not depend on how
+// threads take turns.
+unsigned run_side_by_side(unsigned count, void (*work)(void* context, unsigned index),
+                          void* context) {
+    for (unsigned i = 0; i < count; ++i) {
+        work(context, i);
+    }
+    return count;
+}
+
 intptr_t create_file(const char* path, int* error) {
     if (scripted.create_error != 0) {
         *error = scripted.create_error;
@@ -257,7 +271,23 @@ intptr_t create_new_file(const char* path, int* error) {
     return create_file(path, error);
 }
 
+bool write_around_cache(intptr_t file, bool on) {
+    around_cache[static_cast<size_t>(file - 1)] = on && scripted.takes_writes_around_cache;
+    return around_cache[static_cast<size_t>(file - 1)];
+}
+
 int64_t write_file(intptr_t file, const unsigned char* data, size_t size, int* error) {
+    if (around_cache[static_cast<size_t>(file - 1)]) {
+        if (reinterpret_cast<uintptr_t>(data) % 4096 != 0 || size % 4096 != 0) {
+            *error = EINVAL;
+            return -1;
+        }
+        if (size > scripted.free_bytes) {
+            *error = ENOSPC;
+            return -1;
+        }
+        ++scripted.writes_around_cache;
+    }
     // The scripted failures, stops and counts are of the data written: the
     // fill files and the reports, not the fill's record beside them.
     bool counted = !is_fill_record(path_of(file));

@@ -39,8 +39,13 @@ struct ScriptedSystem {
     // path; empty: none), with these bytes.
     std::string appears;
     std::vector<unsigned char> appearing_bytes;
-    unsigned writes;  // write calls to fill files so far
-    uint64_t written; // bytes written to fill files so far
+    // Whether files take writes around the cache; those are refused where
+    // they are not whole aligned 4 KiB pages (EINVAL), or where the room
+    // left does not take them whole (ENOSPC), as O_DIRECT's are.
+    bool takes_writes_around_cache;
+    unsigned writes_around_cache; // write calls taken around the cache so far
+    unsigned writes;              // write calls to fill files so far
+    uint64_t written;             // bytes written to fill files so far
 };
 
 extern ScriptedSystem scripted;

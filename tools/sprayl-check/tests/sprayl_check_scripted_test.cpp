@@ -142,6 +142,59 @@ TEST(ScriptedFill, EndsWhereTheFileSystemOrTheUserSaysAndKeepsOneStream) {
     }
 }
 
+// Fill files of whole pages are written around the cache where the file
+// system takes that; what it refuses, and the last bytes of a file system
+// whose room ends inside a page, go through the cache: the same stream,
+// every byte once, and a drive's error still stops the fill where it was.
+TEST(ScriptedFill, WritesAroundTheCacheLoseNothingAndKeepErrors) {
+    constexpr uint64_t mib = 1 << 20;
+    const struct {
+        const char* name;
+        uint64_t free_bytes;
+        bool takes_writes_around_cache;
+        uint64_t write_error_at; // EIO from there on; 0: none
+        unsigned stop_at_write;
+        bool filled;
+        uint64_t bytes;
+        bool around_cache; // some writes went around the cache
+    } cases[] = {
+        {"room for whole files", 3 * mib, true, 0, 0, true, 3 * mib, true},
+        {"the room ends inside a page", 2 * mib + 5000, true, 0, 0, true, 2 * mib + 5000, true},
+        {"no writes around the cache", 2 * mib + 5000, false, 0, 0, true, 2 * mib + 5000, false},
+        {"a drive error part-way", 3 * mib, true, mib + mib / 2, 0, false, mib + mib / 2, true},
+        {"a stop request", 8 * mib, true, 0, 2, true, 2 * mib, true},
+    };
+    const FillPlan whole_pages = {mib, false, 0, 0, nullptr};
+    for (const auto& c : cases) {
+        reset_scripted_system(c.free_bytes + fill_record_unit);
+        scripted.takes_writes_around_cache = c.takes_writes_around_cache;
+        scripted.write_error_at = c.write_error_at;
+        scripted.write_error = c.write_error_at != 0 ? EIO : 0;
+        scripted.stop_at_write = c.stop_at_write;
+        open_directory("fill", &folder);
+        unsigned char run[header_bytes];
+        run_header(&seed, run);
+        start_fill_record(&record, run, mib, 0, scripted.free_bytes, scripted.free_files);
+        Progress progress = {};
+        FillOutcome outcome;
+        char message[256] = "";
+        bool filled = fill_directory(&fill_work, &folder, &whole_pages, &seed, &record, &progress,
+                                     &outcome, message, sizeof message);
+        EXPECT_EQ(filled, c.filled) << c.name << ": " << message;
+        EXPECT_EQ(scripted.writes_around_cache > 0, c.around_cache) << c.name;
+        if (!c.filled) {
+            EXPECT_STREQ(message, "cannot write \"fill/sprayl-00002.bin\": Input/output error")
+                << c.name;
+        }
+        std::vector<unsigned char> stream = fill_stream();
+        ASSERT_EQ(stream.size(), c.bytes) << c.name;
+        check_start_run(&check, &seed);
+        check_bytes(&check, stream.data(), stream.size());
+        check_finish(&check, check_end_of_input, 0);
+        EXPECT_EQ(check.result.outcome, outcome_intact) << c.name;
+    }
+}
+
 TEST(ScriptedFill, TheRunningSystemsFileSystemIsNeverFilled) {
     const struct {
         const char* directory;
