@@ -101,7 +101,7 @@ bool hand_on(AheadRing* ring, AheadPiece* piece, std::unique_lock<std::mutex>* h
     }
     const unsigned char* data = slot_buffer(ring, ring->next_taken);
     held->unlock();
-    bool more = got == 0 || ring->take(ring->context, data, got);
+    bool more = got == 0 || ring->take(ring->context, data, static_cast<size_t>(got));
     held->lock();
     ring->end = offset + got;
     piece->state = piece_free;
