@@ -151,8 +151,8 @@ void print_report(const SpeedRun* run) {
     std::fprintf(out, "speed of: \"%s\", %s written and read back in a scratch file, %s\n",
                  run->options.speed_directory, size,
                  run->around_cache ? "around the system's cache"
-                                   : "through the system's cache (the file system refuses to be"
-                                     " passed): the figures may be the memory's");
+                                   : "through the system's cache (it cannot be passed here):"
+                                     " the figures may be the memory's");
     write_cliff_line(&work.cliff, work.size, write_line, out);
     write_speed_lines(&work.figures, work.deep_queue, write_line, out);
     if (run->options.claims != nullptr) {

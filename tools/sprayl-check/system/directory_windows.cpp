@@ -124,7 +124,7 @@ intptr_t create_scratch_in(const OpenDirectory* directory, const char* name, boo
     DWORD around = FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH;
     HANDLE handle = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                 CREATE_NEW, around, nullptr);
-    *around_cache = handle != INVALID_HANDLE_VALUE;
+    *around_cache = handle != INVALID_HANDLE_VALUE && !runs_under_wine();
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER) {
         handle = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);

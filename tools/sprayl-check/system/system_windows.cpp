@@ -106,14 +106,6 @@ void find_file_system(const char* path, FileSystemInfo* info) {
     }
 }
 
-// Wine hands a file's reads to Linux through its page cache whatever the
-// flags: it does not pass FILE_FLAG_NO_BUFFERING on (as O_DIRECT), so what
-// is read may come from memory. Its ntdll says who it is.
-bool runs_under_wine() {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 // Under wine, Linux runs from the file system at "/" (wine's Z:\), which
 // is not the volume of the Windows directory (C:\, a folder of the wine
 // prefix): a fill there would fill the disk of the system that runs wine.
@@ -135,6 +127,11 @@ BOOL WINAPI on_console_event(DWORD) {
 }
 
 } // namespace
+
+bool runs_under_wine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 
 // ---- Errors ----
 

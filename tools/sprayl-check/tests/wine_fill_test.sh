@@ -121,6 +121,18 @@ run_check "resumed fill" 3 unconfirmed --fill "$(win "$folder")" --resume --file
 run_check "resumed fill's folder" 3 unconfirmed "$(win "$folder")"
 mkdir "$point/empty"
 run_check "resume of nothing" 2 failed --fill "$(win "$point/empty")" --resume
+rm -r "$folder"
+
+# The speed test: its scratch file made and removed, the user's file as it
+# was. Wine writes and reads through the page cache of Linux whatever the
+# flags, so the figures may be the memory's: unconfirmed, exit 3.
+echo mine > "$point/empty/user.txt"
+run_check "speed test" 3 unconfirmed --speed "$(win "$point")" --size 16M
+for line in "sequential write" "sequential read" "random 4 KiB reads" "random 4 KiB writes" classes; do
+    tr -d '\r' < "$scratch/out" | grep -q "^$line: " || fail "speed test: no \"$line:\" line"
+done
+[ -z "$(find "$point" -name '.sprayl-speed-*')" ] && [ "$(cat "$point/empty/user.txt")" = mine ] ||
+    fail "speed test: the scratch file stayed or the user's file changed"
 
 # --- exFAT (a file system in user space, as Windows sticks come) -----------
 mount_image exfat 32M exfat || cannot_run "cannot make and mount an exFAT image"
