@@ -1,6 +1,7 @@
 #include "replug.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace probe_internal {
 
@@ -49,6 +50,17 @@ void settle_event(Probe* probe) {
         }
         gap = std::max(gap, entry.offset - std::min(entry.offset, held));
         held = std::max(held, std::min(entry.offset + entry.length, at_most));
+    }
+    // The write it failed reached the end of what it claims: the drive may
+    // hold all of it, and a drive that gives up there is not shown to hold
+    // less. It failed: the probe stops and names no capacity.
+    if (at_most + probe->sector >= probe->size) {
+        char what[128];
+        std::snprintf(what, sizeof what, "the drive %s at a write at byte %llu",
+                      probe->event == past_gone ? "stopped answering" : "turned read-only",
+                      static_cast<unsigned long long>(probe->event_at));
+        fail(probe, probe_stopped_by_drive, what);
+        return;
     }
     result->past = probe->event;
     result->capacity = held;

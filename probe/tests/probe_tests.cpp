@@ -505,6 +505,50 @@ TEST(ProbeStops, AProbeStoppedEarlyNamesNoCapacityAndRestoresEverything) {
     }
 }
 
+// A drive that holds all it claims but goes away at some write: where the
+// write it failed reached the end of what it claims, it is not shown to
+// hold less, and the probe stops, naming no capacity; where it named one,
+// the range lies below the claim. Never "genuine". Each write of the
+// search is the one it fails at.
+TEST(ProbeStops, ADriveThatGoesAwayIsNamedOnlyForWhatItShowed) {
+    const FakeDriveSetup setup = {"genuine",    64 * MiB, 64 * MiB, 0,
+                                  fake_genuine, 512,      0,        content_user};
+    static FakeDrive drive;
+    make_fake_drive(&drive, &setup);
+    ProbeDevice device = fake_device(&drive);
+    FakeBackup backup = {};
+    BackupSink sink = fake_backup_sink(&backup);
+    ProbeOptions options = options_for("fake");
+    ProbeResult result;
+    char message[512] = "";
+    // The writes of the search: a probe that saves nothing writes nothing
+    // back (a drive gone while its data is written back is the kill test's).
+    options.destructive = true;
+    ASSERT_TRUE(probe_drive(&device, &sink, &options, &result, message, sizeof message));
+    options.destructive = false;
+    const uint64_t writes = drive.writes;
+    int stopped = 0;
+    for (uint64_t gone_at = 0; gone_at < writes; ++gone_at) {
+        SCOPED_TRACE("gone at write " + std::to_string(gone_at));
+        make_fake_drive(&drive, &setup);
+        drive.setup.gone_at_write = static_cast<int64_t>(gone_at);
+        backup = {};
+        message[0] = '\0';
+        EXPECT_FALSE(probe_drive(&device, &sink, &options, &result, message, sizeof message));
+        EXPECT_NE(result.end == probe_finished && result.past == past_nothing, true) << message;
+        if (result.end == probe_finished) {
+            EXPECT_GT(result.capacity_at_most, 0u) << message;
+            EXPECT_LT(result.capacity_at_most + result.sector_size, 64 * MiB) << message;
+        } else {
+            EXPECT_EQ(result.end, probe_stopped_by_drive) << message;
+            EXPECT_EQ(result.capacity, 0u);
+            ++stopped;
+        }
+    }
+    // The witness at the top is written in the first pass.
+    EXPECT_GT(stopped, 0);
+}
+
 // A stop request part way: everything is written back before it returns;
 // one that comes during the last round is too late to stop it.
 TEST(ProbeStop, AStopRequestRestoresAndSaysSo) {
