@@ -51,10 +51,17 @@ void settle_event(Probe* probe) {
         gap = std::max(gap, entry.offset - std::min(entry.offset, held));
         held = std::max(held, std::min(entry.offset + entry.length, at_most));
     }
-    // The write it failed reached the end of what it claims: the drive may
-    // hold all of it, and a drive that gives up there is not shown to hold
-    // less. It failed: the probe stops and names no capacity.
-    if (at_most + probe->sector >= probe->size) {
+    // A drive that gives up at its first write past what it holds has taken
+    // every write below and none above. Where the write it failed reached
+    // the end of what it claims, it may hold all of it; where it had taken
+    // a write above that one, it was not past what it holds there. Either
+    // way it is not shown to hold less: it failed, and the probe stops and
+    // names no capacity.
+    uint64_t failed_end = probe->event_at + probe->sector;
+    bool took_above =
+        std::any_of(probe->write_log.begin(), probe->write_log.end(),
+                    [failed_end](const WriteEntry& entry) { return entry.offset >= failed_end; });
+    if (at_most + probe->sector >= probe->size || took_above) {
         char what[128];
         std::snprintf(what, sizeof what, "the drive %s at a write at byte %llu",
                       probe->event == past_gone ? "stopped answering" : "turned read-only",
