@@ -520,11 +520,14 @@ void restore_at_end(Probe* probe) {
     }
     // A drive that turned read-only or stopped answering, not plugged in
     // again: nothing can be written back now; the backup holds it all.
-    bool writable = probe->event == past_nothing || probe->back;
+    bool writable = (probe->event == past_nothing || probe->back) && !probe->foreign;
     result->restored = writable && restore_saved(probe->device, &options->run, &probe->saved,
                                                  trusted, &result->restore);
     if (!writable) {
         size_t used = std::strlen(probe->message);
+        if (probe->foreign) { // the failure says so; the backup holds the data
+            return;
+        }
         std::snprintf(probe->message + used, probe->capacity - used,
                       "%sthe drive %s: unplug it, plug it in again and restore its data from the"
                       " backup",

@@ -75,6 +75,10 @@ struct Probe {
     PastCapacity event;
     uint64_t event_at;
     bool back; // after such an event: unplugged and plugged in again, it answers
+    // The drive that came back after a replug does not hold the probe's
+    // first write: another drive, or one that lost it all. Nothing more is
+    // written to it.
+    bool foreign;
     char* message;
     size_t capacity;
 };

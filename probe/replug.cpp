@@ -12,6 +12,17 @@ bool ask_replug(Probe* probe, const char* why) {
     }
     bool back = device->replug(device->context, why);
     probe->result->replugged = probe->result->replugged || back;
+    // The drive that answers now is the one probed only if it holds the
+    // probe's first write, which the drive took below anything it lost:
+    // another drive of the same size and name must not be written to.
+    if (back && !probe->write_log.empty() &&
+        look_at(probe, probe->write_log.front().offset).kind != sector_own) {
+        probe->foreign = true;
+        fail(probe, probe_stopped_by_drive,
+             "the drive that came back does not hold what the probe wrote first: it is not the"
+             " drive probed, or it lost everything; nothing more was written to it");
+        return false;
+    }
     return back && !should_stop(probe);
 }
 

@@ -88,6 +88,9 @@ ProbeDevice fake_replugging_device(FakeReplug* replug) {
             return false;
         }
         replug_fake_drive(user->drive);
+        if (user->other != nullptr) {
+            user->drive = user->other;
+        }
         return true;
     };
     return device;

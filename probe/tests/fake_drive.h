@@ -39,7 +39,8 @@ struct FakeReplug {
     FakeDrive* drive;
     int comes_back;
     int asked;
-    std::string why; // of the last request
+    std::string why;            // of the last request
+    FakeDrive* other = nullptr; // plugged in instead, where not null
 };
 
 // The drive as the probe sees it, the replug asked for through it.

@@ -119,4 +119,49 @@ INSTANTIATE_TEST_SUITE_P(Replugs, ReplugTable, ::testing::ValuesIn(replug_cases)
                              return name;
                          });
 
+// Another drive of the same size plugged in when the probe asks for a
+// replug (the same name, no serial to tell them apart): the probe writes
+// nothing to it, and the drive probed keeps its data in the backup.
+TEST(Replug, AnotherDrivePluggedInIsNotWrittenTo) {
+    const FakeDriveSetup setups[] = {big_cache, genuine, stops_past(fake_turns_read_only),
+                                     stops_past(fake_drops_off)};
+    for (const FakeDriveSetup& setup : setups) {
+        SCOPED_TRACE(setup.name);
+        static FakeDrive drive;
+        static FakeDrive other;
+        make_fake_drive(&drive, &setup);
+        make_fake_drive(&other, &genuine);
+        FakeReplug user = {&drive, 1, 0, "", &other};
+        ProbeDevice device = fake_replugging_device(&user);
+        FakeBackup backup = {};
+        BackupSink sink = fake_backup_sink(&backup);
+        ProbeOptions options = {replug_run, "fake", false, nullptr};
+        ProbeResult result;
+        char message[512] = "";
+        EXPECT_FALSE(probe_drive(&device, &sink, &options, &result, message, sizeof message));
+        EXPECT_EQ(user.asked, 1);
+        EXPECT_EQ(result.end, probe_stopped_by_drive) << message;
+        EXPECT_EQ(other.writes, 0u);
+        uint64_t first_difference;
+        EXPECT_TRUE(storage_intact(&other, &first_difference)) << first_difference;
+        // The drive probed, plugged in again, is restored from the backup
+        // (one that gives up at a write past what it holds would give up
+        // again at the restore's writes there, which only a capacity found
+        // leaves out).
+        if (setup.write_past != fake_takes_writes) {
+            continue;
+        }
+        replug_fake_drive(&drive);
+        BackupContents contents;
+        ASSERT_TRUE(parse_backup(backup.bytes.data(), backup.bytes.size(), &contents, message,
+                                 sizeof message))
+            << message;
+        RestoreOutcome outcome;
+        ProbeDevice plain = fake_device(&drive);
+        EXPECT_TRUE(
+            restore_from_backup(&plain, "fake", &contents, &outcome, message, sizeof message));
+        EXPECT_TRUE(storage_intact(&drive, &first_difference)) << first_difference;
+    }
+}
+
 } // namespace
