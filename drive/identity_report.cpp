@@ -202,14 +202,6 @@ void put_classes_line(ReportLines* lines, const SdClasses* classes) {
     put_line(lines);
 }
 
-void json_text_or_null(JsonText* json, const char* key, const char* text) {
-    if (text[0] == '\0') {
-        json_null(json, key);
-    } else {
-        json_string(json, key, text);
-    }
-}
-
 void write_usb_json(JsonText* json, const DriveIdentity* identity) {
     if (!identity->usb) {
         json_null(json, "usb");
@@ -218,9 +210,9 @@ void write_usb_json(JsonText* json, const DriveIdentity* identity) {
     json_begin_object(json, "usb");
     json_uint(json, "vendor_id", identity->usb_vendor_id);
     json_uint(json, "product_id", identity->usb_product_id);
-    json_text_or_null(json, "manufacturer", identity->usb_manufacturer);
-    json_text_or_null(json, "product", identity->usb_product);
-    json_text_or_null(json, "serial", identity->usb_serial);
+    json_string_or_null(json, "manufacturer", identity->usb_manufacturer);
+    json_string_or_null(json, "product", identity->usb_product);
+    json_string_or_null(json, "serial", identity->usb_serial);
     json_end_object(json);
 }
 
@@ -269,8 +261,8 @@ void write_card_json(JsonText* json, const IdentityFacts* facts) {
     }
     json_begin_object(json, "card");
     json_string(json, "type", identity->card_type);
-    json_text_or_null(json, "cid", identity->cid);
-    json_text_or_null(json, "csd", identity->csd);
+    json_string_or_null(json, "cid", identity->cid);
+    json_string_or_null(json, "csd", identity->csd);
     write_cid_json(json, facts);
     if (facts->has_csd) {
         json_uint(json, "csd_version", facts->csd.structure + 1u);
@@ -329,11 +321,11 @@ void write_identity_json(JsonText* json, const char* key, const DriveIdentity* i
     }
     IdentityFacts facts = facts_of(identity, today);
     json_begin_object(json, key);
-    json_text_or_null(json, "bus", identity->bus);
-    json_text_or_null(json, "vendor", identity->vendor);
-    json_text_or_null(json, "model", identity->model);
-    json_text_or_null(json, "revision", identity->revision);
-    json_text_or_null(json, "serial", identity->serial);
+    json_string_or_null(json, "bus", identity->bus);
+    json_string_or_null(json, "vendor", identity->vendor);
+    json_string_or_null(json, "model", identity->model);
+    json_string_or_null(json, "revision", identity->revision);
+    json_string_or_null(json, "serial", identity->serial);
     json_uint(json, "size", identity->size);
     write_usb_json(json, identity);
     write_card_json(json, &facts);

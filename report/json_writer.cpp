@@ -213,3 +213,19 @@ void json_bool(JsonText* json, const char* key, bool value) {
 void json_null(JsonText* json, const char* key) {
     put_value(json, key, "null");
 }
+
+void json_string_or_null(JsonText* json, const char* key, const char* value) {
+    if (value == nullptr || value[0] == '\0') {
+        json_null(json, key);
+    } else {
+        json_string(json, key, value);
+    }
+}
+
+void json_uint_or_null(JsonText* json, const char* key, bool known, uint64_t value) {
+    if (known) {
+        json_uint(json, key, value);
+    } else {
+        json_null(json, key);
+    }
+}

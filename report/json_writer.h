@@ -34,6 +34,10 @@ void json_int(JsonText* json, const char* key, int64_t value);
 void json_decimal(JsonText* json, const char* key, double value);
 void json_bool(JsonText* json, const char* key, bool value);
 void json_null(JsonText* json, const char* key);
+// A value where there is one, null where there is none: a string that is
+// empty or nullptr, a number that is not known.
+void json_string_or_null(JsonText* json, const char* key, const char* value);
+void json_uint_or_null(JsonText* json, const char* key, bool known, uint64_t value);
 
 // Writes text as a JSON string, quotes and all: valid UTF-8 as it is, with
 // quote, backslash and control characters escaped (\n, \t, ..., \u001b,

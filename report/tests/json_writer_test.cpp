@@ -75,10 +75,16 @@ TEST(JsonText, MembersItemsAndNestingAreSeparated) {
     json_null(&json, nullptr);
     json_decimal(&json, nullptr, 0.5);
     json_decimal(&json, nullptr, 1.0 / 0.0);
+    json_string_or_null(&json, nullptr, "");
+    json_string_or_null(&json, nullptr, nullptr);
+    json_string_or_null(&json, nullptr, "x");
+    json_uint_or_null(&json, nullptr, false, 7);
+    json_uint_or_null(&json, nullptr, true, 0);
     json_end_array(&json);
     json_end_object(&json);
     EXPECT_EQ(text, "{\n  \"n\": 18446744073709551615,\n  \"shift\": -999,\n  \"empty\": [],\n"
-                    "  \"items\": [\n    true,\n    null,\n    0.500000,\n    null\n  ]\n}\n");
+                    "  \"items\": [\n    true,\n    null,\n    0.500000,\n    null,\n    null,\n"
+                    "    null,\n    \"x\",\n    null,\n    0\n  ]\n}\n");
 }
 
 // What the writer writes, the reader gives back: every kind of value,

@@ -10,8 +10,8 @@
 
 namespace {
 
-const char* const mode_names[run_mode_count] = {"stream", "files", "directory", "fill", "probe",
-                                                 "speed"};
+const char* const mode_names[run_mode_count] = {"stream", "files", "directory",
+                                                "fill",   "probe", "speed"};
 
 // The tokens that every document begins with, as write_run_json and
 // write_version make it; "#" stands for a number.
@@ -59,16 +59,8 @@ void write_fill(JsonText* json, const RunRecord* run) {
     json_uint(json, "files", run->fill->files);
     json_decimal(json, "seconds", run->fill->seconds);
     json_bool(json, "interrupted", run->fill->interrupted);
-    if (run->fill->why[0] != '\0') {
-        json_string(json, "why_it_ended", run->fill->why);
-    } else {
-        json_null(json, "why_it_ended");
-    }
-    if (run->drive_verdict[0] != '\0') {
-        json_string(json, "drive_verdict", run->drive_verdict);
-    } else {
-        json_null(json, "drive_verdict");
-    }
+    json_string_or_null(json, "why_it_ended", run->fill->why);
+    json_string_or_null(json, "drive_verdict", run->drive_verdict);
     json_end_object(json);
 }
 
@@ -261,16 +253,8 @@ void write_run_head(JsonText* json, RunMode mode, RunOutcome outcome, const char
     json_string(json, "mode", mode_names[mode]);
     json_string(json, "result", run_outcome_word(outcome));
     json_int(json, "exit_code", run_exit_code(outcome));
-    if (verdict == nullptr) {
-        json_null(json, "verdict");
-    } else {
-        json_string(json, "verdict", verdict);
-    }
-    if (error[0] == '\0') {
-        json_null(json, "error");
-    } else {
-        json_string(json, "error", error);
-    }
+    json_string_or_null(json, "verdict", verdict);
+    json_string_or_null(json, "error", error);
 }
 
 void write_check_members_absent(JsonText* json) {

@@ -45,28 +45,22 @@ const char* kind_word(const ProbeResult* result) {
     return result->past == past_nothing ? "genuine" : "fake";
 }
 
-void uint_or_null(JsonText* json, const char* key, bool known, uint64_t value) {
-    if (known) {
-        json_uint(json, key, value);
-    } else {
-        json_null(json, key);
-    }
-}
-
 void write_findings(JsonText* json, const ProbeResult* result) {
     bool finished = result->end == probe_finished;
     bool less = finished && result->past != past_nothing;
-    uint_or_null(json, "capacity", finished, result->capacity);
-    uint_or_null(json, "capacity_at_most", finished && result->capacity_at_most > 0,
-                 result->capacity_at_most);
-    uint_or_null(json, "second_capacity", finished && result->unstable, result->second_capacity);
+    json_uint_or_null(json, "capacity", finished, result->capacity);
+    json_uint_or_null(json, "capacity_at_most", finished && result->capacity_at_most > 0,
+                      result->capacity_at_most);
+    json_uint_or_null(json, "second_capacity", finished && result->unstable,
+                      result->second_capacity);
     if (finished) {
         json_string(json, "past_capacity", past_word(result->past));
     } else {
         json_null(json, "past_capacity");
     }
-    uint_or_null(json, "wrap_distance", less && result->past == past_wraps, result->wrap_distance);
-    uint_or_null(json, "low_area", less && result->past == past_wraps, result->low_area);
+    json_uint_or_null(json, "wrap_distance", less && result->past == past_wraps,
+                      result->wrap_distance);
+    json_uint_or_null(json, "low_area", less && result->past == past_wraps, result->low_area);
     if (!finished) {
         json_null(json, "cache");
         json_null(json, "looked");
@@ -75,12 +69,12 @@ void write_findings(JsonText* json, const ProbeResult* result) {
     json_begin_object(json, "cache");
     json_bool(json, "measured", result->cache_measured);
     json_uint(json, "bytes", result->cache_bytes);
-    uint_or_null(json, "at_most", result->cache_at_most > 0, result->cache_at_most);
+    json_uint_or_null(json, "at_most", result->cache_at_most > 0, result->cache_at_most);
     // No cache up to this size can have hidden a loss; a replug that read
     // the drive back as written rules out a cache of any size.
     bool any = result->cache_ruled_out == UINT64_MAX;
-    uint_or_null(json, "ruled_out_up_to", !any && result->cache_ruled_out > 0,
-                 result->cache_ruled_out);
+    json_uint_or_null(json, "ruled_out_up_to", !any && result->cache_ruled_out > 0,
+                      result->cache_ruled_out);
     json_bool(json, "ruled_out_by_replug", any);
     json_end_object(json);
     json_bool(json, "replugged", result->replugged);
