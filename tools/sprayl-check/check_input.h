@@ -49,6 +49,7 @@ struct InputList {
     char unreached_reason[4096 + 128];
     unsigned char* read_buffer;   // every read's, had at the first and kept
     unsigned char* ahead_buffers; // the reads ahead's (read_ahead.h), had and kept likewise
+    double checking_seconds;      // spent in the check itself, apart from reading
 };
 
 // How an input was read, for the report ("around the cache (O_DIRECT)").

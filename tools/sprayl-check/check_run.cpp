@@ -142,6 +142,7 @@ CheckEnd read_inputs(CheckRun* run, uint64_t expected_size) {
     }
     run->check_ran = true;
     run->message[0] = '\0';
+    inputs->checking_seconds = 0;
     CheckEnd end =
         check_inputs(inputs, check, read_input, &progress, run->message, sizeof run->message);
     progress_end(&progress, check->result.bytes_read, bytes_damaged(&check->result));

@@ -89,6 +89,7 @@ void write_output_file(CheckRun* run, const OutputTarget* target,
 void print_profiles(const CheckRun* run) {
     write_profile(&run->write_rates, "write", write_line, run->report_out);
     write_profile(&run->read_rates, "read", write_line, run->report_out);
+    write_pace_limit(&run->read_rates, run->inputs.checking_seconds, write_line, run->report_out);
 }
 
 // The text report of a run whose check ran, then what the check has to

@@ -235,6 +235,22 @@ void write_profile(const RateTable* table, const char* what, ReportWriter write,
     put_stalls(&lines, table, what);
 }
 
+void write_pace_limit(const RateTable* table, double working_seconds, ReportWriter write,
+                      void* context) {
+    double seconds = 0;
+    for (uint32_t i = 0; i < table->count; ++i) {
+        seconds += table->seconds[i];
+    }
+    if (table->noted == 0 || working_seconds <= seconds - working_seconds) {
+        return;
+    }
+    char rate[size_text_capacity];
+    char line[64];
+    format_rate(bytes_per_second(table->noted, working_seconds), rate, sizeof rate);
+    std::snprintf(line, sizeof line, "limited by this computer: %s\n", rate);
+    write(context, line);
+}
+
 SpeedCliff table_cliff(const RateTable* table) {
     RateProfile profile = {table->bytes, table->seconds, table->count, table->stretch_bytes};
     return find_cliff(&profile);

@@ -91,6 +91,13 @@ uint32_t slowest_stretch(const RateTable* table);
 // slowest stretch and the stalled writes. Nothing for an empty table.
 void write_profile(const RateTable* table, const char* what, ReportWriter write, void* context);
 
+// "limited by this computer: N GB/s", this computer's own rate, where its
+// work on the bytes (checking them: working_seconds of the table's time)
+// took longer than the waiting for the drive: the pace was not the
+// drive's. Nothing otherwise, and nothing for an empty table.
+void write_pace_limit(const RateTable* table, double working_seconds, ReportWriter write,
+                      void* context);
+
 // Where the table's rate falls off for good (speed_cliff.h), and the rate
 // before and after.
 SpeedCliff table_cliff(const RateTable* table);

@@ -172,4 +172,30 @@ TEST(PlotAxes, TicksOfOneTwoOrFiveTimesAPowerOfTen) {
     }
 }
 
+// This computer set the pace where checking took longer than the waiting
+// for the drive: 2 GiB read at 1000 MB/s took 2.147 s in all.
+TEST(Profile, TheComputersPaceIsNamedWhereItWasSlowerThanTheDrive) {
+    struct Case {
+        double checking_seconds;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, ""},
+        {1.0, ""},                                        // the drive's wait was longer
+        {1.07, ""},                                       // not quite half
+        {1.08, "limited by this computer: 1.99 GB/s\n"},  // more than half
+        {2.147, "limited by this computer: 1.00 GB/s\n"}, // no waiting at all
+    };
+    for (const Case& c : cases) {
+        fill_table(gib, {1000, 1000});
+        std::string text;
+        write_pace_limit(&table, c.checking_seconds, append_line, &text);
+        EXPECT_EQ(text, c.text) << c.checking_seconds;
+    }
+    rates_start(&table, gib, 0);
+    std::string text;
+    write_pace_limit(&table, 1.0, append_line, &text);
+    EXPECT_EQ(text, "");
+}
+
 } // namespace
