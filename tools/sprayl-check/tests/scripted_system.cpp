@@ -121,6 +121,10 @@ bool error_is_drive_failure(int error) {
     return error == EIO;
 }
 
+bool error_is_write_protected(int error) {
+    return error == EROFS;
+}
+
 bool error_is_gone(int error) {
     return error == ENOTCONN;
 }
