@@ -1,5 +1,6 @@
 #include "fill_start.h"
 
+#include "fill_capacity.h"
 #include "input_report.h"
 #include "report_text.h"
 #include "stream_position.h"
@@ -188,18 +189,6 @@ bool run_to_resume(const OpenDirectory* directory, RecordState state, const Fill
                              message, capacity);
     }
     return true;
-}
-
-// Where the stream that check read stops being intact.
-uint64_t intact_end_of(const CheckResult* result) {
-    uint64_t intact_end = result->bytes_read;
-    if (result->stretch_count > 0) {
-        intact_end = result->stretches[0].start;
-    }
-    if (result->slip_count > 0 && result->slips[0].offset < intact_end) {
-        intact_end = result->slips[0].offset;
-    }
-    return intact_end;
 }
 
 // Cuts the last of files back so that the stream ends at intact_end (its
