@@ -304,7 +304,8 @@ int64_t write_file(intptr_t file, const unsigned char* data, size_t size, int* e
         return -1;
     }
     bool failing = counted && scripted.write_error != 0;
-    if (failing && scripted.written >= scripted.write_error_at) {
+    if ((failing && scripted.written >= scripted.write_error_at) || scripted.turned_read_only) {
+        scripted.turned_read_only = scripted.read_only_after_error;
         *error = scripted.write_error;
         return -1;
     }
