@@ -125,8 +125,9 @@ FillStop fail_at(const OpenDirectory* directory, const char* action, const char*
 // What the drive under directory did, after a write there failed with
 // error: it stopped answering (no read of it answers), or turned
 // read-only (it answers reads, the error was the device's, and the
-// record, written again now, is refused too); else past_nothing, and the
-// failure is the fill's error as before.
+// record, written again now, is refused too: so far as the fill can tell
+// here; the check of what it took tells whether it kept it); else
+// past_nothing, and the failure is the fill's error as before.
 PastCapacity drive_event_at(const OpenDirectory* directory, const FillRecord* record, int error) {
     int state_error = 0;
     DirectoryState state = directory_state(directory, &state_error);
@@ -152,12 +153,37 @@ FillStop write_failed(const OpenDirectory* directory, const FillRecord* record, 
     }
     char text[error_text_capacity];
     error_text(error, text, sizeof text);
-    std::snprintf(message, capacity, "the drive under \"%s\" %s at a write of \"%s\" (%s)",
-                  directory->path, event == past_gone ? "stopped answering" : "turned read-only",
+    // Taking no writes may also be a file system that broke; the check of
+    // what the drive took tells the two apart.
+    std::snprintf(message, capacity, "the drive under \"%s\" %s a write of \"%s\" (%s)",
+                  directory->path,
+                  event == past_gone ? "stopped answering at"
+                                     : "took no more writes, the fill's record's neither, from",
                   path, text);
     outcome->event = event;
     outcome->bytes_before = bytes_before;
     return stop_drive_event;
+}
+
+// Ends the fill where the flush of path failed with error: on the drive's
+// event where it stopped answering or took no more writes (only where
+// event_possible), failed where the directory went away, else on the
+// flush's failure, whose loss the check shows.
+FillStop flush_failed(const OpenDirectory* directory, const FillRecord* record, const char* path,
+                      int error, uint64_t bytes_before, bool event_possible, FillOutcome* outcome,
+                      char* message, size_t capacity) {
+    if (event_possible && write_failed(directory, record, "flush", path, error, bytes_before,
+                                       outcome, message, capacity) == stop_drive_event) {
+        return stop_drive_event;
+    }
+    if (directory_gone(directory, message, capacity)) {
+        return stop_failed;
+    }
+    char text[error_text_capacity];
+    error_text(error, text, sizeof text);
+    std::snprintf(message, capacity, "cannot flush \"%s\": %s", path, text);
+    std::snprintf(outcome->why, sizeof outcome->why, "%s", message);
+    return stop_flush_failed;
 }
 
 // Writes the record. Where it cannot be written, the fill stops if the
@@ -328,25 +354,23 @@ FillStop fill_next_file(FillWork* work, const OpenDirectory* directory, const Fi
     if (flush_error != 0 && error_is_full(flush_error)) {
         stop = full_stop(directory, false, flush_error, outcome);
     } else if (flush_error != 0) {
-        // The filling ends here; what the device lost shows in the check,
-        // unless the directory went away.
-        if (write_failed(directory, record, "flush", path, flush_error, before, outcome, message,
-                         capacity) == stop_drive_event) {
-            return stop_drive_event;
+        stop = flush_failed(directory, record, path, flush_error, before, true, outcome, message,
+                            capacity);
+        if (stop == stop_failed || (stop == stop_drive_event && outcome->event == past_gone)) {
+            return stop;
         }
-        if (directory_gone(directory, message, capacity)) {
-            return stop_failed;
-        }
-        char text[error_text_capacity];
-        error_text(flush_error, text, sizeof text);
-        std::snprintf(message, capacity, "cannot flush \"%s\": %s", path, text);
-        std::snprintf(outcome->why, sizeof outcome->why, "%s", message);
-        stop = stop_flush_failed;
     }
     if (stop != stop_interrupted && !outcome->finding.found) {
         stop = read_back_after(work, directory, plan, stop, outcome, message, capacity);
     }
-    if (stop != stop_failed &&
+    // A drive that lost what it was given broke its file system: the
+    // samples' finding, not the writes it refused, is what the fill found.
+    if (stop == stop_drive_event && outcome->finding.found) {
+        outcome->event = past_nothing;
+        stop = flush_failed(directory, record, path, flush_error, before, false, outcome, message,
+                            capacity);
+    }
+    if (stop != stop_failed && stop != stop_drive_event &&
         save_record(directory, record, outcome, message, capacity) == stop_failed) {
         return stop_failed;
     }

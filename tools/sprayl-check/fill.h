@@ -58,7 +58,8 @@ struct FillOutcome {
     bool stopped_early;        // a piece read back was not what was written
     SampleFinding finding;     // the first piece that was not
     FillStop stop;
-    PastCapacity event;    // stop_drive_event: past_read_only or past_gone; else past_nothing
+    PastCapacity event;    // stop_drive_event: past_gone, or past_read_only where the check
+                           // of what the drive took finds it kept it; else past_nothing
     uint64_t bytes_before; // stop_drive_event: the bytes of the files written, flushed and
                            // sampled before the write that failed
     char why[512];         // why it stopped, in a few words ("the file system is full")

@@ -196,7 +196,10 @@ void run_fill(CheckRun* run) {
     find_drive_verdict(run);
     fill->read_seconds = clock_seconds() - started;
     judge_the_check(run, end, false);
-    if (outcome.event != past_nothing) {
+    // A drive that turned read-only keeps what it took; where the check
+    // found damage, the file system broke on a drive that lost data, and
+    // the damage is the verdict.
+    if (outcome.event != past_nothing && !check_found_damage(&run->check.result)) {
         judge_drive_event(run, true);
     }
 }

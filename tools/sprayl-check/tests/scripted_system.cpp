@@ -333,7 +333,14 @@ int64_t write_file(intptr_t file, const unsigned char* data, size_t size, int* e
 }
 
 int flush_and_close(intptr_t file) {
-    return gone() ? scripted.gone_error : !is_fill_record(path_of(file)) ? scripted.flush_error : 0;
+    if (gone()) {
+        return scripted.gone_error;
+    }
+    if (is_fill_record(path_of(file))) {
+        return scripted.turned_read_only ? scripted.write_error : 0;
+    }
+    scripted.turned_read_only |= scripted.flush_error != 0 && scripted.read_only_after_error;
+    return scripted.flush_error;
 }
 
 int close_file(intptr_t) {

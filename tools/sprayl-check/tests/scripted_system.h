@@ -23,9 +23,9 @@ struct ScriptedSystem {
     uint64_t write_error_at;
     int write_error;
     int flush_error;
-    // Whether the first failed write leaves every write after it failing
-    // too, the record's as well, as on a drive that turned read-only; and
-    // whether it has.
+    // Whether the first failed write or flush leaves every write after it
+    // failing too (with write_error), the record's as well, as on a drive
+    // that turned read-only; and whether it has.
     bool read_only_after_error;
     bool turned_read_only;
     unsigned stop_at_write;

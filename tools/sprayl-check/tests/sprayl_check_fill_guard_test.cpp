@@ -607,6 +607,7 @@ struct DriveEventCase {
     PastCapacity event;
     uint32_t files; // fill files there when it stopped, the failed one where bytes went in
     const char* message;
+    uint64_t bytes_before = 2 * file_size; // vouched for: the files before the failed one
 };
 
 const DriveEventCase drive_event_cases[] = {
@@ -626,7 +627,8 @@ const DriveEventCase drive_event_cases[] = {
          scripted.read_only_after_error = true;
      },
      stop_drive_event, past_read_only, 3,
-     "the drive under \"fill\" turned read-only at a write of \"fill/sprayl-00003.bin\""
+     "the drive under \"fill\" took no more writes, the fill's record's neither, from a write"
+     " of \"fill/sprayl-00003.bin\""
      " (Input/output error)"},
     {"turns read-only: its file system says so",
      [] {
@@ -635,8 +637,20 @@ const DriveEventCase drive_event_cases[] = {
          scripted.read_only_after_error = true;
      },
      stop_drive_event, past_read_only, 3,
-     "the drive under \"fill\" turned read-only at a write of \"fill/sprayl-00003.bin\""
+     "the drive under \"fill\" took no more writes, the fill's record's neither, from a write"
+     " of \"fill/sprayl-00003.bin\""
      " (Read-only file system)"},
+    {"turns read-only: its first flush fails, the record's writes too",
+     [] {
+         scripted.flush_error = EIO;
+         scripted.write_error_at = UINT64_MAX; // what the writes after the flush fail with
+         scripted.write_error = EIO;
+         scripted.read_only_after_error = true;
+     },
+     stop_drive_event, past_read_only, 1,
+     "the drive under \"fill\" took no more writes, the fill's record's neither, from a write"
+     " of \"fill/sprayl-00001.bin\" (Input/output error)",
+     0},
     {"one write fails, the record is written: no event",
      [] {
          scripted.write_error_at = 250000;
@@ -659,9 +673,9 @@ TEST(FillDriveEvent, ADriveThatStopsTakingWritesIsNamedForIt) {
         EXPECT_EQ(outcome.files, c.files);
         EXPECT_FALSE(outcome.finding.found);
         if (c.stop == stop_drive_event) {
-            // Vouched for: the two files written, flushed and sampled
-            // before the write that failed; why it ended is the message.
-            EXPECT_EQ(outcome.bytes_before, 2 * file_size);
+            // Vouched for: the files written, flushed and sampled before
+            // the write that failed; why it ended is the message.
+            EXPECT_EQ(outcome.bytes_before, c.bytes_before);
             EXPECT_EQ(std::string(outcome.why), c.message);
             EXPECT_EQ(start.record.end, fill_failed);
         }
