@@ -172,12 +172,13 @@ void run_fill(CheckRun* run) {
         verdict_interrupted(&run->verdict);
         return;
     }
-    if (outcome.files == 0) {
+    if (outcome.files == 0 && outcome.event == past_nothing) {
         fail_run(run, "the file system took no byte of the first fill file");
         return;
     }
-    // A drive that stopped answering has nothing to read back.
-    if (outcome.event == past_gone) {
+    // A drive that stopped answering has nothing to read back, nor one that
+    // took no byte.
+    if (outcome.event == past_gone || outcome.files == 0) {
         check_start_run(&run->check, &fill->start.seed);
         judge_drive_event(run, false);
         return;

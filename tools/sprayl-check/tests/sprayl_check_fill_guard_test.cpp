@@ -620,6 +620,16 @@ const DriveEventCase drive_event_cases[] = {
      stop_drive_event, past_gone, 2,
      "the drive under \"fill\" stopped answering at a write of \"fill/sprayl-00003.bin\""
      " (Input/output error)"},
+    {"stops answering at its first write",
+     [] {
+         scripted.gone_at_write = 1;
+         scripted.gone_state = directory_drive_gone;
+         scripted.gone_error = EIO;
+     },
+     stop_drive_event, past_gone, 0,
+     "the drive under \"fill\" stopped answering at a write of \"fill/sprayl-00001.bin\""
+     " (Input/output error)",
+     0},
     {"turns read-only: its writes fail with EIO, the record's too",
      [] {
          scripted.write_error_at = 250000;
