@@ -257,3 +257,37 @@ DriveVerdict find_capacity(const CheckResult* result, const DriveMap* map, uint6
     capacity.finding = drive_kept_estimate;
     return capacity;
 }
+
+uint64_t intact_end_of(const CheckResult* result) {
+    uint64_t intact_end = result->bytes_read;
+    if (result->stretch_count > 0) {
+        intact_end = result->stretches[0].start;
+    }
+    if (result->slip_count > 0 && result->slips[0].offset < intact_end) {
+        intact_end = result->slips[0].offset;
+    }
+    return intact_end;
+}
+
+DriveVerdict event_capacity(const DriveMap* map, uint64_t vouched, uint64_t claims,
+                            PastCapacity event) {
+    DriveVerdict capacity = {};
+    capacity.finding = drive_holds_less;
+    capacity.claims = claims;
+    capacity.past = event;
+    capacity.holds = map->count > 0 ? 0 : vouched;
+    for (size_t i = 0; i < map->count; ++i) {
+        const StreamExtent& e = map->extents[i];
+        if (e.stream_offset >= vouched) {
+            continue;
+        }
+        uint64_t length =
+            vouched - e.stream_offset < e.length ? vouched - e.stream_offset : e.length;
+        uint64_t end = e.drive_offset + length;
+        capacity.holds = end > capacity.holds ? end : capacity.holds;
+    }
+    // Where the write that failed came, the fill cannot tell: the file
+    // system placed it. Up to the claim, then.
+    capacity.holds_at_most = claims > capacity.holds ? claims : capacity.holds;
+    return capacity;
+}

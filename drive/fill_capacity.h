@@ -38,3 +38,15 @@ bool drive_offset_of(const DriveMap* map, uint64_t offset, uint64_t* drive_offse
 // With a map, a wrap (from misplaced data) or lost writes, or nothing
 // where the damage shows neither; without one, an estimate.
 DriveVerdict find_capacity(const CheckResult* result, const DriveMap* map, uint64_t claims);
+
+// Where the stream that result read stops being intact: its first damage
+// or jump, or the end of what it read.
+uint64_t intact_end_of(const CheckResult* result);
+
+// What a drive that turned read-only or stopped answering (event, past_read_only
+// or past_gone) at a write of the fill shows it holds: the fill's stream up to
+// vouched was taken and came back as written. With a map, the drive holds up to
+// the highest drive offset of that data; without one, at least as many bytes.
+// At most what it claims: the fill cannot tell where the write that failed lay.
+DriveVerdict event_capacity(const DriveMap* map, uint64_t vouched, uint64_t claims,
+                            PastCapacity event);

@@ -266,4 +266,46 @@ TEST(DriveCapacity, StreamOffsetsMapThroughTheExtents) {
     }
 }
 
+// A drive that turned read-only or stopped answering at a write of the
+// fill: what it holds is as far as the data vouched for reaches on the
+// drive (through the extents, which the file system placed out of order),
+// or as many bytes where there is no map; at most its claim, and never
+// more than what was vouched for.
+TEST(DriveCapacity, ADriveEventShowsWhatTheDataVouchedForReaches) {
+    // 8 KiB low, then 4 KiB at 1 MiB, then 4 KiB at 64 KiB.
+    StreamExtent extents[] = {{0, 4096, 8192}, {8192, 1 << 20, 4096}, {12288, 65536, 4096}};
+    struct {
+        const char* name;
+        size_t extent_count;
+        uint64_t vouched;
+        PastCapacity event;
+        uint64_t holds;
+        const char* line;
+    } const cases[] = {
+        {"no map: the bytes vouched for", 0, 5 * mib, past_read_only, 5 * mib,
+         "the drive holds between 5.00 MiB and 64.00 MiB of the 64.00 MiB it claims: at its"
+         " first write past that it turned read-only"},
+        {"the highest place reached, not the last", 3, 16384, past_gone, (1 << 20) + 4096,
+         "the drive holds between 1.00 MiB and 64.00 MiB of the 64.00 MiB it claims: at its"
+         " first write past that it stopped answering"},
+        {"part of an extent", 3, 10240, past_gone, (1 << 20) + 2048, nullptr},
+        {"an extent past what was vouched for is not", 3, 8192, past_read_only, 12288, nullptr},
+        {"nothing vouched for", 3, 0, past_read_only, 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DriveMap map = {extents, c.extent_count};
+        DriveVerdict capacity = event_capacity(&map, c.vouched, 64 * mib, c.event);
+        EXPECT_EQ(capacity.finding, drive_holds_less);
+        EXPECT_EQ(capacity.past, c.event);
+        EXPECT_EQ(capacity.holds, c.holds);
+        EXPECT_EQ(capacity.holds_at_most, 64 * mib);
+        if (c.line != nullptr) {
+            char line[512];
+            format_drive_verdict(&capacity, line, sizeof line);
+            EXPECT_EQ(std::string(line), c.line);
+        }
+    }
+}
+
 } // namespace

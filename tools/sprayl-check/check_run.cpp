@@ -110,6 +110,7 @@ void start_run(CheckRun* run, const CheckOptions* options, const GeneratorState*
     run->check_ran = false;
     run->fill.started = false;
     run->fill.drive_verdict[0] = '\0';
+    run->fill.capacity = {};
     run->drive = {};
     run->today = this_month();
     run->verdict = {};

@@ -37,6 +37,8 @@ struct FillRun {
     // After damage: what the drive holds, as the verdict says it; "" where
     // the damage does not tell.
     char drive_verdict[512];
+    DriveVerdict capacity; // what the drive holds where drive_verdict says it; finding
+                           // drive_says_nothing otherwise
     StreamExtent stream_extents[most_extents]; // where the fill files lie on the drive
     FileExtent file_extents[most_extents];     // of one file
 };

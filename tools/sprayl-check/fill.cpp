@@ -122,6 +122,70 @@ FillStop fail_at(const OpenDirectory* directory, const char* action, const char*
     return stop_failed;
 }
 
+// What the drive under directory did, after a write there failed with
+// error: it stopped answering (no read of it answers), or turned
+// read-only (it answers reads, the error was the device's, and the
+// record, written again now, is refused too: so far as the fill can tell
+// here; the check of what it took tells whether it kept it); else
+// past_nothing, and the failure is the fill's error as before.
+PastCapacity drive_event_at(const OpenDirectory* directory, const FillRecord* record, int error) {
+    int state_error = 0;
+    DirectoryState state = directory_state(directory, &state_error);
+    if (state == directory_drive_gone) {
+        return past_gone;
+    }
+    if (state != directory_in_place ||
+        !(error_is_drive_failure(error) || error_is_write_protected(error))) {
+        return past_nothing;
+    }
+    return write_fill_record(directory, record) != 0 ? past_read_only : past_nothing;
+}
+
+// Ends the fill where a write of path failed with error: on the drive's
+// event where it turned read-only or stopped answering (bytes_before: the
+// fill's bytes before the file), else as fail_at.
+FillStop write_failed(const OpenDirectory* directory, const FillRecord* record, const char* action,
+                      const char* path, int error, uint64_t bytes_before, FillOutcome* outcome,
+                      char* message, size_t capacity) {
+    PastCapacity event = drive_event_at(directory, record, error);
+    if (event == past_nothing) {
+        return fail_at(directory, action, path, error, message, capacity);
+    }
+    char text[error_text_capacity];
+    error_text(error, text, sizeof text);
+    // Taking no writes may also be a file system that broke; the check of
+    // what the drive took tells the two apart.
+    std::snprintf(message, capacity, "the drive under \"%s\" %s a write of \"%s\" (%s)",
+                  directory->path,
+                  event == past_gone ? "stopped answering at"
+                                     : "took no more writes, the fill's record's neither, from",
+                  path, text);
+    outcome->event = event;
+    outcome->bytes_before = bytes_before;
+    return stop_drive_event;
+}
+
+// Ends the fill where the flush of path failed with error: on the drive's
+// event where it stopped answering or took no more writes (only where
+// event_possible), failed where the directory went away, else on the
+// flush's failure, whose loss the check shows.
+FillStop flush_failed(const OpenDirectory* directory, const FillRecord* record, const char* path,
+                      int error, uint64_t bytes_before, bool event_possible, FillOutcome* outcome,
+                      char* message, size_t capacity) {
+    if (event_possible && write_failed(directory, record, "flush", path, error, bytes_before,
+                                       outcome, message, capacity) == stop_drive_event) {
+        return stop_drive_event;
+    }
+    if (directory_gone(directory, message, capacity)) {
+        return stop_failed;
+    }
+    char text[error_text_capacity];
+    error_text(error, text, sizeof text);
+    std::snprintf(message, capacity, "cannot flush \"%s\": %s", path, text);
+    std::snprintf(outcome->why, sizeof outcome->why, "%s", message);
+    return stop_flush_failed;
+}
+
 // Writes the record. Where it cannot be written, the fill stops if the
 // directory is gone (with message); otherwise it goes on, the first
 // failure noted in outcome->record_error: the fill files are what is
@@ -161,8 +225,8 @@ FillStop full_stop(const OpenDirectory* directory, bool creating, int error, Fil
 }
 
 // Makes fill file number, only where nothing has its name.
-intptr_t create_fill_file(const OpenDirectory* directory, uint32_t number, FillOutcome* outcome,
-                          FillStop* stop, char* message, size_t capacity) {
+intptr_t create_fill_file(const OpenDirectory* directory, const FillRecord* record, uint32_t number,
+                          FillOutcome* outcome, FillStop* stop, char* message, size_t capacity) {
     char name[fill_name_capacity];
     char path[path_capacity];
     fill_file_name(number, name, sizeof name);
@@ -187,7 +251,8 @@ intptr_t create_fill_file(const OpenDirectory* directory, uint32_t number, FillO
                       path);
         *stop = stop_failed;
     } else {
-        *stop = fail_at(directory, "create", path, error, message, capacity);
+        *stop = write_failed(directory, record, "create", path, error, outcome->bytes, outcome,
+                             message, capacity);
     }
     return 0;
 }
@@ -241,7 +306,7 @@ FillStop fill_next_file(FillWork* work, const OpenDirectory* directory, const Fi
     }
     uint32_t number = outcome->files + 1;
     FillStop stop = stop_none;
-    intptr_t file = create_fill_file(directory, number, outcome, &stop, message, capacity);
+    intptr_t file = create_fill_file(directory, record, number, outcome, &stop, message, capacity);
     if (file == 0) {
         return stop;
     }
@@ -256,17 +321,28 @@ FillStop fill_next_file(FillWork* work, const OpenDirectory* directory, const Fi
     int flush_error = flush_and_close(file);
     progress_tick(progress, outcome->bytes, no_damage_count); // the flush's time, to its file
     if (end == file_failed) {
-        return fail_at(directory, "write", path, error, message, capacity);
+        stop = write_failed(directory, record, "write", path, error, before, outcome, message,
+                            capacity);
+        if (stop != stop_drive_event) {
+            return stop;
+        }
     }
     if (outcome->bytes == before) {
-        // Not a byte went in: no file to check.
+        // Not a byte went in: no file to check (on a drive that takes no
+        // more writes, it may stay, empty).
         remove_file_in(directory, name);
-        return end == file_interrupted ? stop_interrupted
-                                       : full_stop(directory, false, error, outcome);
+        return stop == stop_drive_event  ? stop
+               : end == file_interrupted ? stop_interrupted
+                                         : full_stop(directory, false, error, outcome);
     }
     ++outcome->files;
     work->starts[outcome->files] = outcome->bytes;
     record_add_file(record, number, outcome->bytes - before);
+    // What the drive took before it turned read-only or stopped answering
+    // is checked with the rest, where it can still be read.
+    if (stop == stop_drive_event) {
+        return stop;
+    }
     // A directory renamed or unmounted still takes the files made through
     // its handle; the fill stops there all the same, and says why.
     if (directory_gone(directory, message, capacity)) {
@@ -278,21 +354,23 @@ FillStop fill_next_file(FillWork* work, const OpenDirectory* directory, const Fi
     if (flush_error != 0 && error_is_full(flush_error)) {
         stop = full_stop(directory, false, flush_error, outcome);
     } else if (flush_error != 0) {
-        // The filling ends here; what the device lost shows in the check,
-        // unless the directory went away.
-        if (directory_gone(directory, message, capacity)) {
-            return stop_failed;
+        stop = flush_failed(directory, record, path, flush_error, before, true, outcome, message,
+                            capacity);
+        if (stop == stop_failed || (stop == stop_drive_event && outcome->event == past_gone)) {
+            return stop;
         }
-        char text[error_text_capacity];
-        error_text(flush_error, text, sizeof text);
-        std::snprintf(message, capacity, "cannot flush \"%s\": %s", path, text);
-        std::snprintf(outcome->why, sizeof outcome->why, "%s", message);
-        stop = stop_flush_failed;
     }
     if (stop != stop_interrupted && !outcome->finding.found) {
         stop = read_back_after(work, directory, plan, stop, outcome, message, capacity);
     }
-    if (stop != stop_failed &&
+    // A drive that lost what it was given broke its file system: the
+    // samples' finding, not the writes it refused, is what the fill found.
+    if (stop == stop_drive_event && outcome->finding.found) {
+        outcome->event = past_nothing;
+        stop = flush_failed(directory, record, path, flush_error, before, false, outcome, message,
+                            capacity);
+    }
+    if (stop != stop_failed && stop != stop_drive_event &&
         save_record(directory, record, outcome, message, capacity) == stop_failed) {
         return stop_failed;
     }
@@ -313,6 +391,7 @@ FillEnd end_of(FillStop stop) {
     case stop_interrupted:
         return fill_interrupted;
     case stop_flush_failed:
+    case stop_drive_event:
     case stop_failed:
         break;
     }
@@ -372,7 +451,7 @@ bool fill_directory(FillWork* work, const OpenDirectory* directory, const FillPl
     outcome->interrupted = stop == stop_interrupted;
     outcome->bytes_this_run = outcome->bytes - plan->bytes_there;
     outcome->pieces_read = work->read_back.pieces_read;
-    if (stop == stop_failed) {
+    if (stop == stop_failed || stop == stop_drive_event) {
         std::snprintf(outcome->why, sizeof outcome->why, "%s", message);
     } else if (stop == stop_interrupted) {
         std::snprintf(outcome->why, sizeof outcome->why,
@@ -381,9 +460,9 @@ bool fill_directory(FillWork* work, const OpenDirectory* directory, const FillPl
     record->end = end_of(stop);
     std::snprintf(record->end_reason, sizeof record->end_reason, "%s", outcome->why);
     // The record's last word; where the directory is gone, none can be had.
-    if (stop == stop_failed) {
+    if (stop == stop_failed || stop == stop_drive_event) {
         write_fill_record(directory, record);
-        return false;
+        return stop == stop_drive_event;
     }
     return save_record(directory, record, outcome, message, capacity) != stop_failed;
 }

@@ -2,6 +2,7 @@
 // reading back samples as it goes.
 #pragma once
 
+#include "drive_verdict.h"
 #include "fill_record.h"
 #include "generator.h"
 #include "progress.h"
@@ -41,6 +42,7 @@ enum FillStop {
     stop_flush_failed,  // a file's flush failed: what the drive lost shows in the check
     stop_sample,        // a piece read back was not what was written (not --keep-going)
     stop_interrupted,   // a stop request
+    stop_drive_event,   // at a write, the drive turned read-only or stopped answering
     stop_failed,        // an error that leaves nothing to check there (message says which)
 };
 
@@ -56,7 +58,11 @@ struct FillOutcome {
     bool stopped_early;        // a piece read back was not what was written
     SampleFinding finding;     // the first piece that was not
     FillStop stop;
-    char why[512]; // why it stopped, in a few words ("the file system is full")
+    PastCapacity event;    // stop_drive_event: past_gone, or past_read_only where the check
+                           // of what the drive took finds it kept it; else past_nothing
+    uint64_t bytes_before; // stop_drive_event: the bytes of the files written, flushed and
+                           // sampled before the write that failed
+    char why[512];         // why it stopped, in a few words ("the file system is full")
     char record_error[message_capacity]; // why the record could not be written, "" where it was
 };
 
@@ -81,7 +87,10 @@ bool fill_allowed(const char* directory, char* message, size_t capacity);
 // with message on an error other than a full file system; where the
 // directory is no longer in place (removed, unmounted, its file system
 // gone), message says what became of it, and nothing is blamed on the
-// drive. work is the fill's room to work in.
+// drive. A write that failed because the drive under the directory
+// turned read-only or stopped answering ends the fill with
+// stop_drive_event: that is the drive's doing, and message says so. work
+// is the fill's room to work in.
 bool fill_directory(FillWork* work, const OpenDirectory* directory, const FillPlan* plan,
                     const GeneratorState* seed, FillRecord* record, Progress* progress,
                     FillOutcome* outcome, char* message, size_t capacity);

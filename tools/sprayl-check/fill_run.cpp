@@ -14,17 +14,18 @@ namespace {
 
 // Where the fill files lie on the drive, as stream offsets; none where the
 // file system cannot tell for every file.
-DriveMap map_fill_files(FillRun* fill, const InputList* inputs, uint32_t files) {
+DriveMap map_fill_files(FillRun* fill, const char* directory, const uint64_t* starts,
+                        uint32_t files) {
     DriveMap map = {fill->stream_extents, 0};
     for (uint32_t i = 0; i < files; ++i) {
         char path[4096];
-        fill_file_path(inputs->directory, i + 1, path, sizeof path);
+        fill_file_path(directory, i + 1, path, sizeof path);
         int64_t count = file_extents(path, fill->file_extents, most_extents);
         if (count < 0 || map.count + static_cast<size_t>(count) > most_extents) {
             map.count = 0;
             return map;
         }
-        uint64_t file_end = inputs->starts[i + 1] - inputs->starts[i];
+        uint64_t file_end = starts[i + 1] - starts[i];
         for (int64_t e = 0; e < count; ++e) {
             const FileExtent& extent = fill->file_extents[e];
             if (extent.file_offset >= file_end) {
@@ -33,7 +34,7 @@ DriveMap map_fill_files(FillRun* fill, const InputList* inputs, uint32_t files) 
             uint64_t length = extent.length < file_end - extent.file_offset
                                   ? extent.length
                                   : file_end - extent.file_offset;
-            fill->stream_extents[map.count++] = {inputs->starts[i] + extent.file_offset,
+            fill->stream_extents[map.count++] = {starts[i] + extent.file_offset,
                                                  extent.drive_offset, length};
         }
     }
@@ -53,11 +54,30 @@ void find_drive_verdict(CheckRun* run) {
         return;
     }
     const InputList& inputs = run->inputs;
-    DriveMap map = map_fill_files(fill, &inputs, static_cast<uint32_t>(inputs.count));
+    DriveMap map =
+        map_fill_files(fill, inputs.directory, inputs.starts, static_cast<uint32_t>(inputs.count));
     DriveVerdict found = find_capacity(&run->check.result, &map, drive_size(inputs.directory));
     if (found.finding != drive_says_nothing) {
+        fill->capacity = found;
         format_drive_verdict(&found, fill->drive_verdict, sizeof fill->drive_verdict);
     }
+}
+
+// The verdict on a drive that turned read-only or stopped answering at a
+// write of the fill: what the fill showed it holds, the claim and the
+// event, into fill->drive_verdict and the run's verdict (exit 1), never
+// intact. checked: the fill files were read back (the drive still
+// answers reads); else only what was written and sampled before the
+// failed write vouches.
+void judge_drive_event(CheckRun* run, bool checked) {
+    FillRun* fill = &run->fill;
+    const FillOutcome& outcome = fill->outcome;
+    uint64_t vouched = checked ? intact_end_of(&run->check.result) : outcome.bytes_before;
+    DriveMap map =
+        map_fill_files(fill, run->options.fill_directory, fill->work.starts, outcome.files);
+    fill->capacity = event_capacity(&map, vouched, fill->start.record.drive_bytes, outcome.event);
+    format_drive_verdict(&fill->capacity, fill->drive_verdict, sizeof fill->drive_verdict);
+    verdict_drive_event(&run->verdict, fill->drive_verdict);
 }
 
 // Readies the fill and writes it; false where the run failed (it says why).
@@ -152,12 +172,20 @@ void run_fill(CheckRun* run) {
         verdict_interrupted(&run->verdict);
         return;
     }
-    if (outcome.files == 0) {
+    if (outcome.files == 0 && outcome.event == past_nothing) {
         fail_run(run, "the file system took no byte of the first fill file");
         return;
     }
+    // A drive that stopped answering has nothing to read back, nor one that
+    // took no byte.
+    if (outcome.event == past_gone || outcome.files == 0) {
+        check_start_run(&run->check, &fill->start.seed);
+        judge_drive_event(run, false);
+        return;
+    }
     // Where the directory went away, what is there is not the fill's to check.
-    if (directory_gone(&fill->folder, run->message, sizeof run->message)) {
+    if (outcome.event == past_nothing &&
+        directory_gone(&fill->folder, run->message, sizeof run->message)) {
         fail_run(run, run->message);
         return;
     }
@@ -169,6 +197,12 @@ void run_fill(CheckRun* run) {
     find_drive_verdict(run);
     fill->read_seconds = clock_seconds() - started;
     judge_the_check(run, end, false);
+    // A drive that turned read-only keeps what it took; where the check
+    // found damage, the file system broke on a drive that lost data, and
+    // the damage is the verdict.
+    if (outcome.event != past_nothing && !check_found_damage(&run->check.result)) {
+        judge_drive_event(run, true);
+    }
 }
 
 void print_fill_lines(const CheckRun* run) {

@@ -1,5 +1,6 @@
 #include "fill_start.h"
 
+#include "fill_capacity.h"
 #include "input_report.h"
 #include "report_text.h"
 #include "stream_position.h"
@@ -139,7 +140,9 @@ bool refuse_resume(const OpenDirectory* directory, const char* reason, char* mes
 
 // Whether the fill files there are those the record lists, of the sizes it
 // gives; only the file after them may be there besides, and only where
-// the fill never ended (it was writing that file when it was cut off).
+// the fill never ended (it was writing that file when it was cut off) or
+// ended failing (a write of that file failed: the drive turned read-only
+// or stopped answering, and the file could not be removed).
 bool files_match_record(const OpenDirectory* directory, const FillRecord* record, uint32_t last,
                         char* reason, size_t capacity) {
     uint32_t listed = record_file_count(record);
@@ -160,7 +163,8 @@ bool files_match_record(const OpenDirectory* directory, const FillRecord* record
                           status.size < size ? "shorter" : "longer");
             return false;
         }
-        if (number > listed && present && (number > listed + 1 || record->end != fill_running)) {
+        bool unfinished_may_stay = record->end == fill_running || record->end == fill_failed;
+        if (number > listed && present && (number > listed + 1 || !unfinished_may_stay)) {
             std::snprintf(reason, capacity,
                           "%s is not part of the fill: its fill record lists %" PRIu32 " files",
                           name, listed);
@@ -188,18 +192,6 @@ bool run_to_resume(const OpenDirectory* directory, RecordState state, const Fill
                              message, capacity);
     }
     return true;
-}
-
-// Where the stream that check read stops being intact.
-uint64_t intact_end_of(const CheckResult* result) {
-    uint64_t intact_end = result->bytes_read;
-    if (result->stretch_count > 0) {
-        intact_end = result->stretches[0].start;
-    }
-    if (result->slip_count > 0 && result->slips[0].offset < intact_end) {
-        intact_end = result->slips[0].offset;
-    }
-    return intact_end;
 }
 
 // Cuts the last of files back so that the stream ends at intact_end (its

@@ -10,6 +10,25 @@
 
 namespace {
 
+// What lies past the capacity, in a word for programs: one row each.
+struct PastWord {
+    PastCapacity past;
+    const char* word;
+};
+
+const PastWord past_words[] = {
+    {past_nothing, "nothing"},
+    {past_wraps, "wraps"},
+    {past_zeros, "zeros"},
+    {past_ones, "ones"},
+    {past_old_data, "old_data"},
+    {past_other_data, "other_data"},
+    {past_read_errors, "read_errors"},
+    {past_other_run, "other_run"},
+    {past_read_only, "read_only"},
+    {past_gone, "gone"},
+};
+
 const char* const mode_names[run_mode_count] = {"stream", "files", "directory",
                                                 "fill",   "probe", "speed"};
 
@@ -48,6 +67,22 @@ void write_version(JsonText* json) {
     json_end_object(json);
 }
 
+// What the drive holds where the fill found it holds less than it claims,
+// in the probe's words: "capacity", "capacity_at_most" and "past_capacity";
+// null where it did not.
+void write_fill_capacity(JsonText* json, const DriveVerdict* capacity) {
+    if (capacity == nullptr || capacity->finding != drive_holds_less) {
+        json_null(json, "capacity");
+        json_null(json, "capacity_at_most");
+        json_null(json, "past_capacity");
+        return;
+    }
+    json_uint(json, "capacity", capacity->holds);
+    json_uint_or_null(json, "capacity_at_most", capacity->holds_at_most > capacity->holds,
+                      capacity->holds_at_most);
+    json_string(json, "past_capacity", past_word(capacity->past));
+}
+
 void write_fill(JsonText* json, const RunRecord* run) {
     if (run->fill == nullptr) {
         json_null(json, "fill");
@@ -61,6 +96,7 @@ void write_fill(JsonText* json, const RunRecord* run) {
     json_bool(json, "interrupted", run->fill->interrupted);
     json_string_or_null(json, "why_it_ended", run->fill->why);
     json_string_or_null(json, "drive_verdict", run->drive_verdict);
+    write_fill_capacity(json, run->capacity);
     json_end_object(json);
 }
 
@@ -333,4 +369,13 @@ bool is_run_json(const char* start, size_t length) {
         }
     }
     return true;
+}
+
+const char* past_word(PastCapacity past) {
+    for (const PastWord& row : past_words) {
+        if (row.past == past) {
+            return row.word;
+        }
+    }
+    return "unknown";
 }

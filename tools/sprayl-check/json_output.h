@@ -6,6 +6,7 @@
 
 #include "check_input.h"
 #include "drive_identity.h"
+#include "drive_verdict.h"
 #include "fill.h"
 #include "fill_report.h"
 #include "identity_report.h"
@@ -41,13 +42,18 @@ struct RunRecord {
     const FillOutcome* fill;    // nullptr unless a fill ran
     const char* drive_verdict;  // after a fill: what the drive holds, as the text verdict says it;
                                 // "" when unknown
-    const RunVerdict* verdict;  // what the run came to: its verdict, result, exit code and error
+    const DriveVerdict* capacity; // the same as figures; nullptr where no fill ran
+    const RunVerdict* verdict;    // what the run came to: its verdict, result, exit code and error
     const RateTable* write_rates; // nullptr when not measured
     const RateTable* read_rates;
     const FillRecord* record;   // the fill's record, or the directory's; nullptr: none
     const DriveIdentity* drive; // what the drive filled says it is; nullptr: none
     YearMonth today;            // the month of the run, for the drive's warning signs
 };
+
+// What lies past a drive's capacity, in a word for programs ("wraps",
+// "read_only"), as the probe's and the fill's documents give it.
+const char* past_word(PastCapacity past);
 
 // Writes the document.
 void write_run_json(const RunRecord* run, TextWriter write, void* context);

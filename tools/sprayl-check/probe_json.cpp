@@ -5,34 +5,6 @@
 
 namespace {
 
-// What lies past the capacity, in a word for programs: one row each.
-struct PastWord {
-    PastCapacity past;
-    const char* word;
-};
-
-const PastWord past_words[] = {
-    {past_nothing, "nothing"},
-    {past_wraps, "wraps"},
-    {past_zeros, "zeros"},
-    {past_ones, "ones"},
-    {past_old_data, "old_data"},
-    {past_other_data, "other_data"},
-    {past_read_errors, "read_errors"},
-    {past_other_run, "other_run"},
-    {past_read_only, "read_only"},
-    {past_gone, "gone"},
-};
-
-const char* past_word(PastCapacity past) {
-    for (const PastWord& row : past_words) {
-        if (row.past == past) {
-            return row.word;
-        }
-    }
-    return "unknown";
-}
-
 // The probe's finding in a word: "genuine", "fake", "unstable", or
 // "stopped" before an answer.
 const char* kind_word(const ProbeResult* result) {

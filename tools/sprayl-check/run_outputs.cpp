@@ -55,6 +55,7 @@ void write_json_document(TextWriter write, void* output, const CheckRun* run) {
                         run->options.fill_directory,
                         filled ? &run->fill.outcome : nullptr,
                         run->fill.drive_verdict,
+                        filled ? &run->fill.capacity : nullptr,
                         &run->verdict,
                         run->write_rates.count > 0 ? &run->write_rates : nullptr,
                         run->read_rates.count > 0 ? &run->read_rates : nullptr,

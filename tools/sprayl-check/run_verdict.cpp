@@ -109,6 +109,15 @@ void verdict_interrupted(RunVerdict* verdict) {
     verdict->outcome = run_interrupted;
 }
 
+void verdict_drive_event(RunVerdict* verdict, const char* drive_verdict) {
+    verdict->checked = true;
+    std::snprintf(verdict->verdict, sizeof verdict->verdict, "%s", drive_verdict);
+    if (verdict->outcome != run_damaged) {
+        std::snprintf(verdict->result, sizeof verdict->result, "DAMAGED");
+    }
+    verdict->outcome = run_damaged;
+}
+
 void verdict_fails_after(RunVerdict* verdict, const char* why) {
     verdict->outcome = run_failed;
     if (verdict->error[0] == '\0') {

@@ -52,6 +52,11 @@ void verdict_interrupted(RunVerdict* verdict);
 // result line says so; the verdict line stands.
 void verdict_fails_after(RunVerdict* verdict, const char* why);
 
+// The verdict of a fill whose drive turned read-only or stopped answering
+// at a write: drive_verdict says what it holds and what it did; the run's
+// outcome is damaged, whatever the data read back said.
+void verdict_drive_event(RunVerdict* verdict, const char* drive_verdict);
+
 struct DirectoryReport;
 
 // What a finished check's verdict is made from.

@@ -29,9 +29,22 @@ bool has_option(const char* options, const char* option) {
     return false;
 }
 
+// Whether a read of 4 KiB at offset of fd, around the cache,
+// answers; *error says why not.
+bool read_answers(int fd, unsigned char* buffer, off_t offset, int* error) {
+    if (pread(fd, buffer, 4096, offset) >= 0 || errno == EINVAL) {
+        return true;
+    }
+    *error = errno;
+    return false;
+}
+
 // Whether the block device at source answers a read of its first sector
-// around the cache; *error says why not. A device that cannot be opened
-// for want of rights tells nothing and counts as answering.
+// or of its last 4 KiB around the cache; *error says why not. Both: a
+// read around the cache first writes back what the cache holds there, and
+// a drive that turned read-only fails that for the file system's own
+// first sectors while it answers reads. A device that cannot be opened for
+// want of rights tells nothing and counts as answering.
 bool device_answers(const char* source, int* error) {
     if (std::strncmp(source, "/dev/", 5) != 0) {
         return true;
@@ -43,10 +56,9 @@ bool device_answers(const char* source, int* error) {
         return errno != ENOENT && errno != ENXIO && errno != ENODEV;
     }
     static unsigned char* sector = aligned_buffer(4096);
-    bool answers = sector == nullptr || pread(fd, sector, 4096, 0) >= 0 || errno == EINVAL;
-    if (!answers) {
-        *error = errno;
-    }
+    off_t end = lseek(fd, 0, SEEK_END);
+    bool answers = sector == nullptr || read_answers(fd, sector, 0, error) ||
+                   (end >= 8192 && read_answers(fd, sector, end / 4096 * 4096 - 4096, error));
     close(fd);
     return answers;
 }

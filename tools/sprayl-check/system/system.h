@@ -20,8 +20,9 @@ bool error_is_interruption(int error); // EINTR: try again
 bool error_is_misalignment(int error); // a read around the cache was refused
 bool error_is_full(int error);         // no room left: the file system is full
 bool error_is_not_found(int error);
-bool error_is_existing(int error);      // something has that name already
-bool error_is_drive_failure(int error); // the device failed at a read or write (EIO)
+bool error_is_existing(int error);        // something has that name already
+bool error_is_drive_failure(int error);   // the device failed at a read or write (EIO)
+bool error_is_write_protected(int error); // the device or its file system takes no writes
 bool error_is_gone(int error); // the file system is no longer there to ask (a FUSE daemon gone)
 bool error_is_elsewhere(int error); // a new file landed on another file system
 

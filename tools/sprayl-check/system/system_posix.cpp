@@ -75,6 +75,10 @@ bool error_is_drive_failure(int error) {
     return error == EIO || error == EBADMSG;
 }
 
+bool error_is_write_protected(int error) {
+    return error == EROFS;
+}
+
 bool error_is_gone(int error) {
     return error == ENOTCONN || error == ESTALE || error == ENODEV;
 }

@@ -167,6 +167,10 @@ bool error_is_drive_failure(int error) {
            error == ERROR_READ_FAULT || error == ERROR_WRITE_FAULT;
 }
 
+bool error_is_write_protected(int error) {
+    return error == ERROR_WRITE_PROTECT;
+}
+
 bool error_is_elsewhere(int error) {
     return error == ERROR_NOT_SAME_DEVICE;
 }

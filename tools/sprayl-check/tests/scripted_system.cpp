@@ -121,6 +121,10 @@ bool error_is_drive_failure(int error) {
     return error == EIO;
 }
 
+bool error_is_write_protected(int error) {
+    return error == EROFS;
+}
+
 bool error_is_gone(int error) {
     return error == ENOTCONN;
 }
@@ -300,7 +304,8 @@ int64_t write_file(intptr_t file, const unsigned char* data, size_t size, int* e
         return -1;
     }
     bool failing = counted && scripted.write_error != 0;
-    if (failing && scripted.written >= scripted.write_error_at) {
+    if ((failing && scripted.written >= scripted.write_error_at) || scripted.turned_read_only) {
+        scripted.turned_read_only = scripted.read_only_after_error;
         *error = scripted.write_error;
         return -1;
     }
@@ -328,7 +333,14 @@ int64_t write_file(intptr_t file, const unsigned char* data, size_t size, int* e
 }
 
 int flush_and_close(intptr_t file) {
-    return gone() ? scripted.gone_error : !is_fill_record(path_of(file)) ? scripted.flush_error : 0;
+    if (gone()) {
+        return scripted.gone_error;
+    }
+    if (is_fill_record(path_of(file))) {
+        return scripted.turned_read_only ? scripted.write_error : 0;
+    }
+    scripted.turned_read_only |= scripted.flush_error != 0 && scripted.read_only_after_error;
+    return scripted.flush_error;
 }
 
 int close_file(intptr_t) {

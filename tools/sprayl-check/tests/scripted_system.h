@@ -23,6 +23,11 @@ struct ScriptedSystem {
     uint64_t write_error_at;
     int write_error;
     int flush_error;
+    // Whether the first failed write or flush leaves every write after it
+    // failing too (with write_error), the record's as well, as on a drive
+    // that turned read-only; and whether it has.
+    bool read_only_after_error;
+    bool turned_read_only;
     unsigned stop_at_write;
     ReadMethod file_method; // how every file opens for reading, once past the cache
     bool lands_elsewhere;   // every new file is on another file system

@@ -2,8 +2,10 @@
 // device, formatted and mounted, stands for a fake USB stick. Each kind of
 // lie must stop the fill soon after the drive's real capacity, be found
 // damaged, never intact, and give what the drive holds within a few
-// percent. The fill only ever writes into the fake: the test refuses to
-// start it where the file system is not mounted.
+// percent. A drive that turns read-only or drops off the bus at its first
+// write past what it holds is named for it, and found again by --resume
+// after a replug. The fill only ever writes into the fake: the test
+// refuses to start it where the file system is not mounted.
 #include "program_test_support.h"
 
 #include <gtest/gtest.h>
@@ -132,6 +134,34 @@ std::string mount_lying_drive(const LyingDriveCase& c, const std::string& name, 
     return mount_point;
 }
 
+// Attaches a loop device over the fake drive at fake and mounts the ext4
+// on it at mount_point; false with why.
+bool attach_and_mount(const std::string& fake, const std::string& mount_point, std::string* why) {
+    std::filesystem::create_directories(mount_point);
+    ProgramRun loop = run_shell("losetup --find --show " + fake + "/drive");
+    if (loop.exit_code != 0) {
+        *why = "no loop device can be had here: " + loop.err;
+        return false;
+    }
+    std::string device = loop.out.substr(0, loop.out.find('\n'));
+    ProgramRun mounted = run_shell("mount " + device + " " + mount_point);
+    clean_up_later("mountpoint -q " + mount_point + " && umount " + mount_point);
+    // Never a fill of the file system that holds the scratch directory.
+    if (mounted.exit_code != 0 || run_shell("mountpoint -q " + mount_point).exit_code != 0) {
+        *why = "cannot mount the fake drive here: " + mounted.err;
+        return false;
+    }
+    return true;
+}
+
+// The drive at fake unplugged and plugged in again: its loop device
+// detached (by the file, as detach_loops_later does) and attached anew,
+// which opens the drive anew; mounted at mount_point.
+bool replug(const std::string& fake, const std::string& mount_point, std::string* why) {
+    run_shell("losetup -n -O NAME -j '" + fake + "/drive' | xargs -r -n1 losetup -d");
+    return attach_and_mount(fake, mount_point, why);
+}
+
 TEST(LyingDrives, TheFillStopsSoonAndSaysWhatTheDriveHolds) {
     std::string missing = missing_tools();
     if (!missing.empty()) {
@@ -178,6 +208,129 @@ TEST(LyingDrives, TheFillStopsSoonAndSaysWhatTheDriveHolds) {
         EXPECT_LE(least, 1.08 * holds) << capacity;
         EXPECT_GE(most, 0.92 * holds) << capacity;
         run_shell("umount " + mount_point);
+    }
+}
+
+// A drive that turns read-only or drops off the bus at its first write
+// past what it holds: the fill names what it showed the drive holds and
+// what the drive did, exit 1, never intact; after a replug, --resume from
+// wherever the drive is mounted then finds its place and goes on.
+struct DriveEventCase {
+    const char* name;
+    const char* then;      // the fake drive's --then
+    const char* event;     // how the verdict ends
+    const char* past_word; // the report for programs' past_capacity
+};
+
+const DriveEventCase drive_event_cases[] = {
+    {"turns read-only", "read-only", "at its first write past that it turned read-only",
+     "read_only"},
+    {"drops off the bus", "gone", "at its first write past that it stopped answering", "gone"},
+};
+
+// Claims 256 MiB, holds 160 MiB: ext4 places its journal at 128 MiB, and
+// the fill files from there up first, so that the drive's event comes
+// after a few files, and the journal, which lies within what the drive
+// holds, keeps the file system whole for the replug.
+constexpr uint64_t event_claims = 256;
+constexpr uint64_t event_holds = 160;
+
+// A fake drive with an ext4 file system, mounted. The file system is made
+// on an image first (mkfs clears the end of its device, which would set
+// off the drive's event) and copied onto what the drive holds: the image
+// is zero past that, which the drive's reads there give.
+std::string mount_event_drive(const DriveEventCase& c, const std::string& name, std::string* fake,
+                              std::string* why) {
+    std::string images = mount_small_tmpfs(name + "-images", 16 << 10, why);
+    if (images.empty()) {
+        return "";
+    }
+    *fake = scratch_path(name + "-fake");
+    std::filesystem::create_directories(*fake);
+    std::string image = images + "/ext4.img";
+    std::string claims = std::to_string(event_claims);
+    std::string holds = std::to_string(event_holds);
+    ProgramRun made = run_shell(
+        "truncate -s " + claims + "M " + image + " && mkfs.ext4 -q -F -b 4096 -O sparse_super2" +
+        " -E num_backup_sb=0,nodiscard " + image + " && " + SPRAYL_FAKE_DRIVE + " --claims " +
+        claims + "M --holds " + holds + "M --then " + c.then + " -s " + *fake);
+    clean_up_later("umount " + *fake);
+    if (made.exit_code != 0 ||
+        run_shell("cmp -s -i " + holds + "M " + image + " /dev/zero -n " +
+                  std::to_string((event_claims - event_holds) << 20))
+                .exit_code != 0 ||
+        run_shell("dd if=" + image + " of=" + *fake + "/drive bs=1M count=" + holds +
+                  " conv=notrunc status=none && rm " + image)
+                .exit_code != 0) {
+        *why = "cannot make the fake drive's file system: " + made.err;
+        return "";
+    }
+    detach_loops_later(*fake + "/drive");
+    std::string mount_point = scratch_path(name + "-mnt");
+    if (!attach_and_mount(*fake, mount_point, why)) {
+        return "";
+    }
+    return mount_point;
+}
+
+TEST(LyingDrives, ADriveThatTurnsReadOnlyOrDropsOffIsNamedForIt) {
+    std::string missing = missing_tools();
+    if (!missing.empty()) {
+        GTEST_SKIP() << missing;
+    }
+    int number = 0;
+    for (const DriveEventCase& c : drive_event_cases) {
+        SCOPED_TRACE(c.name);
+        std::string fake;
+        std::string why;
+        std::string name = "event-" + std::to_string(++number);
+        std::string mount_point = mount_event_drive(c, name, &fake, &why);
+        if (mount_point.empty()) {
+            ADD_FAILURE() << why;
+            continue;
+        }
+        std::string json = scratch_path(name + ".json");
+        ProgramRun fill =
+            run_shell(sprayl_check + " --fill " + mount_point + " --file-size 4M --json " + json);
+        EXPECT_EQ(fill.exit_code, 1) << fill.out << fill.err;
+        std::string verdict = line_starting(fill.out, "verdict: ");
+        EXPECT_EQ(verdict.find("verdict: the drive holds "), 0u) << fill.out << fill.err;
+        EXPECT_NE(verdict.find(std::string(" of the 256.00 MiB it claims: ") + c.event),
+                  std::string::npos)
+            << verdict;
+        EXPECT_TRUE(has_line(fill.out, "result: DAMAGED")) << fill.out;
+        // What it shows the drive holds: never more than it does, and most
+        // of it (the files that ext4 placed below the event).
+        double least = mebibytes_after(verdict, "the drive holds between ");
+        EXPECT_LE(least, static_cast<double>(event_holds)) << verdict;
+        EXPECT_GE(least, 0.9 * static_cast<double>(event_holds)) << verdict;
+        // The report for programs says the same, in the probe's words.
+        EXPECT_EQ("verdict: " + report_field(json, "fill.drive_verdict"), verdict);
+        EXPECT_EQ(report_field(json, "fill.past_capacity"), c.past_word);
+        EXPECT_EQ(report_field(json, "result"), "damaged");
+        double capacity = std::strtod(report_field(json, "fill.capacity").c_str(), nullptr);
+        EXPECT_LE(capacity, static_cast<double>(event_holds * mib)) << capacity;
+        EXPECT_GE(capacity, 0.9 * static_cast<double>(event_holds * mib)) << capacity;
+        EXPECT_EQ(report_field(json, "fill.capacity_at_most"), std::to_string(event_claims * mib));
+
+        // Unplugged and plugged in again, mounted elsewhere: --resume finds
+        // the fill there, goes on, and meets the drive's event again.
+        std::string elsewhere = scratch_path(name + "-again");
+        run_shell("umount " + mount_point);
+        if (!replug(fake, elsewhere, &why)) {
+            ADD_FAILURE() << why;
+            continue;
+        }
+        ProgramRun resumed =
+            run_shell(sprayl_check + " --fill " + elsewhere + " --file-size 4M --resume");
+        EXPECT_EQ(resumed.exit_code, 1) << resumed.out << resumed.err;
+        EXPECT_NE(resumed.err.find("going on with the fill in \"" + elsewhere + "\""),
+                  std::string::npos)
+            << resumed.err;
+        EXPECT_EQ(line_starting(resumed.out, "verdict: ").find("verdict: the drive holds "), 0u)
+            << resumed.out << resumed.err;
+        EXPECT_NE(resumed.out.find(c.event), std::string::npos) << resumed.out;
+        run_shell("umount " + elsewhere);
     }
 }
 

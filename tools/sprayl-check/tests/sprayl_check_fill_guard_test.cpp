@@ -145,6 +145,16 @@ const TouchCase touch_cases[] = {
          std::fill(last.begin() + 25000, last.end(), 0);
      },
      true, ""},
+    {"resume: its last file failed at a write, and could not be removed", true,
+     [] {
+         change_record([](FillRecord* record) {
+             record_keep_files(record, 5, file_size);
+             record->end = fill_failed;
+         });
+         std::vector<unsigned char>& last = scripted.files[fill_path(6)];
+         std::fill(last.begin() + 25000, last.end(), 0);
+     },
+     true, ""},
     {"resume: cut off while it wrote its first file", true,
      [] {
          change_record([](FillRecord* record) {
@@ -564,8 +574,6 @@ const GoneCase gone_cases[] = {
     {"its FUSE daemon gone", directory_unreachable, ENOTCONN,
      "the file system of \"fill\" stopped answering (Transport endpoint is not connected)"},
     {"shut down", directory_shut_down, EIO, "the file system of \"fill\" was shut down"},
-    {"its drive gone", directory_drive_gone, EIO,
-     "the drive under \"fill\" stopped answering (Input/output error)"},
 };
 
 TEST(FillGone, ADirectoryThatGoesAwayIsSaidToAndNeverBlamedOnTheDrive) {
@@ -585,6 +593,102 @@ TEST(FillGone, ADirectoryThatGoesAwayIsSaidToAndNeverBlamedOnTheDrive) {
         EXPECT_EQ(outcome.stop, stop_failed);
         // Nothing written after it went.
         EXPECT_TRUE(scripted.files[fill_path(3)].empty());
+        EXPECT_EQ(scripted.files.count(fill_path(4)), 0u);
+    }
+}
+
+// ---- A drive that turns read-only or stops answering at a write ----
+
+// Five files of 100000 bytes would fit; the drive fails in the third.
+struct DriveEventCase {
+    const char* name;
+    void (*script)();
+    FillStop stop;
+    PastCapacity event;
+    uint32_t files; // fill files there when it stopped, the failed one where bytes went in
+    const char* message;
+    uint64_t bytes_before = 2 * file_size; // vouched for: the files before the failed one
+};
+
+const DriveEventCase drive_event_cases[] = {
+    {"stops answering",
+     [] {
+         scripted.gone_at_write = 3;
+         scripted.gone_state = directory_drive_gone;
+         scripted.gone_error = EIO;
+     },
+     stop_drive_event, past_gone, 2,
+     "the drive under \"fill\" stopped answering at a write of \"fill/sprayl-00003.bin\""
+     " (Input/output error)"},
+    {"stops answering at its first write",
+     [] {
+         scripted.gone_at_write = 1;
+         scripted.gone_state = directory_drive_gone;
+         scripted.gone_error = EIO;
+     },
+     stop_drive_event, past_gone, 0,
+     "the drive under \"fill\" stopped answering at a write of \"fill/sprayl-00001.bin\""
+     " (Input/output error)",
+     0},
+    {"turns read-only: its writes fail with EIO, the record's too",
+     [] {
+         scripted.write_error_at = 250000;
+         scripted.write_error = EIO;
+         scripted.read_only_after_error = true;
+     },
+     stop_drive_event, past_read_only, 3,
+     "the drive under \"fill\" took no more writes, the fill's record's neither, from a write"
+     " of \"fill/sprayl-00003.bin\""
+     " (Input/output error)"},
+    {"turns read-only: its file system says so",
+     [] {
+         scripted.write_error_at = 250000;
+         scripted.write_error = EROFS;
+         scripted.read_only_after_error = true;
+     },
+     stop_drive_event, past_read_only, 3,
+     "the drive under \"fill\" took no more writes, the fill's record's neither, from a write"
+     " of \"fill/sprayl-00003.bin\""
+     " (Read-only file system)"},
+    {"turns read-only: its first flush fails, the record's writes too",
+     [] {
+         scripted.flush_error = EIO;
+         scripted.write_error_at = UINT64_MAX; // what the writes after the flush fail with
+         scripted.write_error = EIO;
+         scripted.read_only_after_error = true;
+     },
+     stop_drive_event, past_read_only, 1,
+     "the drive under \"fill\" took no more writes, the fill's record's neither, from a write"
+     " of \"fill/sprayl-00001.bin\" (Input/output error)",
+     0},
+    {"one write fails, the record is written: no event",
+     [] {
+         scripted.write_error_at = 250000;
+         scripted.write_error = EIO;
+     },
+     stop_failed, past_nothing, 2, "cannot write \"fill/sprayl-00003.bin\": Input/output error"},
+};
+
+TEST(FillDriveEvent, ADriveThatStopsTakingWritesIsNamedForIt) {
+    for (const DriveEventCase& c : drive_event_cases) {
+        SCOPED_TRACE(c.name);
+        FillOutcome outcome;
+        std::string message;
+        bool filled = fill_scripted(fill_room, &outcome, &message, c.script);
+        // The drive's event leaves a fill to judge; any other failure none.
+        EXPECT_EQ(filled, c.stop == stop_drive_event) << message;
+        EXPECT_EQ(outcome.stop, c.stop);
+        EXPECT_EQ(outcome.event, c.event);
+        EXPECT_EQ(message, c.message);
+        EXPECT_EQ(outcome.files, c.files);
+        EXPECT_FALSE(outcome.finding.found);
+        if (c.stop == stop_drive_event) {
+            // Vouched for: the files written, flushed and sampled before
+            // the write that failed; why it ended is the message.
+            EXPECT_EQ(outcome.bytes_before, c.bytes_before);
+            EXPECT_EQ(std::string(outcome.why), c.message);
+            EXPECT_EQ(start.record.end, fill_failed);
+        }
         EXPECT_EQ(scripted.files.count(fill_path(4)), 0u);
     }
 }
