@@ -283,6 +283,12 @@ bool posix_read(void* context, uint64_t offset, size_t length, unsigned char* bu
 void posix_read_many(void* context, const uint64_t* offsets, size_t count, size_t length,
                      unsigned char* buffer, bool* ok) {
     PosixDrive* drive = static_cast<PosixDrive*>(context);
+    if (length > bounce_bytes) { // larger than read_many takes: one by one
+        for (size_t k = 0; k < count; ++k) {
+            ok[k] = posix_read(context, offsets[k], length, buffer + k * length);
+        }
+        return;
+    }
     read_many(&drive->many, drive->fd, offsets, count, length, buffer, ok);
 }
 
