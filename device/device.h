@@ -27,6 +27,12 @@ struct ProbeDevice {
     // when it is not back (no one to ask, a stop request, too long);
     // null where no replug can be asked for.
     bool (*replug)(void* context, const char* why);
+    // Reads count pieces of length bytes, at offsets[k] into buffer + k *
+    // length, several in flight at once where the drive can take them;
+    // ok[k] tells whether piece k was read. Null: the probe reads them one
+    // by one with read.
+    void (*read_many)(void* context, const uint64_t* offsets, size_t count, size_t length,
+                      unsigned char* buffer, bool* ok);
 };
 
 // Where the saved sectors go before the drive is written: a new file of

@@ -85,11 +85,15 @@ uint64_t search_wrapped_capacity(Probe* probe, uint64_t distance, uint64_t known
         std::vector<char> written = save_and_write(probe, ranges);
         int64_t first_past = high;
         int64_t last_below = low;
+        std::vector<uint64_t> partners;
+        for (const Range& range : ranges) {
+            partners.push_back(range.offset - distance);
+        }
+        std::vector<Observation> seen = look_at_all(probe, partners);
         for (size_t k = 0; k < points.size() && !probe->failed; ++k) {
             uint64_t address = ranges[k].offset;
-            Observation partner = look_at(probe, address - distance);
             bool past =
-                written[k] == 0 || (partner.kind == sector_moved && partner.named == address);
+                written[k] == 0 || (seen[k].kind == sector_moved && seen[k].named == address);
             if (past) {
                 first_past = std::min(first_past, points[k]);
             }
@@ -178,8 +182,13 @@ uint64_t search_lost_capacity(Probe* probe, int64_t low, int64_t high, Range pus
             save_and_write(probe, {push});
         }
         int64_t first_lost = high;
+        std::vector<uint64_t> places;
+        for (const Range& range : ranges) {
+            places.push_back(range.offset);
+        }
+        std::vector<Observation> seen = look_at_all(probe, places);
         for (size_t k = 0; k < points.size() && !probe->failed; ++k) {
-            if (written[k] == 0 || look_at(probe, ranges[k].offset).kind != sector_own) {
+            if (written[k] == 0 || seen[k].kind != sector_own) {
                 first_lost = std::min(first_lost, points[k]);
             }
         }

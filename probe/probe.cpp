@@ -2,6 +2,7 @@
 
 #include "capacity_search.h"
 #include "probe_access.h"
+#include "probe_end.h"
 #include "replug.h"
 #include "run_data.h"
 #include "second_look.h"
@@ -15,8 +16,6 @@ using namespace probe_internal;
 
 namespace {
 
-// The smallest drive worth probing.
-constexpr uint64_t smallest_drive = 4 * mib;
 // The top of the drive written at once, to push a cache out. The first
 // pass writes single sectors only, which a fake without a cache already
 // gives away; then a small witness; where everything read back as written,
@@ -24,11 +23,13 @@ constexpr uint64_t smallest_drive = 4 * mib;
 // called genuine. A drive that loses writes past its capacity answers reads
 // of the latest ones from its cache: a witness no larger than that cache
 // would read back whole. Caches of up to 256 MiB have been reported on real
-// sticks (and of 3, 31 and 63 MB), so the grown witness is twice that, at
-// most a quarter of the drive; a larger cache only a replug rules out.
+// sticks (and of 3, 31 and 63 MB), so the grown witness is an eighth more
+// than that (the doubling's last step from 256 MiB), at most a quarter of
+// the drive: every byte of it is saved, checksummed, written back and read
+// back. A larger cache only a replug rules out.
 constexpr uint64_t first_witness = 8 * mib;
 constexpr uint64_t largest_reported_cache = 256 * mib;
-constexpr uint64_t grown_witness = 2 * largest_reported_cache;
+constexpr uint64_t grown_witness = largest_reported_cache + largest_reported_cache / 8;
 constexpr uint64_t grown_witness_fraction = 4;
 // The first witness as a fraction of the drive, at most largest_first_witness
 // and an eighth of the drive (it is saved in memory too); the scan reads one
@@ -305,15 +306,35 @@ void write_places(Probe* probe, FirstPass* pass) {
     result->places_sampled = static_cast<uint32_t>(pass->places.size());
 }
 
+// The places, where the probe wrote them: those that could not be saved,
+// and so were not written, are left out.
+std::vector<uint64_t> written_places(const FirstPass* pass) {
+    std::vector<uint64_t> places;
+    for (size_t k = 0; k < pass->places.size(); ++k) {
+        if (pass->sampled[k] != 0) {
+            places.push_back(pass->places[k]);
+        }
+    }
+    return places;
+}
+
+// Adds what the sectors at addresses read back as to findings.
+void note_all(Probe* probe, Findings* findings, const std::vector<uint64_t>& addresses,
+              bool kept_places) {
+    for (const Observation& seen : look_at_all(probe, addresses)) {
+        note(probe, findings, seen, kept_places);
+    }
+}
+
 // Reads the places back into findings; one that could not be saved, and so
 // was not written, counts as unreadable.
 void note_places(Probe* probe, const FirstPass* pass, Findings* findings, bool kept_places) {
     for (size_t k = 0; k < pass->places.size(); ++k) {
-        Observation seen = pass->sampled[k] != 0
-                               ? look_at(probe, pass->places[k])
-                               : Observation{pass->places[k], sector_unreadable, 0};
-        note(probe, findings, seen, kept_places);
+        if (pass->sampled[k] == 0) {
+            note(probe, findings, Observation{pass->places[k], sector_unreadable, 0}, kept_places);
+        }
     }
+    note_all(probe, findings, written_places(pass), kept_places);
 }
 
 // The places read straight back. A drive that loses writes and has no
@@ -355,22 +376,49 @@ bool grow_witness(Probe* probe, FirstPass* pass) {
 Findings read_first_pass(Probe* probe, const FirstPass* pass, bool scan) {
     Findings findings = no_findings(probe);
     note_places(probe, pass, &findings, true);
+    std::vector<uint64_t> witness;
     for (uint64_t at = pass->witness_start; at < probe->size; at += witness_read_stride) {
-        note(probe, &findings, look_at(probe, at), false);
+        witness.push_back(at);
     }
-    note(probe, &findings, look_at(probe, probe->size - probe->sector), false);
+    witness.push_back(probe->size - probe->sector);
+    note_all(probe, &findings, witness, false);
     // Finely over the low end, where a kept low area ends and the top of a
     // drive that is fake only in its last few MiB lands; then coarsely.
     uint64_t fine_end = probe->result->fine_scan_end;
     uint64_t coarse = probe->result->scan_stride;
-    for (uint64_t at = 0; scan && at < pass->witness_start && !should_stop(probe);
-         at += at < fine_end ? witness_read_stride : coarse) {
-        Observation seen = look_at(probe, at);
-        if (seen.kind == sector_moved) {
-            note(probe, &findings, seen, false);
+    for (uint64_t at = 0; scan && at < pass->witness_start && !should_stop(probe);) {
+        std::vector<uint64_t> stretch;
+        for (; at < pass->witness_start && stretch.size() < looks_at_once;
+             at += at < fine_end ? witness_read_stride : coarse) {
+            stretch.push_back(at);
+        }
+        for (const Observation& seen : look_at_all(probe, stretch)) {
+            if (seen.kind == sector_moved) {
+                note(probe, &findings, seen, false);
+            }
         }
     }
     return findings;
+}
+
+// Whether the writes made before the witness grew still read back as
+// written: the places, the top sector and the first witness, the oldest
+// of all. A cache that the grown witness pushed out loses them first (the
+// top of the drive lies past any capacity), so where they hold, the rest
+// of the witness, younger, is not read until it has its full size.
+bool oldest_writes_hold(Probe* probe, const FirstPass* pass) {
+    std::vector<uint64_t> oldest = written_places(pass);
+    uint64_t first_start = probe->size - first_witness_size(probe->size, probe->sector);
+    for (uint64_t at = first_start; at < probe->size; at += witness_read_stride) {
+        oldest.push_back(at);
+    }
+    oldest.push_back(probe->size - probe->sector);
+    for (const Observation& seen : look_at_all(probe, oldest)) {
+        if (seen.kind != sector_own) {
+            return false;
+        }
+    }
+    return written_places(pass).size() == pass->places.size();
 }
 
 // Settles the capacity from what the reads found; false when they found
@@ -451,7 +499,13 @@ void find_capacity(Probe* probe) {
     // Everything read back as written: a larger witness rules out a cache
     // that answered for all of it. A drive that wraps showed through the
     // scan already.
+    // Each step first reads the oldest writes alone; the whole witness is
+    // read where one of them is lost, and at the full size.
+    uint64_t full = grown_witness_size(probe->size, probe->sector);
     while (grow_witness(probe, &pass)) {
+        if (probe->size - pass.witness_start < full && oldest_writes_hold(probe, &pass)) {
+            continue;
+        }
         findings = read_first_pass(probe, &pass, false);
         if (should_stop(probe) || settle(probe, &findings)) {
             return;
@@ -462,88 +516,6 @@ void find_capacity(Probe* probe) {
     // The witness held as a whole.
     probe->result->largest_gap = largest_gap(&findings.kept, 0, pass.witness_start);
     look_after_replug(probe, &pass);
-}
-
-} // namespace
-
-namespace {
-
-// Refuses (false with message) a drive the probe cannot handle.
-bool can_probe(const ProbeDevice* device, char* message, size_t capacity) {
-    uint32_t sector = device->sector_size;
-    if (sector < run_recognisable_bytes || sector % 4 != 0 || io_chunk % sector != 0) {
-        std::snprintf(message, capacity, "a sector size of %u bytes is not one the probe handles",
-                      sector);
-        return false;
-    }
-    if (device->size < smallest_drive) {
-        std::snprintf(message, capacity, "the drive is smaller than the probe needs (%llu bytes)",
-                      static_cast<unsigned long long>(smallest_drive));
-        return false;
-    }
-    return true;
-}
-
-// How the probe ended, and its message for a stop request.
-void settle_end(Probe* probe) {
-    ProbeResult* result = probe->result;
-    result->end = probe->failed    ? probe->failed_how
-                  : probe->stopped ? probe_stopped_by_request
-                                   : probe_finished;
-    if (result->end == probe_stopped_by_request) {
-        std::snprintf(probe->message, probe->capacity, "stopped on request");
-        std::snprintf(result->stop_reason, sizeof result->stop_reason, "stopped on request");
-    }
-    if (result->end != probe_finished) {
-        // Nothing is known of the capacity: no part answer stands for one.
-        result->capacity = 0;
-        result->past = past_nothing;
-        result->wrap_distance = result->low_area = 0;
-        result->cache_measured = false;
-        result->cache_bytes = result->cache_at_most = 0;
-        result->unstable = false;
-        result->second_capacity = result->disagreed_at = 0;
-    }
-}
-
-// Writes back what was saved, once the probe writes nothing more (the
-// backup closed first, so that a kill during the restore leaves a backup
-// that shows it is whole); the message says what was left.
-void restore_at_end(Probe* probe) {
-    ProbeResult* result = probe->result;
-    const ProbeOptions* options = probe->options;
-    uint64_t trusted = result->end != probe_finished ? probe->size
-                       : result->unstable ? std::min(result->capacity, result->second_capacity)
-                                          : result->capacity;
-    if (probe->journal.failure == nullptr) {
-        backup_close(&probe->journal, trusted);
-    }
-    // A drive that turned read-only or stopped answering, not plugged in
-    // again: nothing can be written back now; the backup holds it all.
-    bool writable = (probe->event == past_nothing || probe->back) && !probe->foreign;
-    result->restored = writable && restore_saved(probe->device, &options->run, &probe->saved,
-                                                 trusted, &result->restore);
-    if (!writable) {
-        size_t used = std::strlen(probe->message);
-        if (probe->foreign) { // the failure says so; the backup holds the data
-            return;
-        }
-        std::snprintf(probe->message + used, probe->capacity - used,
-                      "%sthe drive %s: unplug it, plug it in again and restore its data from the"
-                      " backup",
-                      used > 0 ? "; " : "",
-                      probe->event == past_gone ? "stopped answering" : "turned read-only");
-        return;
-    }
-    if (!result->restored) {
-        size_t used = std::strlen(probe->message);
-        std::snprintf(probe->message + used, probe->capacity - used,
-                      "%sthe drive's data was not all restored (%llu ranges left%s); the backup"
-                      " holds it",
-                      used > 0 ? "; " : "",
-                      static_cast<unsigned long long>(result->restore.left.size()),
-                      result->restore.device_failed ? ", the drive failed" : "");
-    }
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace probe_internal {
 
@@ -64,6 +65,30 @@ bool fail_at(Probe* probe, const char* what, uint64_t offset) {
     return fail(probe, probe_stopped_by_drive, text);
 }
 
+// Reads count pieces of length bytes at offsets into out, several in
+// flight where the drive can take them; ok[k] tells whether piece k was
+// read. A piece that fails is read once more, as read_device does.
+void read_pieces(Probe* probe, const uint64_t* offsets, size_t count, size_t length,
+                 unsigned char* out, bool* ok) {
+    const ProbeDevice* device = probe->device;
+    if (device->read_many == nullptr) {
+        for (size_t k = 0; k < count; ++k) {
+            ok[k] = read_device(probe, offsets[k], length, out + k * length);
+        }
+        return;
+    }
+    double start = device->seconds(device->context);
+    device->read_many(device->context, offsets, count, length, out, ok);
+    probe->result->read_seconds += device->seconds(device->context) - start;
+    probe->result->reads += count;
+    for (size_t k = 0; k < count; ++k) {
+        probe->result->bytes_read += ok[k] ? length : 0;
+        if (!ok[k] && timed_read(probe, offsets[k], length, out + k * length)) {
+            fail_at(probe, "the drive failed a read, then answered it", offsets[k]);
+        }
+    }
+}
+
 // A write the drive failed, where it had taken one before: a drive that
 // stopped answering fails a read of the place it took first too, one that
 // turned read-only reads it but fails to write it again. Either ends the
@@ -115,30 +140,80 @@ bool flush_device(Probe* probe) {
     return ok || fail(probe, probe_stopped_by_drive, "the drive failed a flush");
 }
 
-// Saves what the parts of [offset, offset + length) not saved before hold:
-// in memory and as backup records. False when the drive failed the read
-// (the range must then not be written).
-bool save_range(Probe* probe, uint64_t offset, uint64_t length) {
-    for (auto part : uncovered(&probe->saved_ranges, offset, offset + length)) {
-        for (uint64_t at = part.first; at < part.second; at += io_chunk) {
-            size_t piece = static_cast<size_t>(std::min<uint64_t>(io_chunk, part.second - at));
-            if (!read_device(probe, at, piece, probe->buffer.data())) {
-                return false;
-            }
-            if (!backup_append(&probe->journal, at, static_cast<uint32_t>(piece),
-                               probe->buffer.data())) {
-                return backup_failed(probe);
-            }
-            probe->saved_by_offset[at] = probe->saved.ranges.size();
-            probe->saved.ranges.push_back(
-                {at, static_cast<uint32_t>(piece), probe->saved.bytes.size()});
-            probe->saved.bytes.insert(probe->saved.bytes.end(), probe->buffer.begin(),
-                                      probe->buffer.begin() + static_cast<ptrdiff_t>(piece));
-            probe->result->bytes_saved += piece;
-            add_interval(&probe->saved_ranges, at, at + piece);
+// A piece of a range to save: at most io_chunk bytes not saved before.
+struct SavePiece {
+    size_t range;
+    uint64_t offset;
+    size_t length;
+};
+
+// Saves one piece read from the drive: in memory and as a backup record.
+bool save_piece(Probe* probe, const SavePiece* piece, const unsigned char* data) {
+    if (!backup_append(&probe->journal, piece->offset, static_cast<uint32_t>(piece->length),
+                       data)) {
+        return backup_failed(probe);
+    }
+    probe->saved_by_offset[piece->offset] = probe->saved.ranges.size();
+    probe->saved.ranges.push_back(
+        {piece->offset, static_cast<uint32_t>(piece->length), probe->saved.bytes.size()});
+    probe->saved.bytes.insert(probe->saved.bytes.end(), data, data + piece->length);
+    probe->result->bytes_saved += piece->length;
+    add_interval(&probe->saved_ranges, piece->offset, piece->offset + piece->length);
+    return true;
+}
+
+// Reads pieces of one length together, then saves them in order; a range
+// one of whose pieces the drive could not read is marked not to be
+// written, and the rest of it is not saved.
+void save_pieces(Probe* probe, const SavePiece* pieces, size_t count, std::vector<char>* written) {
+    size_t length = pieces[0].length;
+    std::vector<uint64_t> offsets(count);
+    for (size_t k = 0; k < count; ++k) {
+        offsets[k] = pieces[k].offset;
+    }
+    std::vector<unsigned char>* data = &probe->batch;
+    data->resize(std::max(data->size(), count * length));
+    std::unique_ptr<bool[]> ok(new bool[count]);
+    read_pieces(probe, offsets.data(), count, length, data->data(), ok.get());
+    for (size_t k = 0; k < count && !probe->failed; ++k) {
+        char* range_written = &(*written)[pieces[k].range];
+        if (*range_written != 0 && !ok[k]) {
+            *range_written = 0;
+        } else if (*range_written != 0) {
+            save_piece(probe, &pieces[k], data->data() + k * length);
         }
     }
-    return true;
+}
+
+// The bytes of pieces read at once when saving.
+constexpr size_t save_batch_bytes = 16 * mib;
+
+// Saves what the ranges hold where nothing was saved before: in memory and
+// as backup records, the pieces of one length read several at a time.
+// written[k] becomes false where the drive failed a read of range k (it
+// must then not be written).
+void save_ranges(Probe* probe, const std::vector<Range>& ranges, std::vector<char>* written) {
+    Intervals planned = probe->saved_ranges;
+    std::vector<SavePiece> pieces;
+    for (size_t k = 0; k < ranges.size(); ++k) {
+        uint64_t end = ranges[k].offset + ranges[k].length;
+        for (auto part : uncovered(&planned, ranges[k].offset, end)) {
+            for (uint64_t at = part.first; at < part.second; at += io_chunk) {
+                pieces.push_back(
+                    {k, at, static_cast<size_t>(std::min<uint64_t>(io_chunk, part.second - at))});
+            }
+        }
+        add_interval(&planned, ranges[k].offset, end);
+    }
+    for (size_t first = 0; first < pieces.size() && !probe->failed;) {
+        size_t last = first + 1;
+        while (last < pieces.size() && pieces[last].length == pieces[first].length &&
+               (last - first + 1) * pieces[first].length <= save_batch_bytes) {
+            ++last;
+        }
+        save_pieces(probe, &pieces[first], last - first, written);
+        first = last;
+    }
 }
 
 void write_run_range(Probe* probe, Range range) {
@@ -250,9 +325,7 @@ bool backup_failed(Probe* probe) {
 std::vector<char> save_and_write(Probe* probe, const std::vector<Range>& ranges) {
     std::vector<char> written(ranges.size(), 1);
     if (!probe->options->destructive) {
-        for (size_t k = 0; k < ranges.size() && !probe->failed; ++k) {
-            written[k] = save_range(probe, ranges[k].offset, ranges[k].length) ? 1 : 0;
-        }
+        save_ranges(probe, ranges, &written);
         if (!probe->failed && !backup_commit(&probe->journal)) {
             backup_failed(probe);
         }
@@ -284,6 +357,25 @@ Observation classify(const Probe* probe, uint64_t address, const unsigned char* 
         return {address, sector_old, 0};
     }
     return {address, sector_other, 0};
+}
+
+std::vector<Observation> look_at_all(Probe* probe, const std::vector<uint64_t>& addresses) {
+    size_t sector = static_cast<size_t>(probe->sector);
+    std::vector<Observation> seen;
+    seen.reserve(addresses.size());
+    std::vector<unsigned char>* data = &probe->batch;
+    data->resize(std::max(data->size(), looks_at_once * sector));
+    bool ok[looks_at_once];
+    for (size_t first = 0; first < addresses.size(); first += looks_at_once) {
+        size_t count = std::min(looks_at_once, addresses.size() - first);
+        read_pieces(probe, &addresses[first], count, sector, data->data(), ok);
+        for (size_t k = 0; k < count; ++k) {
+            uint64_t address = addresses[first + k];
+            seen.push_back(ok[k] ? classify(probe, address, data->data() + k * sector)
+                                 : Observation{address, sector_unreadable, 0});
+        }
+    }
+    return seen;
 }
 
 Observation look_at(Probe* probe, uint64_t address) {

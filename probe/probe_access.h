@@ -66,6 +66,7 @@ struct Probe {
     std::vector<WriteEntry> write_log; // every write, in order
     uint64_t written_total;            // bytes written so far
     std::vector<unsigned char> buffer;
+    std::vector<unsigned char> batch; // pieces read together, kept from one batch to the next
     bool failed;         // the drive or the backup failed: stop and restore
     ProbeEnd failed_how; // which: probe_stopped_by_drive or probe_stopped_by_backup
     bool stopped;        // a stop request
@@ -116,5 +117,9 @@ std::vector<char> save_and_write(Probe* probe, const std::vector<Range>& ranges)
 // What the sector data read back at address is, and what reading it gives.
 Observation classify(const Probe* probe, uint64_t address, const unsigned char* data);
 Observation look_at(Probe* probe, uint64_t address);
+// The sectors at addresses looked at, in order, several reads in flight
+// where the drive can take them: the same reads as look_at one by one.
+constexpr size_t looks_at_once = 256;
+std::vector<Observation> look_at_all(Probe* probe, const std::vector<uint64_t>& addresses);
 
 } // namespace probe_internal

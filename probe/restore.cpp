@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -73,19 +74,16 @@ bool read_back(const ProbeDevice* device, uint64_t offset, uint32_t length,
     return true;
 }
 
-// Reads one saved range back. What a sector reads back as is what was
-// written to it last: the record saved earliest among those written there.
-// A sector left out must not hold the probe's data either.
+// Checks what one saved range read back as (now). What a sector reads back
+// as is what was written to it last: the record saved earliest among those
+// written there. A sector left out must not hold the probe's data either.
 void check_range(const ProbeDevice* device, const GeneratorState* run, const SavedRange* range,
                  const unsigned char* saved, const char* written, uint64_t trusted_limit,
-                 std::vector<unsigned char>* buffer, RestoreOutcome* outcome) {
+                 const unsigned char* now_bytes, RestoreOutcome* outcome) {
     uint32_t sector = device->sector_size;
-    if (!read_back(device, range->offset, range->length, buffer, outcome)) {
-        return;
-    }
     for (size_t s = 0; s < range->length / sector; ++s) {
         uint64_t offset = range->offset + s * sector;
-        const unsigned char* now = buffer->data() + s * sector;
+        const unsigned char* now = now_bytes + s * sector;
         bool differs = written[s] != 0 && std::memcmp(now, saved + s * sector, sector) != 0;
         if (differs && outcome->sectors_differing++ == 0) {
             outcome->first_difference = offset;
@@ -98,6 +96,53 @@ void check_range(const ProbeDevice* device, const GeneratorState* run, const Sav
         } else if (differs) {
             note_left(outcome, offset, sector, left_differs);
         }
+    }
+}
+
+// The bytes of saved ranges of one length read back at once.
+constexpr size_t check_batch_bytes = size_t{16} << 20;
+
+// Reads the saved ranges back and checks them, in order; ranges of one
+// length are read several at a time where the drive can.
+void check_ranges(const ProbeDevice* device, const GeneratorState* run, const SavedData* saved,
+                  const std::vector<std::vector<char>>* written, uint64_t trusted_limit,
+                  RestoreOutcome* outcome) {
+    const std::vector<SavedRange>& ranges = saved->ranges;
+    std::vector<unsigned char> buffer;
+    std::vector<uint64_t> offsets;
+    for (size_t first = 0; first < ranges.size();) {
+        uint32_t length = ranges[first].length;
+        size_t last = first + 1;
+        while (device->read_many != nullptr && last < ranges.size() &&
+               ranges[last].length == length &&
+               (last - first + 1) * size_t{length} <= check_batch_bytes) {
+            ++last;
+        }
+        size_t count = last - first;
+        offsets.resize(count);
+        for (size_t k = 0; k < count; ++k) {
+            offsets[k] = ranges[first + k].offset;
+        }
+        buffer.resize(count * size_t{length});
+        std::unique_ptr<bool[]> ok(new bool[count]);
+        if (count > 1) {
+            device->read_many(device->context, offsets.data(), count, length, buffer.data(),
+                              ok.get());
+        } else {
+            ok[0] = device->read(device->context, offsets[0], length, buffer.data());
+        }
+        for (size_t k = 0; k < count; ++k) {
+            const SavedRange* range = &ranges[first + k];
+            if (!ok[k]) {
+                outcome->device_failed = true;
+                note_left(outcome, range->offset, range->length, left_unreadable);
+                continue;
+            }
+            check_range(device, run, range, saved->bytes.data() + range->at,
+                        (*written)[first + k].data(), trusted_limit,
+                        buffer.data() + k * size_t{length}, outcome);
+        }
+        first = last;
     }
 }
 
@@ -161,11 +206,7 @@ bool restore_saved(const ProbeDevice* device, const GeneratorState* run, const S
     if (!device->flush(device->context)) {
         outcome->device_failed = true;
     }
-    for (size_t k = 0; k < saved->ranges.size(); ++k) {
-        const SavedRange* range = &saved->ranges[k];
-        check_range(device, run, range, saved->bytes.data() + range->at, written[k].data(),
-                    trusted_limit, &buffer, outcome);
-    }
+    check_ranges(device, run, saved, &written, trusted_limit, outcome);
     outcome->seconds = device->seconds(device->context) - started;
     return !outcome->device_failed && outcome->left.empty();
 }

@@ -8,6 +8,15 @@ bool fake_read(void* context, uint64_t offset, size_t length, unsigned char* buf
     return read_fake_drive(static_cast<FakeDrive*>(context), offset, length, buffer) == length;
 }
 
+// Pieces read one after another, in order: the drive serves one request
+// at a time.
+void fake_read_many(FakeDrive* drive, const uint64_t* offsets, size_t count, size_t length,
+                    unsigned char* buffer, bool* ok) {
+    for (size_t k = 0; k < count; ++k) {
+        ok[k] = fake_read(drive, offsets[k], length, buffer + k * length);
+    }
+}
+
 bool fake_write(void* context, uint64_t offset, size_t length, const unsigned char* data) {
     return write_fake_drive(static_cast<FakeDrive*>(context), offset, length, data);
 }
@@ -62,7 +71,12 @@ ProbeDevice fake_device(FakeDrive* drive) {
             fake_write,
             fake_flush,
             fake_seconds,
-            nullptr};
+            nullptr,
+            [](void* context, const uint64_t* offsets, size_t count, size_t length,
+               unsigned char* buffer, bool* ok) {
+                fake_read_many(static_cast<FakeDrive*>(context), offsets, count, length, buffer,
+                               ok);
+            }};
 }
 
 ProbeDevice fake_replugging_device(FakeReplug* replug) {
@@ -79,6 +93,11 @@ ProbeDevice fake_replugging_device(FakeReplug* replug) {
     };
     device.seconds = [](void* context) {
         return fake_seconds(static_cast<FakeReplug*>(context)->drive);
+    };
+    device.read_many = [](void* context, const uint64_t* offsets, size_t count, size_t length,
+                          unsigned char* buffer, bool* ok) {
+        fake_read_many(static_cast<FakeReplug*>(context)->drive, offsets, count, length, buffer,
+                       ok);
     };
     device.replug = [](void* context, const char* why) {
         FakeReplug* user = static_cast<FakeReplug*>(context);

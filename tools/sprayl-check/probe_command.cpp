@@ -102,6 +102,15 @@ bool progress_read(void* context, uint64_t offset, size_t length, unsigned char*
     return ok;
 }
 
+void progress_read_many(void* context, const uint64_t* offsets, size_t count, size_t length,
+                        unsigned char* buffer, bool* ok) {
+    ProgressDrive* wrapped = static_cast<ProgressDrive*>(context);
+    const ProbeDevice* drive = wrapped->drive;
+    drive->read_many(drive->context, offsets, count, length, buffer, ok);
+    wrapped->moved += count * length;
+    progress_tick(&wrapped->progress, wrapped->moved, no_damage_count);
+}
+
 bool progress_write(void* context, uint64_t offset, size_t length, const unsigned char* data) {
     ProgressDrive* wrapped = static_cast<ProgressDrive*>(context);
     const ProbeDevice* drive = wrapped->drive;
@@ -149,7 +158,8 @@ ProbeDevice with_progress(const ProbeDevice* drive, const char* path, bool replu
             progress_write,
             progress_flush,
             progress_seconds,
-            replug && drive->replug != nullptr ? progress_replug : nullptr};
+            replug && drive->replug != nullptr ? progress_replug : nullptr,
+            drive->read_many != nullptr ? progress_read_many : nullptr};
 }
 
 // ---- The probe. ----
@@ -220,7 +230,8 @@ int probe_open_drive(const ProbeReports* reports, const ProbeDrive* drive, Backu
     ProgressDrive wrapped;
     // A replug needs someone at the terminal to do it.
     bool replug = !reports->options->no_replug && stdin_is_terminal() && stderr_is_terminal();
-    ProbeDevice device = with_progress(&drive->device, reports->options->probe_device, replug, &wrapped);
+    ProbeDevice device =
+        with_progress(&drive->device, reports->options->probe_device, replug, &wrapped);
     ProbeResult result;
     char message[1024] = "";
     BackupSink none = {};

@@ -7,6 +7,7 @@
 
 #include "mounts_linux.h"
 #include "printf_format.h"
+#include "read_many_linux.h"
 #include "sysfs_identity.h"
 #include "system.h"
 #include "text_sizes.h"
@@ -39,6 +40,7 @@ struct PosixDrive {
     dev_t number;           // a block device's number
     dev_t file_system;      // a regular file's file system and inode
     ino_t inode;
+    ManyReads many; // reads with several in flight
 };
 
 constexpr size_t bounce_bytes = size_t{1} << 20;
@@ -258,6 +260,9 @@ bool open_checked(const char* path, const struct stat* status, PosixDrive* drive
         return refuse(message, capacity, "%s: no memory for the buffer", path);
     }
     drive->aligned = static_cast<unsigned char*>(aligned);
+    if (drive->many.buffer == nullptr && !start_many_reads(&drive->many)) {
+        return refuse(message, capacity, "%s: no memory for the buffer", path);
+    }
     return true;
 }
 
@@ -273,6 +278,18 @@ bool posix_read(void* context, uint64_t offset, size_t length, unsigned char* bu
         done += piece;
     }
     return true;
+}
+
+void posix_read_many(void* context, const uint64_t* offsets, size_t count, size_t length,
+                     unsigned char* buffer, bool* ok) {
+    PosixDrive* drive = static_cast<PosixDrive*>(context);
+    if (length > bounce_bytes) { // larger than read_many takes: one by one
+        for (size_t k = 0; k < count; ++k) {
+            ok[k] = posix_read(context, offsets[k], length, buffer + k * length);
+        }
+        return;
+    }
+    read_many(&drive->many, drive->fd, offsets, count, length, buffer, ok);
 }
 
 bool posix_write(void* context, uint64_t offset, size_t length, const unsigned char* data) {
@@ -316,7 +333,7 @@ std::string disk_named_by(const std::string& identity, uint32_t sector) {
         if (name[0] == '.' || access((base + "/partition").c_str(), F_OK) == 0) {
             continue;
         }
-        PosixDrive candidate = {-1, 0, 0, name, nullptr, true, 0, 0, 0};
+        PosixDrive candidate = {-1, 0, 0, name, nullptr, true, 0, 0, 0, {}};
         candidate.size = std::strtoull(first_line(base + "/size").c_str(), nullptr, 10) * 512;
         uint32_t logical = static_cast<uint32_t>(
             std::strtoul(first_line(base + "/queue/logical_block_size").c_str(), nullptr, 10));
@@ -370,6 +387,7 @@ void free_drive(PosixDrive* drive) {
         close(drive->fd);
     }
     std::free(drive->aligned);
+    end_many_reads(&drive->many);
     delete drive;
 }
 
@@ -443,16 +461,18 @@ bool open_probe_drive(const char* path, bool regular_file, ProbeDrive* probe_dri
     if (!block && !(regular_file && S_ISREG(status.st_mode))) {
         return refuse(message, capacity, "%s is not a block device", path);
     }
-    PosixDrive* drive =
-        new PosixDrive{-1, 0, 0, "", nullptr, block, status.st_rdev, status.st_dev, status.st_ino};
+    PosixDrive* drive = new PosixDrive{
+        -1, 0, 0, "", nullptr, block, status.st_rdev, status.st_dev, status.st_ino, {}};
     drive->name = block ? block_name(status.st_rdev) : path;
     bool opened = open_checked(path, &status, drive, message, capacity);
     if (!opened) {
         free_drive(drive);
         return false;
     }
-    probe_drive->device = {drive,       drive->size, drive->sector, posix_read,
-                           posix_write, posix_flush, posix_seconds, block ? posix_replug : nullptr};
+    probe_drive->device = {
+        drive,          drive->size, drive->sector, posix_read,
+        posix_write,    posix_flush, posix_seconds, block ? posix_replug : nullptr,
+        posix_read_many};
     probe_drive->identity = identity_of(drive);
     if (block) {
         read_drive_identity("/sys", drive->name.c_str(), &probe_drive->reported);

@@ -265,8 +265,9 @@ bool open_probe_drive(const char* path, bool regular_file, ProbeDrive* probe_dri
         free_drive(drive);
         return false;
     }
-    probe_drive->device = {drive,         drive->size,   drive->sector,   windows_read,
-                           windows_write, windows_flush, windows_seconds, nullptr};
+    probe_drive->device = {drive,           drive->size,   drive->sector,
+                           windows_read,    windows_write, windows_flush,
+                           windows_seconds, nullptr,       nullptr};
     probe_drive->identity = std::to_string(drive->size) + " bytes, " + full_path(path);
     return true;
 }

@@ -11,7 +11,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -323,6 +325,51 @@ TEST_F(LoopDevice, ProbesTheWholeDeviceAndLeavesItsBytes) {
     }
     unlink(other.path.c_str());
     unlink(backup.c_str());
+}
+
+// Reads of many pieces at once give what the image holds at each, more
+// pieces than are in flight at once included; a piece past the drive's end
+// fails alone.
+TEST_F(LoopDevice, ReadsManyPiecesAtOnceAsTheImageHoldsThem) {
+    std::string device = attach("");
+    if (device.empty()) {
+        GTEST_SKIP() << "no loop device could be attached";
+    }
+    ProbeDrive drive;
+    char text[512] = "";
+    ASSERT_TRUE(open_probe_drive(device.c_str(), false, &drive, text, sizeof text)) << text;
+    ASSERT_NE(drive.device.read_many, nullptr);
+    struct Pieces {
+        size_t length;
+        size_t count;
+        uint64_t stride; // piece k at (k * stride) % the drive's size, backwards
+    };
+    const Pieces cases[] = {
+        {512, 1, 0},
+        {512, 100, 4096 * 7 + 512},
+        {4096, 33, 3 * MiB + 4096},
+        {MiB, 40, 5 * MiB},
+    };
+    for (const Pieces& c : cases) {
+        std::vector<uint64_t> offsets(c.count + 1);
+        for (size_t k = 0; k < c.count; ++k) {
+            offsets[k] = (64 * MiB - c.length) - (k * c.stride) % (64 * MiB - c.length);
+        }
+        offsets[c.count] = 64 * MiB; // past the end
+        std::vector<unsigned char> read(offsets.size() * c.length);
+        std::unique_ptr<bool[]> ok(new bool[offsets.size()]);
+        drive.device.read_many(drive.device.context, offsets.data(), offsets.size(), c.length,
+                               read.data(), ok.get());
+        for (size_t k = 0; k < c.count; ++k) {
+            ASSERT_TRUE(ok[k]) << c.length << " bytes at " << offsets[k];
+            EXPECT_EQ(
+                std::memcmp(read.data() + k * c.length, image.bytes.data() + offsets[k], c.length),
+                0)
+                << c.length << " bytes at " << offsets[k];
+        }
+        EXPECT_FALSE(ok[c.count]) << c.length << " bytes past the end";
+    }
+    close_probe_drive(&drive);
 }
 
 TEST_F(LoopDevice, RefusesReadOnlyBusyAndPartitions) {
