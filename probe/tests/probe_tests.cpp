@@ -553,11 +553,22 @@ TEST(ProbeStops, ADriveThatGoesAwayIsNamedOnlyForWhatItShowed) {
 // one that comes during the last round is too late to stop it.
 TEST(ProbeStop, AStopRequestRestoresAndSaysSo) {
     static FakeDrive drive;
-    const char* stopped[] = {"genuine", "wraps at a power of two", "wraps above a kept low area",
-                             "drops, zeros"};
+    // The genuine drive is stopped early only: later, its probe runs to the
+    // end through the whole witness, which the probe table covers.
+    const struct {
+        const char* name;
+        int64_t last_stop;
+    } stopped[] = {{"genuine", 5},
+                   {"wraps at a power of two", 100},
+                   {"wraps above a kept low area", 100},
+                   {"drops, zeros", 100}};
     const int64_t stops[] = {0, 5, 25, 100};
-    for (const char* name : stopped) {
+    for (const auto& row : stopped) {
         for (int64_t stop_after : stops) {
+            if (stop_after > row.last_stop) {
+                continue;
+            }
+            const char* name = row.name;
             const ProbeCase& c = case_named(name);
             SCOPED_TRACE(std::string(c.drive.name) + ", stopped after " +
                          std::to_string(stop_after) + " writes");
