@@ -62,6 +62,24 @@ const ReplugCase replug_cases[] = {
 };
 // clang-format on
 
+// The user plugs the drive in again and restores it from the backup: the
+// restore's verdict, or restore_failed where the backup does not parse.
+RestoreVerdict replug_and_restore(FakeDrive* drive, const FakeBackup* backup) {
+    replug_fake_drive(drive);
+    char message[512] = "";
+    BackupContents contents;
+    if (!parse_backup(backup->bytes.data(), backup->bytes.size(), &contents, message,
+                      sizeof message)) {
+        ADD_FAILURE() << message;
+        return restore_failed;
+    }
+    RestoreOutcome outcome;
+    ProbeDevice plain = fake_device(drive);
+    EXPECT_TRUE(restore_from_backup(&plain, "fake", &contents, &outcome, message, sizeof message))
+        << message;
+    return restore_verdict(&contents, &outcome);
+}
+
 class ReplugTable : public ::testing::TestWithParam<ReplugCase> {};
 
 TEST_P(ReplugTable, TheProbeAsksForAReplugAndGoesOnWithTheDrive) {
@@ -93,17 +111,7 @@ TEST_P(ReplugTable, TheProbeAsksForAReplugAndGoesOnWithTheDrive) {
     EXPECT_EQ(report.find("result: genuine") != std::string::npos, c.past == past_nothing)
         << report;
     if (!c.restored) {
-        // The user plugs it in again and restores it from the backup.
-        replug_fake_drive(&drive);
-        BackupContents contents;
-        ASSERT_TRUE(parse_backup(backup.bytes.data(), backup.bytes.size(), &contents, message,
-                                 sizeof message))
-            << message;
-        RestoreOutcome outcome;
-        ProbeDevice plain = fake_device(&drive);
-        EXPECT_TRUE(
-            restore_from_backup(&plain, "fake", &contents, &outcome, message, sizeof message));
-        EXPECT_EQ(restore_verdict(&contents, &outcome), restored_all);
+        EXPECT_EQ(replug_and_restore(&drive, &backup), restored_all);
     }
     uint64_t first_difference;
     EXPECT_TRUE(storage_intact(&drive, &first_difference))
@@ -151,15 +159,7 @@ TEST(Replug, AnotherDrivePluggedInIsNotWrittenTo) {
         if (setup.write_past != fake_takes_writes) {
             continue;
         }
-        replug_fake_drive(&drive);
-        BackupContents contents;
-        ASSERT_TRUE(parse_backup(backup.bytes.data(), backup.bytes.size(), &contents, message,
-                                 sizeof message))
-            << message;
-        RestoreOutcome outcome;
-        ProbeDevice plain = fake_device(&drive);
-        EXPECT_TRUE(
-            restore_from_backup(&plain, "fake", &contents, &outcome, message, sizeof message));
+        replug_and_restore(&drive, &backup);
         EXPECT_TRUE(storage_intact(&drive, &first_difference)) << first_difference;
     }
 }

@@ -237,10 +237,7 @@ void write_profile(const RateTable* table, const char* what, ReportWriter write,
 
 void write_pace_limit(const RateTable* table, double working_seconds, ReportWriter write,
                       void* context) {
-    double seconds = 0;
-    for (uint32_t i = 0; i < table->count; ++i) {
-        seconds += table->seconds[i];
-    }
+    double seconds = table_seconds(table);
     if (table->noted == 0 || working_seconds <= seconds - working_seconds) {
         return;
     }
@@ -256,10 +253,14 @@ SpeedCliff table_cliff(const RateTable* table) {
     return find_cliff(&profile);
 }
 
-double table_rate(const RateTable* table) {
+double table_seconds(const RateTable* table) {
     double seconds = 0;
     for (uint32_t i = 0; i < table->count; ++i) {
         seconds += table->seconds[i];
     }
-    return bytes_per_second(table->noted, seconds);
+    return seconds;
+}
+
+double table_rate(const RateTable* table) {
+    return bytes_per_second(table->noted, table_seconds(table));
 }

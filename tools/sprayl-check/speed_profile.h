@@ -104,3 +104,5 @@ SpeedCliff table_cliff(const RateTable* table);
 
 // The bytes a second over the whole table; 0 where it took no time.
 double table_rate(const RateTable* table);
+// The time the table's stretches took, in all.
+double table_seconds(const RateTable* table);
