@@ -3,6 +3,7 @@
 #include "fake_drive.h"
 #include "probe.h"
 #include "probe_report.h"
+#include "table_row_name.h"
 
 #include <gtest/gtest.h>
 
@@ -296,11 +297,7 @@ TEST_P(ProbeTable, FindsTheCapacityAndLeavesTheDataAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(FakeDrives, ProbeTable, ::testing::ValuesIn(probe_cases),
                          [](const ::testing::TestParamInfo<ProbeCase>& row) {
-                             std::string name;
-                             for (const char* c = row.param.drive.name; *c != 0; ++c) {
-                                 name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-                             }
-                             return name;
+                             return table_row_name(row.param.drive.name);
                          });
 
 // What --restore does with the backup a kill left: parsed, replayed, and

@@ -4,6 +4,7 @@
 #include "fake_drive.h"
 #include "probe.h"
 #include "probe_report.h"
+#include "table_row_name.h"
 
 #include <gtest/gtest.h>
 
@@ -120,11 +121,7 @@ TEST_P(ReplugTable, TheProbeAsksForAReplugAndGoesOnWithTheDrive) {
 
 INSTANTIATE_TEST_SUITE_P(Replugs, ReplugTable, ::testing::ValuesIn(replug_cases),
                          [](const ::testing::TestParamInfo<ReplugCase>& row) {
-                             std::string name;
-                             for (const char* c = row.param.name; *c != 0; ++c) {
-                                 name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-                             }
-                             return name;
+                             return table_row_name(row.param.name);
                          });
 
 // Another drive of the same size plugged in when the probe asks for a

@@ -3,11 +3,11 @@
 // for whole sectors only). A piece is read and written as its whole sectors
 // would be, whatever the drive does past what it holds.
 #include "fake_drive_model.h"
+#include "table_row_name.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -86,11 +86,7 @@ TEST_P(PieceTable, APieceIsReadAndWrittenAsItsWholeSectors) {
 
 INSTANTIATE_TEST_SUITE_P(FakeDrives, PieceTable, ::testing::ValuesIn(piece_cases),
                          [](const ::testing::TestParamInfo<PieceCase>& row) {
-                             std::string name;
-                             for (const char* c = row.param.drive.name; *c != 0; ++c) {
-                                 name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-                             }
-                             return name;
+                             return table_row_name(row.param.drive.name);
                          });
 
 } // namespace

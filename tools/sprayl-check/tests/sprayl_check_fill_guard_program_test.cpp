@@ -5,10 +5,10 @@
 // and a directory or file system that goes away while the fill works: each
 // case asserts the verdict, the exit code, and that no other file changed.
 #include "program_test_support.h"
+#include "table_row_name.h"
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <filesystem>
 #include <string>
 #include <sys/statvfs.h>
@@ -524,11 +524,7 @@ TEST_P(GoneTable, ADirectoryThatGoesAwayIsSaidToAndNotBlamedOnTheDrive) {
 
 INSTANTIATE_TEST_SUITE_P(FillGuard, GoneTable, ::testing::ValuesIn(gone_cases),
                          [](const ::testing::TestParamInfo<GoneCase>& row) {
-                             std::string name;
-                             for (const char* c = row.param.name; *c != 0; ++c) {
-                                 name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-                             }
-                             return name;
+                             return table_row_name(row.param.name);
                          });
 
 // A fill file that its user cannot read: not read, so never called intact,
