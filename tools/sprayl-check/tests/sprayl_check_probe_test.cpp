@@ -104,8 +104,8 @@ TEST(ProbeProgram, DrivesItRefusesAreLeftAlone) {
     }
 }
 
-// A fake drive: claims 1 GiB, holds 80 MiB of the user's data, and does
-// past it what mode says. Its loop device, or "" with why_not.
+// A fake drive: claims 1 GiB (or claims), holds 80 MiB of the user's data,
+// and does past it what mode says. Its loop device, or "" with why_not.
 struct FakeDrive {
     std::string directory; // the FUSE mount with the file "drive"
     std::string device;
@@ -113,7 +113,8 @@ struct FakeDrive {
     std::string why_not;
 };
 
-FakeDrive start_fake_drive(const std::string& name, const std::string& mode) {
+FakeDrive start_fake_drive(const std::string& name, const std::string& mode,
+                           const char* claims = "1G") {
     FakeDrive fake = {scratch_path(name), "", "", loop_unavailable()};
     if (fake.why_not.empty() && std::string(SPRAYL_FAKE_DRIVE).empty()) {
         fake.why_not = "the fake drive was not built: no libfuse3 (tools/install-deps installs it)";
@@ -125,8 +126,8 @@ FakeDrive start_fake_drive(const std::string& name, const std::string& mode) {
         return fake;
     }
     std::filesystem::create_directories(fake.directory);
-    ProgramRun started = run_shell(std::string(SPRAYL_FAKE_DRIVE) + " --claims 1G --holds 80M" +
-                                   " --past " + mode + " -s " + fake.directory);
+    ProgramRun started = run_shell(std::string(SPRAYL_FAKE_DRIVE) + " --claims " + claims +
+                                   " --holds 80M" + " --past " + mode + " -s " + fake.directory);
     clean_up_later("umount " + fake.directory);
     fake.user = user_data(name + ".user", 80);
     run_shell("dd if=" + fake.user + " of=" + fake.directory +
@@ -420,6 +421,60 @@ TEST(ProbeProgram, AProbeStoppedEarlyNamesNoCapacity) {
         EXPECT_FALSE(std::filesystem::exists(c.backup));
         detach(device);
         EXPECT_EQ(checksum(c.image), before) << "the drive's bytes changed";
+    }
+}
+
+// On a terminal the probe asks for a replug where only one can show the
+// truth, and waits for the drive to leave and come back: here its loop
+// device detached and the FUSE file attached again (which empties the
+// fake's cache and brings a drive that turned read-only back), under
+// another name, as a stick plugged into another port. The probe finds it
+// by its identity, goes on there and puts the user's data back itself.
+TEST(ProbeProgram, ADriveUnpluggedAndPluggedInAgainWhenAskedIsFoundUnderItsNewName) {
+    if (run_shell("command -v script").exit_code != 0) {
+        GTEST_SKIP() << "no script(1) to give the probe a terminal";
+    }
+    struct Case {
+        const char* name;
+        const char* mode; // the fake's --past and what else it does
+        const char* line; // of the report
+    };
+    const Case cases[] = {
+        // Larger than the witness a quarter of the drive allows.
+        {"cache", "zeros --cache 96M", "result: FAKE"},
+        {"read-only", "zeros --then read-only",
+         "of the 256.00 MiB it claims: at its first write past that it turned read-only"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeDrive fake = start_fake_drive(std::string("replugged-") + c.name, c.mode, "256M");
+        if (!fake.why_not.empty()) {
+            GTEST_SKIP() << fake.why_not;
+        }
+        std::string backup = scratch_path(std::string("replugged-") + c.name + ".backup");
+        std::string out = backup + ".out", terminal = backup + ".terminal";
+        // Takes the name the drive had, so that it comes back under another.
+        std::string stand_in = user_data(std::string("stand-in-") + c.name, 1);
+        detach_loops_later(stand_in);
+        std::filesystem::remove(backup);
+        ProgramRun run = run_shell(
+            "script -qfec '" + sprayl_check + " --probe " + fake.device + " --backup " + backup +
+            " > " + out + "' " + terminal + " & pid=$!; i=0; until grep -q 'plug it in again' " +
+            terminal + " 2>/dev/null || [ $i -ge 600 ]; do sleep 0.1; i=$((i+1)); done; " +
+            "losetup -d " + fake.device + "; sleep 1; losetup -f " + stand_in + "; " +
+            "losetup -f --show " + fake.directory + "/drive; wait $pid");
+        std::string report = read_all_text(out), asked = read_all_text(terminal);
+        EXPECT_EQ(run.exit_code, 1) << report << asked << run.err;
+        EXPECT_NE(asked.find("the drive is back"), std::string::npos) << asked;
+        EXPECT_NE(report.find(c.line), std::string::npos) << report;
+        EXPECT_NE(report.find("all written back and read back as saved"), std::string::npos)
+            << report;
+        EXPECT_FALSE(std::filesystem::exists(backup)) << "kept after a confirmed restore";
+        std::string back_as = run.out.substr(0, run.out.find('\n'));
+        EXPECT_NE(back_as, fake.device) << "the drive came back under the name it had";
+        fake.device = back_as;
+        EXPECT_TRUE(holds_the_user_data(fake));
+        stop_fake_drive(fake);
     }
 }
 
