@@ -49,10 +49,6 @@ const VerdictCase verdict_cases[] = {
     {{drive_holds_less, 4096 * mib, 1024 * mib, 1024 * mib, past_read_errors, 0, 0, 0, 0, 0},
      "the drive holds 1.00 GiB of the 4.00 GiB it claims: writes past 1.00 GiB of the drive were"
      " lost: reads there fail"},
-    // The latest writes answered from the drive's memory, the rest lost.
-    {{drive_holds_less, 256 * mib, 32 * mib, 32 * mib, past_zeros, 0, 0, 0, 0, 3 * mib},
-     "the drive holds 32.00 MiB of the 256.00 MiB it claims: writes past 32.00 MiB of the drive"
-     " were lost: reads there give zeros (3.00 MiB of the latest writes answered from a cache)"},
     // The drive's first write past what it holds made it stop taking
     // writes or answering: known to the sector, or between the last place
     // that held and that write.
