@@ -93,7 +93,7 @@ void format_holds_less(const DriveVerdict* verdict, char* text, size_t capacity)
     if (verdict->claims > 0) {
         std::snprintf(claimed, sizeof claimed, " of the %s it claims", claims);
     }
-    char past[160];
+    char past[224];
     if (verdict->past == past_wraps) {
         char wrap[32];
         char low[64] = "";
@@ -105,8 +105,15 @@ void format_holds_less(const DriveVerdict* verdict, char* text, size_t capacity)
         }
         std::snprintf(past, sizeof past, "it wraps around every %s%s", wrap, low);
     } else {
-        std::snprintf(past, sizeof past, "writes past %s of the drive were lost: %s", holds,
-                      row_of(verdict->past).reads_give);
+        char cache[96] = "";
+        if (verdict->cache > 0) {
+            char cached[32];
+            format_size(verdict->cache, cached, sizeof cached);
+            std::snprintf(cache, sizeof cache, " (%s of the latest writes answered from a cache)",
+                          cached);
+        }
+        std::snprintf(past, sizeof past, "writes past %s of the drive were lost: %s%s", holds,
+                      row_of(verdict->past).reads_give, cache);
     }
     std::snprintf(text, capacity, "the drive holds %s%s%s: %s", range, claimed, at_most, past);
 }

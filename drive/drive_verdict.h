@@ -45,7 +45,13 @@ struct DriveVerdict {
                        // where the evidence names them; 0 where it does not
     uint64_t kept;     // kept_estimate: bytes that came back intact
     uint64_t written;  // kept_estimate: bytes written
+    uint64_t cache;    // lost writes: the latest of them that reads still answered as written,
+                       // from a cache in the drive's memory; 0 where none did
 };
+
+// The largest caches reported in real drives: up to this many bytes of the
+// latest writes may read back as written from a drive's memory.
+constexpr uint64_t largest_reported_cache = uint64_t{256} << 20;
 
 // The verdict as a line without its end: "the drive holds 512.00 MiB of the
 // 4.00 GiB it claims: it wraps around every 512.00 MiB".

@@ -28,15 +28,17 @@ uint64_t lowest_fill_offset(const DriveMap* map) {
     return lowest;
 }
 
-// Fill bytes that lie at drive offsets from from on.
-uint64_t fill_bytes_from(const DriveMap* map, uint64_t from) {
+// Fill bytes that lie at drive offsets from from on and were written from
+// stream offset written_from on.
+uint64_t fill_bytes_from(const DriveMap* map, uint64_t from, uint64_t written_from) {
     uint64_t bytes = 0;
     for (size_t i = 0; i < map->count; ++i) {
         const StreamExtent& e = map->extents[i];
-        uint64_t end = e.drive_offset + e.length;
-        if (end > from) {
-            bytes += end - (e.drive_offset > from ? e.drive_offset : from);
-        }
+        uint64_t skip = from > e.drive_offset ? from - e.drive_offset : 0;
+        uint64_t start = e.stream_offset + skip;
+        start = written_from > start ? written_from : start;
+        uint64_t end = e.stream_offset + e.length;
+        bytes += end > start ? end - start : 0;
     }
     return bytes;
 }
@@ -188,9 +190,17 @@ PastCapacity past_of(const Stretch& lost) {
 // Data that is lost from a drive offset on: the lowest drive offset of
 // blank, unreadable, stale or foreign data, where such damage is most of
 // the fill data past it, and more than a bad sector or page could be.
+// A drive that answers its latest writes from a cache in its memory reads
+// them back as written wherever they lie: fill data past that offset that
+// was written after the last write lost (the stream is the order of the
+// writes) and came back whole is such a cache's, where it is no more than
+// the largest cache reported; the loss is then most of the fill data
+// written past the offset before it. A larger good tail is no cache's:
+// the loss must then be most of all the fill data past the offset.
 bool find_loss(const CheckResult* result, const DriveMap* map, DriveVerdict* capacity) {
     uint64_t lowest = UINT64_MAX;
     uint64_t damaged = 0;
+    uint64_t last_lost_end = 0;
     const Stretch* first = nullptr;
     uint64_t kept = kept_stretch_count(result);
     for (uint64_t i = 0; i < kept; ++i) {
@@ -200,19 +210,29 @@ bool find_loss(const CheckResult* result, const DriveMap* map, DriveVerdict* cap
             continue;
         }
         damaged += s.end - s.start;
+        last_lost_end = s.end;
         if (at < lowest) {
             lowest = at;
             first = &s;
         }
     }
-    if (first == nullptr || damaged < min_lost_bytes ||
-        damaged * 2 < fill_bytes_from(map, lowest)) {
+    if (first == nullptr || damaged < min_lost_bytes) {
+        return false;
+    }
+    // The good tail is known only where every stretch of damage was kept.
+    uint64_t cached =
+        result->stretch_count <= kept ? fill_bytes_from(map, lowest, last_lost_end) : 0;
+    uint64_t past = fill_bytes_from(map, lowest, 0);
+    bool behind_cache =
+        cached > 0 && cached <= largest_reported_cache && damaged * 2 >= past - cached;
+    if (damaged * 2 < past && !behind_cache) {
         return false;
     }
     capacity->finding = drive_holds_less;
     capacity->holds = lowest;
     capacity->holds_at_most = lowest;
     capacity->past = past_of(*first);
+    capacity->cache = behind_cache ? cached : 0;
     return true;
 }
 

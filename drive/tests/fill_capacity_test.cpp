@@ -127,6 +127,56 @@ const CapacityCase capacity_cases[] = {
      0,
      "the drive holds 40.00 MiB of the 64.00 MiB it claims: writes past 40.00 MiB of the drive"
      " were lost: reads there give data of another run"},
+    // Holds 33 MiB; its cache answers the latest writes, [53, 65) MiB of
+    // the drive, as written.
+    {"loses writes, the latest answered from a cache",
+     64 * mib,
+     {{32 * mib, 52 * mib, damage_blank, 0, 0}},
+     whole,
+     drive_holds_less,
+     past_zeros,
+     33 * mib,
+     0,
+     0,
+     "the drive holds 33.00 MiB of the 64.00 MiB it claims: writes past 33.00 MiB of the drive"
+     " were lost: reads there give zeros (12.00 MiB of the latest writes answered from a cache)"},
+    // A cache of 24 MiB: less of what lies past the capacity is lost than
+    // comes back, yet all of it that was written before the cache's share.
+    {"loses writes behind a cache larger than the loss",
+     64 * mib,
+     {{32 * mib, 40 * mib, damage_blank, 0, 0}},
+     whole,
+     drive_holds_less,
+     past_zeros,
+     33 * mib,
+     0,
+     0,
+     "the drive holds 33.00 MiB of the 64.00 MiB it claims: writes past 33.00 MiB of the drive"
+     " were lost: reads there give zeros (24.00 MiB of the latest writes answered from a cache)"},
+    // What came back between two losses is no cache's: not the latest
+    // writes.
+    {"good data between two losses",
+     64 * mib,
+     {{32 * mib, 36 * mib, damage_blank, 0, 0}, {48 * mib, 52 * mib, damage_blank, 0, 0}},
+     whole,
+     drive_says_nothing,
+     past_nothing,
+     0,
+     0,
+     0,
+     "nothing found about the drive's size"},
+    // A good tail of 472 MiB is larger than any cache reported: a bad
+    // area, not a drive that lost everything past it.
+    {"a good tail larger than any cache",
+     512 * mib,
+     {{32 * mib, 40 * mib, damage_blank, 0, 0}},
+     {{0, 1 * mib, 512 * mib}},
+     drive_says_nothing,
+     past_nothing,
+     0,
+     0,
+     0,
+     "nothing found about the drive's size"},
     // One bad sector says nothing about the size.
     {"one bad sector",
      64 * mib,

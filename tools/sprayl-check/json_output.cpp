@@ -68,19 +68,28 @@ void write_version(JsonText* json) {
 }
 
 // What the drive holds where the fill found it holds less than it claims,
-// in the probe's words: "capacity", "capacity_at_most" and "past_capacity";
-// null where it did not.
+// in the probe's words: "capacity", "capacity_at_most", "past_capacity"
+// and "cache" (the latest writes that reads answered from a cache); null
+// where it did not.
 void write_fill_capacity(JsonText* json, const DriveVerdict* capacity) {
     if (capacity == nullptr || capacity->finding != drive_holds_less) {
         json_null(json, "capacity");
         json_null(json, "capacity_at_most");
         json_null(json, "past_capacity");
+        json_null(json, "cache");
         return;
     }
     json_uint(json, "capacity", capacity->holds);
     json_uint_or_null(json, "capacity_at_most", capacity->holds_at_most > capacity->holds,
                       capacity->holds_at_most);
     json_string(json, "past_capacity", past_word(capacity->past));
+    if (capacity->cache == 0) {
+        json_null(json, "cache");
+        return;
+    }
+    json_begin_object(json, "cache");
+    json_uint(json, "bytes", capacity->cache);
+    json_end_object(json);
 }
 
 void write_fill(JsonText* json, const RunRecord* run) {

@@ -28,6 +28,7 @@ struct LyingDriveCase {
     const char* file_system;  // "ext4" (its files' places known) or "exfat" (not)
     const char* capacity;     // the start of the capacity line
     const char* ending;       // what the capacity line goes on to say
+    uint64_t cache = 0;       // MiB of the latest writes it answers from its memory (--cache)
 };
 
 // Claims 256 MiB, holds about an eighth.
@@ -44,6 +45,12 @@ const LyingDriveCase lying_drive_cases[] = {
      "reads there give FF bytes"},
     {"loses writes, reads an earlier fill", "--past old", 256, 32, "ext4", "the drive holds ",
      "reads there give data of another run"},
+    // The latest writes answered from the drive's memory: the end of the
+    // fill reads back as written, what lies between does not.
+    {"loses writes behind a 4 MiB cache", "--past zeros", 256, 32, "ext4", "the drive holds ",
+     "reads there give zeros", 4},
+    {"loses writes behind a 64 MiB cache", "--past zeros", 256, 32, "ext4", "the drive holds ",
+     "reads there give zeros", 64},
     {"exFAT: wraps", "--past wrap", 256, 32, "exfat", "it kept ", "written (an estimate"},
     {"exFAT: read errors", "--past errors", 256, 32, "exfat", "it kept ", "written (an estimate"},
 };
@@ -98,7 +105,8 @@ std::string mount_lying_drive(const LyingDriveCase& c, const std::string& name, 
     std::filesystem::create_directories(mount_point);
     ProgramRun started =
         run_shell(std::string(SPRAYL_FAKE_DRIVE) + " --claims " + std::to_string(c.claims) +
-                  "M --holds " + std::to_string(c.holds) + "M " + c.fake_options + " -s " + fake);
+                  "M --holds " + std::to_string(c.holds) + "M " + c.fake_options +
+                  (c.cache > 0 ? " --cache " + std::to_string(c.cache) + "M" : "") + " -s " + fake);
     clean_up_later("umount " + fake);
     if (started.exit_code != 0) {
         *why = "the fake drive does not start: " + started.err;
@@ -162,6 +170,27 @@ bool replug(const std::string& fake, const std::string& mount_point, std::string
     return attach_and_mount(fake, mount_point, why);
 }
 
+// A fake behind a cache: the verdict and the report for programs say how
+// much of the latest writes read back from it, never more than it holds;
+// of any other fake they say no cache.
+void expect_cache_said(const LyingDriveCase& c, const std::string& verdict,
+                       const std::string& json) {
+    std::string cache_field = report_field(json, "fill.cache");
+    if (c.cache == 0) {
+        EXPECT_EQ(verdict.find("cache"), std::string::npos) << verdict;
+        EXPECT_EQ(cache_field, "null");
+        return;
+    }
+    double said = mebibytes_after(verdict, "(");
+    EXPECT_NE(verdict.find(" of the latest writes answered from a cache)"), std::string::npos)
+        << verdict;
+    EXPECT_GT(said, 0) << verdict;
+    EXPECT_LE(said, static_cast<double>(c.cache)) << verdict;
+    double bytes = std::strtod(report_field(json, "fill.cache.bytes").c_str(), nullptr);
+    EXPECT_GT(bytes, 0) << cache_field;
+    EXPECT_LE(bytes, static_cast<double>(c.cache * mib)) << cache_field;
+}
+
 TEST(LyingDrives, TheFillStopsSoonAndSaysWhatTheDriveHolds) {
     std::string missing = missing_tools();
     if (!missing.empty()) {
@@ -187,12 +216,13 @@ TEST(LyingDrives, TheFillStopsSoonAndSaysWhatTheDriveHolds) {
         EXPECT_TRUE(has_line(fill.out, "result: DAMAGED")) << fill.out;
         EXPECT_EQ(fill.out.find("verdict: intact"), std::string::npos) << fill.out;
         // Stopped early, by a sample (or by a file system that the drive
-        // broke), soon after the real capacity.
+        // broke), soon after the real capacity, or soon after the lost
+        // writes left the drive's cache.
         EXPECT_NE(fill.err.find("the drive did not keep what it was given"), std::string::npos)
             << fill.err;
         double written = mebibytes_after(line_starting(fill.out, "written: "), "bytes (");
         EXPECT_GT(written, 0) << fill.out;
-        EXPECT_LE(written * mib, c.holds * mib + 2 * file_size) << fill.out;
+        EXPECT_LE(written * mib, (c.holds + c.cache) * mib + 2 * file_size) << fill.out;
         // What the drive holds, within a few percent: the verdict.
         std::string capacity = line_starting(fill.out, "verdict: ");
         EXPECT_EQ(capacity.find(std::string("verdict: ") + c.capacity), 0u) << fill.out;
@@ -207,6 +237,7 @@ TEST(LyingDrives, TheFillStopsSoonAndSaysWhatTheDriveHolds) {
         EXPECT_GT(least, 0) << capacity;
         EXPECT_LE(least, 1.08 * holds) << capacity;
         EXPECT_GE(most, 0.92 * holds) << capacity;
+        expect_cache_said(c, capacity, json);
         run_shell("umount " + mount_point);
     }
 }
