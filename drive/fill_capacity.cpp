@@ -196,11 +196,14 @@ PastCapacity past_of(const Stretch& lost) {
 // writes) and came back whole is such a cache's, where it is no more than
 // the largest cache reported; the loss is then most of the fill data
 // written past the offset before it. A larger good tail is no cache's:
-// the loss must then be most of all the fill data past the offset.
+// the loss must then be most of all the fill data past the offset. Nor is
+// a good tail after data that could not be read: a worn area of a genuine
+// drive fails its reads, and good writes after it are the drive's own.
 bool find_loss(const CheckResult* result, const DriveMap* map, DriveVerdict* capacity) {
     uint64_t lowest = UINT64_MAX;
     uint64_t damaged = 0;
     uint64_t last_lost_end = 0;
+    bool unreadable = false;
     const Stretch* first = nullptr;
     uint64_t kept = kept_stretch_count(result);
     for (uint64_t i = 0; i < kept; ++i) {
@@ -211,6 +214,7 @@ bool find_loss(const CheckResult* result, const DriveMap* map, DriveVerdict* cap
         }
         damaged += s.end - s.start;
         last_lost_end = s.end;
+        unreadable = unreadable || s.kind == damage_unreadable;
         if (at < lowest) {
             lowest = at;
             first = &s;
@@ -223,8 +227,8 @@ bool find_loss(const CheckResult* result, const DriveMap* map, DriveVerdict* cap
     uint64_t cached =
         result->stretch_count <= kept ? fill_bytes_from(map, lowest, last_lost_end) : 0;
     uint64_t past = fill_bytes_from(map, lowest, 0);
-    bool behind_cache =
-        cached > 0 && cached <= largest_reported_cache && damaged * 2 >= past - cached;
+    bool behind_cache = !unreadable && cached > 0 && cached <= largest_reported_cache &&
+                        damaged * 2 >= past - cached;
     if (damaged * 2 < past && !behind_cache) {
         return false;
     }

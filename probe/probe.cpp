@@ -1,6 +1,7 @@
 #include "probe.h"
 
 #include "capacity_search.h"
+#include "drive_verdict.h"
 #include "probe_access.h"
 #include "probe_end.h"
 #include "replug.h"
@@ -28,7 +29,6 @@ namespace {
 // the drive: every byte of it is saved, checksummed, written back and read
 // back. A larger cache only a replug rules out.
 constexpr uint64_t first_witness = 8 * mib;
-constexpr uint64_t largest_reported_cache = 256 * mib;
 constexpr uint64_t grown_witness = largest_reported_cache + largest_reported_cache / 8;
 constexpr uint64_t grown_witness_fraction = 4;
 // The first witness as a fraction of the drive, at most largest_first_witness

@@ -153,6 +153,18 @@ const CapacityCase capacity_cases[] = {
      0,
      "the drive holds 33.00 MiB of the 64.00 MiB it claims: writes past 33.00 MiB of the drive"
      " were lost: reads there give zeros (24.00 MiB of the latest writes answered from a cache)"},
+    // The same tail after data that could not be read: a worn area, and
+    // the drive's own good writes after it.
+    {"a good tail after data that could not be read",
+     64 * mib,
+     {{32 * mib, 40 * mib, damage_unreadable, 0, 0}},
+     whole,
+     drive_says_nothing,
+     past_nothing,
+     0,
+     0,
+     0,
+     "nothing found about the drive's size"},
     // What came back between two losses is no cache's: not the latest
     // writes.
     {"good data between two losses",
