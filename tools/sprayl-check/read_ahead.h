@@ -28,7 +28,7 @@ constexpr unsigned ahead_readers = 2;
 // hands each on as it ends, in order, and asks for the next in its place.
 // Measured on ext4 on a loop device over tmpfs (2-core AMD EPYC, shared,
 // alternating rounds against fio's 1 MiB reads; doc/performance.md, "On a
-// fast drive"): four of 1 MiB and four of 2 MiB checked a fill at 0.8 to
+// fast drive"): four of 1 MiB and four of 2 MiB checked a fill at 0.77 to
 // 1.06 of fio's rate, the reading threads at 0.78 to 0.89; two of 2 MiB
 // fell to 0.58 when the machine was busy, eight of 1 MiB gave 0.70 and
 // four of 4 MiB 0.57. 1 MiB is kept: on a file in memory, 2 MiB pieces
