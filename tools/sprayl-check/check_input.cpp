@@ -149,8 +149,8 @@ CheckEnd check_one(InputList* list, OpenInput* input, StreamCheck* check, ReadFu
         }
         if (reads_ahead(list, input, offset)) {
             AheadTaker taker = {list, check, progress};
-            uint64_t reached =
-                read_ahead(input, read, offset, limit, list->ahead_buffers, take_ahead, &taker);
+            uint64_t reached = read_ahead(input, read, &list->queue, offset, limit,
+                                          list->ahead_buffers, take_ahead, &taker);
             if (reached != offset) {
                 offset = reached;
                 continue; // on from where reading ahead stopped, as the limit allows

@@ -49,7 +49,10 @@ struct InputList {
     char unreached_reason[4096 + 128];
     unsigned char* read_buffer;   // every read's, had at the first and kept
     unsigned char* ahead_buffers; // the reads ahead's (read_ahead.h), had and kept likewise
-    double checking_seconds;      // spent in the check itself, apart from reading
+    // The system's reads kept in flight, which read ahead where the caller
+    // started them (start_read_queue); empty: the ring of threads does.
+    ReadQueue queue;
+    double checking_seconds; // spent in the check itself, apart from reading
 };
 
 // How an input was read, for the report ("around the cache (O_DIRECT)").

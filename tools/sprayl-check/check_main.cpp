@@ -19,7 +19,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <new>
 
 namespace {
@@ -44,18 +43,18 @@ int run_check_or_fill(const CheckOptions* options) {
         write_usage(stderr);
         return exit_unverifiable;
     }
-    std::unique_ptr<CheckRun> run(new (std::nothrow) CheckRun());
-    if (run == nullptr) {
-        std::fputs("sprayl-check: no memory for the run\n", stderr);
-        return exit_unverifiable;
-    }
+    // In static storage, zero before the program starts: a page of its
+    // 11 MB (the tables for 65,536 files) costs nothing until it is used.
+    // Zeroed on the heap, it took 35 ms of a check's start, a tenth of a
+    // check of 2 GiB from a fast drive (perf, AMD EPYC). One run a process.
+    static CheckRun run;
     GeneratorState new_seed = {};
     if (options->action == action_fill) {
         gather_seed(&new_seed);
     }
-    start_run(run.get(), options, &new_seed);
-    int exit_code = run_and_record(run.get());
-    end_run(run.get());
+    start_run(&run, options, &new_seed);
+    int exit_code = run_and_record(&run);
+    end_run(&run);
     return exit_code;
 }
 

@@ -4,6 +4,7 @@
 
 #include "drive_lines.h"
 #include "progress.h"
+#include "read_ahead.h"
 #include "stream_position.h"
 
 #include <cinttypes>
@@ -122,6 +123,7 @@ void end_run(CheckRun* run) {
     run->inputs.read_buffer = nullptr;
     free_aligned_buffer(run->inputs.ahead_buffers);
     run->inputs.ahead_buffers = nullptr;
+    end_read_queue(&run->inputs.queue);
     free_aligned_buffer(run->fill.work.read_back.buffer);
     run->fill.work.read_back.buffer = nullptr;
 }
@@ -144,6 +146,9 @@ CheckEnd read_inputs(CheckRun* run, uint64_t expected_size) {
     run->check_ran = true;
     run->message[0] = '\0';
     inputs->checking_seconds = 0;
+    if (inputs->queue.submit == nullptr) {
+        start_read_queue(&inputs->queue, queued_pieces); // none: the ring reads ahead
+    }
     CheckEnd end =
         check_inputs(inputs, check, read_input, &progress, run->message, sizeof run->message);
     progress_end(&progress, check->result.bytes_read, bytes_damaged(&check->result));

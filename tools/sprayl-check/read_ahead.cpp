@@ -7,6 +7,19 @@
 
 namespace {
 
+// The bytes to ask for where left bytes are left before the limit, in
+// pieces of piece_bytes: whole pages, as a read around the cache takes them.
+size_t asked_bytes(uint64_t left, size_t piece_bytes) {
+    return left < piece_bytes ? static_cast<size_t>((left + 4095) / 4096 * 4096) : piece_bytes;
+}
+
+// The bytes of a piece read that are handed on: what the read gave, up to
+// the limit.
+size_t bytes_to_hand_on(uint64_t offset, int64_t got, uint64_t limit) {
+    uint64_t bytes = got > 0 ? static_cast<uint64_t>(got) : 0;
+    return static_cast<size_t>(bytes < limit - offset ? bytes : limit - offset);
+}
+
 enum PieceState { piece_free, piece_reading, piece_read };
 
 // One piece of the ring: where it is read from, and what the read gave.
@@ -57,9 +70,7 @@ bool claim_piece(AheadRing* ring, uint64_t* number) {
     uint64_t left = ring->limit - offset;
     piece->state = piece_reading;
     piece->offset = offset;
-    // Whole pages, as a read around the cache takes them.
-    piece->asked = left < ahead_piece_bytes ? static_cast<size_t>((left + 4095) / 4096 * 4096)
-                                            : ahead_piece_bytes;
+    piece->asked = asked_bytes(left, ahead_piece_bytes);
     return true;
 }
 
@@ -94,14 +105,11 @@ void read_pieces(AheadRing* ring) {
 // Hands the next piece on, read; false where the run ends with it.
 bool hand_on(AheadRing* ring, AheadPiece* piece, std::unique_lock<std::mutex>* held) {
     uint64_t offset = piece->offset;
-    uint64_t got = piece->got > 0 ? static_cast<uint64_t>(piece->got) : 0;
-    bool whole = got == piece->asked;
-    if (got > ring->limit - offset) {
-        got = ring->limit - offset;
-    }
+    bool whole = piece->got == static_cast<int64_t>(piece->asked);
+    size_t got = bytes_to_hand_on(offset, piece->got, ring->limit);
     const unsigned char* data = slot_buffer(ring, ring->next_taken);
     held->unlock();
-    bool more = got == 0 || ring->take(ring->context, data, static_cast<size_t>(got));
+    bool more = got == 0 || ring->take(ring->context, data, got);
     held->lock();
     ring->end = offset + got;
     piece->state = piece_free;
@@ -144,14 +152,108 @@ void run_ring(void* context, unsigned index) {
     }
 }
 
-} // namespace
+// ---- Reads kept in flight by the system's queue, in this thread ----
 
-unsigned char* ahead_buffers() {
-    return aligned_buffer(ahead_pieces * ahead_piece_bytes);
+// A run of reads kept in flight: piece number n of the run (from 0) lies at
+// from + n * queued_piece_bytes and is read into slot n % queued_pieces.
+struct QueuedRun {
+    const OpenInput* input;
+    const ReadQueue* queue;
+    uint64_t from;
+    uint64_t limit;
+    unsigned char* buffers;
+    TakePiece take;
+    void* context;
+    AheadPiece pieces[queued_pieces];
+    uint64_t next_asked; // the number of the next piece to ask for
+    uint64_t next_taken; // of the next piece to hand on
+    unsigned in_flight;
+    bool stopped; // ask for nothing more: the run ends, or the queue refused
+    uint64_t end; // the first byte not handed on
+};
+
+unsigned char* queued_buffer(const QueuedRun* run, uint64_t number) {
+    return run->buffers + number % queued_pieces * queued_piece_bytes;
 }
 
-uint64_t read_ahead(const OpenInput* input, ReadFunction read, uint64_t from, uint64_t limit,
-                    unsigned char* buffers, TakePiece take, void* context) {
+// Asks for the next piece, where there is one and a slot free for it;
+// false where nothing was asked for.
+bool ask_next(QueuedRun* run) {
+    uint64_t offset = run->from + run->next_asked * queued_piece_bytes;
+    if (run->stopped || offset >= run->limit ||
+        run->next_asked - run->next_taken >= queued_pieces) {
+        return false;
+    }
+    unsigned slot = static_cast<unsigned>(run->next_asked % queued_pieces);
+    AheadPiece* piece = &run->pieces[slot];
+    piece->state = piece_reading;
+    piece->offset = offset;
+    piece->asked = asked_bytes(run->limit - offset, queued_piece_bytes);
+    if (!run->queue->submit(run->queue->context, run->input, queued_buffer(run, run->next_asked),
+                            piece->asked, offset, slot)) {
+        piece->state = piece_free;
+        run->stopped = true; // what is in flight is handed on; the caller reads on
+        return false;
+    }
+    ++run->next_asked;
+    ++run->in_flight;
+    return true;
+}
+
+// Waits for one read in flight to end, and notes what it gave.
+void note_next_done(QueuedRun* run) {
+    unsigned slot = 0;
+    int64_t got = -1;
+    int error = 0;
+    run->queue->wait(run->queue->context, &slot, &got, &error);
+    AheadPiece* piece = &run->pieces[slot % queued_pieces];
+    piece->got = got;
+    piece->error = error;
+    piece->state = piece_read;
+    --run->in_flight;
+}
+
+// Hands the next piece on once it is read; false where the run ends with it.
+bool hand_on_queued(QueuedRun* run) {
+    AheadPiece* piece = &run->pieces[run->next_taken % queued_pieces];
+    while (piece->state != piece_read) {
+        note_next_done(run);
+    }
+    bool whole = piece->got == static_cast<int64_t>(piece->asked);
+    size_t got = bytes_to_hand_on(piece->offset, piece->got, run->limit);
+    bool more = got == 0 || run->take(run->context, queued_buffer(run, run->next_taken), got);
+    run->end = piece->offset + got;
+    piece->state = piece_free;
+    ++run->next_taken;
+    return whole && more;
+}
+
+// Keeps the queue full and hands the pieces on in turn until one ends the
+// run; then waits for those still in flight, whose buffers are the
+// caller's again. False where the queue took not even the first request.
+bool take_queued(QueuedRun* run) {
+    while (ask_next(run)) {
+    }
+    if (run->next_asked == 0) {
+        return false;
+    }
+    while (run->next_taken < run->next_asked) {
+        if (!hand_on_queued(run)) {
+            run->stopped = true;
+            break;
+        }
+        while (ask_next(run)) {
+        }
+    }
+    while (run->in_flight > 0) {
+        note_next_done(run);
+    }
+    return true;
+}
+
+// Reads ahead in the ring of threads; as read_ahead.
+uint64_t read_in_ring(const OpenInput* input, ReadFunction read, uint64_t from, uint64_t limit,
+                      unsigned char* buffers, TakePiece take, void* context) {
     AheadRing ring;
     ring.input = input;
     ring.read = read;
@@ -168,4 +270,32 @@ uint64_t read_ahead(const OpenInput* input, ReadFunction read, uint64_t from, ui
         take_pieces(&ring); // no thread could be made: one read at a time, here
     }
     return ring.end;
+}
+
+} // namespace
+
+unsigned char* ahead_buffers() {
+    size_t ring_bytes = ahead_pieces * ahead_piece_bytes;
+    size_t queued_bytes = queued_pieces * queued_piece_bytes;
+    return aligned_buffer(ring_bytes > queued_bytes ? ring_bytes : queued_bytes);
+}
+
+uint64_t read_ahead(const OpenInput* input, ReadFunction read, const ReadQueue* queue,
+                    uint64_t from, uint64_t limit, unsigned char* buffers, TakePiece take,
+                    void* context) {
+    if (queue != nullptr && queue->submit != nullptr) {
+        QueuedRun run = {};
+        run.input = input;
+        run.queue = queue;
+        run.from = from;
+        run.limit = limit;
+        run.buffers = buffers;
+        run.take = take;
+        run.context = context;
+        run.end = from;
+        if (take_queued(&run)) {
+            return run.end;
+        }
+    }
+    return read_in_ring(input, read, from, limit, buffers, take, context);
 }

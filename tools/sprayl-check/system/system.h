@@ -309,6 +309,29 @@ int64_t read_at(intptr_t file, unsigned char* buffer, size_t size, uint64_t offs
 // device; 0 or the error.
 int flush_file(intptr_t file);
 
+// Reads kept in flight with no thread of their own (Linux: the kernel's
+// asynchronous I/O), for inputs read around the cache: the caller asks for
+// several pieces and takes each as it ends, in whatever order the drive
+// answers. The tests give their own.
+struct ReadQueue {
+    uintptr_t context; // the system's; 0 with submit nullptr: none
+    // Asks for size bytes at offset of input (both whole pages, buffer
+    // aligned_buffer's); slot comes back with its end. False where the
+    // request was not taken: nothing of it follows.
+    bool (*submit)(uintptr_t context, const OpenInput* input, unsigned char* buffer, size_t size,
+                   uint64_t offset, unsigned slot);
+    // Waits for a read asked for to end (only while one is in flight):
+    // its slot, and what it gave as read_input gives it.
+    void (*wait)(uintptr_t context, unsigned* slot, int64_t* got, int* error);
+};
+
+// Makes queue ready for up to depth reads in flight at once. False, with
+// queue empty, where the system has no such reads or refuses them.
+bool start_read_queue(ReadQueue* queue, unsigned depth);
+
+// Ends queue (none in flight); it is empty then.
+void end_read_queue(ReadQueue* queue);
+
 // The most threads that run_side_by_side runs.
 constexpr unsigned most_side_by_side = 16;
 

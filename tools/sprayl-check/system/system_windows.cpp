@@ -390,6 +390,17 @@ void free_aligned_buffer(unsigned char* buffer) {
     }
 }
 
+// Reads kept in flight would be overlapped reads (FILE_FLAG_OVERLAPPED, an
+// I/O completion port); until then, the threads of read_ahead read ahead.
+bool start_read_queue(ReadQueue* queue, unsigned) {
+    *queue = {0, nullptr, nullptr};
+    return false;
+}
+
+void end_read_queue(ReadQueue* queue) {
+    *queue = {0, nullptr, nullptr};
+}
+
 // ---- Writing ----
 
 intptr_t create_file(const char* path, int* error) {

@@ -248,6 +248,16 @@ void free_aligned_buffer(unsigned char* buffer) {
     std::free(buffer);
 }
 
+// No reads kept in flight: the scripted reads go through read_input.
+bool start_read_queue(ReadQueue* queue, unsigned) {
+    *queue = {0, nullptr, nullptr};
+    return false;
+}
+
+void end_read_queue(ReadQueue* queue) {
+    *queue = {0, nullptr, nullptr};
+}
+
 // One after another, in this thread: a run that does not depend on how
 // threads take turns.
 unsigned run_side_by_side(unsigned count, void (*work)(void* context, unsigned index),
