@@ -30,3 +30,21 @@ endfunction()
 function(sprayl_program_suite target)
   gtest_discover_tests(${target} PROPERTIES LABELS program ${ARGN})
 endfunction()
+
+# Paths of the build that a test target's sources need (the programs they
+# run, a script they read), as constants in a source of their own made in
+# the build folder: sprayl_test_paths(target NAME VALUE ...) defines
+# extern const char NAME[] = "VALUE". In the target's compile flags they
+# would name the build folder, and ccache could not hand the target's
+# objects to another checkout of the same sources.
+function(sprayl_test_paths target)
+  set(content "")
+  set(pairs ${ARGN})
+  while(pairs)
+    list(POP_FRONT pairs name value)
+    string(APPEND content "extern const char ${name}[] = \"${value}\";\n")
+  endwhile()
+  set(source ${CMAKE_CURRENT_BINARY_DIR}/${target}_paths.cpp)
+  file(GENERATE OUTPUT ${source} CONTENT "${content}")
+  target_sources(${target} PRIVATE ${source})
+endfunction()

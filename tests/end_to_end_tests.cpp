@@ -19,11 +19,15 @@
 #include <unistd.h>
 #include <vector>
 
+// sprayl's path in the build, from a source the build makes
+// (sprayl_test_paths).
+extern const char sprayl_program_path[];
+
 namespace {
 
 // Runs the built sprayl with these arguments and standard streams.
 pid_t launch(std::vector<std::string> arguments, const ChildSetup& setup) {
-    arguments.insert(arguments.begin(), SPRAYL_PATH);
+    arguments.insert(arguments.begin(), sprayl_program_path);
     return start_child(arguments, setup);
 }
 
@@ -164,8 +168,8 @@ TEST(EndToEnd, StopSignalToTheProcessGroupEndsAShellLoop) {
             // Whatever the test runner ignores, the loop's shell must not.
             signal(SIGINT, SIG_DFL);
             signal(SIGTERM, SIG_DFL);
-            execl("/bin/bash", "bash", "-c", "for run in 1 2 3; do \"$0\"; done", SPRAYL_PATH,
-                  static_cast<char*>(nullptr));
+            execl("/bin/bash", "bash", "-c", "for run in 1 2 3; do \"$0\"; done",
+                  sprayl_program_path, static_cast<char*>(nullptr));
             _exit(127);
         }
         setpgid(shell, shell);
@@ -233,8 +237,8 @@ TEST(EndToEnd, TerminalOutputIsRefusedUnlessHelpIsAsked) {
         Pipe error = make_pipe();
         // A program that streamed to the terminal would block once its
         // buffer is full: the alarm ends it.
-        pid_t child = launch(run.arguments,
-                             {keep_ours, terminal.device, error.write_end, RLIM_INFINITY, false, 20});
+        pid_t child = launch(
+            run.arguments, {keep_ours, terminal.device, error.write_end, RLIM_INFINITY, false, 20});
         close(terminal.device);
         close(error.write_end);
         std::string message = read_text(error.read_end);

@@ -8,6 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+// sprayl's path in the build, from a source the build makes
+// (sprayl_test_paths).
+extern const char sprayl_program_path[];
+
 namespace {
 
 long pipe_max_size() {
@@ -65,7 +69,7 @@ TEST(OutputPipe, SpraylGrowsItsOutputPipe) {
         dup2(ends[1], STDOUT_FILENO);
         close(ends[0]);
         close(ends[1]);
-        execl(SPRAYL_PROGRAM, SPRAYL_PROGRAM, static_cast<char*>(nullptr));
+        execl(sprayl_program_path, sprayl_program_path, static_cast<char*>(nullptr));
         _exit(127);
     }
     close(ends[1]);

@@ -8,8 +8,14 @@
 #include <cstdio>
 #include <string>
 
-const std::string sprayl = SPRAYL_PROGRAM;
-const std::string sprayl_check = SPRAYL_CHECK_PROGRAM;
+// Paths of the build, from a source the build makes (sprayl_test_paths).
+extern const char sprayl_program_path[];
+extern const char sprayl_check_program_path[];
+extern const char fake_drive_program_path[]; // "" where the fake drive was not built
+extern const char report_fields_script_path[];
+
+const std::string sprayl = sprayl_program_path;
+const std::string sprayl_check = sprayl_check_program_path;
 
 struct ProgramRun {
     int exit_code;

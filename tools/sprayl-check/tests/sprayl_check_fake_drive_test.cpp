@@ -62,7 +62,7 @@ std::string missing_tools() {
     if (access("/dev/fuse", R_OK | W_OK) != 0) {
         return "no /dev/fuse here";
     }
-    if (std::string(SPRAYL_FAKE_DRIVE).empty()) {
+    if (std::string(fake_drive_program_path).empty()) {
         return "the fake drive was not built: no libfuse3 (tools/install-deps installs it)";
     }
     if (run_shell("command -v losetup mkfs.ext4 mkfs.exfat mount.exfat-fuse").exit_code != 0) {
@@ -104,7 +104,7 @@ std::string mount_lying_drive(const LyingDriveCase& c, const std::string& name, 
     std::filesystem::create_directories(fake);
     std::filesystem::create_directories(mount_point);
     ProgramRun started =
-        run_shell(std::string(SPRAYL_FAKE_DRIVE) + " --claims " + std::to_string(c.claims) +
+        run_shell(std::string(fake_drive_program_path) + " --claims " + std::to_string(c.claims) +
                   "M --holds " + std::to_string(c.holds) + "M " + c.fake_options +
                   (c.cache > 0 ? " --cache " + std::to_string(c.cache) + "M" : "") + " -s " + fake);
     clean_up_later("umount " + fake);
@@ -283,7 +283,7 @@ std::string mount_event_drive(const DriveEventCase& c, const std::string& name, 
     std::string holds = std::to_string(event_holds);
     ProgramRun made = run_shell(
         "truncate -s " + claims + "M " + image + " && mkfs.ext4 -q -F -b 4096 -O sparse_super2" +
-        " -E num_backup_sb=0,nodiscard " + image + " && " + SPRAYL_FAKE_DRIVE + " --claims " +
+        " -E num_backup_sb=0,nodiscard " + image + " && " + fake_drive_program_path + " --claims " +
         claims + "M --holds " + holds + "M --then " + c.then + " -s " + *fake);
     clean_up_later("umount " + *fake);
     if (made.exit_code != 0 ||

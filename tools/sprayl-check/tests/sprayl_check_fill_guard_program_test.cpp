@@ -474,7 +474,8 @@ class GoneTable : public ::testing::TestWithParam<GoneCase> {};
 
 TEST_P(GoneTable, ADirectoryThatGoesAwayIsSaidToAndNotBlamedOnTheDrive) {
     std::string missing = missing_tools();
-    if (missing.empty() && (std::string(SPRAYL_FAKE_DRIVE).empty() || access("/dev/fuse", 0))) {
+    if (missing.empty() &&
+        (std::string(fake_drive_program_path).empty() || access("/dev/fuse", 0))) {
         missing = "no FUSE fake drive here";
     }
     if (!missing.empty()) {
@@ -487,7 +488,7 @@ TEST_P(GoneTable, ADirectoryThatGoesAwayIsSaidToAndNotBlamedOnTheDrive) {
         // comes while the fill is at work.
         std::string fake = image_space() + "/gone-fake-" + std::to_string(++number);
         std::filesystem::create_directories(fake);
-        ProgramRun started = run_shell(std::string(SPRAYL_FAKE_DRIVE) +
+        ProgramRun started = run_shell(std::string(fake_drive_program_path) +
                                        " --claims 64M --holds 64M --slow 0:64M -s " + fake);
         clean_up_later("umount -l " + fake);
         ASSERT_EQ(started.exit_code, 0) << started.err;
@@ -497,7 +498,7 @@ TEST_P(GoneTable, ADirectoryThatGoesAwayIsSaidToAndNotBlamedOnTheDrive) {
         ASSERT_FALSE(drive.mount_point.empty()) << drive.why_not;
         std::string directory = drive.mount_point + "/fill";
         std::filesystem::create_directories(directory);
-        std::string event = replaced(c.event, "FAKE_DRIVE", SPRAYL_FAKE_DRIVE);
+        std::string event = replaced(c.event, "FAKE_DRIVE", fake_drive_program_path);
         event = replaced(replaced(event, "FILL", directory), "MNT", drive.mount_point);
         event = replaced(replaced(event, "FAKE", fake), "DEVICE", drive.device);
         std::string out = scratch_path("gone.out");

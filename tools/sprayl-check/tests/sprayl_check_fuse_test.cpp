@@ -121,7 +121,7 @@ void unmount_exfat(const ExfatDrive& drive) {
 // and reads there give zeros, as on the fakes sold formatted exFAT.
 TEST(FuseCache, AFakeDriveFormattedExfatIsFoundDamaged) {
     std::string missing = missing_for_fuse();
-    if (missing.empty() && std::string(SPRAYL_FAKE_DRIVE).empty()) {
+    if (missing.empty() && std::string(fake_drive_program_path).empty()) {
         missing = "the fake drive was not built: no libfuse3 (tools/install-deps installs it)";
     }
     if (!missing.empty()) {
@@ -129,7 +129,7 @@ TEST(FuseCache, AFakeDriveFormattedExfatIsFoundDamaged) {
     }
     std::string fake = scratch_path("fake");
     std::filesystem::create_directories(fake);
-    ProgramRun started = run_shell(std::string(SPRAYL_FAKE_DRIVE) +
+    ProgramRun started = run_shell(std::string(fake_drive_program_path) +
                                    " --claims 96M --holds 24M --past zeros -s " + fake);
     clean_up_later("umount " + fake);
     ASSERT_EQ(started.exit_code, 0) << started.err;

@@ -15,7 +15,7 @@
 
 namespace {
 
-const std::string report_fields = REPORT_FIELDS_SCRIPT;
+const std::string report_fields = report_fields_script_path;
 
 // The counts of the SVG tags in the chart file, as report_fields.py prints
 // them; empty when the file does not parse.

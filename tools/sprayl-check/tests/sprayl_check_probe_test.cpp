@@ -116,7 +116,7 @@ struct FakeDrive {
 FakeDrive start_fake_drive(const std::string& name, const std::string& mode,
                            const char* claims = "1G") {
     FakeDrive fake = {scratch_path(name), "", "", loop_unavailable()};
-    if (fake.why_not.empty() && std::string(SPRAYL_FAKE_DRIVE).empty()) {
+    if (fake.why_not.empty() && std::string(fake_drive_program_path).empty()) {
         fake.why_not = "the fake drive was not built: no libfuse3 (tools/install-deps installs it)";
     }
     if (fake.why_not.empty() && access("/dev/fuse", R_OK | W_OK) != 0) {
@@ -126,7 +126,7 @@ FakeDrive start_fake_drive(const std::string& name, const std::string& mode,
         return fake;
     }
     std::filesystem::create_directories(fake.directory);
-    ProgramRun started = run_shell(std::string(SPRAYL_FAKE_DRIVE) + " --claims " + claims +
+    ProgramRun started = run_shell(std::string(fake_drive_program_path) + " --claims " + claims +
                                    " --holds 80M" + " --past " + mode + " -s " + fake.directory);
     clean_up_later("umount " + fake.directory);
     fake.user = user_data(name + ".user", 80);
