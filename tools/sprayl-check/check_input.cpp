@@ -149,8 +149,12 @@ CheckEnd check_one(InputList* list, OpenInput* input, StreamCheck* check, ReadFu
         }
         if (reads_ahead(list, input, offset)) {
             AheadTaker taker = {list, check, progress};
-            uint64_t reached = read_ahead(input, read, &list->queue, offset, limit,
-                                          list->ahead_buffers, take_ahead, &taker);
+            // A file in memory reads faster through the ring: a check of
+            // 2 GiB on tmpfs took 1.23 times cat's time so, 1.32 through
+            // the queue (medians of 15 alternating rounds, AMD EPYC).
+            const ReadQueue* queue = input->in_memory ? nullptr : &list->queue;
+            uint64_t reached = read_ahead(input, read, queue, offset, limit, list->ahead_buffers,
+                                          take_ahead, &taker);
             if (reached != offset) {
                 offset = reached;
                 continue; // on from where reading ahead stopped, as the limit allows

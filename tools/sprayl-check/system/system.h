@@ -108,6 +108,8 @@ struct OpenInput {
     bool seekable;     // read at offsets, so a read error can be skipped
     uint64_t size;     // when seekable
     const char* path;  // "-" for standard input
+    // On a file system in memory (tmpfs): known after reach_the_drive.
+    bool in_memory = false;
 };
 
 // Opens path ("-": standard input) for reading, around the cache where the
@@ -117,8 +119,8 @@ int open_input(const char* path, OpenInput* input);
 
 // Makes the next reads of input come from its drive where something else
 // might answer from memory (the device under a FUSE file system), and sets
-// input->method to how it is read. Where the drive cannot be reached, why
-// says so.
+// input->method to how it is read, and input->in_memory. Where the drive
+// cannot be reached, why says so.
 void reach_the_drive(OpenInput* input, char* why, size_t capacity);
 
 // Reads up to size bytes at offset (a seekable input), or the next bytes (a

@@ -69,6 +69,8 @@ void reach_the_drive(OpenInput* input, char* why, size_t capacity) {
     }
     switch (file_system_kind(mount.type)) {
     case file_system_local:
+        input->in_memory =
+            std::strcmp(mount.type, "tmpfs") == 0 || std::strcmp(mount.type, "ramfs") == 0;
         return;
     case file_system_network:
         std::snprintf(why, capacity, "\"%s\" is a network file system (%s)", mount.source,
