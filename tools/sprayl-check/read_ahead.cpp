@@ -31,43 +31,49 @@ struct AheadPiece {
     int error;
 };
 
-// The ring that the readers and the taker share, under lock. Piece number
-// n of the run (from 0) lies at from + n * ahead_piece_bytes and is read
-// into slot n % ahead_pieces; the readers claim numbers in turn, the taker
-// hands them on in turn.
-struct AheadRing {
+// A run of reading ahead, as read_ahead is given it, the same for the ring
+// and the queue.
+struct AheadRun {
     const OpenInput* input;
-    ReadFunction read;
     uint64_t from;
     uint64_t limit;
     unsigned char* buffers;
     TakePiece take;
     void* context;
+    uint64_t end; // the first byte not handed on (in the ring: once taken_all)
+};
+
+// The ring that the readers and the taker share, under lock. Piece number
+// n of the run (from 0) lies at from + n * ahead_piece_bytes and is read
+// into slot n % ahead_pieces; the readers claim numbers in turn, the taker
+// hands them on in turn.
+struct AheadRing {
+    AheadRun ahead;
+    ReadFunction read;
     AheadPiece pieces[ahead_pieces];
     uint64_t next_claimed; // the number of the next piece to read
     uint64_t next_taken;   // of the next piece to hand on
     bool taken_all;        // the taker stopped: read nothing more
-    uint64_t end;          // the first byte not handed on, once taken_all
     std::mutex lock;
     std::condition_variable piece_read; // a piece was read: the taker waits for it
     std::condition_variable freed;      // a slot is free, or the run is over: the readers wait
 };
 
 unsigned char* slot_buffer(const AheadRing* ring, uint64_t number) {
-    return ring->buffers + number % ahead_pieces * ahead_piece_bytes;
+    return ring->ahead.buffers + number % ahead_pieces * ahead_piece_bytes;
 }
 
 // Claims the next piece to read, where there is one and room for it in the
 // ring: its number in *number. The lock is held.
 bool claim_piece(AheadRing* ring, uint64_t* number) {
-    uint64_t offset = ring->from + ring->next_claimed * ahead_piece_bytes;
-    if (ring->taken_all || offset >= ring->limit ||
+    uint64_t offset = ring->ahead.from + ring->next_claimed * ahead_piece_bytes;
+    if (ring->taken_all || offset >= ring->ahead.limit ||
         ring->next_claimed - ring->next_taken >= ahead_pieces) {
         return false;
     }
     *number = ring->next_claimed++;
     AheadPiece* piece = &ring->pieces[*number % ahead_pieces];
-    uint64_t left = ring->limit - offset;
+    uint64_t left = ring->ahead.limit - offset;
     piece->state = piece_reading;
     piece->offset = offset;
     piece->asked = asked_bytes(left, ahead_piece_bytes);
@@ -81,7 +87,7 @@ void read_piece(AheadRing* ring, uint64_t number, std::unique_lock<std::mutex>* 
     size_t asked = piece->asked;
     held->unlock();
     int error = 0;
-    int64_t got = ring->read(ring->input, slot_buffer(ring, number), asked, offset, &error);
+    int64_t got = ring->read(ring->ahead.input, slot_buffer(ring, number), asked, offset, &error);
     held->lock();
     piece->got = got;
     piece->error = error;
@@ -92,7 +98,8 @@ void read_piece(AheadRing* ring, uint64_t number, std::unique_lock<std::mutex>* 
 // A reader: reads the pieces it claims until there are no more.
 void read_pieces(AheadRing* ring) {
     std::unique_lock<std::mutex> held(ring->lock);
-    while (!ring->taken_all && ring->from + ring->next_claimed * ahead_piece_bytes < ring->limit) {
+    while (!ring->taken_all &&
+           ring->ahead.from + ring->next_claimed * ahead_piece_bytes < ring->ahead.limit) {
         uint64_t number;
         if (claim_piece(ring, &number)) {
             read_piece(ring, number, &held);
@@ -106,12 +113,12 @@ void read_pieces(AheadRing* ring) {
 bool hand_on(AheadRing* ring, AheadPiece* piece, std::unique_lock<std::mutex>* held) {
     uint64_t offset = piece->offset;
     bool whole = piece->got == static_cast<int64_t>(piece->asked);
-    size_t got = bytes_to_hand_on(offset, piece->got, ring->limit);
+    size_t got = bytes_to_hand_on(offset, piece->got, ring->ahead.limit);
     const unsigned char* data = slot_buffer(ring, ring->next_taken);
     held->unlock();
-    bool more = got == 0 || ring->take(ring->context, data, got);
+    bool more = got == 0 || ring->ahead.take(ring->ahead.context, data, got);
     held->lock();
-    ring->end = offset + got;
+    ring->ahead.end = offset + got;
     piece->state = piece_free;
     ++ring->next_taken;
     ring->freed.notify_one();
@@ -123,7 +130,7 @@ bool hand_on(AheadRing* ring, AheadPiece* piece, std::unique_lock<std::mutex>* h
 // itself.
 void take_pieces(AheadRing* ring) {
     std::unique_lock<std::mutex> held(ring->lock);
-    ring->end = ring->from;
+    ring->ahead.end = ring->ahead.from;
     for (;;) {
         AheadPiece* piece = &ring->pieces[ring->next_taken % ahead_pieces];
         uint64_t number;
@@ -157,30 +164,24 @@ void run_ring(void* context, unsigned index) {
 // A run of reads kept in flight: piece number n of the run (from 0) lies at
 // from + n * queued_piece_bytes and is read into slot n % queued_pieces.
 struct QueuedRun {
-    const OpenInput* input;
+    AheadRun ahead;
     const ReadQueue* queue;
-    uint64_t from;
-    uint64_t limit;
-    unsigned char* buffers;
-    TakePiece take;
-    void* context;
     AheadPiece pieces[queued_pieces];
     uint64_t next_asked; // the number of the next piece to ask for
     uint64_t next_taken; // of the next piece to hand on
     unsigned in_flight;
     bool stopped; // ask for nothing more: the run ends, or the queue refused
-    uint64_t end; // the first byte not handed on
 };
 
 unsigned char* queued_buffer(const QueuedRun* run, uint64_t number) {
-    return run->buffers + number % queued_pieces * queued_piece_bytes;
+    return run->ahead.buffers + number % queued_pieces * queued_piece_bytes;
 }
 
 // Asks for the next piece, where there is one and a slot free for it;
 // false where nothing was asked for.
 bool ask_next(QueuedRun* run) {
-    uint64_t offset = run->from + run->next_asked * queued_piece_bytes;
-    if (run->stopped || offset >= run->limit ||
+    uint64_t offset = run->ahead.from + run->next_asked * queued_piece_bytes;
+    if (run->stopped || offset >= run->ahead.limit ||
         run->next_asked - run->next_taken >= queued_pieces) {
         return false;
     }
@@ -188,9 +189,9 @@ bool ask_next(QueuedRun* run) {
     AheadPiece* piece = &run->pieces[slot];
     piece->state = piece_reading;
     piece->offset = offset;
-    piece->asked = asked_bytes(run->limit - offset, queued_piece_bytes);
-    if (!run->queue->submit(run->queue->context, run->input, queued_buffer(run, run->next_asked),
-                            piece->asked, offset, slot)) {
+    piece->asked = asked_bytes(run->ahead.limit - offset, queued_piece_bytes);
+    if (!run->queue->submit(run->queue->context, run->ahead.input,
+                            queued_buffer(run, run->next_asked), piece->asked, offset, slot)) {
         piece->state = piece_free;
         run->stopped = true; // what is in flight is handed on; the caller reads on
         return false;
@@ -220,9 +221,10 @@ bool hand_on_queued(QueuedRun* run) {
         note_next_done(run);
     }
     bool whole = piece->got == static_cast<int64_t>(piece->asked);
-    size_t got = bytes_to_hand_on(piece->offset, piece->got, run->limit);
-    bool more = got == 0 || run->take(run->context, queued_buffer(run, run->next_taken), got);
-    run->end = piece->offset + got;
+    size_t got = bytes_to_hand_on(piece->offset, piece->got, run->ahead.limit);
+    bool more =
+        got == 0 || run->ahead.take(run->ahead.context, queued_buffer(run, run->next_taken), got);
+    run->ahead.end = piece->offset + got;
     piece->state = piece_free;
     ++run->next_taken;
     return whole && more;
@@ -252,24 +254,17 @@ bool take_queued(QueuedRun* run) {
 }
 
 // Reads ahead in the ring of threads; as read_ahead.
-uint64_t read_in_ring(const OpenInput* input, ReadFunction read, uint64_t from, uint64_t limit,
-                      unsigned char* buffers, TakePiece take, void* context) {
+uint64_t read_in_ring(const AheadRun* ahead, ReadFunction read) {
     AheadRing ring;
-    ring.input = input;
+    ring.ahead = *ahead;
     ring.read = read;
-    ring.from = from;
-    ring.limit = limit;
-    ring.buffers = buffers;
-    ring.take = take;
-    ring.context = context;
     ring.next_claimed = 0;
     ring.next_taken = 0;
     ring.taken_all = false;
-    ring.end = from;
     if (run_side_by_side(1 + ahead_readers, run_ring, &ring) == 0) {
         take_pieces(&ring); // no thread could be made: one read at a time, here
     }
-    return ring.end;
+    return ring.ahead.end;
 }
 
 } // namespace
@@ -283,19 +278,14 @@ unsigned char* ahead_buffers() {
 uint64_t read_ahead(const OpenInput* input, ReadFunction read, const ReadQueue* queue,
                     uint64_t from, uint64_t limit, unsigned char* buffers, TakePiece take,
                     void* context) {
+    AheadRun ahead = {input, from, limit, buffers, take, context, from};
     if (queue != nullptr && queue->submit != nullptr) {
         QueuedRun run = {};
-        run.input = input;
+        run.ahead = ahead;
         run.queue = queue;
-        run.from = from;
-        run.limit = limit;
-        run.buffers = buffers;
-        run.take = take;
-        run.context = context;
-        run.end = from;
         if (take_queued(&run)) {
-            return run.end;
+            return run.ahead.end;
         }
     }
-    return read_in_ring(input, read, from, limit, buffers, take, context);
+    return read_in_ring(&ahead, read);
 }
